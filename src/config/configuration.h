@@ -1,0 +1,20 @@
+// The configuration file: sections, CUSTOM lines and the profile section.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Reads runPaths.ConfigFilePath and fills the settings; may replace runPaths.DataFolder.
+void ReadConfiguration();
+
+// The same, from the file's bytes already in memory (size is the file's length).
+void ReadConfigurationBytes(const char* bytes, size_t size);
+
+// The working copy of the data folder while a profile section is handled.
+extern std::string ProfileFolder;
+
+// Handles one profile line in place (it is upper-cased and split); 0 to go on, 1 to stop.
+int HandleProfileLine(char* line);
+
+// Accepts an existing path as the profile folder (0), or reports it missing (1).
+int SetProfileFolder(const char* path);

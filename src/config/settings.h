@@ -1,0 +1,26 @@
+// The chart settings and the key=value handling of the configuration's CUSTOM sections.
+#pragma once
+
+struct Settings {
+    int channelSpacing = 10;   // kHz, 10 or 9
+    float sensitivity = 1.0f;  // level multiplier, above 0.1 and at most 1.0
+    int colourMode = 0;        // 0: plain ramp, otherwise the LevelPalette
+    char chartText[128] = {};  // footer text, at most 127 characters
+    char locationName[80] = {};  // headline, at most 79 characters, upper case
+};
+
+extern Settings settings;
+
+void ResetSettings();
+
+// Applies one key=value pair; both texts are upper-cased in place (the VOKTEXT value excepted).
+void ApplySetting(char* key, char* value);
+
+// Parses "name,latitude,longitude" into the location name; 1 when all three parts are there.
+int ParseQth(const char* value);
+
+// Returns the next comma-separated part at *cursor and moves the cursor past it.
+char* NextCommaToken(char** cursor);
+
+// Upper-cases ASCII letters in place (the program's texts are 8-bit; other bytes stay).
+void UpperCaseInPlace(char* text);

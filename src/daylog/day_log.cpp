@@ -1,0 +1,89 @@
+#include "daylog/day_log.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/run_state.h"
+#include "platform/platform.h"
+
+unsigned char* RecordBuffer = nullptr;
+int recordCount = 0;
+
+namespace {
+// The logging program may keep appending while we run; the handle stays open like its peer
+// expects until the next load or the end of the process.
+int dayLogFile = -1;
+}  // namespace
+
+bool AllocateRecordBuffer() {
+    if (RecordBuffer == nullptr) {
+        RecordBuffer = static_cast<unsigned char*>(std::malloc(kRecordBufferSize));
+    }
+    return RecordBuffer != nullptr;
+}
+
+void ReleaseRecordBuffer() {
+    std::free(RecordBuffer);
+    RecordBuffer = nullptr;
+}
+
+int32_t ReadInt32(const DayLogRecord* record, int offset) {
+    const unsigned char* p = record + offset;
+    uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    return int32_t(v);
+}
+
+void WriteInt32(DayLogRecord* record, int offset, int32_t value) {
+    uint32_t v = uint32_t(value);
+    unsigned char* p = record + offset;
+    p[0] = v & 0xFF;
+    p[1] = (v >> 8) & 0xFF;
+    p[2] = (v >> 16) & 0xFF;
+    p[3] = (v >> 24) & 0xFF;
+}
+
+int32_t LevelAt(const DayLogRecord* record, int khz) {
+    return ReadInt32(record, kLevelsOffset + 4 * (khz - kFirstLevelKhz));
+}
+
+void SetRowMark(DayLogRecord* record, char mark) { record[kRowMarkOffset] = static_cast<unsigned char>(mark); }
+void SetMinute(DayLogRecord* record, int32_t minute) { WriteInt32(record, kMinuteOffset, minute); }
+void SetMarkerKind(DayLogRecord* record, int32_t kind) { WriteInt32(record, kMarkerKindOffset, kind); }
+
+void SetTimeText(DayLogRecord* record, const char* text) {
+    size_t n = strnlen(text, kTimeTextLength);
+    std::memset(record + kTimeTextOffset, 0, kTimeTextLength);
+    std::memcpy(record + kTimeTextOffset, text, n);
+}
+
+void SetLevel(DayLogRecord* record, int khz, int32_t level) {
+    WriteInt32(record, kLevelsOffset + 4 * (khz - kFirstLevelKhz), level);
+}
+
+void CloseDayLog() {
+    if (dayLogFile >= 0) {
+        CloseFile(dayLogFile);
+        dayLogFile = -1;
+    }
+}
+
+void LoadDayLog() {
+    CloseDayLog();
+    recordCount = 0;
+    if (RecordBuffer == nullptr) return;
+
+    dayLogFile = OpenForReading(runPaths.DayLogPath.c_str());
+    if (dayLogFile < 0) return;
+
+    // The size is taken once: records the logger appends after this are left for the next run.
+    int64_t size = FileSizeOf(dayLogFile);
+    if (size <= 0) return;
+    int64_t whole = size / kDayLogRecordSize;
+    if (whole > kMaxDayLogRecords) whole = kMaxDayLogRecords;
+
+    size_t wanted = size_t(whole) * kDayLogRecordSize;
+    size_t got = ReadUpTo(dayLogFile, RecordBuffer + kDayLogRecordSize, wanted);
+    // A file cut short while we read it (truncated by its writer, or an I/O error) must not
+    // leave stale slot contents counted as records: count only what arrived whole.
+    recordCount = int(got / kDayLogRecordSize);
+}

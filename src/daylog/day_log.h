@@ -1,0 +1,62 @@
+// The day log: one 4890-byte record per minute, written by the logging program, read here once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int kDayLogRecordSize = 4890;
+constexpr int kRecordSlots = 1442;  // slot 0 unused, slots 1..1440 records, 1441 spare
+constexpr int kMaxDayLogRecords = 1440;
+constexpr size_t kRecordBufferSize = size_t{kRecordSlots} * kDayLogRecordSize;  // 7,051,380
+
+// Byte offsets of the fields within a record.
+constexpr int kRowMarkOffset = 4;
+constexpr int kMinuteOffset = 6;
+constexpr int kMarkerKindOffset = 10;
+constexpr int kTimeTextOffset = 28;
+constexpr int kTimeTextLength = 16;
+constexpr int kMarkerLabelOffset = 39;  // characters 11..15 of timeText
+constexpr int kMarkerLabelLength = 5;
+constexpr int kLevelsOffset = 48;
+constexpr int kFirstLevelKhz = 500;
+constexpr int kLastLevelKhz = 1710;  // the last level that fits in the record
+
+// One record in memory: a view of kDayLogRecordSize bytes.
+using DayLogRecord = unsigned char;
+
+extern unsigned char* RecordBuffer;  // kRecordBufferSize bytes once allocated, else nullptr
+extern int recordCount;              // records loaded, 0..1440, in slots 1..recordCount
+
+bool AllocateRecordBuffer();
+void ReleaseRecordBuffer();
+
+// Record k of the day log (0-based, file order) sits in slot k + 1.
+inline const DayLogRecord* RecordAt(int k) {
+    return RecordBuffer + size_t(k + 1) * kDayLogRecordSize;
+}
+inline DayLogRecord* MutableRecordAt(int k) { return RecordBuffer + size_t(k + 1) * kDayLogRecordSize; }
+
+int32_t ReadInt32(const DayLogRecord* record, int offset);
+void WriteInt32(DayLogRecord* record, int offset, int32_t value);
+
+inline char RowMark(const DayLogRecord* r) { return char(r[kRowMarkOffset]); }
+inline int32_t Minute(const DayLogRecord* r) { return ReadInt32(r, kMinuteOffset); }
+inline int32_t MarkerKind(const DayLogRecord* r) { return ReadInt32(r, kMarkerKindOffset); }
+inline const char* TimeText(const DayLogRecord* r) {
+    return reinterpret_cast<const char*>(r + kTimeTextOffset);
+}
+// Level for f kHz, kFirstLevelKhz <= f <= kLastLevelKhz.
+int32_t LevelAt(const DayLogRecord* record, int khz);
+
+// Field writers, for the generator and the tests.
+void SetRowMark(DayLogRecord* record, char mark);
+void SetMinute(DayLogRecord* record, int32_t minute);
+void SetMarkerKind(DayLogRecord* record, int32_t kind);
+// Copies up to 16 bytes of text (NUL-padded when shorter).
+void SetTimeText(DayLogRecord* record, const char* text);
+void SetLevel(DayLogRecord* record, int khz, int32_t level);
+
+// Reads runPaths.DayLogPath into slots 1.. of the RecordBuffer and sets recordCount.
+void LoadDayLog();
+// Closes the day log kept open by the last load (the process end closes it otherwise).
+void CloseDayLog();

@@ -1,0 +1,14 @@
+// The quarter-hour activity file "Z.TXT".
+#pragma once
+
+#include <cstdint>
+
+#include "daylog/day_log.h"
+
+// A level as a percentage of full scale: 255 and above give 100, 51 gives 20, -3 gives -1.
+int LevelPercent(int32_t level);
+// J of one record: the mean percentage over the 10 kHz plan's entries 1..104, at least 1 if 0.
+int ActivityFigure(const DayLogRecord* record);
+
+// Writes "Z.TXT" in the working directory, one line per quarter-hour record.
+void WriteSummaryFile();

@@ -1,0 +1,125 @@
+#include "test_support.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/run_state.h"
+#include "config/settings.h"
+#include "daylog/day_log.h"
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir(const char* tag) {
+    std::string pattern = std::string("/tmp/") + tag + "-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    char* made = mkdtemp(buffer.data());
+    path_ = made ? made : "";
+}
+
+TempDir::~TempDir() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    // Tests may leave folders without write or search permission behind.
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(path_, ec);
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+void MakeDirs(const std::string& path) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+}
+
+void ResetProcessState() {
+    ResetSettings();
+    runPaths = RunPaths{};
+    screenGeometry = ScreenGeometry{};
+    CloseDayLog();
+    recordCount = 0;
+}
+
+std::vector<unsigned char> BlankRecord() { return std::vector<unsigned char>(kDayLogRecordSize, 0); }
+
+XvfbServer::XvfbServer(int width, int height) {
+    for (int n = 90 + int(getpid() % 50); n < 250; ++n) {
+        std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+        if (FileExists(lock)) continue;
+        display_ = ":" + std::to_string(n);
+        std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        pid_t pid = fork();
+        if (pid == 0) {
+            int devnull = open("/dev/null", 1);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            execlp("Xvfb", "Xvfb", display_.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+                   "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        pid_ = pid;
+        // Ready when its socket appears.
+        std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+        for (int i = 0; i < 100; ++i) {
+            if (FileExists(socket)) return;
+            int status;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+}
+
+XvfbServer::~XvfbServer() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+CommandResult RunCommand(const std::string& command, const std::string& workingDir) {
+    CommandResult result;
+    std::string full = command + " 2>&1";
+    if (!workingDir.empty()) full = "cd '" + workingDir + "' && " + full;
+    auto start = std::chrono::steady_clock::now();
+    FILE* pipe = popen(full.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    int status = pclose(pipe);
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}

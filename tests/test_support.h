@@ -1,0 +1,54 @@
+// Helpers shared by the tests: temporary folders, files, process state and an X server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A fresh folder under /tmp, removed with its contents when the object goes.
+class TempDir {
+public:
+    explicit TempDir(const char* tag = "talvor");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+void MakeDirs(const std::string& path);
+
+// Puts settings, paths, geometry and the day log state back to their start-of-process values.
+void ResetProcessState();
+
+// One zeroed day log record of 4890 bytes.
+std::vector<unsigned char> BlankRecord();
+
+// An Xvfb server on a free display number, for as long as the object lives.
+class XvfbServer {
+public:
+    XvfbServer(int width, int height);
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+    bool running() const { return pid_ > 0; }
+    const std::string& display() const { return display_; }  // ":N"
+
+private:
+    int pid_ = -1;
+    std::string display_;
+};
+
+// Runs a command through /bin/sh with extra environment assignments ("NAME=value ...");
+// returns the exit status (or -1), with standard output and error captured.
+struct CommandResult {
+    int exitCode = -1;
+    std::string output;  // standard output and error together
+    double seconds = 0;
+};
+CommandResult RunCommand(const std::string& command, const std::string& workingDir = "");
