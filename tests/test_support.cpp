@@ -68,7 +68,9 @@ void ResetProcessState() {
     recordCount = 0;
 }
 
-std::vector<unsigned char> BlankRecord() { return std::vector<unsigned char>(kDayLogRecordSize, 0); }
+std::vector<unsigned char> BlankRecord() {
+    return std::vector<unsigned char>(kDayLogRecordSize, 0);
+}
 
 XvfbServer::XvfbServer(int width, int height) {
     for (int n = 90 + int(getpid() % 50); n < 250; ++n) {

@@ -6,7 +6,7 @@
 
 // A fresh folder under /tmp, removed with its contents when the object goes.
 class TempDir {
-public:
+  public:
     explicit TempDir(const char* tag = "talvor");
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -14,7 +14,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -31,7 +31,7 @@ std::vector<unsigned char> BlankRecord();
 
 // An Xvfb server on a free display number, for as long as the object lives.
 class XvfbServer {
-public:
+  public:
     XvfbServer(int width, int height);
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
@@ -39,7 +39,7 @@ public:
     bool running() const { return pid_ > 0; }
     const std::string& display() const { return display_; }  // ":N"
 
-private:
+  private:
     int pid_ = -1;
     std::string display_;
 };

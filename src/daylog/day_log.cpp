@@ -46,9 +46,15 @@ int32_t LevelAt(const DayLogRecord* record, int khz) {
     return ReadInt32(record, kLevelsOffset + 4 * (khz - kFirstLevelKhz));
 }
 
-void SetRowMark(DayLogRecord* record, char mark) { record[kRowMarkOffset] = static_cast<unsigned char>(mark); }
-void SetMinute(DayLogRecord* record, int32_t minute) { WriteInt32(record, kMinuteOffset, minute); }
-void SetMarkerKind(DayLogRecord* record, int32_t kind) { WriteInt32(record, kMarkerKindOffset, kind); }
+void SetRowMark(DayLogRecord* record, char mark) {
+    record[kRowMarkOffset] = static_cast<unsigned char>(mark);
+}
+void SetMinute(DayLogRecord* record, int32_t minute) {
+    WriteInt32(record, kMinuteOffset, minute);
+}
+void SetMarkerKind(DayLogRecord* record, int32_t kind) {
+    WriteInt32(record, kMarkerKindOffset, kind);
+}
 
 void SetTimeText(DayLogRecord* record, const char* text) {
     size_t n = strnlen(text, kTimeTextLength);

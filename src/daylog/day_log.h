@@ -34,14 +34,22 @@ void ReleaseRecordBuffer();
 inline const DayLogRecord* RecordAt(int k) {
     return RecordBuffer + size_t(k + 1) * kDayLogRecordSize;
 }
-inline DayLogRecord* MutableRecordAt(int k) { return RecordBuffer + size_t(k + 1) * kDayLogRecordSize; }
+inline DayLogRecord* MutableRecordAt(int k) {
+    return RecordBuffer + size_t(k + 1) * kDayLogRecordSize;
+}
 
 int32_t ReadInt32(const DayLogRecord* record, int offset);
 void WriteInt32(DayLogRecord* record, int offset, int32_t value);
 
-inline char RowMark(const DayLogRecord* r) { return char(r[kRowMarkOffset]); }
-inline int32_t Minute(const DayLogRecord* r) { return ReadInt32(r, kMinuteOffset); }
-inline int32_t MarkerKind(const DayLogRecord* r) { return ReadInt32(r, kMarkerKindOffset); }
+inline char RowMark(const DayLogRecord* r) {
+    return char(r[kRowMarkOffset]);
+}
+inline int32_t Minute(const DayLogRecord* r) {
+    return ReadInt32(r, kMinuteOffset);
+}
+inline int32_t MarkerKind(const DayLogRecord* r) {
+    return ReadInt32(r, kMarkerKindOffset);
+}
 inline const char* TimeText(const DayLogRecord* r) {
     return reinterpret_cast<const char*>(r + kTimeTextOffset);
 }

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds TALVOR with its tests and runs them all.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j2

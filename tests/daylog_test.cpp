@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "app/run_state.h"
+#include "daylog/day_log.h"
+#include "test_support.h"
+
+namespace {
+
+class DayLogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetProcessState();
+        ASSERT_TRUE(AllocateRecordBuffer());
+        runPaths.DayLogPath = dir / "VOK.LOG";
+    }
+    void TearDown() override {
+        CloseDayLog();
+        ReleaseRecordBuffer();
+    }
+
+    // A log of whole records numbered 1.. in their minute field, plus extra trailing bytes.
+    void WriteLog(int records, int extraBytes) {
+        std::string bytes;
+        for (int k = 0; k < records; ++k) {
+            auto r = BlankRecord();
+            SetMinute(r.data(), k + 1);
+            bytes.append(r.begin(), r.end());
+        }
+        bytes.append(size_t(extraBytes), '\x7f');
+        WriteFileBytes(runPaths.DayLogPath, bytes);
+    }
+
+    TempDir dir{"daylog"};
+};
+
+TEST_F(DayLogTest, RecordCountFollowsWholeRecordsUpToADay) {
+    struct Case {
+        int records;
+        int extraBytes;
+        int expected;
+    };
+    const Case cases[] = {
+        {0, 0, 0},       {0, 4889, 0},    {1, 0, 1},         {2, 100, 2},
+        {1440, 0, 1440}, {1441, 0, 1440}, {1440, 100, 1440}, {1500, 4000, 1440},
+    };
+    for (const Case& c : cases) {
+        WriteLog(c.records, c.extraBytes);
+        LoadDayLog();
+        EXPECT_EQ(recordCount, c.expected) << c.records << " records + " << c.extraBytes;
+        for (int k = 0; k < recordCount; k += 97) EXPECT_EQ(Minute(RecordAt(k)), k + 1);
+        if (recordCount > 0) EXPECT_EQ(Minute(RecordAt(recordCount - 1)), recordCount);
+    }
+}
+
+TEST_F(DayLogTest, MissingOrUnusableLogGivesNoRecords) {
+    struct Case {
+        const char* what;
+        std::string path;
+    };
+    MakeDirs(dir / "folder");
+    const Case cases[] = {
+        {"missing file", dir / "none/VOK.LOG"},
+        {"folder in its place", dir / "folder"},
+        {"empty path", ""},
+    };
+    for (const Case& c : cases) {
+        WriteLog(3, 0);
+        LoadDayLog();
+        ASSERT_EQ(recordCount, 3);
+        runPaths.DayLogPath = c.path;
+        LoadDayLog();
+        EXPECT_EQ(recordCount, 0) << c.what;
+        runPaths.DayLogPath = dir / "VOK.LOG";
+    }
+}
+
+TEST_F(DayLogTest, NoBufferMeansNothingIsRead) {
+    WriteLog(5, 0);
+    ReleaseRecordBuffer();
+    LoadDayLog();
+    EXPECT_EQ(recordCount, 0);
+}
+
+TEST_F(DayLogTest, RecordsLandInSlotsFromOneAndSlotZeroIsUntouched) {
+    std::memset(RecordBuffer, 0xAB, kDayLogRecordSize);
+    WriteLog(2, 0);
+    LoadDayLog();
+    ASSERT_EQ(recordCount, 2);
+    for (int i = 0; i < kDayLogRecordSize; ++i) ASSERT_EQ(RecordBuffer[i], 0xAB) << i;
+    EXPECT_EQ(Minute(RecordBuffer + kDayLogRecordSize), 1);
+    EXPECT_EQ(Minute(RecordBuffer + 2 * kDayLogRecordSize), 2);
+}
+
+TEST_F(DayLogTest, FieldsReadAtTheirOffsetsLittleEndian) {
+    auto r = BlankRecord();
+    r[4] = 'X';
+    r[6] = 0x3B;  // minute 59
+    r[10] = 0xFF;
+    r[11] = 0xFF;
+    r[12] = 0xFF;
+    r[13] = 0xFF;  // markerKind -1
+    std::memcpy(&r[28], "2014-03-05 12:15", 16);
+    // 520 kHz at offset 128, 1100 kHz at 2448, 1700 kHz at 4848.
+    r[128] = 0x10;
+    r[2448] = 0xE8;
+    r[2449] = 0x03;  // 1000
+    r[4848] = 0x00;
+    r[4849] = 0x00;
+    r[4850] = 0x00;
+    r[4851] = 0x80;  // INT32_MIN
+    struct Case {
+        int khz;
+        int32_t level;
+    };
+    const Case levels[] = {{520, 16}, {1100, 1000}, {1700, INT32_MIN}, {1099, 0}};
+    for (const Case& c : levels) EXPECT_EQ(LevelAt(r.data(), c.khz), c.level) << c.khz;
+    EXPECT_EQ(RowMark(r.data()), 'X');
+    EXPECT_EQ(Minute(r.data()), 59);
+    EXPECT_EQ(MarkerKind(r.data()), -1);
+    EXPECT_EQ(std::string(TimeText(r.data()), 16), "2014-03-05 12:15");
+    EXPECT_EQ(std::string(TimeText(r.data()) + 11, 5), "12:15");
+
+    // The writers put the same bytes back.
+    auto w = BlankRecord();
+    SetRowMark(w.data(), 'X');
+    SetMinute(w.data(), 59);
+    SetMarkerKind(w.data(), -1);
+    SetTimeText(w.data(), "2014-03-05 12:15 and more");
+    SetLevel(w.data(), 520, 16);
+    SetLevel(w.data(), 1100, 1000);
+    SetLevel(w.data(), 1700, INT32_MIN);
+    EXPECT_EQ(w, r);
+}
+
+TEST_F(DayLogTest, AppendingWhileLoadingNeverCountsPartialRecords) {
+    WriteLog(600, 0);
+    std::atomic<bool> stop{false};
+    std::thread logger([&] {
+        auto r = BlankRecord();
+        while (!stop) {
+            std::FILE* f = std::fopen(runPaths.DayLogPath.c_str(), "ab");
+            if (!f) break;
+            std::fwrite(r.data(), 1, 1000, f);  // a record arriving in pieces
+            std::fclose(f);
+        }
+    });
+    for (int i = 0; i < 50; ++i) {
+        LoadDayLog();
+        EXPECT_GE(recordCount, 600);
+        EXPECT_LE(recordCount, kMaxDayLogRecords);
+        EXPECT_EQ(Minute(RecordAt(599)), 600);
+    }
+    stop = true;
+    logger.join();
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// Writes a synthetic but band-like day log for one UTC date, for demos, tests and benchmarks.
+//
+//   talvor-gen-daylog DATAFOLDER [yyyy-mm-dd] [--minutes N]
+//
+// The log goes to DATAFOLDER/yyyy-mm-dd/VOK.LOG (today's UTC date by default), N records
+// (default 1440, one per minute from 00:00). The band is a noise floor, local stations strong all
+// day, and distant stations that come up after sunset and fade out after sunrise, as a listener in
+// western Europe hears it. Hourly rows are marked, sunrise and sunset carry the half-sun markers
+// and sunset in New York its label, as the logging program writes them.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "daylog/day_log.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Small deterministic generator, so that one date always gives the same log.
+struct Random {
+    uint64_t state;
+    uint32_t Next() {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return uint32_t(state >> 33);
+    }
+    double Unit() { return Next() / 2147483648.0; }  // 0 <= x < 1
+};
+
+struct Station {
+    int khz;
+    double strength;  // 0..1 at its best
+    bool local;       // heard all day
+    double phase;     // of its slow fading
+};
+
+int DayOfYear(int year, int month, int day) {
+    static const int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return before[month - 1] + day + (leap && month > 2 ? 1 : 0);
+}
+
+// Minutes after 00:00 UTC of sunrise and sunset at a latitude and longitude (degrees, east +).
+void SunTimes(int dayOfYear, double latitude, double longitude, int* rise, int* set) {
+    const double pi = 3.14159265358979;
+    double declination = -23.44 * std::cos(2 * pi / 365 * (dayOfYear + 10)) * pi / 180;
+    double lat = latitude * pi / 180;
+    double cosH = -std::tan(lat) * std::tan(declination);
+    if (cosH > 1) cosH = 1;
+    if (cosH < -1) cosH = -1;
+    double halfDayMinutes = std::acos(cosH) * 180 / pi * 4;
+    double noon = 720 - 4 * longitude;
+    *rise = int(noon - halfDayMinutes + 1440) % 1440;
+    *set = int(noon + halfDayMinutes + 1440) % 1440;
+}
+
+// 0 in daylight, 1 in full darkness, with an hour of twilight on each side.
+double Darkness(int minute, int rise, int set) {
+    auto distance = [](int a, int b) {
+        int d = std::abs(a - b) % 1440;
+        return std::min(d, 1440 - d);
+    };
+    bool day = rise < set ? (minute >= rise && minute < set) : (minute >= rise || minute < set);
+    double edge = std::min(distance(minute, rise), distance(minute, set)) / 60.0;
+    if (edge > 1) edge = 1;
+    return day ? 0.5 - 0.5 * edge : 0.5 + 0.5 * edge;
+}
+
+bool ParseDate(const char* text, UtcTime* date) {
+    int y, m, d;
+    char tail;
+    if (std::sscanf(text, "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3) return false;
+    if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1 || d > 31) return false;
+    date->year = y;
+    date->month = m;
+    date->day = d;
+    return true;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: talvor-gen-daylog DATAFOLDER [yyyy-mm-dd] [--minutes N]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    std::string dataFolder = argv[1];
+    UtcTime date = GetUtcTime();
+    int minutes = kMaxDayLogRecords;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            long n = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || n < 0 || n > 100000) return Usage();
+            minutes = int(n);
+        } else if (!ParseDate(argv[i], &date)) {
+            return Usage();
+        }
+    }
+
+    char folder[64];
+    std::snprintf(folder, sizeof folder, "/%4d-%02d-%02d", date.year, date.month, date.day);
+    std::string dayFolder = dataFolder + folder;
+    std::error_code ec;
+    std::filesystem::create_directories(dayFolder, ec);
+    if (ec) {
+        std::fprintf(stderr, "talvor-gen-daylog: cannot create %s: %s\n", dayFolder.c_str(),
+                     ec.message().c_str());
+        return 1;
+    }
+
+    Random random{uint64_t(date.year) * 10000 + date.month * 100 + date.day};
+    int doy = DayOfYear(date.year, date.month, date.day);
+    int rise, set, newYorkRise, newYorkSet;
+    SunTimes(doy, 51.5, -0.1, &rise, &set);
+    SunTimes(doy, 40.7, -74.0, &newYorkRise, &newYorkSet);
+
+    // Stations on the 10 kHz channels of the plan (the multiples of 90 kHz but 1620 are not on
+    // it); about one in five is a local, the rest come in with the dark.
+    std::vector<Station> stations;
+    for (int khz = 530; khz <= 1700; khz += 10) {
+        if (khz % 90 == 0 && khz != 1620) continue;
+        if (random.Unit() < 0.55) {
+            bool local = random.Unit() < 0.2;
+            stations.push_back({khz, local ? 0.7 + 0.3 * random.Unit() : 0.3 + 0.7 * random.Unit(),
+                                local, random.Unit() * 6.28});
+        }
+    }
+
+    std::vector<unsigned char> record(kDayLogRecordSize);
+    std::string path = dayFolder + "/VOK.LOG";
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) {
+        std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    for (int m = 0; m < minutes; ++m) {
+        int minuteOfDay = m % 1440;
+        std::fill(record.begin(), record.end(), 0);
+        WriteInt32(record.data(), 0, m);  // the logger's own sequence number
+        SetRowMark(record.data(), minuteOfDay % 60 == 0 ? 'X' : ' ');
+        SetMinute(record.data(), minuteOfDay % 60);
+        int kind = 0;
+        if (minuteOfDay == rise) kind = 2;
+        if (minuteOfDay == set) kind = 1;
+        if (minuteOfDay == newYorkSet) kind = -1;
+        SetMarkerKind(record.data(), kind);
+        char timeText[32];
+        std::snprintf(timeText, sizeof timeText, "%04d-%02d-%02d %02d:%02d", date.year, date.month,
+                      date.day, minuteOfDay / 60, minuteOfDay % 60);
+        SetTimeText(record.data(), timeText);
+
+        for (int khz = 520; khz <= 1700; ++khz) {
+            SetLevel(record.data(), khz, int32_t(8 + random.Next() % 18));  // noise floor
+        }
+        double dark = Darkness(minuteOfDay, rise, set);
+        for (const Station& s : stations) {
+            double fading = 0.75 + 0.25 * std::sin(s.phase + minuteOfDay / (7.0 + s.khz % 13));
+            double reach = s.local ? 1.0 : dark * dark;
+            double level = 255 * s.strength * reach * fading + random.Next() % 12;
+            if (level > 30) SetLevel(record.data(), s.khz, int32_t(std::min(level, 255.0)));
+        }
+        if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) {
+            std::fclose(out);
+            std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
+            return 1;
+        }
+    }
+    if (std::fclose(out) != 0) {
+        std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    std::printf("%s\n", path.c_str());
+    return 0;
+}
