@@ -1,3 +1,6 @@
 #include "app/app.h"
+#include "platform/platform.h"
 
-int main() { return RunTalvor(); }
+int main() {
+    EndProcess(RunTalvor());
+}

@@ -28,6 +28,10 @@ void SleepMs(int ms);
 // Full path of the running executable (/proc/self/exe); empty when it cannot be read.
 std::string GetExecutablePath();
 
+// Ends the process at once with the code, after flushing standard output and error; no static
+// destructors run, so a thread still busy in a library cannot trip over them.
+[[noreturn]] void EndProcess(int exitCode);
+
 // Size of the primary display when a display server is reachable, else 1920 x 1080.
 void GetScreenSize(int* width, int* height);
 
@@ -75,6 +79,8 @@ void SetNamedEvent(NamedEvent* event);
 // A negative timeout waits without limit.
 bool WaitNamedEvent(NamedEvent* event, int timeoutMs);
 void CloseNamedEvent(NamedEvent* event);
+// Removes the name, so that the next open creates a fresh event (for tests and tools).
+void RemoveNamedEvent(const char* name);
 
 // ---- Main-thread event loop --------------------------------------------------------------------
 

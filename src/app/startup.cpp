@@ -1,0 +1,56 @@
+#include <cstdio>
+
+#include "app/app.h"
+#include "app/run_state.h"
+#include "config/configuration.h"
+#include "daylog/day_log.h"
+#include "platform/platform.h"
+#include "render/render_surface.h"
+#include "render/render_thread.h"
+
+void StartUp() {
+    // First of all: the day log to read is the one of the day the run started on.
+    runPaths.StartTime = GetUtcTime();
+
+    std::string executable = GetExecutablePath();
+    if (executable.empty()) {
+        std::fprintf(
+            stderr,
+            "TALVOR: the executable's path could not be read; using the working directory\n");
+    }
+    runPaths.ZVariant = NameSelectsZVariant(executable);
+    runPaths.ExeFolder = FolderOf(executable);
+    runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";
+    runPaths.DataFolder = runPaths.ExeFolder + "/BRANTOS";
+
+    int reportedWidth = 0;
+    int reportedHeight = 0;
+    GetScreenSize(&reportedWidth, &reportedHeight);
+    screenGeometry.screenWidth = StoredScreenWidth(reportedWidth);
+    screenGeometry.screenHeight = reportedHeight;
+
+    // After the screen is measured and before the chart coordinates: the profile section may
+    // move the data folder, and nothing here depends on the settings yet.
+    ReadConfiguration();
+
+    screenGeometry = ComputeScreenGeometry(reportedWidth, reportedHeight);
+
+    if (!LoadTitleFont()) {
+        std::fprintf(stderr, "TALVOR: no heavy sans face found; the headline is left out\n");
+    }
+
+    if (!AllocateRecordBuffer()) {
+        ShowMessage("Memory problem");
+        return;
+    }
+    runPaths.DayLogPath = ComposeDayLogPath(runPaths.DataFolder, runPaths.StartTime);
+}
+
+int RunTalvor() {
+    StartUp();
+    // Without the record buffer there is nothing to draw or sum up; the message has been shown.
+    if (RecordBuffer == nullptr) return 0;
+    ArmOneShotTimer(kCaptureTimerMs, CaptureTimerProc);
+    StartRenderThread();
+    return RunEventLoop();
+}
