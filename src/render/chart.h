@@ -1,6 +1,8 @@
 // The waterfall chart of one day and its horizon markers.
 #pragma once
 
+#include <cstdint>
+
 extern const int ChannelPlan10[108];  // entry 0 is 0; 520..1700 kHz without most 90 kHz multiples
 extern const int ChannelPlan9[119];   // entry 0 is 0; 531..1701 kHz in 9 kHz steps
 extern const unsigned char LevelPaletteRed[256];
@@ -21,9 +23,23 @@ extern ChannelRange chartChannelRange;
 // Rows drawn for a number of records on a chart of the given height.
 int RowsToDraw(int records, int chartHeight);
 
+// The scaled level v (0..255) of a record's level: above 1000 counts as 0, above 255 as 255,
+// below 0 as 0; then sensitivity x level, truncated.
+int ScaledLevel(int32_t level, float sensitivity);
+
+struct SpotColour {
+    unsigned char red, green, blue;
+};
+// Colour of a level spot of scaled level v: (v, v, (255 - v) / 10) in colour mode 0, else the
+// LevelPalette entry.
+SpotColour LevelSpotColour(int v, int colourMode);
+
 // Draws the whole frame from the loaded day log (GL context current, projection set).
 void DrawChart();
 
 enum class HalfSun { Upper, Lower };
 // The dotted marker line at row y and the half-sun at the right edge.
+// The half-sun points are computed once, from the screen width at the first call.
 void DrawHorizonMarker(int y, HalfSun half);
+// Forgets the half-sun points, so that the next marker takes the screen width afresh (tests).
+void ResetMarkerGeometry();

@@ -3,13 +3,18 @@
 
 // Display-list bases of the fonts; 0 while a list is not built. Texts are drawn with
 // glListBase(base - 32) and one list call per character code.
-extern unsigned FooterFontList;  // 256 names reserved, glyphs for 32..127
-extern unsigned LabelFontList;   // 96 names, glyphs for 32..127
-extern unsigned TitleFontList;   // 96 names, glyphs for 32..127, the large bold face
+// Every list reserves 256 names, so that codes 128..255 call empty names of the same list.
+extern unsigned FooterFontList;  // glyphs for 32..127, the stock bold sans face
+extern unsigned LabelFontList;   // glyphs for 32..127, the same face
+extern unsigned TitleFontList;   // glyphs for 32..127, the large heavy face
 
 // 0: ready and current on the calling thread, fonts built; 1: no EGL display; 2: no matching
 // config; 3: no surface; 4: no context; 5: could not be made current.
+// Takes the screen width afresh (stored in screenGeometry) and makes a surface of
+// screenWidth x screenHeight.
 int CreateRenderSurface();
+// The same for a given frame size, without asking the display.
+int CreateRenderSurfaceOfSize(int width, int height);
 // Removes whatever CreateRenderSurface made, on the thread that made it.
 void DestroyRenderSurface();
 

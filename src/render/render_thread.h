@@ -1,6 +1,8 @@
 // The render thread: surface, capture event, day log, chart and read-back.
 #pragma once
 
+#include <atomic>
+
 struct NamedEvent;
 
 // The finished frame: width x height pixels of blue, green, red, alpha, bottom row first.
@@ -11,7 +13,9 @@ struct FrameBitmap {
 };
 
 extern FrameBitmap* frameBitmap;  // made by the read-back, taken over by the snapshot
-extern NamedEvent* CaptureEvent;  // "/THEMEXXX"
+// "/THEMEXXX"; stored by the render thread before its first wait, read by the capture
+// sequence on the main thread (atomic, as the two threads share it without a lock).
+extern std::atomic<NamedEvent*> CaptureEvent;
 
 FrameBitmap* NewFrameBitmap(int width, int height);  // nullptr when memory is short
 void FreeFrameBitmap(FrameBitmap* bitmap);
@@ -21,10 +25,12 @@ void SetChartProjection(float width, float height);
 // Creates frameBitmap and reads the current frame into it.
 void ReadBackFrame();
 
-// The thread's entry.
+// The thread's entry. Without a surface it still loads the day log (the summary needs it) and
+// signals completion; otherwise it waits for the capture event, draws, reads back, signals
+// completion and parks on the event for the rest of the process.
 void RenderThreadMain();
 // Starts RenderThreadMain on its own thread (detached; it ends with the process).
 void StartRenderThread();
-// Waits until the render thread has finished with the day log and the frame (or given up);
-// false when timeoutMs passes first.
+// Waits (a negative timeout without limit) until the render thread has finished with the day log
+// and the frame (or given up); false when timeoutMs passes first.
 bool WaitForRenderDone(int timeoutMs);

@@ -1,0 +1,424 @@
+// The hidden OpenGL surface: an EGL pbuffer as large as the screen with a desktop-OpenGL
+// compatibility context, and the bitmap-font display lists the chart writes its texts with.
+#include "render/render_surface.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <dlfcn.h>
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/run_state.h"
+#include "platform/platform.h"
+
+unsigned FooterFontList = 0;
+unsigned LabelFontList = 0;
+unsigned TitleFontList = 0;
+
+namespace {
+
+// Every list reserves a full byte's worth of names, not only the footer's: the chart calls the
+// lists with arbitrary 8-bit text (time texts come straight from the day log), and a code from
+// 128 to 255 must land on an empty name of the same list rather than on another font's glyphs.
+constexpr int kListNames = 256;
+constexpr int kFirstGlyph = 32;
+constexpr int kGlyphCount = 96;  // codes 32..127
+
+constexpr int kSystemFontLinePixels = 16;
+constexpr int kTitleFontLinePixels = 80;
+
+// EGL is looked up at run time so that a machine without an EGL vendor library still runs to
+// its normal end (no frame) instead of failing to start.
+struct EglApi {
+    void* library = nullptr;
+    bool tried = false;
+    PFNEGLGETPROCADDRESSPROC GetProcAddress = nullptr;
+    PFNEGLGETDISPLAYPROC GetDisplay = nullptr;
+    PFNEGLINITIALIZEPROC Initialize = nullptr;
+    PFNEGLTERMINATEPROC Terminate = nullptr;
+    PFNEGLQUERYSTRINGPROC QueryString = nullptr;
+    PFNEGLCHOOSECONFIGPROC ChooseConfig = nullptr;
+    PFNEGLGETCONFIGATTRIBPROC GetConfigAttrib = nullptr;
+    PFNEGLCREATEPBUFFERSURFACEPROC CreatePbufferSurface = nullptr;
+    PFNEGLDESTROYSURFACEPROC DestroySurface = nullptr;
+    PFNEGLBINDAPIPROC BindAPI = nullptr;
+    PFNEGLCREATECONTEXTPROC CreateContext = nullptr;
+    PFNEGLDESTROYCONTEXTPROC DestroyContext = nullptr;
+    PFNEGLMAKECURRENTPROC MakeCurrent = nullptr;
+    PFNEGLRELEASETHREADPROC ReleaseThread = nullptr;
+    PFNEGLGETPLATFORMDISPLAYEXTPROC GetPlatformDisplayEXT = nullptr;
+    PFNEGLQUERYDEVICESEXTPROC QueryDevicesEXT = nullptr;
+    PFNEGLQUERYDEVICESTRINGEXTPROC QueryDeviceStringEXT = nullptr;
+};
+
+EglApi egl;
+
+struct SurfaceState {
+    EGLDisplay display = EGL_NO_DISPLAY;
+    EGLSurface surface = EGL_NO_SURFACE;
+    EGLContext context = EGL_NO_CONTEXT;
+};
+
+SurfaceState renderSurface;
+
+template <typename T>
+void Resolve(T* function, const char* name) {
+    *function = reinterpret_cast<T>(dlsym(egl.library, name));
+    if (*function == nullptr && egl.GetProcAddress != nullptr) {
+        *function = reinterpret_cast<T>(egl.GetProcAddress(name));
+    }
+}
+
+bool LoadEgl() {
+    if (egl.tried) return egl.library != nullptr && egl.Initialize != nullptr;
+    egl.tried = true;
+    egl.library = dlopen("libEGL.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (egl.library == nullptr) return false;
+    Resolve(&egl.GetProcAddress, "eglGetProcAddress");
+    Resolve(&egl.GetDisplay, "eglGetDisplay");
+    Resolve(&egl.Initialize, "eglInitialize");
+    Resolve(&egl.Terminate, "eglTerminate");
+    Resolve(&egl.QueryString, "eglQueryString");
+    Resolve(&egl.ChooseConfig, "eglChooseConfig");
+    Resolve(&egl.GetConfigAttrib, "eglGetConfigAttrib");
+    Resolve(&egl.CreatePbufferSurface, "eglCreatePbufferSurface");
+    Resolve(&egl.DestroySurface, "eglDestroySurface");
+    Resolve(&egl.BindAPI, "eglBindAPI");
+    Resolve(&egl.CreateContext, "eglCreateContext");
+    Resolve(&egl.DestroyContext, "eglDestroyContext");
+    Resolve(&egl.MakeCurrent, "eglMakeCurrent");
+    Resolve(&egl.ReleaseThread, "eglReleaseThread");
+    Resolve(&egl.GetPlatformDisplayEXT, "eglGetPlatformDisplayEXT");
+    Resolve(&egl.QueryDevicesEXT, "eglQueryDevicesEXT");
+    Resolve(&egl.QueryDeviceStringEXT, "eglQueryDeviceStringEXT");
+    bool complete = egl.Initialize && egl.Terminate && egl.QueryString && egl.ChooseConfig &&
+                    egl.GetConfigAttrib && egl.CreatePbufferSurface && egl.DestroySurface &&
+                    egl.BindAPI && egl.CreateContext && egl.DestroyContext && egl.MakeCurrent;
+    if (!complete) egl.Initialize = nullptr;
+    return complete;
+}
+
+bool HasExtension(const char* list, const char* name) {
+    if (list == nullptr) return false;
+    size_t n = std::strlen(name);
+    for (const char* p = list; (p = std::strstr(p, name)) != nullptr; p += n) {
+        bool starts = p == list || p[-1] == ' ';
+        bool ends = p[n] == '\0' || p[n] == ' ';
+        if (starts && ends) return true;
+    }
+    return false;
+}
+
+bool InitializeDisplay(EGLDisplay display) {
+    if (display == EGL_NO_DISPLAY) return false;
+    EGLint major = 0, minor = 0;
+    if (egl.Initialize(display, &major, &minor)) return true;
+    return false;
+}
+
+// A GPU through the device platform first, then Mesa's surfaceless platform (software
+// rendering, no display server needed), then whatever device is left (a software device).
+EGLDisplay OpenDisplay() {
+    const char* clientExtensions = egl.QueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    bool platformCalls = egl.GetPlatformDisplayEXT != nullptr &&
+                         HasExtension(clientExtensions, "EGL_EXT_platform_base");
+
+    std::vector<EGLDeviceEXT> softwareDevices;
+    if (platformCalls && egl.QueryDevicesEXT != nullptr &&
+        HasExtension(clientExtensions, "EGL_EXT_platform_device")) {
+        EGLDeviceEXT devices[16];
+        EGLint count = 0;
+        if (egl.QueryDevicesEXT(16, devices, &count)) {
+            for (EGLint i = 0; i < count && i < 16; ++i) {
+                const char* deviceExtensions =
+                    egl.QueryDeviceStringEXT ? egl.QueryDeviceStringEXT(devices[i], EGL_EXTENSIONS)
+                                             : nullptr;
+                if (HasExtension(deviceExtensions, "EGL_MESA_device_software")) {
+                    softwareDevices.push_back(devices[i]);
+                    continue;
+                }
+                EGLDisplay display =
+                    egl.GetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+                if (InitializeDisplay(display)) return display;
+            }
+        }
+    }
+    if (platformCalls && HasExtension(clientExtensions, "EGL_MESA_platform_surfaceless")) {
+        EGLDisplay display =
+            egl.GetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+        if (InitializeDisplay(display)) return display;
+    }
+    for (EGLDeviceEXT device : softwareDevices) {
+        EGLDisplay display = egl.GetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, device, nullptr);
+        if (InitializeDisplay(display)) return display;
+    }
+    return EGL_NO_DISPLAY;
+}
+
+// Among the pbuffer configs of at least 5/6/5 bits with a depth buffer, a plain 8-bit RGB one
+// keeps the colours exact; any other is taken as it comes.
+bool ChooseConfig(EGLDisplay display, EGLConfig* chosen) {
+    const EGLint request[] = {EGL_SURFACE_TYPE,
+                              EGL_PBUFFER_BIT,
+                              EGL_RENDERABLE_TYPE,
+                              EGL_OPENGL_BIT,
+                              EGL_COLOR_BUFFER_TYPE,
+                              EGL_RGB_BUFFER,
+                              EGL_RED_SIZE,
+                              5,
+                              EGL_GREEN_SIZE,
+                              6,
+                              EGL_BLUE_SIZE,
+                              5,
+                              EGL_DEPTH_SIZE,
+                              16,
+                              EGL_NONE};
+    EGLConfig configs[64];
+    EGLint count = 0;
+    if (!egl.ChooseConfig(display, request, configs, 64, &count) || count <= 0) return false;
+    if (count > 64) count = 64;
+    *chosen = configs[0];
+    for (EGLint i = 0; i < count; ++i) {
+        EGLint r = 0, g = 0, b = 0;
+        egl.GetConfigAttrib(display, configs[i], EGL_RED_SIZE, &r);
+        egl.GetConfigAttrib(display, configs[i], EGL_GREEN_SIZE, &g);
+        egl.GetConfigAttrib(display, configs[i], EGL_BLUE_SIZE, &b);
+        if (r == 8 && g == 8 && b == 8) {
+            *chosen = configs[i];
+            break;
+        }
+    }
+    return true;
+}
+
+EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config) {
+    if (!egl.BindAPI(EGL_OPENGL_API)) return EGL_NO_CONTEXT;
+    const EGLint compatibility[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                    EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
+    EGLContext context = egl.CreateContext(display, config, EGL_NO_CONTEXT, compatibility);
+    // Older EGLs do not know the profile attribute; their desktop contexts are compatibility
+    // contexts anyway.
+    if (context == EGL_NO_CONTEXT) {
+        context = egl.CreateContext(display, config, EGL_NO_CONTEXT, nullptr);
+    }
+    return context;
+}
+
+// ---- Fonts -------------------------------------------------------------------------------------
+
+struct LoadedFace {
+    FT_Library library = nullptr;
+    FT_Face face = nullptr;
+};
+
+LoadedFace titleFace;
+bool titleFontTried = false;
+
+std::string MatchFontFile(const char* pattern, int* faceIndex) {
+    std::string file;
+    *faceIndex = 0;
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    if (config == nullptr) return file;
+    FcPattern* request = FcNameParse(reinterpret_cast<const FcChar8*>(pattern));
+    if (request != nullptr) {
+        FcConfigSubstitute(config, request, FcMatchPattern);
+        FcDefaultSubstitute(request);
+        FcResult result = FcResultNoMatch;
+        FcPattern* match = FcFontMatch(config, request, &result);
+        if (match != nullptr) {
+            FcChar8* path = nullptr;
+            if (FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path) {
+                file = reinterpret_cast<const char*>(path);
+            }
+            int index = 0;
+            if (FcPatternGetInteger(match, FC_INDEX, 0, &index) == FcResultMatch) {
+                *faceIndex = index;
+            }
+            FcPatternDestroy(match);
+        }
+        FcPatternDestroy(request);
+    }
+    FcConfigDestroy(config);
+    return file;
+}
+
+void ReleaseFace(LoadedFace* loaded) {
+    if (loaded->face != nullptr) FT_Done_Face(loaded->face);
+    if (loaded->library != nullptr) FT_Done_FreeType(loaded->library);
+    *loaded = LoadedFace{};
+}
+
+// The size is chosen so that ascender to descender spans linePixels, the way a Windows font
+// height counts its cell.
+bool SizeFace(FT_Face face, int linePixels) {
+    if (FT_IS_SCALABLE(face) && face->units_per_EM > 0) {
+        int span = face->ascender - face->descender;
+        if (span <= 0) span = face->units_per_EM;
+        long emPixels = long(linePixels) * face->units_per_EM / span;
+        if (emPixels < 1) emPixels = 1;
+        return FT_Set_Pixel_Sizes(face, 0, FT_UInt(emPixels)) == 0;
+    }
+    if (face->num_fixed_sizes > 0) return FT_Select_Size(face, 0) == 0;
+    return false;
+}
+
+// Tries each fontconfig pattern in turn; the first face that loads and sizes is kept.
+bool LoadFace(std::initializer_list<const char*> patterns, int linePixels, LoadedFace* out) {
+    ReleaseFace(out);
+    if (FT_Init_FreeType(&out->library) != 0) {
+        out->library = nullptr;
+        return false;
+    }
+    for (const char* pattern : patterns) {
+        int index = 0;
+        std::string file = MatchFontFile(pattern, &index);
+        if (file.empty()) continue;
+        FT_Face face = nullptr;
+        if (FT_New_Face(out->library, file.c_str(), index, &face) != 0) continue;
+        if (SizeFace(face, linePixels)) {
+            out->face = face;
+            return true;
+        }
+        FT_Done_Face(face);
+    }
+    ReleaseFace(out);
+    return false;
+}
+
+// One list per glyph: the 1-bit glyph with glBitmap, whose move is the glyph's advance, as the
+// platform's font-to-list call records it.
+void BuildGlyphLists(FT_Face face, GLuint base) {
+    if (base == 0) return;
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+    glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
+    std::vector<GLubyte> rows;
+    for (int i = 0; i < kGlyphCount; ++i) {
+        glNewList(base + i, GL_COMPILE);
+        if (face != nullptr &&
+            FT_Load_Char(face, FT_ULong(kFirstGlyph + i),
+                         FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0) {
+            FT_GlyphSlot slot = face->glyph;
+            const FT_Bitmap& bitmap = slot->bitmap;
+            int width = int(bitmap.width);
+            int height = int(bitmap.rows);
+            int bytesPerRow = (width + 7) / 8;
+            GLfloat advance = GLfloat(slot->advance.x) / 64.0f;
+            bool mono = bitmap.pixel_mode == FT_PIXEL_MODE_MONO && bitmap.buffer != nullptr;
+            if (mono && width > 0 && height > 0) {
+                // FreeType gives the top row first, glBitmap wants the bottom row first.
+                int pitch = bitmap.pitch < 0 ? -bitmap.pitch : bitmap.pitch;
+                rows.assign(size_t(bytesPerRow) * height, 0);
+                for (int y = 0; y < height; ++y) {
+                    const unsigned char* source =
+                        bitmap.pitch < 0 ? bitmap.buffer + size_t(height - 1 - y) * pitch
+                                         : bitmap.buffer + size_t(y) * pitch;
+                    std::memcpy(&rows[size_t(height - 1 - y) * bytesPerRow], source,
+                                size_t(bytesPerRow));
+                }
+                glBitmap(width, height, GLfloat(-slot->bitmap_left),
+                         GLfloat(height - slot->bitmap_top), advance, 0.0f, rows.data());
+            } else {
+                glBitmap(0, 0, 0.0f, 0.0f, advance, 0.0f, nullptr);
+            }
+        }
+        glEndList();
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+}
+
+void BuildFontLists() {
+    LoadedFace systemFace;
+    LoadFace({"DejaVu Sans:bold", "sans:bold", "sans"}, kSystemFontLinePixels, &systemFace);
+    if (!titleFontTried) LoadTitleFont();
+
+    FooterFontList = glGenLists(kListNames);
+    BuildGlyphLists(systemFace.face, FooterFontList);
+    LabelFontList = glGenLists(kListNames);
+    BuildGlyphLists(systemFace.face, LabelFontList);
+    TitleFontList = glGenLists(kListNames);
+    BuildGlyphLists(titleFace.face, TitleFontList);
+
+    ReleaseFace(&systemFace);
+}
+
+void DeleteFontLists() {
+    for (unsigned* base : {&FooterFontList, &LabelFontList, &TitleFontList}) {
+        if (*base != 0) glDeleteLists(*base, kListNames);
+        *base = 0;
+    }
+}
+
+}  // namespace
+
+bool LoadTitleFont() {
+    titleFontTried = true;
+    return LoadFace({"Arial Black:bold", "sans:black", "sans:heavy", "sans:bold", "sans"},
+                    kTitleFontLinePixels, &titleFace);
+}
+
+int CreateRenderSurfaceOfSize(int width, int height) {
+    // A surface left from an earlier call goes first: there is one per process.
+    DestroyRenderSurface();
+    if (width <= 0 || height <= 0) return 3;
+    if (!LoadEgl()) return 1;
+    renderSurface.display = OpenDisplay();
+    if (renderSurface.display == EGL_NO_DISPLAY) return 1;
+
+    EGLConfig config = nullptr;
+    if (!ChooseConfig(renderSurface.display, &config)) return 2;
+
+    const EGLint size[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
+    renderSurface.surface = egl.CreatePbufferSurface(renderSurface.display, config, size);
+    if (renderSurface.surface == EGL_NO_SURFACE) return 3;
+
+    renderSurface.context = CreateCompatibilityContext(renderSurface.display, config);
+    if (renderSurface.context == EGL_NO_CONTEXT) return 4;
+
+    if (!egl.MakeCurrent(renderSurface.display, renderSurface.surface, renderSurface.surface,
+                         renderSurface.context)) {
+        return 5;
+    }
+
+    glViewport(0, 0, width, height);
+    glShadeModel(GL_SMOOTH);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    BuildFontLists();
+    return 0;
+}
+
+int CreateRenderSurface() {
+    int reportedWidth = 0, reportedHeight = 0;
+    GetScreenSize(&reportedWidth, &reportedHeight);
+    int width = StoredScreenWidth(reportedWidth);
+    // Start-up stored the same value; writing it only when it differs keeps the main thread's
+    // concurrent reads free of a data race.
+    if (screenGeometry.screenWidth != width) screenGeometry.screenWidth = width;
+    return CreateRenderSurfaceOfSize(width, screenGeometry.screenHeight);
+}
+
+void DestroyRenderSurface() {
+    if (renderSurface.context != EGL_NO_CONTEXT) {
+        // The lists live in the context; they go while it is still current on this thread.
+        DeleteFontLists();
+        egl.MakeCurrent(renderSurface.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        egl.DestroyContext(renderSurface.display, renderSurface.context);
+    }
+    FooterFontList = LabelFontList = TitleFontList = 0;
+    if (renderSurface.surface != EGL_NO_SURFACE) {
+        egl.DestroySurface(renderSurface.display, renderSurface.surface);
+    }
+    if (renderSurface.display != EGL_NO_DISPLAY) {
+        egl.Terminate(renderSurface.display);
+        if (egl.ReleaseThread != nullptr) egl.ReleaseThread();
+    }
+    renderSurface = SurfaceState{};
+}

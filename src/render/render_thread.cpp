@@ -1,0 +1,143 @@
+// The render thread: it owns the GL surface, waits for the capture, loads the day log, draws the
+// chart and hands the frame over.
+#include "render/render_thread.h"
+
+#include <GL/gl.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "app/run_state.h"
+#include "config/settings.h"
+#include "daylog/day_log.h"
+#include "platform/platform.h"
+#include "render/chart.h"
+#include "render/render_surface.h"
+
+FrameBitmap* frameBitmap = nullptr;
+std::atomic<NamedEvent*> CaptureEvent{nullptr};
+
+namespace {
+
+// The capture sequence must not take the frame or the records while they are still being made;
+// it waits for this instead of trusting its pause to be long enough.
+std::mutex renderDoneMutex;
+std::condition_variable renderDoneChanged;
+bool renderDone = false;
+
+void SignalRenderDone() {
+    {
+        std::lock_guard<std::mutex> lock(renderDoneMutex);
+        renderDone = true;
+    }
+    renderDoneChanged.notify_all();
+}
+
+void DrawFrame() {
+    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+    int reportedWidth = 0, reportedHeight = 0;
+    GetScreenSize(&reportedWidth, &reportedHeight);
+    // Start-up stored the same origin; writing only a changed value keeps concurrent reads safe.
+    int chartXOrigin = reportedWidth / 2 - 600;
+    if (screenGeometry.chartXOrigin != chartXOrigin) screenGeometry.chartXOrigin = chartXOrigin;
+    LoadDayLog();
+    chartChannelRange = ChooseChannelRange(settings.channelSpacing);
+    DrawChart();
+    ReadBackFrame();
+}
+
+}  // namespace
+
+FrameBitmap* NewFrameBitmap(int width, int height) {
+    if (width <= 0 || height <= 0) return nullptr;
+    size_t bytes = size_t(width) * size_t(height) * 4;
+    auto* bitmap = new (std::nothrow) FrameBitmap;
+    if (bitmap == nullptr) return nullptr;
+    bitmap->bits = static_cast<unsigned char*>(std::calloc(bytes, 1));
+    if (bitmap->bits == nullptr) {
+        delete bitmap;
+        return nullptr;
+    }
+    bitmap->width = width;
+    bitmap->height = height;
+    return bitmap;
+}
+
+void FreeFrameBitmap(FrameBitmap* bitmap) {
+    if (bitmap == nullptr) return;
+    std::free(bitmap->bits);
+    delete bitmap;
+}
+
+void SetChartProjection(float width, float height) {
+    glDisable(GL_DEPTH_TEST);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glViewport(0, 0, GLsizei(width), GLsizei(height));
+    glOrtho(0.0, width, height, 0.0, -1.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void ReadBackFrame() {
+    // A frame nobody took yet (only when drawing twice) is replaced, not leaked.
+    FreeFrameBitmap(frameBitmap);
+    frameBitmap = NewFrameBitmap(screenGeometry.screenWidth, screenGeometry.screenHeight);
+    if (frameBitmap == nullptr) return;
+    // The buffer holds exactly width x height tightly packed pixels; make sure nothing else in
+    // the pack state can make the read longer.
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glReadPixels(0, 0, frameBitmap->width, frameBitmap->height, GL_BGRA, GL_UNSIGNED_BYTE,
+                 frameBitmap->bits);
+}
+
+void RenderThreadMain() {
+    if (CreateRenderSurface() != 0) {
+        DestroyRenderSurface();
+        // Without a frame the run still writes its summary, which needs the records.
+        LoadDayLog();
+        SignalRenderDone();
+        return;
+    }
+
+    NamedEvent* event = OpenNamedEvent("/THEMEXXX");
+    CaptureEvent.store(event);
+    if (event == nullptr) {
+        DrawFrame();
+        SignalRenderDone();
+        return;
+    }
+
+    WaitNamedEvent(event, -1);
+    DrawFrame();
+    SignalRenderDone();
+
+    // Parked for the rest of the process; a wake-up of any kind draws nothing again.
+    while (WaitNamedEvent(event, -1)) {
+    }
+}
+
+void StartRenderThread() {
+    {
+        std::lock_guard<std::mutex> lock(renderDoneMutex);
+        renderDone = false;
+    }
+    std::thread(RenderThreadMain).detach();
+}
+
+bool WaitForRenderDone(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(renderDoneMutex);
+    if (timeoutMs < 0) {
+        renderDoneChanged.wait(lock, [] { return renderDone; });
+        return true;
+    }
+    return renderDoneChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                      [] { return renderDone; });
+}
