@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -9,12 +10,22 @@ struct FrameBitmap;
 
 extern int CaptureMode;  // 1: dated name, 2: "z.gif"
 
-// The snapshot's full path for a mode, the executable's folder and the date of the save.
+// The snapshot's full path for a mode, the executable's folder and the date of the save:
+// mode 2 gives "<folder>/z.gif", any other mode "<folder>/VOKLOG yyyy-mm-dd.GIF".
 std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& date);
 
 // Writes a frame as a GIF of its full size with a palette chosen from the frame;
 // false (and nothing left under the path) when it cannot be written.
 bool WriteGifFile(const FrameBitmap& frame, const char* path);
+
+// The first image of a GIF as RGB pixels, top row first, for checking what was written.
+struct DecodedGif {
+    int width = 0;
+    int height = 0;
+    int colourCount = 0;  // entries of the colour table
+    std::vector<unsigned char> rgb;
+};
+bool ReadGifFile(const char* path, DecodedGif* image);
 
 // Saves frameBitmap beside the executable and frees it.
 void SaveSnapshotGif();

@@ -1,6 +1,7 @@
 // The quarter-hour activity file "Z.TXT".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "daylog/day_log.h"
@@ -9,6 +10,10 @@
 int LevelPercent(int32_t level);
 // J of one record: the mean percentage over the 10 kHz plan's entries 1..104, at least 1 if 0.
 int ActivityFigure(const DayLogRecord* record);
+
+// The record's line "<timeText> UTC J=<J>\r\n" into line (size bytes); its length, or -1 when
+// it does not fit. The record is only read.
+int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size);
 
 // Writes "Z.TXT" in the working directory, one line per quarter-hour record.
 void WriteSummaryFile();

@@ -1,0 +1,25 @@
+// Reduction of a 32-bit frame to the 256 colours a GIF can hold.
+#pragma once
+
+#include <vector>
+
+struct FrameBitmap;
+
+constexpr int kMaxGifColours = 256;
+
+// A frame as palette indices, top row first, ready for the GIF writer.
+struct IndexedImage {
+    int width = 0;
+    int height = 0;
+    int colourCount = 0;                            // entries of palette in use, 1..256
+    unsigned char palette[kMaxGifColours][3] = {};  // red, green, blue
+    std::vector<unsigned char> pixels;              // width * height indices
+};
+
+// Chooses a palette for the frame and maps every pixel to its nearest entry. A frame of at
+// most 256 distinct colours keeps them exactly. False when the frame has no pixels.
+bool ReduceFrameColours(const FrameBitmap& frame, IndexedImage* image);
+
+// Peak signal-to-noise ratio in dB of an RGB image (top row first, 3 bytes a pixel, the frame's
+// size) against the frame, over red, green and blue; infinity when they are identical.
+double FramePsnr(const FrameBitmap& frame, const unsigned char* rgbTopFirst);

@@ -1,0 +1,132 @@
+#include "output/png_writer.h"
+
+#include <png.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "render/render_thread.h"
+
+namespace {
+
+// A PNG of the chart compresses to about a tenth at the fastest level already; higher levels
+// cost several times the time for a few per cent.
+constexpr int kCompressionLevel = 2;
+
+struct PngSink {
+    std::vector<unsigned char>* bytes;
+};
+
+void AppendBytes(png_structp png, png_bytep data, size_t length) {
+    auto* bytes = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
+    bytes->insert(bytes->end(), data, data + length);
+}
+
+void FlushNothing(png_structp) {}
+
+void ReportFailure(const char* path, const char* reason) {
+    std::fprintf(stderr, "talvor-render: cannot write %s: %s\n", path, reason);
+}
+
+// libpng reports its errors by longjmp; the text is kept for the message.
+char lastPngError[200];
+
+void KeepError(png_structp png, png_const_charp message) {
+    std::snprintf(lastPngError, sizeof lastPngError, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void IgnoreWarning(png_structp, png_const_charp) {}
+
+// The whole file in memory first, so that the file is written in one piece or not at all.
+// Everything that owns memory lives outside this function, as longjmp skips destructors.
+bool EncodePng(const FrameBitmap& frame, png_bytep* rows, std::vector<unsigned char>* bytes) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, KeepError, IgnoreWarning);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, bytes, AppendBytes, FlushNothing);
+    png_set_compression_level(png, kCompressionLevel);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_IHDR(png, info, png_uint_32(frame.width), png_uint_32(frame.height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
+                 PNG_FILTER_TYPE_BASE);
+    png_write_info(png, info);
+    // The frame's pixels are blue, green, red and an unused byte.
+    png_set_bgr(png);
+    png_set_filler(png, 0, PNG_FILLER_AFTER);
+    png_write_image(png, rows);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+bool WritePngFile(const FrameBitmap& frame, const char* path) {
+    if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
+        ReportFailure(path, "the frame is empty");
+        return false;
+    }
+    std::vector<png_bytep> rows;
+    std::vector<unsigned char> bytes;
+    try {
+        rows.resize(size_t(frame.height));
+        bytes.reserve(size_t(frame.width) * size_t(frame.height) / 4);
+    } catch (const std::bad_alloc&) {
+        ReportFailure(path, "out of memory");
+        return false;
+    }
+    // The frame is stored bottom row first; a PNG starts with the top row.
+    size_t stride = size_t(frame.width) * 4;
+    for (int y = 0; y < frame.height; ++y) {
+        rows[size_t(y)] = frame.bits + size_t(frame.height - 1 - y) * stride;
+    }
+    lastPngError[0] = '\0';
+    bool encoded = false;
+    try {
+        encoded = EncodePng(frame, rows.data(), &bytes);
+    } catch (const std::bad_alloc&) {
+        std::snprintf(lastPngError, sizeof lastPngError, "out of memory");
+    }
+    if (!encoded) {
+        ReportFailure(path, lastPngError[0] != '\0' ? lastPngError : "the encoder failed");
+        return false;
+    }
+
+    // Written beside the final name and renamed into place, so that a reader never finds a
+    // half-written picture under it.
+    std::string temporary = std::string(path) + ".tmp" + std::to_string(getpid());
+    errno = 0;
+    int fd = CreateForWriting(temporary.c_str());
+    if (fd < 0) {
+        ReportFailure(path, std::strerror(errno != 0 ? errno : EIO));
+        return false;
+    }
+    errno = 0;
+    bool written = WriteAll(fd, bytes.data(), bytes.size());
+    int error = errno;
+    errno = 0;
+    bool closed = CloseWritten(fd);
+    if (written && !closed) error = errno;
+    if (!written || !closed) {
+        RemoveFile(temporary.c_str());
+        ReportFailure(path, std::strerror(error != 0 ? error : EIO));
+        return false;
+    }
+    errno = 0;
+    if (!ReplaceFile(temporary.c_str(), path)) {
+        ReportFailure(path, std::strerror(errno != 0 ? errno : EIO));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,182 @@
+#include "output/snapshot.h"
+
+#include <gif_lib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/run_state.h"
+#include "output/colour_reduction.h"
+#include "render/render_thread.h"
+
+int CaptureMode = 1;
+
+namespace {
+
+// The largest side a GIF's 16-bit screen and image sizes can describe.
+constexpr int kMaxGifSide = 65535;
+
+void ReportSaveFailure(const char* path, const char* reason) {
+    std::fprintf(stderr, "TALVOR: cannot write %s: %s\n", path, reason);
+}
+
+const char* ErrorText(int error) {
+    return error != 0 ? std::strerror(error) : "unknown error";
+}
+
+int AppendToBuffer(GifFileType* gif, const GifByteType* data, int length) {
+    auto* bytes = static_cast<std::vector<unsigned char>*>(gif->UserData);
+    bytes->insert(bytes->end(), data, data + length);
+    return length;
+}
+
+int PaletteBits(int colourCount) {
+    int bits = 1;
+    while ((1 << bits) < colourCount) ++bits;
+    return bits;
+}
+
+// The whole GIF in memory, so that the file is written in one piece or not at all.
+bool EncodeGif(IndexedImage& image, std::vector<unsigned char>* bytes, const char** reason) {
+    int bits = PaletteBits(image.colourCount);
+    GifColorType colours[kMaxGifColours] = {};
+    for (int i = 0; i < image.colourCount; ++i) {
+        colours[i].Red = image.palette[i][0];
+        colours[i].Green = image.palette[i][1];
+        colours[i].Blue = image.palette[i][2];
+    }
+    ColorMapObject* map = GifMakeMapObject(1 << bits, colours);
+    int error = 0;
+    GifFileType* gif = map != nullptr ? EGifOpen(bytes, AppendToBuffer, &error) : nullptr;
+    if (gif == nullptr) {
+        GifFreeMapObject(map);
+        *reason = map != nullptr ? GifErrorString(error) : "out of memory";
+        return false;
+    }
+    EGifSetGifVersion(gif, true);
+    bool ok = EGifPutScreenDesc(gif, image.width, image.height, bits, 0, map) == GIF_OK &&
+              EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK;
+    for (int y = 0; ok && y < image.height; ++y) {
+        GifPixelType* row = image.pixels.data() + size_t(y) * size_t(image.width);
+        ok = EGifPutLine(gif, row, image.width) == GIF_OK;
+    }
+    if (!ok) error = gif->Error;
+    int closeError = 0;
+    if (EGifCloseFile(gif, &closeError) != GIF_OK && ok) {
+        ok = false;
+        error = closeError;
+    }
+    GifFreeMapObject(map);
+    if (!ok) *reason = GifErrorString(error);
+    return ok;
+}
+
+}  // namespace
+
+std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& date) {
+    if (mode == 2) return exeFolder + "/z.gif";
+    char name[64];
+    std::snprintf(name, sizeof name, "/VOKLOG %4d-%02d-%02d.GIF", date.year, date.month, date.day);
+    return exeFolder + name;
+}
+
+bool WriteGifFile(const FrameBitmap& frame, const char* path) {
+    if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
+        ReportSaveFailure(path, "the frame is empty");
+        return false;
+    }
+    if (frame.width > kMaxGifSide || frame.height > kMaxGifSide) {
+        ReportSaveFailure(path, "the frame is larger than a GIF can hold");
+        return false;
+    }
+    IndexedImage image;
+    if (!ReduceFrameColours(frame, &image)) {
+        ReportSaveFailure(path, "out of memory");
+        return false;
+    }
+    std::vector<unsigned char> bytes;
+    const char* reason = nullptr;
+    bool encoded = false;
+    try {
+        bytes.reserve(size_t(frame.width) * size_t(frame.height) / 4);
+        encoded = EncodeGif(image, &bytes, &reason);
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    }
+    if (!encoded) {
+        ReportSaveFailure(path, reason);
+        return false;
+    }
+    // Written beside the final name and renamed into place, so that a reader never finds a
+    // half-written picture under it.
+    std::string temporary = std::string(path) + ".tmp" + std::to_string(getpid());
+    errno = 0;
+    int fd = CreateForWriting(temporary.c_str());
+    if (fd < 0) {
+        ReportSaveFailure(path, ErrorText(errno));
+        return false;
+    }
+    errno = 0;
+    bool written = WriteAll(fd, bytes.data(), bytes.size());
+    int error = errno;
+    errno = 0;
+    bool closed = CloseWritten(fd);
+    if (written && !closed) error = errno;
+    if (!written || !closed) {
+        RemoveFile(temporary.c_str());
+        ReportSaveFailure(path, ErrorText(error));
+        return false;
+    }
+    errno = 0;
+    if (!ReplaceFile(temporary.c_str(), path)) {
+        ReportSaveFailure(path, ErrorText(errno));
+        return false;
+    }
+    return true;
+}
+
+bool ReadGifFile(const char* path, DecodedGif* image) {
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(path, &error);
+    if (gif == nullptr) return false;
+    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1;
+    if (ok) {
+        const SavedImage& frame = gif->SavedImages[0];
+        const GifImageDesc& desc = frame.ImageDesc;
+        const ColorMapObject* map = desc.ColorMap != nullptr ? desc.ColorMap : gif->SColorMap;
+        ok = map != nullptr && !desc.Interlace && desc.Left == 0 && desc.Top == 0 &&
+             desc.Width == gif->SWidth && desc.Height == gif->SHeight && desc.Width > 0 &&
+             desc.Height > 0;
+        if (ok) {
+            image->width = desc.Width;
+            image->height = desc.Height;
+            image->colourCount = map->ColorCount;
+            image->rgb.resize(size_t(desc.Width) * size_t(desc.Height) * 3);
+            for (size_t i = 0; ok && i < size_t(desc.Width) * size_t(desc.Height); ++i) {
+                int index = frame.RasterBits[i];
+                if (index >= map->ColorCount) {
+                    ok = false;
+                    break;
+                }
+                image->rgb[3 * i] = map->Colors[index].Red;
+                image->rgb[3 * i + 1] = map->Colors[index].Green;
+                image->rgb[3 * i + 2] = map->Colors[index].Blue;
+            }
+        }
+    }
+    DGifCloseFile(gif, &error);
+    return ok;
+}
+
+void SaveSnapshotGif() {
+    if (frameBitmap == nullptr || frameBitmap->bits == nullptr) {
+        std::fputs("TALVOR: no frame was drawn; no picture saved\n", stderr);
+    } else {
+        std::string path = SnapshotPath(CaptureMode, runPaths.ExeFolder, GetUtcTime());
+        WriteGifFile(*frameBitmap, path.c_str());
+    }
+    if (frameBitmap != nullptr) FreeFrameBitmap(frameBitmap);
+    frameBitmap = nullptr;
+}

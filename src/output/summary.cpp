@@ -1,0 +1,89 @@
+#include "output/summary.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "render/chart.h"
+
+namespace {
+
+// The band average runs over the 10 kHz plan's entries 1..104 (520..1670 kHz), one channel
+// lower than the chart draws, whatever spacing the settings choose.
+constexpr int kFirstSummaryChannel = 1;
+constexpr int kSummaryChannels = 104;
+
+const char* ErrorText(int error) {
+    return error != 0 ? std::strerror(error) : "unknown error";
+}
+
+void ReportWriteFailure(int error) {
+    std::fprintf(stderr, "TALVOR: cannot write Z.TXT: %s\n", ErrorText(error));
+}
+
+bool IsQuarterHour(int32_t minute) {
+    return minute == 0 || minute == 15 || minute == 30 || minute == 45;
+}
+
+}  // namespace
+
+// The figure the file has always carried is v / 2.55 rounded to single precision and truncated,
+// which for every level from -1,000,000 up is exactly 100 * min(level, 255) / 255 truncated.
+// The integer form gives those results without depending on how the compiler treats floats,
+// and 64 bits keep the product of the lowest levels from overflowing.
+int LevelPercent(int32_t level) {
+    int64_t v = level > 255 ? 255 : level;
+    return int(v * 100 / 255);
+}
+
+int ActivityFigure(const DayLogRecord* record) {
+    int64_t sum = 0;
+    for (int j = kFirstSummaryChannel; j < kFirstSummaryChannel + kSummaryChannels; ++j) {
+        sum += LevelPercent(LevelAt(record, ChannelPlan10[j]));
+    }
+    int figure = int(sum / kSummaryChannels);
+    return figure == 0 ? 1 : figure;
+}
+
+int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size) {
+    // Reading a record leaves it untouched: the time text is copied out, bounded to its
+    // 16 characters, rather than cut short inside the record.
+    char timeText[kTimeTextLength + 1];
+    const char* source = TimeText(record);
+    size_t length = 0;
+    while (length < size_t(kTimeTextLength) && source[length] != '\0') {
+        timeText[length] = source[length];
+        ++length;
+    }
+    timeText[length] = '\0';
+    int written = std::snprintf(line, size, "%s UTC J=%d\r\n", timeText, ActivityFigure(record));
+    if (written < 0 || size_t(written) >= size) return -1;
+    return written;
+}
+
+void WriteSummaryFile() {
+    errno = 0;
+    int fd = CreateForWriting("Z.TXT");
+    if (fd < 0) {
+        ReportWriteFailure(errno);
+        return;
+    }
+    int records = RecordBuffer != nullptr ? recordCount : 0;
+    if (records > kMaxDayLogRecords) records = kMaxDayLogRecords;
+    bool failed = false;
+    for (int k = 0; k < records && !failed; ++k) {
+        const DayLogRecord* record = RecordAt(k);
+        if (!IsQuarterHour(Minute(record))) continue;
+        char line[100];
+        int length = FormatSummaryLine(record, line, sizeof line);
+        if (length < 0) continue;  // cannot happen: a line is at most 36 characters
+        errno = 0;
+        if (!WriteAll(fd, line, size_t(length))) {
+            ReportWriteFailure(errno);
+            failed = true;
+        }
+    }
+    errno = 0;
+    if (!CloseWritten(fd) && !failed) ReportWriteFailure(errno);
+}
