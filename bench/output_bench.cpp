@@ -1,0 +1,95 @@
+// Times the output step: the GIF of a chart-like frame and the summary of a full day.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../tests/chart_frame.h"
+#include "daylog/day_log.h"
+#include "output/colour_reduction.h"
+#include "output/snapshot.h"
+#include "output/summary.h"
+#include "render/chart.h"
+
+namespace {
+
+constexpr int kRepeats = 5;
+
+double Milliseconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+        .count();
+}
+
+template <typename Step>
+double MedianMs(Step step) {
+    std::vector<double> times;
+    for (int i = 0; i < kRepeats; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        step();
+        times.push_back(Milliseconds(start));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void BenchGif(const std::string& folder, int width, int height, bool paletteColours) {
+    TestFrame t(width, height);
+    DrawChartLikeFrame(&t, paletteColours);
+    IndexedImage image;
+    double reduce = MedianMs([&] { ReduceFrameColours(t.frame, &image); });
+    std::string path = folder + "/bench.gif";
+    bool ok = true;
+    double whole = MedianMs([&] { ok = WriteGifFile(t.frame, path.c_str()) && ok; });
+    DecodedGif gif;
+    double psnr = ok && ReadGifFile(path.c_str(), &gif) ? FramePsnr(t.frame, gif.rgb.data()) : 0;
+    std::printf(
+        "GIF %4dx%-4d %-7s  palette %6.1f ms  whole save %6.1f ms  %7zu bytes  PSNR %.2f dB%s\n",
+        width, height, paletteColours ? "palette" : "plain", reduce, whole,
+        size_t(ok ? std::filesystem::file_size(path) : 0), psnr, ok ? "" : "  FAILED");
+}
+
+void BenchSummary(const std::string& folder) {
+    if (!AllocateRecordBuffer()) {
+        std::printf("summary: no memory for the record buffer\n");
+        return;
+    }
+    for (int k = 0; k < kMaxDayLogRecords; ++k) {
+        DayLogRecord* r = MutableRecordAt(k);
+        std::fill(r, r + kDayLogRecordSize, 0);
+        SetMinute(r, k % 60);
+        char text[17];
+        std::snprintf(text, sizeof text, "2014-03-05 %02d:%02d", k / 60, k % 60);
+        SetTimeText(r, text);
+        for (int khz = kFirstLevelKhz; khz <= kLastLevelKhz; ++khz)
+            SetLevel(r, khz, (khz * 7 + k) % 300);
+    }
+    recordCount = kMaxDayLogRecords;
+    std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    double ms = MedianMs([] { WriteSummaryFile(); });
+    std::printf("summary of %d records: %.3f ms, %ju bytes\n", recordCount, ms,
+                std::uintmax_t(std::filesystem::file_size(folder + "/Z.TXT")));
+    std::filesystem::current_path(saved);
+    ReleaseRecordBuffer();
+}
+
+}  // namespace
+
+int main() {
+    std::string folder = (std::filesystem::temp_directory_path() /
+                          ("talvor-output-bench-" + std::to_string(getpid())))
+                             .string();
+    std::filesystem::create_directories(folder);
+    std::printf("median of %d runs\n", kRepeats);
+    for (bool palette : {false, true}) {
+        BenchGif(folder, 1920, 1080, palette);
+        BenchGif(folder, 3840, 2160, palette);
+    }
+    BenchSummary(folder);
+    std::filesystem::remove_all(folder);
+    return 0;
+}
