@@ -1,0 +1,197 @@
+#include "app/app.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "app/run_state.h"
+#include "daylog/day_log.h"
+#include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace {
+
+struct GeometryCase {
+    int width, height;
+    int storedWidth, chartHeight;
+    float widthF;
+    int centreX, chartXOrigin, labelColumnX, halfHeight;
+};
+
+TEST(Geometry, FieldsFollowTheReportedSize) {
+    const GeometryCase cases[] = {
+        {1366, 768, 1368, 732, 1366.0f, 683, 83, 3, 384},
+        {1920, 1080, 1920, 1044, 1920.0f, 960, 360, 260, 540},
+        {1500, 900, 1500, 864, 1500.0f, 750, 150, 3, 450},
+        {1501, 901, 1501, 865, 1501.0f, 750, 150, 50, 450},
+        {800, 600, 800, 564, 800.0f, 400, -200, 3, 300},
+        {3840, 2160, 3840, 2124, 3840.0f, 1920, 1320, 1220, 1080},
+        {1368, 768, 1368, 732, 1368.0f, 684, 84, 3, 384},
+    };
+    for (const GeometryCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        ScreenGeometry g = ComputeScreenGeometry(c.width, c.height);
+        EXPECT_EQ(g.screenWidth, c.storedWidth);
+        EXPECT_EQ(g.screenHeight, c.height);
+        EXPECT_EQ(g.chartHeight, c.chartHeight);
+        EXPECT_FLOAT_EQ(g.screenWidthF, c.widthF);
+        EXPECT_FLOAT_EQ(g.screenHeightF, float(c.height));
+        EXPECT_EQ(g.centreX, c.centreX);
+        EXPECT_EQ(g.chartXOrigin, c.chartXOrigin);
+        EXPECT_EQ(g.labelColumnX, c.labelColumnX);
+        EXPECT_EQ(g.halfHeight, c.halfHeight);
+    }
+}
+
+TEST(Geometry, OnlyThe1366PanelIsWidened) {
+    const int cases[][2] = {{1366, 1368}, {1365, 1365}, {1367, 1367}, {1368, 1368}, {0, 0}};
+    for (const auto& c : cases) EXPECT_EQ(StoredScreenWidth(c[0]), c[1]) << c[0];
+}
+
+TEST(Paths, ZVariantFromTheFileName) {
+    const struct {
+        const char* path;
+        bool selects;
+    } cases[] = {
+        {"/opt/talvor/talvorZ", true},
+        {"/opt/talvor/TALVORZ.EXE", true},
+        {"/opt/talvor/talvor", false},
+        {"/opt/talvor/talvorz", false},
+        {"/opt/talvor/TALVOR.EXE", false},
+        {"/opt/talvor/TALVORz.EXE", false},
+        {"/opt/Z/talvor", false},           // the folder does not count
+        {"/opt/talvor/talvorZ.gz", false},  // ".gz" is no four-character extension
+        {"/opt/talvor/Z.bin", true},
+        {"/opt/talvor/.EXE", false},
+        {"talvorZ", true},
+        {"/opt/talvor/", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(NameSelectsZVariant(c.path), c.selects) << c.path;
+}
+
+TEST(Paths, FolderOfDropsTheLastName) {
+    const struct {
+        const char* path;
+        const char* folder;
+    } cases[] = {
+        {"/opt/talvor/talvor", "/opt/talvor"},
+        {"/talvor", ""},
+        {"/a/b/", "/a/b"},
+        {"talvor", "."},
+        {"", "."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
+}
+
+TEST(Paths, DayLogPathNamesTheStartDate) {
+    UtcTime date;
+    date.year = 2014;
+    date.month = 3;
+    date.day = 5;
+    EXPECT_EQ(ComposeDayLogPath("/data/BRANTOS", date), "/data/BRANTOS/2014-03-05/VOK.LOG");
+    date.year = 999;
+    date.month = 12;
+    date.day = 31;
+    EXPECT_EQ(ComposeDayLogPath("/d", date), "/d/ 999-12-31/VOK.LOG");
+    // Long folders are not cut.
+    std::string longFolder(600, 'x');
+    EXPECT_EQ(ComposeDayLogPath(longFolder, date), longFolder + "/ 999-12-31/VOK.LOG");
+}
+
+// Sets the display variables for one test and puts them back afterwards.
+class DisplayEnvironment {
+  public:
+    DisplayEnvironment(const char* x11, const char* wayland) {
+        Save("DISPLAY", &savedX11_, &hadX11_);
+        Save("WAYLAND_DISPLAY", &savedWayland_, &hadWayland_);
+        Set("DISPLAY", x11);
+        Set("WAYLAND_DISPLAY", wayland);
+    }
+    ~DisplayEnvironment() {
+        Set("DISPLAY", hadX11_ ? savedX11_.c_str() : nullptr);
+        Set("WAYLAND_DISPLAY", hadWayland_ ? savedWayland_.c_str() : nullptr);
+    }
+
+  private:
+    static void Save(const char* name, std::string* value, bool* had) {
+        const char* v = std::getenv(name);
+        *had = v != nullptr;
+        if (v) *value = v;
+    }
+    static void Set(const char* name, const char* value) {
+        if (value) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    std::string savedX11_, savedWayland_;
+    bool hadX11_ = false, hadWayland_ = false;
+};
+
+TEST(Screen, SizeOfTheDisplayServer) {
+    XvfbServer x(1366, 768);
+    ASSERT_TRUE(x.running());
+    DisplayEnvironment env(x.display().c_str(), nullptr);
+    EXPECT_TRUE(DesktopDisplayReachable());
+    int w = 0, h = 0;
+    GetScreenSize(&w, &h);
+    EXPECT_EQ(w, 1366);
+    EXPECT_EQ(h, 768);
+}
+
+TEST(Screen, HeadlessDefaults) {
+    const struct {
+        const char* x11;
+        const char* wayland;
+    } cases[] = {
+        {nullptr, nullptr},
+        {"", ""},
+        {":249", nullptr},              // named, but no server listens there
+        {nullptr, "talvor-no-such-0"},  // the same for Wayland
+    };
+    for (const auto& c : cases) {
+        DisplayEnvironment env(c.x11, c.wayland);
+        EXPECT_FALSE(DesktopDisplayReachable());
+        int w = 0, h = 0;
+        GetScreenSize(&w, &h);
+        EXPECT_EQ(w, 1920);
+        EXPECT_EQ(h, 1080);
+    }
+}
+
+TEST(StartUp, DerivesPathsGeometryAndBufferFromTheExecutable) {
+    ResetProcessState();
+    DisplayEnvironment env(nullptr, nullptr);
+    UtcTime before = GetUtcTime();
+    StartUp();
+    UtcTime after = GetUtcTime();
+
+    std::string exe = GetExecutablePath();
+    std::string folder = exe.substr(0, exe.rfind('/'));
+    EXPECT_EQ(runPaths.ExeFolder, folder);
+    EXPECT_EQ(runPaths.ConfigFilePath, folder + "/TALVOR.INI");
+    if (!FileExists(runPaths.ConfigFilePath)) {
+        EXPECT_EQ(runPaths.DataFolder, folder + "/BRANTOS");
+    }
+    EXPECT_FALSE(runPaths.ZVariant);
+    // Taken during the call (unless midnight passed in between).
+    auto msOfDay = [](const UtcTime& t) {
+        return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+    };
+    if (before.day == after.day) {
+        EXPECT_EQ(runPaths.StartTime.day, before.day);
+        EXPECT_GE(msOfDay(runPaths.StartTime), msOfDay(before));
+        EXPECT_LE(msOfDay(runPaths.StartTime), msOfDay(after));
+    }
+    EXPECT_EQ(runPaths.DayLogPath, ComposeDayLogPath(runPaths.DataFolder, runPaths.StartTime));
+    EXPECT_EQ(screenGeometry.screenWidth, 1920);
+    EXPECT_EQ(screenGeometry.chartHeight, 1044);
+    EXPECT_EQ(screenGeometry.labelColumnX, 260);
+    EXPECT_NE(RecordBuffer, nullptr);
+    ReleaseRecordBuffer();
+    ResetProcessState();
+}
+
+}  // namespace
