@@ -11,13 +11,15 @@
 namespace {
 
 constexpr const char* kCaptureEventName = "/THEMEXXX";
+constexpr int kResignalMs = 250;
 
 // Releases the render thread. When it has not made its event yet (a slow surface), the signal
 // goes to the named event itself and waits there for it; when it has already given up, nothing
 // is signalled, so that no stale signal releases some later run early.
 void ReleaseRenderThread() {
-    if (CaptureEvent != nullptr) {
-        SetNamedEvent(CaptureEvent);
+    NamedEvent* known = CaptureEvent.load();
+    if (known != nullptr) {
+        SetNamedEvent(known);
         return;
     }
     if (WaitForRenderDone(0)) return;
@@ -48,7 +50,16 @@ void CaptureTimerProc() {
     ReleaseRenderThread();
     // The render thread's budget; the capture must not come earlier than this however fast it is.
     SleepMs(kCapturePauseMs);
-    bool renderDone = WaitForRenderDone(kRenderGraceMs);
+    bool renderDone = WaitForRenderDone(0);
+    // The event is shared by name with every other run on the machine, and a parked render
+    // thread of another run can take our signal. Signalling again while we wait costs nothing
+    // (a set event is not counted twice) and releases our thread if that happened.
+    for (int64_t deadline = MonotonicMs() + kRenderGraceMs; !renderDone;) {
+        int64_t left = deadline - MonotonicMs();
+        if (left <= 0) break;
+        ReleaseRenderThread();
+        renderDone = WaitForRenderDone(int(left < kResignalMs ? left : kResignalMs));
+    }
 
     CaptureMode = runPaths.ZVariant ? 2 : 1;
     if (renderDone) {
