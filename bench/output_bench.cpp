@@ -36,9 +36,20 @@ double MedianMs(Step step) {
     return times[times.size() / 2];
 }
 
-void BenchGif(const std::string& folder, int width, int height, bool paletteColours) {
+enum class Content { ChartPlain, ChartPalette, Noise };
+
+void BenchGif(const std::string& folder, int width, int height, Content content) {
     TestFrame t(width, height);
-    DrawChartLikeFrame(&t, paletteColours);
+    if (content == Content::Noise) {
+        // The worst case for the palette: every pixel a random colour.
+        uint32_t state = 1;
+        for (unsigned char& byte : t.pixels) {
+            state = state * 1664525u + 1013904223u;
+            byte = static_cast<unsigned char>(state >> 24);
+        }
+    } else {
+        DrawChartLikeFrame(&t, content == Content::ChartPalette);
+    }
     IndexedImage image;
     double reduce = MedianMs([&] { ReduceFrameColours(t.frame, &image); });
     std::string path = folder + "/bench.gif";
@@ -48,8 +59,12 @@ void BenchGif(const std::string& folder, int width, int height, bool paletteColo
     double psnr = ok && ReadGifFile(path.c_str(), &gif) ? FramePsnr(t.frame, gif.rgb.data()) : 0;
     std::printf(
         "GIF %4dx%-4d %-7s  palette %6.1f ms  whole save %6.1f ms  %7zu bytes  PSNR %.2f dB%s\n",
-        width, height, paletteColours ? "palette" : "plain", reduce, whole,
-        size_t(ok ? std::filesystem::file_size(path) : 0), psnr, ok ? "" : "  FAILED");
+        width, height,
+        content == Content::Noise          ? "noise"
+        : content == Content::ChartPalette ? "palette"
+                                           : "plain",
+        reduce, whole, size_t(ok ? std::filesystem::file_size(path) : 0), psnr,
+        ok ? "" : "  FAILED");
 }
 
 void BenchSummary(const std::string& folder) {
@@ -85,9 +100,9 @@ int main() {
                              .string();
     std::filesystem::create_directories(folder);
     std::printf("median of %d runs\n", kRepeats);
-    for (bool palette : {false, true}) {
-        BenchGif(folder, 1920, 1080, palette);
-        BenchGif(folder, 3840, 2160, palette);
+    for (Content content : {Content::ChartPlain, Content::ChartPalette, Content::Noise}) {
+        BenchGif(folder, 1920, 1080, content);
+        BenchGif(folder, 3840, 2160, content);
     }
     BenchSummary(folder);
     std::filesystem::remove_all(folder);

@@ -353,6 +353,36 @@ TEST(WriteGif, FewColoursAreKeptExactlyAndTheTopRowComesFirst) {
     }
 }
 
+TEST(ReduceFrameColours, ExactUpTo256Colours) {
+    struct Case {
+        int colours;
+        bool exact;
+    };
+    for (Case c : {Case{1, true}, Case{2, true}, Case{255, true}, Case{256, true}, Case{257, false},
+                   Case{300, false}}) {
+        TestFrame t(64, 64);
+        for (int i = 0; i < 64 * 64; ++i) {
+            int k = i % c.colours;  // colours spread over the cube, each used many times
+            t.Set(i % 64, i / 64, static_cast<unsigned char>(k * 37 % 256),
+                  static_cast<unsigned char>(k * 11 % 256), static_cast<unsigned char>(k / 2));
+        }
+        IndexedImage image;
+        ASSERT_TRUE(ReduceFrameColours(t.frame, &image));
+        EXPECT_EQ(image.colourCount, std::min(c.colours, 256)) << c.colours;
+        std::vector<unsigned char> rgb;
+        for (unsigned char index : image.pixels) {
+            ASSERT_LT(int(index), image.colourCount);
+            rgb.insert(rgb.end(), image.palette[index], image.palette[index] + 3);
+        }
+        double psnr = FramePsnr(t.frame, rgb.data());
+        EXPECT_EQ(std::isinf(psnr), c.exact) << c.colours << " colours, " << psnr << " dB";
+        EXPECT_GT(psnr, 35.0) << c.colours;
+    }
+    FrameBitmap empty;
+    IndexedImage image;
+    EXPECT_FALSE(ReduceFrameColours(empty, &image));
+}
+
 TEST(WriteGif, ChartLikeFramesKeepTheirQuality) {
     TempDir dir("talvor-gif");
     for (bool palette : {false, true}) {
