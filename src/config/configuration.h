@@ -10,6 +10,10 @@ void ReadConfiguration();
 // The same, from the file's bytes already in memory (size is the file's length).
 void ReadConfigurationBytes(const char* bytes, size_t size);
 
+// Length of the text that the last read scanned; 0 when nothing was scanned (no file, an
+// unreadable one, or one of at most 3 bytes before any NUL).
+size_t LastScannedLength();
+
 // The working copy of the data folder while a profile section is handled.
 extern std::string ProfileFolder;
 
