@@ -279,6 +279,21 @@ TEST_F(SummaryTest, UncreatableFileIsReportedAndTheRunGoesOn) {
     EXPECT_TRUE(std::filesystem::is_directory(dir_ / "Z.TXT"));
 }
 
+TEST_F(SummaryTest, WritesUnderAnotherNameAndSaysWhetherItWorked) {
+    FillRecord(0, 30, "elsewhere", 255);
+    recordCount = 1;
+    std::string path = dir_ / "other.txt";
+    EXPECT_TRUE(WriteSummaryFileTo(path.c_str()));
+    EXPECT_EQ(ReadFileBytes(path), "elsewhere UTC J=100\r\n");
+    EXPECT_FALSE(FileExists(dir_ / "Z.TXT"));
+
+    std::string missing = dir_ / "no/such/folder/day.txt";
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(WriteSummaryFileTo(missing.c_str()));
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("TALVOR: cannot write " + missing + ": ", 0), 0u) << err;
+}
+
 // ---- Snapshot ---------------------------------------------------------------------------------
 
 TEST(SnapshotPath, NamesByMode) {

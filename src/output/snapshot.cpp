@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "app/run_state.h"
 #include "output/colour_reduction.h"
@@ -26,9 +27,22 @@ const char* ErrorText(int error) {
     return error != 0 ? std::strerror(error) : "unknown error";
 }
 
-int AppendToBuffer(GifFileType* gif, const GifByteType* data, int length) {
-    auto* bytes = static_cast<std::vector<unsigned char>*>(gif->UserData);
-    bytes->insert(bytes->end(), data, data + length);
+// Where giflib's output goes: memory, so that the file is written in one piece or not at all.
+struct GifSink {
+    std::vector<unsigned char> bytes;
+    bool outOfMemory = false;
+};
+
+int AppendToSink(GifFileType* gif, const GifByteType* data, int length) {
+    auto* sink = static_cast<GifSink*>(gif->UserData);
+    // An exception must not cross giflib's C frames; a short count makes it fail the write.
+    // giflib ignores the result for the closing trailer byte, hence the flag.
+    try {
+        sink->bytes.insert(sink->bytes.end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        sink->outOfMemory = true;
+        return 0;
+    }
     return length;
 }
 
@@ -38,8 +52,7 @@ int PaletteBits(int colourCount) {
     return bits;
 }
 
-// The whole GIF in memory, so that the file is written in one piece or not at all.
-bool EncodeGif(IndexedImage& image, std::vector<unsigned char>* bytes, const char** reason) {
+bool EncodeGif(const IndexedImage& image, GifSink* sink, const char** reason) {
     int bits = PaletteBits(image.colourCount);
     GifColorType colours[kMaxGifColours] = {};
     for (int i = 0; i < image.colourCount; ++i) {
@@ -49,7 +62,7 @@ bool EncodeGif(IndexedImage& image, std::vector<unsigned char>* bytes, const cha
     }
     ColorMapObject* map = GifMakeMapObject(1 << bits, colours);
     int error = 0;
-    GifFileType* gif = map != nullptr ? EGifOpen(bytes, AppendToBuffer, &error) : nullptr;
+    GifFileType* gif = map != nullptr ? EGifOpen(sink, AppendToSink, &error) : nullptr;
     if (gif == nullptr) {
         GifFreeMapObject(map);
         *reason = map != nullptr ? GifErrorString(error) : "out of memory";
@@ -59,7 +72,9 @@ bool EncodeGif(IndexedImage& image, std::vector<unsigned char>* bytes, const cha
     bool ok = EGifPutScreenDesc(gif, image.width, image.height, bits, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK;
     for (int y = 0; ok && y < image.height; ++y) {
-        GifPixelType* row = image.pixels.data() + size_t(y) * size_t(image.width);
+        // giflib takes the row as writable but only reads it.
+        auto* row =
+            const_cast<GifPixelType*>(image.pixels.data() + size_t(y) * size_t(image.width));
         ok = EGifPutLine(gif, row, image.width) == GIF_OK;
     }
     if (!ok) error = gif->Error;
@@ -69,6 +84,10 @@ bool EncodeGif(IndexedImage& image, std::vector<unsigned char>* bytes, const cha
         error = closeError;
     }
     GifFreeMapObject(map);
+    if (sink->outOfMemory) {
+        *reason = "out of memory";
+        return false;
+    }
     if (!ok) *reason = GifErrorString(error);
     return ok;
 }
@@ -96,14 +115,14 @@ bool WriteGifFile(const FrameBitmap& frame, const char* path) {
         ReportSaveFailure(path, "out of memory");
         return false;
     }
-    std::vector<unsigned char> bytes;
-    const char* reason = nullptr;
+    GifSink sink;
+    const char* reason = "out of memory";
     bool encoded = false;
     try {
-        bytes.reserve(size_t(frame.width) * size_t(frame.height) / 4);
-        encoded = EncodeGif(image, &bytes, &reason);
+        sink.bytes.reserve(size_t(frame.width) * size_t(frame.height) / 4);
+        encoded = EncodeGif(image, &sink, &reason);
     } catch (const std::bad_alloc&) {
-        reason = "out of memory";
+        encoded = false;  // the reason stands as set
     }
     if (!encoded) {
         ReportSaveFailure(path, reason);
@@ -119,7 +138,7 @@ bool WriteGifFile(const FrameBitmap& frame, const char* path) {
         return false;
     }
     errno = 0;
-    bool written = WriteAll(fd, bytes.data(), bytes.size());
+    bool written = WriteAll(fd, sink.bytes.data(), sink.bytes.size());
     int error = errno;
     errno = 0;
     bool closed = CloseWritten(fd);

@@ -18,8 +18,8 @@ const char* ErrorText(int error) {
     return error != 0 ? std::strerror(error) : "unknown error";
 }
 
-void ReportWriteFailure(int error) {
-    std::fprintf(stderr, "TALVOR: cannot write Z.TXT: %s\n", ErrorText(error));
+void ReportWriteFailure(const char* path, int error) {
+    std::fprintf(stderr, "TALVOR: cannot write %s: %s\n", path, ErrorText(error));
 }
 
 bool IsQuarterHour(int32_t minute) {
@@ -62,12 +62,14 @@ int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size) {
     return written;
 }
 
-void WriteSummaryFile() {
+void WriteSummaryFile() { WriteSummaryFileTo("Z.TXT"); }
+
+bool WriteSummaryFileTo(const char* path) {
     errno = 0;
-    int fd = CreateForWriting("Z.TXT");
+    int fd = CreateForWriting(path);
     if (fd < 0) {
-        ReportWriteFailure(errno);
-        return;
+        ReportWriteFailure(path, errno);
+        return false;
     }
     int records = RecordBuffer != nullptr ? recordCount : 0;
     if (records > kMaxDayLogRecords) records = kMaxDayLogRecords;
@@ -80,10 +82,14 @@ void WriteSummaryFile() {
         if (length < 0) continue;  // cannot happen: a line is at most 36 characters
         errno = 0;
         if (!WriteAll(fd, line, size_t(length))) {
-            ReportWriteFailure(errno);
+            ReportWriteFailure(path, errno);
             failed = true;
         }
     }
     errno = 0;
-    if (!CloseWritten(fd) && !failed) ReportWriteFailure(errno);
+    if (!CloseWritten(fd) && !failed) {
+        ReportWriteFailure(path, errno);
+        failed = true;
+    }
+    return !failed;
 }

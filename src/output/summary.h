@@ -17,3 +17,5 @@ int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size);
 
 // Writes "Z.TXT" in the working directory, one line per quarter-hour record.
 void WriteSummaryFile();
+// The same file under another name; false (after a message) when it could not be written.
+bool WriteSummaryFileTo(const char* path);
