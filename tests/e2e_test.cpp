@@ -1,0 +1,173 @@
+// Whole runs of the built program in throw-away folders, several side by side to keep the suite
+// short (each run takes about 4.5 s by design).
+#include <cstdio>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Scenario {
+    std::string label;
+    std::string exeName = "talvor";
+    bool withDayLog = true;
+    bool dayLogInProfileFolder = false;  // the log goes to a folder that TALVOR.INI names
+    bool missingProfileFolder = false;   // TALVOR.INI names a folder that does not exist
+    std::string display;                 // empty: no display server
+
+    // Filled while it runs.
+    std::unique_ptr<TempDir> exeDir, workDir, profileDir;
+    std::future<CommandResult> run;
+    CommandResult result;
+};
+
+std::string DateText(const UtcTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", t.year, t.month, t.day);
+    return text;
+}
+
+void Prepare(Scenario& s) {
+    s.exeDir = std::make_unique<TempDir>("talvor-e2e-exe");
+    s.workDir = std::make_unique<TempDir>("talvor-e2e-work");
+    std::string exe = *s.exeDir / s.exeName;
+    fs::copy_file(TALVOR_EXE, exe);
+
+    std::string dataFolder = *s.exeDir / "BRANTOS";
+    if (s.dayLogInProfileFolder || s.missingProfileFolder) {
+        s.profileDir = std::make_unique<TempDir>("talvor-e2e-Data");
+        std::string named = s.missingProfileFolder ? *s.profileDir / "Gone" : s.profileDir->path();
+        WriteFileBytes(*s.exeDir / "TALVOR.INI", "[KELDAN]\r\nSET " + named + "\r\n");
+        if (s.dayLogInProfileFolder) dataFolder = s.profileDir->path();
+    }
+    if (s.withDayLog) {
+        CommandResult made = RunCommand(std::string("'") + TALVOR_GEN + "' '" + dataFolder + "'");
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+    }
+}
+
+// Only after every copy is closed: a process forked while a copy is still open for writing would
+// keep it open, and starting that copy would then fail with "Text file busy".
+void Launch(Scenario& s) {
+    std::string exe = *s.exeDir / s.exeName;
+    std::string command = s.display.empty()
+                              ? "env -u DISPLAY -u WAYLAND_DISPLAY '" + exe + "'"
+                              : "env -u WAYLAND_DISPLAY DISPLAY=" + s.display + " '" + exe + "'";
+    std::string workDir = s.workDir->path();
+    s.run =
+        std::async(std::launch::async, [command, workDir] { return RunCommand(command, workDir); });
+}
+
+// The GIF files beside the executable.
+std::vector<std::string> GifsIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > 4 && (name.substr(name.size() - 4) == ".GIF" || name == "z.gif")) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// Width and height from a GIF's logical screen descriptor; 0 x 0 when it is no GIF.
+void GifSize(const std::string& path, int* width, int* height) {
+    std::string bytes = ReadFileBytes(path);
+    *width = *height = 0;
+    if (bytes.size() < 10 || bytes.compare(0, 4, "GIF8") != 0) return;
+    auto byte = [&](size_t i) { return int(static_cast<unsigned char>(bytes[i])); };
+    *width = byte(6) | byte(7) << 8;
+    *height = byte(8) | byte(9) << 8;
+}
+
+int CountLines(const std::string& text) {
+    int lines = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
+        ++lines;
+    }
+    return lines;
+}
+
+TEST(EndToEnd, RunsSideBySide) {
+    XvfbServer x(1366, 768);
+    ASSERT_TRUE(x.running());
+
+    std::vector<Scenario> scenarios(6);
+    scenarios[0].label = "dated name, headless";
+    scenarios[1].label = "Z variant";
+    scenarios[1].exeName = "talvorZ";
+    scenarios[2].label = "no day log";
+    scenarios[2].withDayLog = false;
+    scenarios[3].label = "profile section names the data folder";
+    scenarios[3].dayLogInProfileFolder = true;
+    scenarios[4].label = "profile section names a missing folder";
+    scenarios[4].missingProfileFolder = true;
+    scenarios[5].label = "display server 1366 x 768";
+    scenarios[5].display = x.display();
+
+    UtcTime before = GetUtcTime();
+    for (Scenario& s : scenarios) {
+        SCOPED_TRACE(s.label);
+        Prepare(s);
+    }
+    for (Scenario& s : scenarios) Launch(s);
+    for (Scenario& s : scenarios) s.result = s.run.get();
+    UtcTime after = GetUtcTime();
+
+    for (Scenario& s : scenarios) {
+        SCOPED_TRACE(s.label + "\n" + s.result.output);
+        EXPECT_EQ(s.result.exitCode, 0);
+        EXPECT_GE(s.result.seconds, 4.5);
+        EXPECT_LT(s.result.seconds, 8.0);
+        EXPECT_EQ(s.result.output.find("not finished in time"), std::string::npos);
+
+        std::vector<std::string> gifs = GifsIn(s.exeDir->path());
+        ASSERT_EQ(gifs.size(), 1u);
+        if (s.exeName == "talvorZ") {
+            EXPECT_EQ(gifs[0], "z.gif");
+        } else {
+            EXPECT_TRUE(gifs[0] == "VOKLOG " + DateText(before) + ".GIF" ||
+                        gifs[0] == "VOKLOG " + DateText(after) + ".GIF")
+                << gifs[0];
+        }
+        int width = 0, height = 0;
+        GifSize(*s.exeDir / gifs[0], &width, &height);
+        if (s.display.empty()) {
+            EXPECT_EQ(width, 1920);
+            EXPECT_EQ(height, 1080);
+        } else {
+            EXPECT_EQ(width, 1368);
+            EXPECT_EQ(height, 768);
+        }
+
+        std::string summaryPath = *s.workDir / "Z.TXT";
+        ASSERT_TRUE(FileExists(summaryPath));
+        EXPECT_FALSE(FileExists(*s.exeDir / "Z.TXT"));
+        std::string summary = ReadFileBytes(summaryPath);
+        if (s.withDayLog) {
+            EXPECT_EQ(CountLines(summary), 96);
+            EXPECT_NE(summary.find(" 00:00 UTC J="), std::string::npos);
+            EXPECT_NE(summary.find(" 23:45 UTC J="), std::string::npos);
+        } else {
+            EXPECT_EQ(summary, "");
+        }
+    }
+
+    // The named folder was used instead of BRANTOS, which does not exist there.
+    EXPECT_FALSE(FileExists(*scenarios[3].exeDir / "BRANTOS"));
+    // A missing folder is reported and the default folder kept.
+    EXPECT_NE(
+        scenarios[4].result.output.find("TALVOR: [KELDAN] : \"" +
+                                        (*scenarios[4].profileDir / "Gone") + "\" DOES NOT EXIST"),
+        std::string::npos);
+}
+
+}  // namespace
