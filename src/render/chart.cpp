@@ -14,6 +14,8 @@
 #include "platform/platform.h"
 #include "render/render_surface.h"
 
+const UtcTime* chartClockOverride = nullptr;
+
 // The 10 kHz channels from 520 to 1700 kHz; the 90 kHz multiples are left out, 1620 excepted.
 const int ChannelPlan10[108] = {
     0,    520,  530,  550,  560,  570,  580,  590,  600,  610,  620,  640,  650,  660,  670,  680,
@@ -270,7 +272,7 @@ void DrawChart() {
     if (settings.chartText[0] != '\0') {
         glListBase(FooterFontList - 32);
         glRasterPos2f(float(g.labelColumnX), float(g.chartHeight + 33));
-        UtcTime now = GetUtcTime();
+        UtcTime now = chartClockOverride != nullptr ? *chartClockOverride : GetUtcTime();
         char footer[200];
         int length =
             std::snprintf(footer, sizeof footer, "%4d-%02d-%02d %02d'%02d   %.127s", now.year,

@@ -34,6 +34,11 @@ struct SpotColour {
 // LevelPalette entry.
 SpotColour LevelSpotColour(int v, int colourMode);
 
+struct UtcTime;
+// The time the footer shows; nullptr (the default) reads the clock when the footer is drawn.
+// Drawing a past day sets it to that day's end.
+extern const UtcTime* chartClockOverride;
+
 // Draws the whole frame from the loaded day log (GL context current, projection set).
 void DrawChart();
 
