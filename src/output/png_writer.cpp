@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -18,13 +19,16 @@ namespace {
 // cost several times the time for a few per cent.
 constexpr int kCompressionLevel = 2;
 
-struct PngSink {
-    std::vector<unsigned char>* bytes;
-};
-
 void AppendBytes(png_structp png, png_bytep data, size_t length) {
     auto* bytes = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
-    bytes->insert(bytes->end(), data, data + length);
+    bool stored = true;
+    try {
+        bytes->insert(bytes->end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        stored = false;
+    }
+    // An exception may not cross libpng's C frames; its own error path ends the write.
+    if (!stored) png_error(png, "out of memory");
 }
 
 void FlushNothing(png_structp) {}
@@ -92,12 +96,7 @@ bool WritePngFile(const FrameBitmap& frame, const char* path) {
         rows[size_t(y)] = frame.bits + size_t(frame.height - 1 - y) * stride;
     }
     lastPngError[0] = '\0';
-    bool encoded = false;
-    try {
-        encoded = EncodePng(frame, rows.data(), &bytes);
-    } catch (const std::bad_alloc&) {
-        std::snprintf(lastPngError, sizeof lastPngError, "out of memory");
-    }
+    bool encoded = EncodePng(frame, rows.data(), &bytes);
     if (!encoded) {
         ReportFailure(path, lastPngError[0] != '\0' ? lastPngError : "the encoder failed");
         return false;

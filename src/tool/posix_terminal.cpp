@@ -1,0 +1,25 @@
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "tool/terminal.h"
+
+bool StandardErrorIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+int TerminalColumns() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+    return 80;
+}
+
+int ProcessId() {
+    return int(getpid());
+}
+
+void ForgetDesktopDisplay() {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+}

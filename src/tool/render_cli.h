@@ -1,0 +1,71 @@
+// The command line of talvor-render, which draws past day logs with the chart of the daily run,
+// and the small date and naming rules it needs. Plain logic, tested without OpenGL.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "platform/platform.h"
+
+enum class PictureFormat { Gif, Png };
+
+enum class RenderSource {
+    LogFile,  // one day log named by its path
+    Date,     // one day resolved through the data folder
+    Range,    // every day from..to whose log exists
+};
+
+struct RenderRequest {
+    RenderSource source = RenderSource::Date;
+    std::string logFile;  // RenderSource::LogFile
+    UtcTime from;         // Date: the day; Range: the first day
+    UtcTime to;           // Range: the last day, inclusive (Date: the same as from)
+    std::string output;   // -o: a file, or a folder for dated names; empty when not given
+    bool sizeGiven = false;
+    int width = 0;  // with sizeGiven, the frame size as the display would report it
+    int height = 0;
+    PictureFormat format = PictureFormat::Gif;
+    bool formatGiven = false;
+    std::string summaryPath;  // empty: no summary file
+    std::string configPath;   // empty: TALVOR.INI beside the executable
+};
+
+// The exit codes of talvor-render.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;  // a requested picture (or the summary) was not written
+constexpr int kExitUsage = 2;   // the command line could not be understood
+constexpr int kGoOn = -1;       // ParseRenderCommandLine: nothing printed yet, run the request
+
+// Parses the arguments into request. Returns kGoOn when the request is to be run, otherwise the
+// exit code: kExitOk after --help or --version (printed to out), kExitUsage after a message on
+// err.
+int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* request,
+                           std::ostream& out, std::ostream& err);
+
+// "yyyy-mm-dd", exactly ten characters, a real calendar day from 1900 to 9999.
+bool ParseDate(const std::string& text, UtcTime* date);
+// "WxH" (also with a capital X), each side from kMinSide to kMaxSide pixels.
+bool ParseSize(const std::string& text, int* width, int* height);
+constexpr int kMinSide = 200;
+constexpr int kMaxSide = 8192;
+
+int DaysInMonth(int year, int month);
+// The calendar day after date (time of day and day of week are not kept).
+UtcTime NextDay(const UtcTime& date);
+// Negative, zero or positive as a is before, on or after b's calendar day.
+int CompareDays(const UtcTime& a, const UtcTime& b);
+std::string FormatDate(const UtcTime& date);  // "yyyy-mm-dd"
+
+// The name the daily run gives a day's picture: "VOKLOG yyyy-mm-dd.GIF", or ".png" for PNG.
+std::string PictureName(const UtcTime& date, PictureFormat format);
+
+// The day a log file belongs to, from its folder name "yyyy-mm-dd" as the logging program
+// writes it; false when the folder is named otherwise.
+bool DateFromLogPath(const std::string& logPath, UtcTime* date);
+
+// The time the footer shows for a day drawn at now: the time of drawing for today, and for any
+// other day that day's date with 23'59, the end of the day drawn.
+UtcTime FooterClock(const UtcTime& day, const UtcTime& now);
+
+// True when the name ends in ".png", in any case.
+bool HasPngExtension(const std::string& path);

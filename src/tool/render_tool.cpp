@@ -1,0 +1,364 @@
+#include "tool/render_tool.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/run_state.h"
+#include "config/configuration.h"
+#include "config/settings.h"
+#include "daylog/day_log.h"
+#include "output/png_writer.h"
+#include "output/snapshot.h"
+#include "output/summary.h"
+#include "platform/platform.h"
+#include "render/chart.h"
+#include "render/render_surface.h"
+#include "render/render_thread.h"
+#include "tool/render_cli.h"
+#include "tool/terminal.h"
+
+namespace {
+
+struct DayJob {
+    UtcTime day;
+    bool dayKnown = false;  // false only for a log file outside a dated folder, until it is read
+    bool present = false;   // the day log is there to be read
+    std::string logPath;
+};
+
+// Where the pictures go: one named file, or dated names in a folder.
+struct OutputPlan {
+    std::string file;    // non-empty: the single picture's path
+    std::string folder;  // the folder of the file, or of the dated names
+    PictureFormat format = PictureFormat::Gif;
+};
+
+struct ProgressLine {
+    bool terminal = false;
+    int total = 0;
+    int done = 0;
+    bool drawn = false;  // a bar is on the terminal's last line
+};
+
+void Complain(const std::string& text) {
+    std::fprintf(stderr, "talvor-render: %s\n", text.c_str());
+}
+
+std::string ErrorText(int error) {
+    return std::strerror(error != 0 ? error : EIO);
+}
+
+bool IsFolder(const std::string& path) {
+    return !path.empty() && PathExists((path + "/.").c_str());
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+bool FileReadable(const std::string& path, std::string* reason) {
+    errno = 0;
+    int fd = OpenForReading(path.c_str());
+    if (fd < 0) {
+        *reason = errno != 0 ? ErrorText(errno) : "not a regular file";
+        return false;
+    }
+    CloseFile(fd);
+    return true;
+}
+
+// Asked before the surface is made, so that an output folder that cannot take files fails at
+// once instead of after the first drawing.
+bool FolderTakesFiles(const std::string& folder, std::string* reason) {
+    std::string probe = folder + "/.talvor-render-probe." + std::to_string(ProcessId());
+    errno = 0;
+    int fd = CreateForWriting(probe.c_str());
+    if (fd < 0) {
+        *reason = ErrorText(errno);
+        return false;
+    }
+    CloseWritten(fd);
+    RemoveFile(probe.c_str());
+    return true;
+}
+
+void ClearBar(ProgressLine* progress) {
+    if (progress->terminal && progress->drawn) std::fprintf(stderr, "\r\033[K");
+    progress->drawn = false;
+}
+
+void DrawBar(ProgressLine* progress, const UtcTime& day) {
+    if (!progress->terminal) return;
+    int columns = TerminalColumns();
+    std::string label = " " + std::to_string(progress->done) + "/" +
+                        std::to_string(progress->total) + " " + FormatDate(day);
+    int barWidth = columns - int(label.size()) - 3;
+    if (barWidth > 50) barWidth = 50;
+    if (barWidth < 10) barWidth = 10;
+    int filled = progress->total > 0 ? barWidth * progress->done / progress->total : barWidth;
+    std::string bar = "\r[" + std::string(size_t(filled), '#') +
+                      std::string(size_t(barWidth - filled), '-') + "]" + label;
+    // The cursor goes back to the line's start, so that a message from the drawing or the
+    // writers overwrites the bar instead of running on after it.
+    std::fprintf(stderr, "%s\033[K\r", bar.c_str());
+    std::fflush(stderr);
+    progress->drawn = true;
+}
+
+// The picture's path for a day, by the plan.
+std::string PicturePath(const OutputPlan& plan, const UtcTime& day) {
+    if (!plan.file.empty()) return plan.file;
+    return plan.folder + "/" + PictureName(day, plan.format);
+}
+
+// The day a log file outside a dated folder holds, from its first record's time text.
+bool DateFromFirstRecord(UtcTime* date) {
+    if (RecordBuffer == nullptr || recordCount < 1) return false;
+    std::string text(TimeText(RecordAt(0)), 10);
+    return ParseDate(text, date);
+}
+
+// The summary goes to a temporary name first, like the pictures, and is renamed into place.
+bool WriteSummaryTo(const std::string& path) {
+    std::string temporary = path + ".tmp" + std::to_string(ProcessId());
+    if (!WriteSummaryFileTo(temporary.c_str())) {
+        RemoveFile(temporary.c_str());
+        return false;
+    }
+    errno = 0;
+    if (!ReplaceFile(temporary.c_str(), path.c_str())) {
+        Complain("cannot write " + path + ": " + ErrorText(errno));
+        return false;
+    }
+    return true;
+}
+
+// Draws one day with the surface current; the frame is left in frameBitmap.
+void DrawDay(DayJob* job) {
+    runPaths.DayLogPath = job->logPath;
+    LoadDayLog();
+    UtcTime now = GetUtcTime();
+    if (!job->dayKnown) {
+        job->dayKnown = DateFromFirstRecord(&job->day);
+        if (!job->dayKnown) job->day = now;
+    }
+    // Today's picture shows the time of drawing, as the daily run's does; any other day is
+    // drawn as it stood at its end.
+    static UtcTime footerClock;
+    footerClock = FooterClock(job->day, now);
+    chartClockOverride = CompareDays(job->day, now) == 0 ? nullptr : &footerClock;
+    chartChannelRange = ChooseChannelRange(settings.channelSpacing);
+    DrawChart();
+    chartClockOverride = nullptr;
+    ReadBackFrame();
+}
+
+// Draws, writes and reports one day; true when its picture (and summary) were written.
+bool RenderDay(DayJob* job, const OutputPlan& plan, const std::string& summaryPath,
+               std::string* picturePath) {
+    DrawDay(job);
+    FrameBitmap* frame = frameBitmap;
+    frameBitmap = nullptr;
+    *picturePath = PicturePath(plan, job->day);
+    bool written = false;
+    if (frame == nullptr) {
+        Complain("cannot write " + *picturePath + ": out of memory for the frame");
+    } else {
+        written = plan.format == PictureFormat::Png ? WritePngFile(*frame, picturePath->c_str())
+                                                    : WriteGifFile(*frame, picturePath->c_str());
+    }
+    FreeFrameBitmap(frame);
+    if (written && !summaryPath.empty()) written = WriteSummaryTo(summaryPath);
+    CloseDayLog();
+    return written;
+}
+
+// The days asked for, each with its log's path and whether it is there.
+std::vector<DayJob> ListDays(const RenderRequest& request) {
+    std::vector<DayJob> jobs;
+    if (request.source == RenderSource::LogFile) {
+        DayJob job;
+        job.logPath = request.logFile;
+        job.dayKnown = DateFromLogPath(request.logFile, &job.day);
+        std::string reason;
+        job.present = FileReadable(request.logFile, &reason);
+        jobs.push_back(job);
+        return jobs;
+    }
+    for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
+        DayJob job;
+        job.day = day;
+        job.dayKnown = true;
+        job.logPath = ComposeDayLogPath(runPaths.DataFolder, day);
+        std::string reason;
+        job.present = FileReadable(job.logPath, &reason);
+        jobs.push_back(job);
+    }
+    return jobs;
+}
+
+// Decides the output file or folder; false, with a message, when it cannot be used.
+bool PlanOutput(const RenderRequest& request, OutputPlan* plan) {
+    bool single = request.source != RenderSource::Range;
+    const std::string& out = request.output;
+    plan->format = request.format;
+    if (out.empty()) {
+        plan->folder = ".";
+    } else if (IsFolder(out)) {
+        plan->folder = WithoutTrailingSlashes(out);
+    } else if (!single || out.back() == '/') {
+        Complain("output folder " + out + " does not exist");
+        return false;
+    } else {
+        plan->file = out;
+        plan->folder = FolderOf(out);
+        if (!request.formatGiven && HasPngExtension(out)) plan->format = PictureFormat::Png;
+        if (!IsFolder(plan->folder)) {
+            Complain("cannot write " + out + ": folder " + plan->folder + " does not exist");
+            return false;
+        }
+    }
+    std::string reason;
+    if (!FolderTakesFiles(plan->folder, &reason)) {
+        Complain("cannot write in folder " + plan->folder + ": " + reason);
+        return false;
+    }
+    if (!request.summaryPath.empty()) {
+        std::string summaryFolder = FolderOf(request.summaryPath);
+        if (!IsFolder(summaryFolder) || IsFolder(request.summaryPath)) {
+            Complain("cannot write summary " + request.summaryPath + ": not a file in a folder");
+            return false;
+        }
+        if (!FolderTakesFiles(summaryFolder, &reason)) {
+            Complain("cannot write in folder " + summaryFolder + ": " + reason);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Paths, screen and settings as the daily run derives them at start-up.
+bool SetUpLikeTheDailyRun(const RenderRequest& request) {
+    runPaths = RunPaths{};
+    runPaths.StartTime = GetUtcTime();
+    runPaths.ExeFolder = FolderOf(GetExecutablePath());
+    if (request.configPath.empty()) {
+        runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";
+    } else {
+        // A file named on the command line is meant to be there, unlike the optional default.
+        std::string reason;
+        if (!FileReadable(request.configPath, &reason)) {
+            Complain("cannot read configuration " + request.configPath + ": " + reason);
+            return false;
+        }
+        runPaths.ConfigFilePath = request.configPath;
+    }
+    // The data folder sits beside the configuration, as it does beside the executable.
+    runPaths.DataFolder = FolderOf(runPaths.ConfigFilePath) + "/BRANTOS";
+
+    int width = request.width, height = request.height;
+    if (!request.sizeGiven) GetScreenSize(&width, &height);
+    ForgetDesktopDisplay();
+    ReadConfiguration();
+    screenGeometry = ComputeScreenGeometry(width, height);
+    return true;
+}
+
+}  // namespace
+
+int RunRenderRequest(const RenderRequest& request) {
+    if (!SetUpLikeTheDailyRun(request)) return kExitFailed;
+
+    std::vector<DayJob> jobs = ListDays(request);
+    int present = 0;
+    for (const DayJob& job : jobs) present += job.present ? 1 : 0;
+    if (present == 0) {
+        if (request.source == RenderSource::LogFile) {
+            std::string reason;
+            FileReadable(request.logFile, &reason);
+            Complain("cannot read day log " + request.logFile + ": " + reason);
+        } else if (request.source == RenderSource::Date) {
+            Complain("no day log for " + FormatDate(request.from) + " (" + jobs[0].logPath + ")");
+        } else {
+            Complain("no day log from " + FormatDate(request.from) + " to " +
+                     FormatDate(request.to) + " in " + runPaths.DataFolder);
+        }
+        return kExitFailed;
+    }
+
+    OutputPlan plan;
+    if (!PlanOutput(request, &plan)) return kExitFailed;
+
+    if (!AllocateRecordBuffer()) {
+        Complain("not enough memory for a day log");
+        return kExitFailed;
+    }
+    if (!LoadTitleFont()) Complain("no heavy sans face found; the headline is left out");
+    int status = CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+    if (status != 0) {
+        DestroyRenderSurface();
+        Complain("cannot make the OpenGL surface (step " + std::to_string(status) + " failed)");
+        ReleaseRecordBuffer();
+        return kExitFailed;
+    }
+    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+
+    bool range = request.source == RenderSource::Range;
+    ProgressLine progress;
+    progress.terminal = range && StandardErrorIsTerminal();
+    progress.total = int(jobs.size());
+    std::vector<std::string> missing;
+    int written = 0, failed = 0;
+    for (DayJob& job : jobs) {
+        DrawBar(&progress, job.day);
+        std::string path;
+        if (!job.present) {
+            missing.push_back(FormatDate(job.day));
+            if (range && !progress.terminal) {
+                std::printf("%s no day log (%s)\n", FormatDate(job.day).c_str(),
+                            job.logPath.c_str());
+            }
+        } else {
+            if (RenderDay(&job, plan, request.summaryPath, &path)) {
+                ++written;
+                if (range && !progress.terminal) {
+                    std::printf("%s %s\n", FormatDate(job.day).c_str(), path.c_str());
+                }
+            } else {
+                ++failed;
+            }
+        }
+        std::fflush(stdout);
+        ++progress.done;
+    }
+    if (progress.terminal) {
+        ClearBar(&progress);
+        std::string list;
+        for (const std::string& day : missing) list += (list.empty() ? "" : ", ") + day;
+        std::fprintf(stderr, "%d of %d pictures written to %s", written, written + failed,
+                     plan.folder.c_str());
+        if (!missing.empty()) {
+            std::fprintf(stderr, "; no day log for %zu days: %s", missing.size(), list.c_str());
+        }
+        std::fprintf(stderr, "\n");
+    } else if (range) {
+        std::printf("%d of %d pictures written, %zu days without a day log\n", written,
+                    written + failed, missing.size());
+    }
+
+    DestroyRenderSurface();
+    ReleaseRecordBuffer();
+    return failed == 0 ? kExitOk : kExitFailed;
+}
+
+int RunRenderTool(int argc, const char* const* argv) {
+    RenderRequest request;
+    int code = ParseRenderCommandLine(argc, argv, &request, std::cout, std::cerr);
+    if (code != kGoOn) return code;
+    return RunRenderRequest(request);
+}

@@ -1,0 +1,10 @@
+// talvor-render: draws day logs at once, with the daily run's chart, fonts, palette and writers.
+#pragma once
+
+struct RenderRequest;
+
+// The whole command: parses the arguments, draws and writes; returns the exit code.
+int RunRenderTool(int argc, const char* const* argv);
+
+// Runs a parsed request; returns the exit code.
+int RunRenderRequest(const RenderRequest& request);
