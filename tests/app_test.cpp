@@ -1,12 +1,18 @@
 #include "app/app.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/run_state.h"
 #include "daylog/day_log.h"
 #include "gtest/gtest.h"
+#include "output/snapshot.h"
 #include "platform/platform.h"
+#include "render/render_thread.h"
 #include "test_support.h"
 
 namespace {
@@ -192,6 +198,46 @@ TEST(StartUp, DerivesPathsGeometryAndBufferFromTheExecutable) {
     EXPECT_NE(RecordBuffer, nullptr);
     ReleaseRecordBuffer();
     ResetProcessState();
+}
+
+// A render thread that never reports back (here: none was started) must not hold the run: the
+// capture gives up after its grace time, saves no picture, leaves Z.TXT empty and ends with 0.
+TEST(Capture, GivesUpOnARenderThreadThatNeverFinishes) {
+    TempDir exeDir, workDir;
+    std::string err = workDir / "err";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (chdir(workDir.path().c_str()) != 0) _exit(10);
+        if (freopen(err.c_str(), "w", stderr) == nullptr) _exit(11);
+        runPaths.ExeFolder = exeDir.path();
+        runPaths.ZVariant = true;
+        // A private event, so that the signals land nowhere near a real run's "/THEMEXXX".
+        std::string eventName = "/talvor-test-capture-" + std::to_string(getpid());
+        CaptureEvent = OpenNamedEvent(eventName.c_str());
+        RemoveNamedEvent(eventName.c_str());
+        if (CaptureEvent.load() == nullptr) _exit(15);
+        int64_t start = MonotonicMs();
+        ArmOneShotTimer(0, CaptureTimerProc);
+        int code = RunEventLoop();
+        int64_t took = MonotonicMs() - start;
+        std::fflush(nullptr);
+        if (code != 0) _exit(12);
+        if (CaptureMode != 2) _exit(13);
+        if (took < kCapturePauseMs + kRenderGraceMs) _exit(14);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFileBytes(workDir / "Z.TXT"), "");
+    EXPECT_TRUE(FileExists(workDir / "Z.TXT"));
+    EXPECT_FALSE(FileExists(exeDir / "z.gif"));
+    std::string messages = ReadFileBytes(err);
+    EXPECT_NE(messages.find("TALVOR: the chart was not finished in time; no picture saved\n"),
+              std::string::npos)
+        << messages;
 }
 
 }  // namespace
