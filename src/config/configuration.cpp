@@ -1,5 +1,6 @@
 #include "config/configuration.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -18,9 +19,6 @@ constexpr size_t kTextSlack = 261;
 
 size_t lastScannedLength = 0;
 
-// The reusable copy of one profile line; it grows to the longest line and is not shrunk.
-std::string profileLine;
-
 // True when name occurs in word as a run of consecutive bytes; the empty name always does.
 bool IsPartOf(const char* name, const char* word) {
     return std::strstr(word, name) != nullptr;
@@ -30,6 +28,8 @@ bool IsPartOf(const char* name, const char* word) {
 // The section's text runs from s to the first NUL.
 void HandleProfileLines(char* text, ptrdiff_t s) {
     ProfileFolder = runPaths.DataFolder;
+    // One line at a time is copied here: lines are held whole, however long.
+    std::string profileLine;
     ptrdiff_t i = s;
     while (text[i] != '\0') {
         if (text[i] != '\n') {
