@@ -140,7 +140,7 @@ TEST_F(SummaryTest, ActivityFigures) {
         // 1680..1700 kHz and the left-out 540 kHz are not part of the average.
         {"outside the summed channels",
          [](DayLogRecord* r) {
-             for (int khz : {540, 1680, 1690, 1700, 500, 1710}) SetLevel(r, khz, 255);
+             for (int khz : {540, 1680, 1690, 1700, 500, 1709}) SetLevel(r, khz, 255);
          },
          1},
         // 520 and 1670 kHz are the first and last summed channels, 1680 kHz is not.
