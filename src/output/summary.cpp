@@ -62,7 +62,9 @@ int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size) {
     return written;
 }
 
-void WriteSummaryFile() { WriteSummaryFileTo("Z.TXT"); }
+void WriteSummaryFile() {
+    WriteSummaryFileTo("Z.TXT");
+}
 
 bool WriteSummaryFileTo(const char* path) {
     errno = 0;
