@@ -19,7 +19,7 @@ constexpr int kMarkerLabelOffset = 39;  // characters 11..15 of timeText
 constexpr int kMarkerLabelLength = 5;
 constexpr int kLevelsOffset = 48;
 constexpr int kFirstLevelKhz = 500;
-constexpr int kLastLevelKhz = 1710;  // the last level that fits in the record
+constexpr int kLastLevelKhz = 1709;  // the last level that fits whole in the record
 
 // One record in memory: a view of kDayLogRecordSize bytes.
 using DayLogRecord = unsigned char;
