@@ -1,0 +1,42 @@
+// The configuration reader on arbitrary file bytes: whatever the file holds, the settings end
+// within their ranges and the data folder is the default or a path that exists.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/run_state.h"
+#include "config/configuration.h"
+#include "config/settings.h"
+#include "fuzz_support.h"
+#include "platform/platform.h"
+
+namespace {
+const char kDefaultDataFolder[] = "/fuzz-default/BRANTOS";
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    LeaveTheDesktopAlone();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ResetSettings();
+    runPaths.DataFolder = kDefaultDataFolder;
+    // An exactly sized copy: the reader must not look past the file's last byte.
+    std::vector<char> bytes(data, data + size);
+    ReadConfigurationBytes(bytes.data(), bytes.size());
+
+    FUZZ_CHECK(settings.channelSpacing == 10 || settings.channelSpacing == 9);
+    FUZZ_CHECK(settings.sensitivity > 0.1f && settings.sensitivity <= 1.0f);
+    FUZZ_CHECK(strnlen(settings.chartText, sizeof settings.chartText) < sizeof settings.chartText);
+    size_t location = strnlen(settings.locationName, sizeof settings.locationName);
+    FUZZ_CHECK(location > 0 && location < sizeof settings.locationName);
+    for (size_t i = 0; i < location; ++i) {
+        FUZZ_CHECK(!(settings.locationName[i] >= 'a' && settings.locationName[i] <= 'z'));
+    }
+    FUZZ_CHECK(runPaths.DataFolder == kDefaultDataFolder ||
+               PathExists(runPaths.DataFolder.c_str()));
+    return 0;
+}

@@ -1,0 +1,41 @@
+// One profile line on arbitrary bytes: the handler answers 0 or 1, stays inside the line it is
+// given, and accepts only a path that exists.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/run_state.h"
+#include "config/configuration.h"
+#include "config/settings.h"
+#include "fuzz_support.h"
+#include "platform/platform.h"
+
+namespace {
+const char kStartFolder[] = "/fuzz-default/BRANTOS";
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    LeaveTheDesktopAlone();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ResetSettings();
+    ProfileFolder = kStartFolder;
+    // The line as the reader hands it over: its bytes up to the first NUL, terminated, in a
+    // buffer exactly that large.
+    size_t length = strnlen(reinterpret_cast<const char*>(data), size);
+    std::vector<char> line(data, data + length);
+    line.push_back('\0');
+    int answer = HandleProfileLine(line.data());
+
+    FUZZ_CHECK(answer == 0 || answer == 1);
+    FUZZ_CHECK(line[length] == '\0');
+    FUZZ_CHECK(ProfileFolder == kStartFolder || PathExists(ProfileFolder.c_str()));
+    FUZZ_CHECK(answer == 0 || ProfileFolder == kStartFolder);  // a refused line accepts nothing
+    size_t location = strnlen(settings.locationName, sizeof settings.locationName);
+    FUZZ_CHECK(location < sizeof settings.locationName);
+    return 0;
+}
