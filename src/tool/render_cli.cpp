@@ -175,8 +175,9 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        int code = app.exit(e, out, err);
-        return code == 0 ? kExitOk : kExitUsage;
+        if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
+        err << "talvor-render: " << e.what() << "\nRun with --help for more information.\n";
+        return kExitUsage;
     }
 
     if (!logFile.empty()) {

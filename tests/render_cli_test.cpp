@@ -1,0 +1,725 @@
+// talvor-render: its command line as a function, and the built command driven as a user would,
+// with its pictures checked against the daily run's own for the same log and settings.
+#include "tool/render_cli.h"
+
+#include <dirent.h>
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/run_state.h"
+#include "config/configuration.h"
+#include "config/settings.h"
+#include "daylog/day_log.h"
+#include "platform/platform.h"
+#include "render/chart.h"
+#include "render/render_surface.h"
+#include "render/render_thread.h"
+#include "test_support.h"
+
+namespace {
+
+// ---- The command line as a function ------------------------------------------------------------
+
+struct ParseOutcome {
+    int code;
+    RenderRequest request;
+    std::string out;
+    std::string err;
+};
+
+ParseOutcome Parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "talvor-render");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    ParseOutcome outcome;
+    std::ostringstream out, err;
+    outcome.code =
+        ParseRenderCommandLine(int(argv.size()), argv.data(), &outcome.request, out, err);
+    outcome.out = out.str();
+    outcome.err = err.str();
+    return outcome;
+}
+
+TEST(RenderCliDates, ParseDateAcceptsRealDaysOnly) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int year, month, day, dayOfWeek;
+    };
+    const Case cases[] = {
+        {"2014-03-05", true, 2014, 3, 5, 3},
+        {"2016-02-29", true, 2016, 2, 29, 1},
+        {"2000-02-29", true, 2000, 2, 29, 2},
+        {"1900-01-01", true, 1900, 1, 1, 1},
+        {"9999-12-31", true, 9999, 12, 31, 5},
+        {"2015-02-29", false, 0, 0, 0, 0},
+        {"1900-02-29", false, 0, 0, 0, 0},
+        {"2014-04-31", false, 0, 0, 0, 0},
+        {"2014-13-01", false, 0, 0, 0, 0},
+        {"2014-00-10", false, 0, 0, 0, 0},
+        {"2014-03-00", false, 0, 0, 0, 0},
+        {"1899-12-31", false, 0, 0, 0, 0},
+        {"2014-3-05", false, 0, 0, 0, 0},
+        {"14-03-05", false, 0, 0, 0, 0},
+        {"2014/03/05", false, 0, 0, 0, 0},
+        {"2014-03-05x", false, 0, 0, 0, 0},
+        {" 2014-03-05", false, 0, 0, 0, 0},
+        {"2014-03-+5", false, 0, 0, 0, 0},
+        {"", false, 0, 0, 0, 0},
+        {"yesterday", false, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        UtcTime date;
+        date.year = -7;
+        EXPECT_EQ(ParseDate(c.text, &date), c.ok) << c.text;
+        if (!c.ok) {
+            EXPECT_EQ(date.year, -7) << "a refused date must leave the result alone: " << c.text;
+            continue;
+        }
+        EXPECT_EQ(date.year, c.year) << c.text;
+        EXPECT_EQ(date.month, c.month) << c.text;
+        EXPECT_EQ(date.day, c.day) << c.text;
+        EXPECT_EQ(date.dayOfWeek, c.dayOfWeek) << c.text;
+        EXPECT_EQ(date.hour, 0) << c.text;
+        EXPECT_EQ(FormatDate(date), c.text);
+    }
+}
+
+TEST(RenderCliDates, NextDayCrossesMonthsYearsAndLeapDays) {
+    struct Case {
+        const char* from;
+        const char* next;
+    };
+    const Case cases[] = {
+        {"2014-03-05", "2014-03-06"}, {"2014-01-31", "2014-02-01"}, {"2014-02-28", "2014-03-01"},
+        {"2016-02-28", "2016-02-29"}, {"2016-02-29", "2016-03-01"}, {"2100-02-28", "2100-03-01"},
+        {"2014-04-30", "2014-05-01"}, {"2014-12-31", "2015-01-01"},
+    };
+    for (const Case& c : cases) {
+        UtcTime from, expected;
+        ASSERT_TRUE(ParseDate(c.from, &from));
+        ASSERT_TRUE(ParseDate(c.next, &expected));
+        UtcTime next = NextDay(from);
+        EXPECT_EQ(FormatDate(next), c.next) << c.from;
+        EXPECT_EQ(next.dayOfWeek, expected.dayOfWeek) << c.from;
+        EXPECT_LT(CompareDays(from, next), 0);
+        EXPECT_GT(CompareDays(next, from), 0);
+        EXPECT_EQ(CompareDays(next, expected), 0);
+    }
+    // A leap year has 366 days from 1 January to the next.
+    UtcTime day;
+    ASSERT_TRUE(ParseDate("2016-01-01", &day));
+    int days = 0;
+    for (; day.year == 2016; day = NextDay(day)) ++days;
+    EXPECT_EQ(days, 366);
+}
+
+TEST(RenderCliDates, ParseSizeTakesWidthByHeightWithinLimits) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"1920x1080", true, 1920, 1080}, {"1366X768", true, 1366, 768},
+        {"200x200", true, 200, 200},     {"8192x8192", true, 8192, 8192},
+        {"199x1080", false, 0, 0},       {"1920x8193", false, 0, 0},
+        {"1920", false, 0, 0},           {"x1080", false, 0, 0},
+        {"1920x", false, 0, 0},          {"1920x1080x3", false, 0, 0},
+        {"-1920x1080", false, 0, 0},     {"1920 x 1080", false, 0, 0},
+        {"99999999999x1", false, 0, 0},  {"", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        int width = -1, height = -1;
+        EXPECT_EQ(ParseSize(c.text, &width, &height), c.ok) << c.text;
+        EXPECT_EQ(width, c.ok ? c.width : -1) << c.text;
+        EXPECT_EQ(height, c.ok ? c.height : -1) << c.text;
+    }
+}
+
+TEST(RenderCliDates, NamesAndFolderDatesFollowTheDailyRun) {
+    UtcTime day;
+    ASSERT_TRUE(ParseDate("2014-03-05", &day));
+    EXPECT_EQ(PictureName(day, PictureFormat::Gif), "VOKLOG 2014-03-05.GIF");
+    EXPECT_EQ(PictureName(day, PictureFormat::Png), "VOKLOG 2014-03-05.png");
+
+    struct Case {
+        const char* path;
+        bool ok;
+        const char* date;
+    };
+    const Case cases[] = {
+        {"/data/BRANTOS/2014-03-05/VOK.LOG", true, "2014-03-05"},
+        {"BRANTOS/2016-02-29/VOK.LOG", true, "2016-02-29"},
+        {"2014-03-05/VOK.LOG", true, "2014-03-05"},
+        {"/2014-03-05/VOK.LOG", true, "2014-03-05"},
+        {"VOK.LOG", false, ""},
+        {"/tmp/copy.log", false, ""},
+        {"/data/2014-02-30/VOK.LOG", false, ""},
+        {"/data/x2014-03-05/VOK.LOG", false, ""},
+    };
+    for (const Case& c : cases) {
+        UtcTime date;
+        EXPECT_EQ(DateFromLogPath(c.path, &date), c.ok) << c.path;
+        if (c.ok) {
+            EXPECT_EQ(FormatDate(date), c.date) << c.path;
+        }
+    }
+
+    EXPECT_TRUE(HasPngExtension("a.png"));
+    EXPECT_TRUE(HasPngExtension("dir/A.PNG"));
+    EXPECT_FALSE(HasPngExtension("a.gif"));
+    EXPECT_FALSE(HasPngExtension("png"));
+    EXPECT_FALSE(HasPngExtension("a.png.gif"));
+}
+
+TEST(RenderCliDates, FooterShowsTheEndOfAPastDayAndTheTimeOfDrawingToday) {
+    UtcTime now;
+    now.year = 2014;
+    now.month = 3;
+    now.day = 5;
+    now.hour = 10;
+    now.minute = 17;
+    now.second = 42;
+    UtcTime today = FooterClock(now, now);
+    EXPECT_EQ(today.hour, 10);
+    EXPECT_EQ(today.minute, 17);
+    EXPECT_EQ(today.day, 5);
+
+    UtcTime past;
+    ASSERT_TRUE(ParseDate("2014-03-04", &past));
+    UtcTime end = FooterClock(past, now);
+    EXPECT_EQ(FormatDate(end), "2014-03-04");
+    EXPECT_EQ(end.hour, 23);
+    EXPECT_EQ(end.minute, 59);
+
+    // A day after the clock's (a log from a system whose clock ran ahead) is drawn the same way.
+    UtcTime ahead;
+    ASSERT_TRUE(ParseDate("2014-03-06", &ahead));
+    EXPECT_EQ(FooterClock(ahead, now).hour, 23);
+    EXPECT_EQ(FormatDate(FooterClock(ahead, now)), "2014-03-06");
+}
+
+TEST(RenderCliParse, AcceptsTheThreeSynopses) {
+    ParseOutcome a = Parse({"BRANTOS/2014-03-05/VOK.LOG", "-o", "day.gif"});
+    ASSERT_EQ(a.code, kGoOn) << a.err;
+    EXPECT_EQ(a.request.source, RenderSource::LogFile);
+    EXPECT_EQ(a.request.logFile, "BRANTOS/2014-03-05/VOK.LOG");
+    EXPECT_EQ(a.request.output, "day.gif");
+    EXPECT_FALSE(a.request.formatGiven);
+    EXPECT_FALSE(a.request.sizeGiven);
+
+    ParseOutcome b = Parse({"--date", "2014-03-05", "-o", "archive", "--format", "PNG", "--size",
+                            "1366x768", "--summary", "z.txt", "--config", "/etc/T.INI"});
+    ASSERT_EQ(b.code, kGoOn) << b.err;
+    EXPECT_EQ(b.request.source, RenderSource::Date);
+    EXPECT_EQ(FormatDate(b.request.from), "2014-03-05");
+    EXPECT_EQ(FormatDate(b.request.to), "2014-03-05");
+    EXPECT_EQ(b.request.format, PictureFormat::Png);
+    EXPECT_TRUE(b.request.formatGiven);
+    EXPECT_TRUE(b.request.sizeGiven);
+    EXPECT_EQ(b.request.width, 1366);
+    EXPECT_EQ(b.request.height, 768);
+    EXPECT_EQ(b.request.summaryPath, "z.txt");
+    EXPECT_EQ(b.request.configPath, "/etc/T.INI");
+
+    ParseOutcome c = Parse({"--from", "2014-02-27", "--to", "2014-03-02", "--output=out/"});
+    ASSERT_EQ(c.code, kGoOn) << c.err;
+    EXPECT_EQ(c.request.source, RenderSource::Range);
+    EXPECT_EQ(FormatDate(c.request.from), "2014-02-27");
+    EXPECT_EQ(FormatDate(c.request.to), "2014-03-02");
+    EXPECT_EQ(c.request.output, "out/");
+    EXPECT_EQ(c.request.format, PictureFormat::Gif);
+
+    ParseOutcome d = Parse({"--from", "2014-03-05", "--to", "2014-03-05"});
+    EXPECT_EQ(d.code, kGoOn) << d.err;
+}
+
+TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* messagePart;
+    };
+    const Case cases[] = {
+        {{}, "nothing to draw"},
+        {{"-o", "x.gif"}, "nothing to draw"},
+        {{"--date", "2014-02-30"}, "not a date"},
+        {{"--date", "05.03.2014"}, "not a date"},
+        {{"--from", "2014-03-05", "--to", "2014-13-01"}, "--to"},
+        {{"--from", "2014-03-05", "--to", "2014-03-04"}, "after"},
+        {{"--from", "2014-03-05"}, "--to"},
+        {{"--to", "2014-03-05"}, "--from"},
+        {{"--date", "2014-03-05", "--from", "2014-03-01", "--to", "2014-03-09"}, "xcludes"},
+        {{"VOK.LOG", "--date", "2014-03-05"}, "xcludes"},
+        {{"--date", "2014-03-05", "--format", "jpeg"}, "jpeg"},
+        {{"--date", "2014-03-05", "--size", "1920*1080"}, "--size"},
+        {{"--date", "2014-03-05", "--size", "10x10"}, "--size"},
+        {{"--from", "2014-03-01", "--to", "2014-03-09", "--summary", "z.txt"}, "--summary"},
+        {{"--date", "2014-03-05", "--bogus"}, "bogus"},
+        {{"a.log", "b.log"}, ""},
+        {{"--date"}, "--date"},
+    };
+    for (const Case& c : cases) {
+        ParseOutcome outcome = Parse(c.args);
+        std::string joined;
+        for (const std::string& a : c.args) joined += a + " ";
+        EXPECT_EQ(outcome.code, kExitUsage) << joined;
+        EXPECT_FALSE(outcome.err.empty()) << joined;
+        EXPECT_NE(outcome.err.find(c.messagePart), std::string::npos)
+            << joined << "-> " << outcome.err;
+        EXPECT_TRUE(outcome.out.empty()) << joined;
+    }
+}
+
+TEST(RenderCliParse, HelpAndVersionPrintAndSucceed) {
+    ParseOutcome help = Parse({"--help"});
+    EXPECT_EQ(help.code, kExitOk);
+    for (const char* part : {"--date", "--from", "--to", "--output", "--size", "--format",
+                             "--summary", "--config", "LOGFILE"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    }
+    ParseOutcome version = Parse({"--version"});
+    EXPECT_EQ(version.code, kExitOk);
+    EXPECT_EQ(version.out.rfind("talvor-render ", 0), 0u) << version.out;
+}
+
+// ---- Pictures ----------------------------------------------------------------------------------
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;  // top row first
+};
+
+bool ReadGif(const std::string& path, Picture* picture) {
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
+    if (gif == nullptr) return false;
+    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1;
+    if (ok) {
+        const SavedImage& image = gif->SavedImages[0];
+        const ColorMapObject* map =
+            image.ImageDesc.ColorMap != nullptr ? image.ImageDesc.ColorMap : gif->SColorMap;
+        ok = map != nullptr && image.ImageDesc.Left == 0 && image.ImageDesc.Top == 0;
+        if (ok) {
+            picture->width = image.ImageDesc.Width;
+            picture->height = image.ImageDesc.Height;
+            size_t count = size_t(picture->width) * size_t(picture->height);
+            picture->rgb.resize(count * 3);
+            for (size_t i = 0; i < count && ok; ++i) {
+                int index = image.RasterBits[i];
+                ok = index < map->ColorCount;
+                if (!ok) break;
+                picture->rgb[i * 3] = map->Colors[index].Red;
+                picture->rgb[i * 3 + 1] = map->Colors[index].Green;
+                picture->rgb[i * 3 + 2] = map->Colors[index].Blue;
+            }
+        }
+    }
+    DGifCloseFile(gif, &error);
+    return ok;
+}
+
+bool ReadPng(const std::string& path, Picture* picture) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    // The writer promises plain 8-bit RGB, without alpha.
+    bool rgb = image.format == PNG_FORMAT_RGB;
+    image.format = PNG_FORMAT_RGB;
+    picture->width = int(image.width);
+    picture->height = int(image.height);
+    picture->rgb.resize(PNG_IMAGE_SIZE(image));
+    bool ok = png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr) != 0;
+    return ok && rgb;
+}
+
+// The frame in this process's frameBitmap as RGB, top row first.
+Picture FromFrame(const FrameBitmap& frame) {
+    Picture picture;
+    picture.width = frame.width;
+    picture.height = frame.height;
+    picture.rgb.resize(size_t(frame.width) * size_t(frame.height) * 3);
+    for (int y = 0; y < frame.height; ++y) {
+        const unsigned char* row = frame.bits + size_t(frame.height - 1 - y) * frame.width * 4;
+        for (int x = 0; x < frame.width; ++x) {
+            unsigned char* p = &picture.rgb[(size_t(y) * frame.width + x) * 3];
+            p[0] = row[x * 4 + 2];
+            p[1] = row[x * 4 + 1];
+            p[2] = row[x * 4];
+        }
+    }
+    return picture;
+}
+
+// Pixels that differ between two pictures of the same size in rows [firstRow, lastRow).
+long DifferingPixels(const Picture& a, const Picture& b, int firstRow, int lastRow) {
+    long count = 0;
+    for (int y = firstRow; y < lastRow; ++y) {
+        for (int x = 0; x < a.width; ++x) {
+            size_t i = (size_t(y) * a.width + x) * 3;
+            if (std::memcmp(&a.rgb[i], &b.rgb[i], 3) != 0) ++count;
+        }
+    }
+    return count;
+}
+
+long WhitePixels(const Picture& a, int firstRow, int lastRow) {
+    long count = 0;
+    for (int y = firstRow; y < lastRow; ++y) {
+        for (int x = 0; x < a.width; ++x) {
+            const unsigned char* p = &a.rgb[(size_t(y) * a.width + x) * 3];
+            if (p[0] > 200 && p[1] > 200 && p[2] > 200) ++count;
+        }
+    }
+    return count;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// ---- The command, driven as a user would -------------------------------------------------------
+
+// The chart's height on the 1920 x 1080 frame that a run without a display draws; the footer's
+// text stands on row chartHeight + 33 with glyphs of about 16 rows.
+constexpr int kHeadlessWidth = 1920;
+constexpr int kHeadlessHeight = 1080;
+constexpr int kFooterFirstRow = kHeadlessHeight - 36 + 14;
+
+const char kPlainIni[] = "[CUSTOM]\r\nQTH=Paris,48.9,2.35\r\n";
+const char kFooterIni[] =
+    "[CUSTOM]\r\nQTH=Paris,48.9,2.35\r\nVOKTEXT=Medium wave at my place\r\nVOKCOLOR=1\r\n"
+    "VOKSENS=0.8\r\n";
+
+struct CommandRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class RenderCliRun : public ::testing::Test {
+  protected:
+    // Two folders laid out like an installation of the daily run, each with its own TALVOR.INI
+    // and today's log, and the daily run's picture and summary of today made once for all tests.
+    static void SetUpTestSuite() {
+        root_ = new TempDir("render-cli");
+        today_ = GetUtcTime();
+        for (const char* name : {"plain", "footer"}) {
+            std::string folder = *root_ / name;
+            MakeDirs(folder);
+            ASSERT_EQ(RunCommand("cp '" TALVOR_EXE "' '" + folder + "/talvor'").exitCode, 0);
+            WriteFileBytes(folder + "/TALVOR.INI",
+                           std::string(name) == "plain" ? kPlainIni : kFooterIni);
+            ASSERT_EQ(RunCommand("'" TALVOR_GEN "' '" + folder + "/BRANTOS' " + FormatDate(today_))
+                          .exitCode,
+                      0);
+            for (const char* day : {"2014-03-03", "2014-03-05"}) {
+                ASSERT_EQ(RunCommand("'" TALVOR_GEN "' '" + folder + "/BRANTOS' " + day).exitCode,
+                          0);
+            }
+            CommandResult daily = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY ./talvor", folder);
+            ASSERT_EQ(daily.exitCode, 0) << daily.output;
+        }
+    }
+
+    static void TearDownTestSuite() {
+        delete root_;
+        root_ = nullptr;
+    }
+
+    void SetUp() override { out_ = std::make_unique<TempDir>("render-cli-out"); }
+
+    static std::string Folder(const char* name) { return *root_ / name; }
+    static std::string Config(const char* name) { return Folder(name) + "/TALVOR.INI"; }
+    static std::string Log(const char* name, const std::string& day) {
+        return Folder(name) + "/BRANTOS/" + day + "/VOK.LOG";
+    }
+    // The daily run's picture of today (named by the date of its save).
+    static std::string DailyPicture(const char* name) {
+        for (const std::string& file : FilesIn(Folder(name))) {
+            if (file.rfind("VOKLOG ", 0) == 0) return Folder(name) + "/" + file;
+        }
+        return "";
+    }
+
+    CommandRun Render(const std::string& args, const std::string& workingDir = "") {
+        std::string errFile = *out_ / ".stderr";
+        CommandResult result =
+            RunCommand("(env -u DISPLAY -u WAYLAND_DISPLAY '" TALVOR_RENDER "' " + args + " 2>'" +
+                           errFile + "')",
+                       workingDir.empty() ? out_->path() : workingDir);
+        CommandRun run;
+        run.code = result.exitCode;
+        run.out = result.output;
+        run.err = ReadFileBytes(errFile);
+        RemoveFile(errFile.c_str());
+        return run;
+    }
+
+    std::string Out(const std::string& name) const { return *out_ / name; }
+
+    static TempDir* root_;
+    static UtcTime today_;
+    std::unique_ptr<TempDir> out_;
+};
+
+TempDir* RenderCliRun::root_ = nullptr;
+UtcTime RenderCliRun::today_;
+
+TEST_F(RenderCliRun, TodayEqualsTheDailyRunPixelForPixel) {
+    CommandRun run = Render("--config '" + Config("plain") + "' --date " + FormatDate(today_));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    std::string mine = Out(PictureName(today_, PictureFormat::Gif));
+    Picture rendered, daily;
+    ASSERT_TRUE(ReadGif(mine, &rendered)) << mine;
+    ASSERT_TRUE(ReadGif(DailyPicture("plain"), &daily)) << DailyPicture("plain");
+    ASSERT_EQ(rendered.width, kHeadlessWidth);
+    ASSERT_EQ(rendered.height, kHeadlessHeight);
+    ASSERT_EQ(daily.width, rendered.width);
+    ASSERT_EQ(daily.height, rendered.height);
+    EXPECT_EQ(DifferingPixels(rendered, daily, 0, rendered.height), 0);
+    EXPECT_TRUE(rendered.rgb == daily.rgb);
+}
+
+TEST_F(RenderCliRun, TodayWithAFooterEqualsTheDailyRunOutsideTheFootersClock) {
+    CommandRun run = Render("--config '" + Config("footer") + "' --date " + FormatDate(today_) +
+                            " -o today.gif");
+    ASSERT_EQ(run.code, 0) << run.err;
+    Picture rendered, daily;
+    ASSERT_TRUE(ReadGif(Out("today.gif"), &rendered));
+    ASSERT_TRUE(ReadGif(DailyPicture("footer"), &daily));
+    ASSERT_EQ(daily.width, rendered.width);
+    ASSERT_EQ(daily.height, rendered.height);
+    EXPECT_EQ(DifferingPixels(rendered, daily, 0, kFooterFirstRow), 0);
+    // The footer is there in both (white text), so the mask hides a real difference at most.
+    EXPECT_GT(WhitePixels(rendered, kFooterFirstRow, rendered.height), 200);
+    EXPECT_GT(WhitePixels(daily, kFooterFirstRow, daily.height), 200);
+}
+
+TEST_F(RenderCliRun, SummaryEqualsTheDailyRunsZTxt) {
+    CommandRun run = Render("--config '" + Config("plain") + "' --date " + FormatDate(today_) +
+                            " --summary s.txt");
+    ASSERT_EQ(run.code, 0) << run.err;
+    std::string summary = ReadFileBytes(Out("s.txt"));
+    EXPECT_EQ(summary, ReadFileBytes(Folder("plain") + "/Z.TXT"));
+    EXPECT_NE(summary.find(" UTC J="), std::string::npos);
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 96);
+}
+
+// A past day's footer shows that day at 23'59: the picture equals the chart drawn in this
+// process with the clock set so, and not the one drawn a minute earlier.
+TEST_F(RenderCliRun, PastDayPngEqualsTheChartAtTheEndOfThatDay) {
+    CommandRun run =
+        Render("--config '" + Config("footer") + "' --date 2014-03-05 --format png -o .");
+    ASSERT_EQ(run.code, 0) << run.err;
+    Picture rendered;
+    ASSERT_TRUE(ReadPng(Out("VOKLOG 2014-03-05.png"), &rendered));
+
+    ResetProcessState();
+    runPaths.ConfigFilePath = Config("footer");
+    runPaths.DataFolder = Folder("footer") + "/BRANTOS";
+    ReadConfiguration();
+    screenGeometry = ComputeScreenGeometry(kHeadlessWidth, kHeadlessHeight);
+    ASSERT_TRUE(AllocateRecordBuffer());
+    LoadTitleFont();
+    ASSERT_EQ(CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight),
+              0);
+    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+    ResetMarkerGeometry();
+    runPaths.DayLogPath = Log("footer", "2014-03-05");
+    LoadDayLog();
+    chartChannelRange = ChooseChannelRange(settings.channelSpacing);
+    Picture drawn[2];
+    for (int minute : {59, 58}) {
+        UtcTime clock;
+        ASSERT_TRUE(ParseDate("2014-03-05", &clock));
+        clock.hour = 23;
+        clock.minute = minute;
+        chartClockOverride = &clock;
+        DrawChart();
+        chartClockOverride = nullptr;
+        ReadBackFrame();
+        ASSERT_NE(frameBitmap, nullptr);
+        drawn[59 - minute] = FromFrame(*frameBitmap);
+    }
+    DestroyRenderSurface();
+    FreeFrameBitmap(frameBitmap);
+    frameBitmap = nullptr;
+    ReleaseRecordBuffer();
+    ResetProcessState();
+
+    ASSERT_EQ(rendered.width, drawn[0].width);
+    ASSERT_EQ(rendered.height, drawn[0].height);
+    EXPECT_EQ(DifferingPixels(rendered, drawn[0], 0, rendered.height), 0);
+    EXPECT_GT(DifferingPixels(rendered, drawn[1], kFooterFirstRow, rendered.height), 0);
+    EXPECT_EQ(DifferingPixels(rendered, drawn[1], 0, kFooterFirstRow), 0);
+}
+
+TEST_F(RenderCliRun, LogFileToANamedFileMatchesTheDatedPicture) {
+    CommandRun byFile = Render("--config '" + Config("plain") + "' '" + Log("plain", "2014-03-03") +
+                               "' -o named.gif");
+    ASSERT_EQ(byFile.code, 0) << byFile.err;
+    CommandRun byDate =
+        Render("--config '" + Config("plain") + "' --date 2014-03-03 -o dated/", Folder("plain"));
+    // The folder does not exist: a folder name with a slash is never taken for a file.
+    EXPECT_EQ(byDate.code, 1);
+    EXPECT_NE(byDate.err.find("does not exist"), std::string::npos) << byDate.err;
+    MakeDirs(Out("dated"));
+    byDate =
+        Render("--config '" + Config("plain") + "' --date 2014-03-03 -o '" + Out("dated") + "/'");
+    ASSERT_EQ(byDate.code, 0) << byDate.err;
+    Picture a, b;
+    ASSERT_TRUE(ReadGif(Out("named.gif"), &a));
+    ASSERT_TRUE(ReadGif(Out("dated/VOKLOG 2014-03-03.GIF"), &b));
+    EXPECT_EQ(a.width, kHeadlessWidth);
+    EXPECT_TRUE(a.rgb == b.rgb);
+    // A log copied out of its dated folder takes its day from its first record.
+    ASSERT_EQ(
+        RunCommand("cp '" + Log("plain", "2014-03-03") + "' '" + Out("copy.log") + "'").exitCode,
+        0);
+    CommandRun copied = Render("--config '" + Config("plain") + "' copy.log");
+    ASSERT_EQ(copied.code, 0) << copied.err;
+    ASSERT_TRUE(ReadGif(Out("VOKLOG 2014-03-03.GIF"), &b));
+    EXPECT_TRUE(a.rgb == b.rgb);
+}
+
+TEST_F(RenderCliRun, RangeWithGapsDrawsEveryLoggedDayAndListsTheOthers) {
+    CommandRun run = Render("--config '" + Config("footer") +
+                            "' --from 2014-03-02 --to 2014-03-06 -o . --format png");
+    ASSERT_EQ(run.code, 0) << run.err;
+    std::vector<std::string> expected = {"VOKLOG 2014-03-03.png", "VOKLOG 2014-03-05.png"};
+    EXPECT_EQ(FilesIn(out_->path()), expected);
+    // One line per day, in order, the missing ones listed.
+    std::istringstream lines(run.out);
+    std::vector<std::string> got;
+    for (std::string line; std::getline(lines, line);) got.push_back(line);
+    ASSERT_EQ(got.size(), 6u) << run.out;
+    EXPECT_EQ(got[0].rfind("2014-03-02 no day log", 0), 0u) << got[0];
+    EXPECT_EQ(got[1].rfind("2014-03-03 ", 0), 0u) << got[1];
+    EXPECT_NE(got[1].find("VOKLOG 2014-03-03.png"), std::string::npos) << got[1];
+    EXPECT_EQ(got[2].rfind("2014-03-04 no day log", 0), 0u) << got[2];
+    EXPECT_EQ(got[3].rfind("2014-03-05 ", 0), 0u) << got[3];
+    EXPECT_EQ(got[4].rfind("2014-03-06 no day log", 0), 0u) << got[4];
+    EXPECT_NE(got[5].find("2 of 2 pictures written, 3 days without"), std::string::npos);
+
+    // The surface drawn on before gives the same picture as a fresh one.
+    CommandRun single =
+        Render("--config '" + Config("footer") + "' --date 2014-03-05 --format png -o single.png");
+    ASSERT_EQ(single.code, 0) << single.err;
+    Picture inRange, alone;
+    ASSERT_TRUE(ReadPng(Out("VOKLOG 2014-03-05.png"), &inRange));
+    ASSERT_TRUE(ReadPng(Out("single.png"), &alone));
+    EXPECT_TRUE(inRange.rgb == alone.rgb);
+}
+
+TEST_F(RenderCliRun, RangeWithoutAnyLogFails) {
+    CommandRun run = Render("--config '" + Config("plain") + "' --from 2013-01-01 --to 2013-01-31");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("no day log from 2013-01-01 to 2013-01-31"), std::string::npos)
+        << run.err;
+    EXPECT_TRUE(FilesIn(out_->path()).empty());
+}
+
+TEST_F(RenderCliRun, BadDatesAreUsageErrors) {
+    for (const char* args : {"--date 2014-02-30", "--date 14-03-05",
+                             "--from 2014-03-05 --to 2014-03-01", "--from 2014-03-05"}) {
+        CommandRun run = Render("--config '" + Config("plain") + "' " + args);
+        EXPECT_EQ(run.code, 2) << args;
+        EXPECT_NE(run.err.find("talvor-render"), std::string::npos) << args << ": " << run.err;
+        EXPECT_TRUE(FilesIn(out_->path()).empty()) << args;
+    }
+}
+
+TEST_F(RenderCliRun, MissingLogsAndConfigurationFail) {
+    struct Case {
+        std::string args;
+        const char* messagePart;
+    };
+    const Case cases[] = {
+        {"--config '" + Config("plain") + "' --date 2014-03-04", "no day log for 2014-03-04"},
+        {"--config '" + Config("plain") + "' '" + Folder("plain") + "/BRANTOS/2014-03-04/VOK.LOG'",
+         "cannot read day log"},
+        {"--config '" + Config("plain") + "' '" + Folder("plain") + "/BRANTOS'",
+         "cannot read day log"},
+        {"--config '" + Folder("plain") + "/MISSING.INI' --date 2014-03-05",
+         "cannot read configuration"},
+    };
+    for (const Case& c : cases) {
+        CommandRun run = Render(c.args);
+        EXPECT_EQ(run.code, 1) << c.args;
+        EXPECT_NE(run.err.find(c.messagePart), std::string::npos) << c.args << ": " << run.err;
+        EXPECT_TRUE(FilesIn(out_->path()).empty()) << c.args;
+    }
+}
+
+TEST_F(RenderCliRun, UnwritableOutputFolderFailsBeforeDrawing) {
+    // Root may write anywhere a mode allows; sysfs refuses new files even to root.
+    std::string folder = "/sys";
+    if (geteuid() != 0) {
+        folder = Out("locked");
+        MakeDirs(folder);
+        ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    }
+    for (const char* mode : {"--date 2014-03-05 -o", "--from 2014-03-01 --to 2014-03-09 -o"}) {
+        CommandRun run = Render("--config '" + Config("plain") + "' " + mode + " '" + folder + "'");
+        EXPECT_EQ(run.code, 1) << mode;
+        EXPECT_NE(run.err.find("cannot write in folder " + folder), std::string::npos) << run.err;
+    }
+    CommandRun file =
+        Render("--config '" + Config("plain") + "' --date 2014-03-05 -o '" + folder + "/day.gif'");
+    EXPECT_EQ(file.code, 1);
+    EXPECT_FALSE(file.err.empty());
+    CommandRun missing =
+        Render("--config '" + Config("plain") + "' --from 2014-03-01 --to 2014-03-09 -o nowhere");
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("output folder nowhere does not exist"), std::string::npos)
+        << missing.err;
+    if (geteuid() != 0) chmod(folder.c_str(), 0755);
+    for (const std::string& name : FilesIn(out_->path())) EXPECT_EQ(name, "locked");
+}
+
+TEST_F(RenderCliRun, SizeAndFormatOptionsShapeThePicture) {
+    // The same width rule as the daily run: a reported 1366 is stored as 1368.
+    CommandRun run =
+        Render("--config '" + Config("plain") + "' --date 2014-03-05 --size 1366x768 -o small.png");
+    ASSERT_EQ(run.code, 0) << run.err;
+    Picture png;
+    ASSERT_TRUE(ReadPng(Out("small.png"), &png));
+    EXPECT_EQ(png.width, 1368);
+    EXPECT_EQ(png.height, 768);
+
+    // A .png name without --format gives a PNG; --format wins over the name.
+    run = Render("--config '" + Config("plain") +
+                 "' --date 2014-03-05 --size 800x600 "
+                 "--format gif -o forced.png");
+    ASSERT_EQ(run.code, 0) << run.err;
+    Picture gif;
+    EXPECT_FALSE(ReadPng(Out("forced.png"), &png));
+    ASSERT_TRUE(ReadGif(Out("forced.png"), &gif));
+    EXPECT_EQ(gif.width, 800);
+    EXPECT_EQ(gif.height, 600);
+}
+
+}  // namespace
