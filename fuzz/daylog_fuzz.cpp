@@ -114,8 +114,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // TMPDIR lets the runner put the files on a memory file system: rewriting a file on disk
     // in place costs a flush per input on some file systems.
     const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/daylog-fuzz-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/daylog-fuzz-XXXXXX";
     const char* made = mkdtemp(pattern.data());
     if (made == nullptr || chdir(made) != 0) std::abort();
     folder = made;
