@@ -408,8 +408,8 @@ TEST_F(ChartFrameTest, TimeLabelsOnlyPastRowTwentyOnMinuteZero) {
 }
 
 TEST_F(ChartFrameTest, FooterOnlyWithChartText) {
-    for (const char* text : {"", "MW DX LOG", std::string(127, 'W').c_str()}) {
-        std::string chartText = text;
+    const std::string texts[] = {"", "MW DX LOG", std::string(127, 'W')};
+    for (const std::string& chartText : texts) {
         SCOPED_TRACE(chartText);
         Screen(1920, 1080, 0);
         std::strncpy(settings.chartText, chartText.c_str(), sizeof settings.chartText - 1);

@@ -158,6 +158,11 @@ EGLDisplay OpenDisplay() {
         EGLDisplay display = egl.GetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, device, nullptr);
         if (InitializeDisplay(display)) return display;
     }
+    // An EGL without the platform extensions has only its default display.
+    if (!platformCalls && egl.GetDisplay != nullptr) {
+        EGLDisplay display = egl.GetDisplay(EGL_DEFAULT_DISPLAY);
+        if (InitializeDisplay(display)) return display;
+    }
     return EGL_NO_DISPLAY;
 }
 
