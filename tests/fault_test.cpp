@@ -1,0 +1,366 @@
+// Whole runs of the built program with something wrong around it. Each run must still end with
+// exit code 0 inside its timeline, write what it still can, and say on standard error what
+// went wrong. The runs go side by side to keep the suite short (each takes about 4.5 s).
+#include <fcntl.h>
+#include <semaphore.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "daylog/day_log.h"
+#include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The capture comes 2.5 s + 2 s after start; a render thread that is late gets 10 s more.
+constexpr double kEarliestEnd = 4.4;
+constexpr double kLatestEnd = 4.5 + 10.0 + 8.0;  // plus start-up and saving on a busy machine
+constexpr int kHardLimitSeconds = 90;            // a hung run is killed and fails
+
+std::string Today() {
+    UtcTime t = GetUtcTime();
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", t.year, t.month, t.day);
+    return text;
+}
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+int LinesIn(const std::string& text) {
+    int lines = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
+        ++lines;
+    }
+    return lines;
+}
+
+bool HasGif(const std::string& folder) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".GIF") return true;
+    }
+    return false;
+}
+
+int Shell(const std::string& command) {
+    return system(command.c_str());
+}
+
+// A folder in which nobody can create a file, root included: immutable where the file system
+// allows it, else a read-only bind mount over itself. Undone when the object goes.
+class Unwritable {
+  public:
+    explicit Unwritable(const std::string& folder) : folder_(folder) {
+        if (Shell("chattr +i " + Quoted(folder) + " 2>/dev/null") == 0 && Holds()) {
+            how_ = "chattr";
+            return;
+        }
+        Shell("chattr -i " + Quoted(folder) + " 2>/dev/null");
+        if (Shell("mount --bind " + Quoted(folder) + " " + Quoted(folder) + " 2>/dev/null && " +
+                  "mount -o remount,bind,ro " + Quoted(folder) + " 2>/dev/null") == 0 &&
+            Holds()) {
+            how_ = "mount";
+            return;
+        }
+        Shell("umount " + Quoted(folder) + " 2>/dev/null");
+    }
+    ~Unwritable() {
+        if (how_ == "chattr") Shell("chattr -i " + Quoted(folder_));
+        if (how_ == "mount") Shell("umount " + Quoted(folder_));
+    }
+    Unwritable(const Unwritable&) = delete;
+    Unwritable& operator=(const Unwritable&) = delete;
+    bool ok() const { return !how_.empty(); }
+
+  private:
+    bool Holds() const {
+        std::string probe = folder_ + "/.probe";
+        int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0) return true;
+        close(fd);
+        unlink(probe.c_str());
+        return false;
+    }
+    std::string folder_;
+    std::string how_;
+};
+
+// One run of a copy of the program in a folder of its own, with its own working directory.
+struct FaultRun {
+    explicit FaultRun(std::string label) : label(std::move(label)) {}
+
+    void Prepare(int minutes = 1440) {
+        fs::copy_file(TALVOR_EXE, exe());
+        if (minutes > 0) {
+            CommandResult made =
+                RunCommand(Quoted(TALVOR_GEN) + " " + Quoted(exeDir / "BRANTOS") + " " + Today() +
+                           " --minutes " + std::to_string(minutes));
+            ASSERT_EQ(made.exitCode, 0) << made.output;
+        }
+    }
+    std::string exe() const { return exeDir / "talvor"; }
+    std::string dayLog() const { return exeDir / ("BRANTOS/" + Today() + "/VOK.LOG"); }
+    std::string summary() const { return workDir / "Z.TXT"; }
+
+    // The shell command that runs it: standard error and the exit code into files of its own.
+    std::string Command() const {
+        std::string out = errorFile.path();
+        return "cd " + Quoted(workDir.path()) + " && { start=$(date +%s%N); timeout -k 5 " +
+               std::to_string(kHardLimitSeconds) + " env -u DISPLAY -u WAYLAND_DISPLAY " + env +
+               " " + Quoted(exe()) + " 2>" + Quoted(out + "/stderr") + "; echo $? >" +
+               Quoted(out + "/code") + "; echo $(( $(date +%s%N) - start )) >" +
+               Quoted(out + "/nanoseconds") + "; }";
+    }
+    void Launch() {
+        std::string command = Command();
+        result = std::async(std::launch::async, [command] { return RunCommand(command); });
+    }
+    void Finish() {
+        if (result.valid()) result.get();
+        errors = ReadFileBytes(errorFile.path() + "/stderr");
+        std::string code = ReadFileBytes(errorFile.path() + "/code");
+        exitCode = code.empty() ? -1 : std::stoi(code);
+        std::string nanoseconds = ReadFileBytes(errorFile.path() + "/nanoseconds");
+        seconds = nanoseconds.empty() ? 0 : std::stod(nanoseconds) / 1e9;
+    }
+    // What every faulty run must still do.
+    void ExpectCleanEnd() const {
+        SCOPED_TRACE(label);
+        EXPECT_EQ(exitCode, 0) << errors;
+        EXPECT_GE(seconds, kEarliestEnd);
+        EXPECT_LE(seconds, kLatestEnd);
+        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+        EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
+    }
+    void ExpectComplaint(const std::string& about) const {
+        SCOPED_TRACE(label);
+        EXPECT_NE(errors.find("TALVOR: "), std::string::npos) << "nothing on standard error";
+        EXPECT_NE(errors.find(about), std::string::npos) << errors;
+    }
+
+    std::string label;
+    std::string env;  // extra "NAME=value" assignments
+    TempDir exeDir{"talvor-fault-exe"};
+    TempDir workDir{"talvor-fault-work"};
+    TempDir errorFile{"talvor-fault-err"};
+    std::future<CommandResult> result;
+    int exitCode = -1;
+    double seconds = 0;
+    std::string errors;
+};
+
+// Appends records to a day log, in two pieces each so that the program may find a half-written
+// record at the end, until told to stop.
+class Appender {
+  public:
+    Appender(const std::string& path, int firstMinute) {
+        worker_ = std::thread([this, path, firstMinute] {
+            int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+            if (fd < 0) return;
+            for (int m = firstMinute; !stop_; ++m) {
+                auto record = BlankRecord();
+                SetMinute(record.data(), m % 60);
+                char text[17];
+                std::snprintf(text, sizeof text, "appended %05d", m);
+                SetTimeText(record.data(), text);
+                for (int khz = 520; khz <= 1700; ++khz) SetLevel(record.data(), khz, m % 256);
+                size_t half = record.size() / 2;
+                if (write(fd, record.data(), half) != ssize_t(half)) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                if (write(fd, record.data() + half, record.size() - half) !=
+                    ssize_t(record.size() - half)) {
+                    break;
+                }
+                ++appended_;
+                std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            }
+            close(fd);
+        });
+    }
+    ~Appender() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (worker_.joinable()) worker_.join();
+    }
+    int appended() const { return appended_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> appended_{0};
+    std::thread worker_;
+};
+
+// Rewrites a configuration file in place, over and over, in pieces, until told to stop.
+class Rewriter {
+  public:
+    explicit Rewriter(const std::string& path) {
+        worker_ = std::thread([this, path] {
+            const std::string versions[] = {
+                "[CUSTOM]\r\nQTH=Oslo,59.9,10.7\r\nVOKSENS=0.5\r\nVOKTEXT=" +
+                    std::string(300, 'r') + "\r\nVOKCOLOR=1\r\n",
+                "",
+                "[CUSTOM]\r\nOVERSEAS=9\r\n[KELDAN]\r\nSET MW\r\n",
+                std::string(5000, '['),
+            };
+            for (int n = 0; !stop_; ++n) {
+                const std::string& text = versions[n % 4];
+                int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0) continue;
+                size_t half = text.size() / 2;
+                bool ok = write(fd, text.data(), half) == ssize_t(half);
+                ok = ok && write(fd, text.data() + half, text.size() - half) ==
+                               ssize_t(text.size() - half);
+                close(fd);
+                if (!ok) break;
+                ++rewrites_;
+            }
+        });
+    }
+    ~Rewriter() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (worker_.joinable()) worker_.join();
+    }
+    int rewrites() const { return rewrites_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> rewrites_{0};
+    std::thread worker_;
+};
+
+TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
+    FaultRun noGl("OpenGL unavailable"), exeReadOnly("executable's folder not writable"),
+        workReadOnly("working directory not writable"), logIsFolder("day log is a folder"),
+        appended("day log appended during the run"), rewritten("configuration rewritten"),
+        twinA("first of two at once"), twinB("second of two at once");
+    std::vector<FaultRun*> runs = {&noGl,     &exeReadOnly, &workReadOnly, &logIsFolder,
+                                   &appended, &rewritten,   &twinA,        &twinB};
+    for (FaultRun* r : runs) {
+        if (r == &logIsFolder) {
+            r->Prepare(0);
+            MakeDirs(r->dayLog());
+        } else {
+            r->Prepare(r == &appended ? 600 : 1440);
+        }
+        if (HasFatalFailure()) return;
+    }
+    // A vendor list that names no library: EGL finds no implementation at all.
+    noGl.env =
+        "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent/talvor_egl_vendor.json "
+        "__EGL_VENDOR_LIBRARY_DIRS=/nonexistent";
+    Unwritable exeLock(exeReadOnly.exeDir.path());
+    Unwritable workLock(workReadOnly.workDir.path());
+    ASSERT_TRUE(exeLock.ok() && workLock.ok())
+        << "neither chattr +i nor a read-only bind mount works here";
+
+    // Everything is copied and closed before the first process starts (see e2e_test.cpp).
+    Appender appender(appended.dayLog(), 600);
+    Rewriter rewriter(rewritten.exeDir / "TALVOR.INI");
+    for (FaultRun* r : runs) {
+        if (r != &twinA && r != &twinB) r->Launch();
+    }
+    // The two twins start from one shell at the same moment and share the capture event.
+    std::string both = "(" + twinA.Command() + ") & (" + twinB.Command() + ") & wait";
+    auto twins = std::async(std::launch::async, [both] { return RunCommand(both); });
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    rewriter.Stop();
+    for (FaultRun* r : runs) {
+        if (r != &twinA && r != &twinB) r->Finish();
+    }
+    appender.Stop();
+    twins.get();
+    twinA.Finish();
+    twinB.Finish();
+    for (FaultRun* r : runs) {
+        // For the record of what each fault looked like from the outside.
+        std::printf("[%s] exit %d after %.1f s, standard error:\n%s", r->label.c_str(), r->exitCode,
+                    r->seconds, r->errors.c_str());
+        r->ExpectCleanEnd();
+    }
+
+    // No OpenGL: no picture, but the summary from the records, and a word about why.
+    EXPECT_FALSE(HasGif(noGl.exeDir.path()));
+    EXPECT_EQ(LinesIn(ReadFileBytes(noGl.summary())), 96);
+    noGl.ExpectComplaint("");
+
+    // No picture where it cannot be written; everything else as usual.
+    EXPECT_FALSE(HasGif(exeReadOnly.exeDir.path()));
+    EXPECT_EQ(LinesIn(ReadFileBytes(exeReadOnly.summary())), 96);
+    exeReadOnly.ExpectComplaint(".GIF");
+
+    EXPECT_TRUE(HasGif(workReadOnly.exeDir.path()));
+    EXPECT_FALSE(FileExists(workReadOnly.summary()));
+    workReadOnly.ExpectComplaint("Z.TXT");
+
+    // A folder where the log should be: no records, and said so.
+    EXPECT_TRUE(HasGif(logIsFolder.exeDir.path()));
+    EXPECT_TRUE(FileExists(logIsFolder.summary()));
+    EXPECT_EQ(LinesIn(ReadFileBytes(logIsFolder.summary())), 0);
+    logIsFolder.ExpectComplaint("VOK.LOG");
+
+    // Appended while read: whole records only, as many as were there when it was read.
+    EXPECT_GT(appender.appended(), 100);
+    EXPECT_TRUE(HasGif(appended.exeDir.path()));
+    std::string appendedSummary = ReadFileBytes(appended.summary());
+    int appendedLines = LinesIn(appendedSummary);
+    EXPECT_GE(appendedLines, 40);  // the 600 generated minutes
+    EXPECT_LE(appendedLines, 40 + (appender.appended() + 14) / 15);
+    for (size_t at = 0; at < appendedSummary.size();) {
+        size_t end = appendedSummary.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "a line without its CR LF";
+        std::string line = appendedSummary.substr(at, end - at);
+        EXPECT_NE(line.find(" UTC J="), std::string::npos) << line;
+        at = end + 2;
+    }
+
+    // Read while it changed: whatever version was read, the run is whole.
+    EXPECT_GT(rewriter.rewrites(), 10);
+    EXPECT_TRUE(HasGif(rewritten.exeDir.path()));
+    EXPECT_EQ(LinesIn(ReadFileBytes(rewritten.summary())), 96);
+
+    // Both twins finish and both write their files.
+    for (FaultRun* twin : {&twinA, &twinB}) {
+        SCOPED_TRACE(twin->label);
+        EXPECT_TRUE(HasGif(twin->exeDir.path())) << twin->errors;
+        EXPECT_EQ(LinesIn(ReadFileBytes(twin->summary())), 96) << twin->errors;
+    }
+}
+
+TEST(Fault, CaptureEventLeftSignalledByAnEarlierRun) {
+    // A run killed between its signal and its render thread's wake-up leaves "/THEMEXXX" set.
+    sem_t* event = sem_open("/THEMEXXX", O_CREAT, 0666, 0);
+    ASSERT_NE(event, SEM_FAILED);
+    int value = 0;
+    sem_getvalue(event, &value);
+    if (value == 0) sem_post(event);
+    sem_close(event);
+
+    FaultRun run("event left signalled");
+    run.Prepare();
+    if (HasFatalFailure()) return;
+    run.Launch();
+    run.Finish();
+    run.ExpectCleanEnd();
+    EXPECT_TRUE(HasGif(run.exeDir.path()));
+    EXPECT_EQ(LinesIn(ReadFileBytes(run.summary())), 96);
+}
+
+}  // namespace
