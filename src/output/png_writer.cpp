@@ -37,11 +37,15 @@ void ReportFailure(const char* path, const char* reason) {
     std::fprintf(stderr, "talvor-render: cannot write %s: %s\n", path, reason);
 }
 
-// libpng reports its errors by longjmp; the text is kept for the message.
-char lastPngError[200];
+// libpng reports its errors by longjmp; the text is kept for the message, in the caller's
+// buffer so that pictures can be written on several threads.
+struct PngError {
+    char text[200];
+};
 
 void KeepError(png_structp png, png_const_charp message) {
-    std::snprintf(lastPngError, sizeof lastPngError, "%s", message);
+    auto* error = static_cast<PngError*>(png_get_error_ptr(png));
+    if (error != nullptr) std::snprintf(error->text, sizeof error->text, "%s", message);
     png_longjmp(png, 1);
 }
 
@@ -49,9 +53,10 @@ void IgnoreWarning(png_structp, png_const_charp) {}
 
 // The whole file in memory first, so that the file is written in one piece or not at all.
 // Everything that owns memory lives outside this function, as longjmp skips destructors.
-bool EncodePng(const FrameBitmap& frame, png_bytep* rows, std::vector<unsigned char>* bytes) {
+bool EncodePng(const FrameBitmap& frame, png_bytep* rows, std::vector<unsigned char>* bytes,
+               PngError* error) {
     png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, KeepError, IgnoreWarning);
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, error, KeepError, IgnoreWarning);
     if (png == nullptr) return false;
     png_infop info = png_create_info_struct(png);
     if (info == nullptr || setjmp(png_jmpbuf(png))) {
@@ -95,10 +100,10 @@ bool WritePngFile(const FrameBitmap& frame, const char* path) {
     for (int y = 0; y < frame.height; ++y) {
         rows[size_t(y)] = frame.bits + size_t(frame.height - 1 - y) * stride;
     }
-    lastPngError[0] = '\0';
-    bool encoded = EncodePng(frame, rows.data(), &bytes);
+    PngError pngError{};
+    bool encoded = EncodePng(frame, rows.data(), &bytes, &pngError);
     if (!encoded) {
-        ReportFailure(path, lastPngError[0] != '\0' ? lastPngError : "the encoder failed");
+        ReportFailure(path, pngError.text[0] != '\0' ? pngError.text : "the encoder failed");
         return false;
     }
 

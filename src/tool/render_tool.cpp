@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/run_state.h"
@@ -158,24 +160,52 @@ void DrawDay(DayJob* job) {
     ReadBackFrame();
 }
 
-// Draws, writes and reports one day; true when its picture (and summary) were written.
-bool RenderDay(DayJob* job, const OutputPlan& plan, const std::string& summaryPath,
-               std::string* picturePath) {
-    DrawDay(job);
-    FrameBitmap* frame = frameBitmap;
-    frameBitmap = nullptr;
-    *picturePath = PicturePath(plan, job->day);
+// A picture being encoded and written on a second thread while the next day is drawn: the
+// encoder and the drawing each take about half of a day's time.
+struct PendingPicture {
+    std::thread writer;
+    FrameBitmap* frame = nullptr;
+    PictureFormat format = PictureFormat::Gif;
+    std::string path;
+    std::string day;  // as reported, "yyyy-mm-dd"
     bool written = false;
-    if (frame == nullptr) {
-        Complain("cannot write " + *picturePath + ": out of memory for the frame");
+    bool active = false;
+};
+
+void WritePicture(PendingPicture* picture) {
+    if (picture->frame == nullptr) {
+        Complain("cannot write " + picture->path + ": out of memory for the frame");
+        picture->written = false;
+    } else if (picture->format == PictureFormat::Png) {
+        picture->written = WritePngFile(*picture->frame, picture->path.c_str());
     } else {
-        written = plan.format == PictureFormat::Png ? WritePngFile(*frame, picturePath->c_str())
-                                                    : WriteGifFile(*frame, picturePath->c_str());
+        picture->written = WriteGifFile(*picture->frame, picture->path.c_str());
     }
-    FreeFrameBitmap(frame);
-    if (written && !summaryPath.empty()) written = WriteSummaryTo(summaryPath);
-    CloseDayLog();
-    return written;
+    FreeFrameBitmap(picture->frame);
+    picture->frame = nullptr;
+}
+
+// Hands the drawn frame over to the writer thread (or writes it here when no thread can be had).
+void StartWrite(PendingPicture* picture, FrameBitmap* frame, PictureFormat format,
+                const std::string& path, const std::string& day) {
+    picture->frame = frame;
+    picture->format = format;
+    picture->path = path;
+    picture->day = day;
+    picture->written = false;
+    picture->active = true;
+    try {
+        picture->writer = std::thread(WritePicture, picture);
+    } catch (const std::system_error&) {
+        WritePicture(picture);
+    }
+}
+
+// Waits for the picture in hand, if any; false when it was not written.
+bool FinishWrite(PendingPicture* picture) {
+    if (picture->writer.joinable()) picture->writer.join();
+    picture->active = false;
+    return picture->written;
 }
 
 // The days asked for, each with its log's path and whether it is there.
@@ -314,28 +344,46 @@ int RunRenderRequest(const RenderRequest& request) {
     progress.total = int(jobs.size());
     std::vector<std::string> missing;
     int written = 0, failed = 0;
+    bool summaryFailed = false;
+    PendingPicture pending;
+    // Reports the picture in hand once it is written, so that the lines keep the days' order.
+    auto settle = [&]() {
+        if (!pending.active) return;
+        if (FinishWrite(&pending)) {
+            ++written;
+            if (range && !progress.terminal) {
+                std::printf("%s %s\n", pending.day.c_str(), pending.path.c_str());
+            }
+        } else {
+            ++failed;
+        }
+        std::fflush(stdout);
+    };
     for (DayJob& job : jobs) {
         DrawBar(&progress, job.day);
-        std::string path;
         if (!job.present) {
+            settle();
             missing.push_back(FormatDate(job.day));
             if (range && !progress.terminal) {
                 std::printf("%s no day log (%s)\n", FormatDate(job.day).c_str(),
                             job.logPath.c_str());
+                std::fflush(stdout);
             }
         } else {
-            if (RenderDay(&job, plan, request.summaryPath, &path)) {
-                ++written;
-                if (range && !progress.terminal) {
-                    std::printf("%s %s\n", FormatDate(job.day).c_str(), path.c_str());
-                }
-            } else {
-                ++failed;
-            }
+            DrawDay(&job);
+            FrameBitmap* frame = frameBitmap;
+            frameBitmap = nullptr;
+            bool summaryWritten =
+                request.summaryPath.empty() || WriteSummaryTo(request.summaryPath);
+            CloseDayLog();
+            settle();
+            StartWrite(&pending, frame, plan.format, PicturePath(plan, job.day),
+                       FormatDate(job.day));
+            if (!summaryWritten) summaryFailed = true;
         }
-        std::fflush(stdout);
         ++progress.done;
     }
+    settle();
     if (progress.terminal) {
         ClearBar(&progress);
         std::string list;
@@ -353,7 +401,7 @@ int RunRenderRequest(const RenderRequest& request) {
 
     DestroyRenderSurface();
     ReleaseRecordBuffer();
-    return failed == 0 ? kExitOk : kExitFailed;
+    return failed == 0 && !summaryFailed ? kExitOk : kExitFailed;
 }
 
 int RunRenderTool(int argc, const char* const* argv) {
