@@ -10,7 +10,7 @@ packages=(
   libgif-dev libpng-dev libsdl2-dev libcli11-dev
   libgtest-dev googletest
   xvfb xdotool x11-utils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev valgrind e2fsprogs
 )
 
 missing=()

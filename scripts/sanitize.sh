@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The tests again under the sanitizers, and a leak check of one whole run:
+#   build-asan: AddressSanitizer + UndefinedBehaviorSanitizer (+ LeakSanitizer at every exit),
+#               every unit, end-to-end and fault test;
+#   build-tsan: ThreadSanitizer, the tests that run threads (platform, app, render, end-to-end,
+#               fault);
+#   valgrind:   one whole run of a plain build, definite leaks are errors.
+# Every sanitizer report goes to a file of its own (log_path), also from the program runs that
+# the tests start, and any report fails the script, whatever the tests said.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+scripts/setup.sh
+
+reports="$top/build-sanitize-reports"
+rm -rf "$reports"
+mkdir -p "$reports"
+supp="$top/scripts/sanitizer"
+# No desktop: a message must never wait for a click.
+unset DISPLAY WAYLAND_DISPLAY
+status=0
+
+count_reports() { find "$reports" -type f -name "$1*" | wc -l; }
+
+echo "sanitize: AddressSanitizer + UndefinedBehaviorSanitizer build"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVOR_SANITIZE=address >/dev/null
+cmake --build build-asan -j2
+(
+  export ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:strict_string_checks=1"
+  export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
+  export UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1"
+  ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
+) || status=1
+asan=$(count_reports asan)
+ubsan=$(count_reports ubsan)
+
+echo "sanitize: ThreadSanitizer build"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVOR_SANITIZE=thread >/dev/null
+threaded=()
+for t in platform_test app_test render_thread_test render_test e2e_test fault_test; do
+  [ -f "tests/$t.cpp" ] && threaded+=("$t")
+done
+cmake --build build-tsan -j2 --target talvor talvor-gen-daylog "${threaded[@]}"
+(
+  export TSAN_OPTIONS="log_path=$reports/tsan:halt_on_error=0:second_deadlock_stack=1:suppressions=$supp/tsan.supp"
+  for t in "${threaded[@]}"; do
+    echo "sanitize: $t under ThreadSanitizer"
+    (cd build-tsan && "./$t" --gtest_brief=1) || exit 1
+  done
+) || status=1
+tsan=$(count_reports tsan)
+
+echo "sanitize: valgrind leak check of one whole run"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target talvor talvor-gen-daylog
+run=$(mktemp -d /tmp/talvor-leak-XXXXXX)
+trap 'rm -rf "$run"' EXIT
+mkdir -p "$run/work"
+cp build/talvor "$run/talvor"
+build/talvor-gen-daylog "$run/BRANTOS" >/dev/null
+printf '[CUSTOM]\r\nQTH=Paris,48.9,2.35\r\nVOKTEXT=leak check\r\nVOKCOLOR=1\r\n' >"$run/TALVOR.INI"
+leaks=0
+(cd "$run/work" && valgrind --leak-check=full --errors-for-leak-kinds=definite \
+    --show-leak-kinds=definite --error-exitcode=99 --num-callers=40 \
+    --suppressions="$supp/valgrind.supp" --log-file="$reports/valgrind.txt" ../talvor) || leaks=$?
+definite=$(grep -o 'definitely lost: [0-9,]* bytes in [0-9,]* blocks' "$reports/valgrind.txt" || echo "definitely lost: ? bytes")
+suppressed=$(grep -o 'suppressed: [0-9,]* bytes in [0-9,]* blocks' "$reports/valgrind.txt" | head -1 || true)
+if [ "$leaks" -ne 0 ]; then
+  status=1
+  echo "sanitize: valgrind found definite leaks (exit $leaks), see $reports/valgrind.txt" >&2
+fi
+
+echo "sanitize summary:"
+echo "  AddressSanitizer/LeakSanitizer reports: $asan"
+echo "  UndefinedBehaviorSanitizer reports:     $ubsan"
+echo "  ThreadSanitizer reports:                $tsan"
+echo "  valgrind whole run: $definite ($suppressed in the OpenGL driver, see scripts/sanitizer/valgrind.supp)"
+if [ "$asan" -ne 0 ] || [ "$ubsan" -ne 0 ] || [ "$tsan" -ne 0 ]; then
+  status=1
+  for f in "$reports"/asan* "$reports"/ubsan* "$reports"/tsan*; do
+    [ -f "$f" ] || continue
+    echo "---- $f" >&2
+    head -40 "$f" >&2
+  done
+fi
+exit "$status"
