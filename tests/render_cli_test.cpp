@@ -634,6 +634,30 @@ TEST_F(RenderCliRun, RangeWithGapsDrawsEveryLoggedDayAndListsTheOthers) {
     EXPECT_TRUE(inRange.rgb == alone.rgb);
 }
 
+// On a terminal the run shows a bar and ends with a list of the days without a log; standard
+// output still gets the day lines when it is not the terminal.
+TEST_F(RenderCliRun, RangeOnATerminalShowsABarAndListsTheMissingDays) {
+    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY '" TALVOR_RENDER "' --config '" +
+                          Config("plain") + "' --from 2014-03-02 --to 2014-03-06";
+    CommandResult both = RunCommand("script -qec \"" + command + "\" /dev/null", out_->path());
+    ASSERT_EQ(both.exitCode, 0) << both.output;
+    EXPECT_NE(both.output.find("[#"), std::string::npos) << both.output;
+    EXPECT_NE(both.output.find("2 of 2 pictures written"), std::string::npos) << both.output;
+    EXPECT_NE(both.output.find("no day log for 3 days: 2014-03-02, 2014-03-04, 2014-03-06"),
+              std::string::npos)
+        << both.output;
+    EXPECT_EQ(both.output.find("2014-03-03 ./VOKLOG"), std::string::npos) << both.output;
+
+    CommandResult piped =
+        RunCommand("script -qec \"" + command + " > lines.txt\" /dev/null", out_->path());
+    ASSERT_EQ(piped.exitCode, 0) << piped.output;
+    EXPECT_NE(piped.output.find("[#"), std::string::npos) << piped.output;
+    std::string lines = ReadFileBytes(Out("lines.txt"));
+    EXPECT_NE(lines.find("2014-03-03 ./VOKLOG 2014-03-03.GIF\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("2014-03-04 no day log"), std::string::npos) << lines;
+    EXPECT_EQ(lines.find("\033"), std::string::npos) << "no terminal codes in the day lines";
+}
+
 TEST_F(RenderCliRun, RangeWithoutAnyLogFails) {
     CommandRun run = Render("--config '" + Config("plain") + "' --from 2013-01-01 --to 2013-01-31");
     EXPECT_EQ(run.code, 1);

@@ -342,6 +342,8 @@ int RunRenderRequest(const RenderRequest& request) {
     ProgressLine progress;
     progress.terminal = range && StandardErrorIsTerminal();
     progress.total = int(jobs.size());
+    // One line per day, unless the bar already shows the run on the same terminal.
+    bool dayLines = range && !(progress.terminal && StandardOutputIsTerminal());
     std::vector<std::string> missing;
     int written = 0, failed = 0;
     bool summaryFailed = false;
@@ -351,7 +353,7 @@ int RunRenderRequest(const RenderRequest& request) {
         if (!pending.active) return;
         if (FinishWrite(&pending)) {
             ++written;
-            if (range && !progress.terminal) {
+            if (dayLines) {
                 std::printf("%s %s\n", pending.day.c_str(), pending.path.c_str());
             }
         } else {
@@ -364,7 +366,7 @@ int RunRenderRequest(const RenderRequest& request) {
         if (!job.present) {
             settle();
             missing.push_back(FormatDate(job.day));
-            if (range && !progress.terminal) {
+            if (dayLines) {
                 std::printf("%s no day log (%s)\n", FormatDate(job.day).c_str(),
                             job.logPath.c_str());
                 std::fflush(stdout);
@@ -394,7 +396,8 @@ int RunRenderRequest(const RenderRequest& request) {
             std::fprintf(stderr, "; no day log for %zu days: %s", missing.size(), list.c_str());
         }
         std::fprintf(stderr, "\n");
-    } else if (range) {
+    }
+    if (dayLines) {
         std::printf("%d of %d pictures written, %zu days without a day log\n", written,
                     written + failed, missing.size());
     }

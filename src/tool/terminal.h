@@ -3,6 +3,7 @@
 
 // True when standard error is a terminal, where a progress bar can redraw its line.
 bool StandardErrorIsTerminal();
+bool StandardOutputIsTerminal();
 // Width of the terminal on standard error in characters; 80 when it cannot be told.
 int TerminalColumns();
 // The process id, to give temporary names that no other run uses.
