@@ -383,9 +383,9 @@ TEST_F(ChartFrameTest, TimeLabelsOnlyPastRowTwentyOnMinuteZero) {
         int minute;
         bool label;
     };
-    const Case cases[] = {{25, 10, 0, false}, {25, 19, 0, false}, {25, 20, 0, true},
-                          {25, 24, 0, true},  {20, 19, 0, false}, {21, 20, 0, true},
-                          {25, 22, 5, false}};
+    const Case cases[] = {{25, 10, 0, false}, {25, 19, 0, false},    {25, 20, 0, true},
+                          {25, 24, 0, true},  {20, 19, 0, false},    {21, 20, 0, true},
+                          {25, 22, 5, false}, {1043, 1027, 0, true}, {1043, 1028, 0, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.records << " records, row " << c.labelRow);
         Screen(1920, 1080, c.records);

@@ -30,10 +30,10 @@ std::condition_variable renderDoneChanged;
 bool renderDone = false;
 
 void SignalRenderDone() {
-    {
-        std::lock_guard<std::mutex> lock(renderDoneMutex);
-        renderDone = true;
-    }
+    // Notified under the lock, so that a waiter that sees renderDone also sees the notification
+    // finished: the process may end (destroying these statics) right after the wait returns.
+    std::lock_guard<std::mutex> lock(renderDoneMutex);
+    renderDone = true;
     renderDoneChanged.notify_all();
 }
 
