@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -63,6 +64,38 @@ TEST(RenderWithoutGl, MissingEglVendorGivesStatusAndRecords) {
         "--gtest_filter=RenderWithoutGl.DISABLED_ChildWithoutEglVendor");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+}
+
+TEST(RenderSurfaceTest, WidthTakenAfreshFromTheDisplay) {
+    XvfbServer server(1366, 768);
+    if (!server.running()) GTEST_SKIP() << "no Xvfb";
+    ResetProcessState();
+    setenv("DISPLAY", server.display().c_str(), 1);
+    screenGeometry = ComputeScreenGeometry(1366, 768);
+    screenGeometry.screenWidth = 0;  // taken afresh from the display, 1366 stored as 1368
+    int status = CreateRenderSurface();
+    unsetenv("DISPLAY");
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(screenGeometry.screenWidth, 1368);
+    EXPECT_NE(FooterFontList, 0u);
+    EXPECT_NE(LabelFontList, 0u);
+    EXPECT_NE(TitleFontList, 0u);
+    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+    DrawChart();
+    ReadBackFrame();
+    ASSERT_NE(frameBitmap, nullptr);
+    EXPECT_EQ(frameBitmap->width, 1368);
+    EXPECT_EQ(frameBitmap->height, 768);
+    // The 600 kHz tick of the scale, from the chart x origin of the reported width (83).
+    int x = 600 + 83 - 500, y = 57;
+    const unsigned char* p = frameBitmap->bits + (size_t(768 - 1 - y) * 1368 + size_t(x)) * 4;
+    EXPECT_EQ(p[0], 255);
+    EXPECT_EQ(p[1], 150);
+    EXPECT_EQ(p[2], 0);
+    DestroyRenderSurface();
+    EXPECT_EQ(FooterFontList, 0u);
+    FreeFrameBitmap(frameBitmap);
+    frameBitmap = nullptr;
 }
 
 TEST(RenderThreadTest, DrawsOnCaptureEventAndSignalsCompletion) {
