@@ -28,7 +28,6 @@ namespace {
 struct DayJob {
     UtcTime day;
     bool dayKnown = false;  // false only for a log file outside a dated folder, until it is read
-    bool present = false;   // the day log is there to be read
     std::string logPath;
 };
 
@@ -208,28 +207,34 @@ bool FinishWrite(PendingPicture* picture) {
     return picture->written;
 }
 
-// The days asked for, each with its log's path and whether it is there.
+// The days asked for whose log is there, in order, each with its log's path. Only these are kept:
+// a range may span centuries of days without a log.
 std::vector<DayJob> ListDays(const RenderRequest& request) {
     std::vector<DayJob> jobs;
+    std::string reason;
     if (request.source == RenderSource::LogFile) {
         DayJob job;
         job.logPath = request.logFile;
         job.dayKnown = DateFromLogPath(request.logFile, &job.day);
-        std::string reason;
-        job.present = FileReadable(request.logFile, &reason);
-        jobs.push_back(job);
+        if (FileReadable(request.logFile, &reason)) jobs.push_back(job);
         return jobs;
     }
     for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
+        std::string path = ComposeDayLogPath(runPaths.DataFolder, day);
+        if (!FileReadable(path, &reason)) continue;
         DayJob job;
         job.day = day;
         job.dayKnown = true;
-        job.logPath = ComposeDayLogPath(runPaths.DataFolder, day);
-        std::string reason;
-        job.present = FileReadable(job.logPath, &reason);
+        job.logPath = path;
         jobs.push_back(job);
     }
     return jobs;
+}
+
+int DaysFromTo(const UtcTime& from, const UtcTime& to) {
+    int days = 0;
+    for (UtcTime day = from; CompareDays(day, to) <= 0; day = NextDay(day)) ++days;
+    return days;
 }
 
 // Decides the output file or folder; false, with a message, when it cannot be used.
@@ -305,15 +310,14 @@ int RunRenderRequest(const RenderRequest& request) {
     if (!SetUpLikeTheDailyRun(request)) return kExitFailed;
 
     std::vector<DayJob> jobs = ListDays(request);
-    int present = 0;
-    for (const DayJob& job : jobs) present += job.present ? 1 : 0;
-    if (present == 0) {
+    if (jobs.empty()) {
         if (request.source == RenderSource::LogFile) {
             std::string reason;
             FileReadable(request.logFile, &reason);
             Complain("cannot read day log " + request.logFile + ": " + reason);
         } else if (request.source == RenderSource::Date) {
-            Complain("no day log for " + FormatDate(request.from) + " (" + jobs[0].logPath + ")");
+            Complain("no day log for " + FormatDate(request.from) + " (" +
+                     ComposeDayLogPath(runPaths.DataFolder, request.from) + ")");
         } else {
             Complain("no day log from " + FormatDate(request.from) + " to " +
                      FormatDate(request.to) + " in " + runPaths.DataFolder);
@@ -341,10 +345,12 @@ int RunRenderRequest(const RenderRequest& request) {
     bool range = request.source == RenderSource::Range;
     ProgressLine progress;
     progress.terminal = range && StandardErrorIsTerminal();
-    progress.total = int(jobs.size());
+    progress.total = range ? DaysFromTo(request.from, request.to) : 1;
     // One line per day, unless the bar already shows the run on the same terminal.
     bool dayLines = range && !(progress.terminal && StandardOutputIsTerminal());
-    std::vector<std::string> missing;
+    std::vector<std::string> missing;  // the first few, for the list at the end
+    constexpr size_t kMissingListed = 10;
+    int missingCount = 0;
     int written = 0, failed = 0;
     bool summaryFailed = false;
     PendingPicture pending;
@@ -353,53 +359,72 @@ int RunRenderRequest(const RenderRequest& request) {
         if (!pending.active) return;
         if (FinishWrite(&pending)) {
             ++written;
-            if (dayLines) {
-                std::printf("%s %s\n", pending.day.c_str(), pending.path.c_str());
-            }
+            if (dayLines) std::printf("%s %s\n", pending.day.c_str(), pending.path.c_str());
         } else {
             ++failed;
         }
         std::fflush(stdout);
     };
-    for (DayJob& job : jobs) {
-        DrawBar(&progress, job.day);
-        if (!job.present) {
-            settle();
-            missing.push_back(FormatDate(job.day));
-            if (dayLines) {
-                std::printf("%s no day log (%s)\n", FormatDate(job.day).c_str(),
-                            job.logPath.c_str());
-                std::fflush(stdout);
-            }
-        } else {
-            DrawDay(&job);
-            FrameBitmap* frame = frameBitmap;
-            frameBitmap = nullptr;
-            bool summaryWritten =
-                request.summaryPath.empty() || WriteSummaryTo(request.summaryPath);
-            CloseDayLog();
-            settle();
-            StartWrite(&pending, frame, plan.format, PicturePath(plan, job.day),
-                       FormatDate(job.day));
-            if (!summaryWritten) summaryFailed = true;
+    auto render = [&](DayJob* job) {
+        DrawDay(job);
+        FrameBitmap* frame = frameBitmap;
+        frameBitmap = nullptr;
+        bool summaryWritten = request.summaryPath.empty() || WriteSummaryTo(request.summaryPath);
+        CloseDayLog();
+        settle();
+        StartWrite(&pending, frame, plan.format, PicturePath(plan, job->day), FormatDate(job->day));
+        if (!summaryWritten) summaryFailed = true;
+    };
+    auto noLog = [&](const UtcTime& day) {
+        settle();
+        ++missingCount;
+        if (missing.size() < kMissingListed) missing.push_back(FormatDate(day));
+        if (dayLines) {
+            std::printf("%s no day log (%s)\n", FormatDate(day).c_str(),
+                        ComposeDayLogPath(runPaths.DataFolder, day).c_str());
+            std::fflush(stdout);
         }
-        ++progress.done;
+    };
+
+    if (!range) {
+        render(&jobs[0]);
+    } else {
+        size_t next = 0;
+        int64_t lastBar = -1;
+        for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
+            bool present = next < jobs.size() && CompareDays(jobs[next].day, day) == 0;
+            // A long stretch without logs would otherwise redraw the bar for every day.
+            int64_t now = MonotonicMs();
+            if (present || lastBar < 0 || now - lastBar >= 100) {
+                DrawBar(&progress, day);
+                lastBar = now;
+            }
+            if (present) {
+                render(&jobs[next++]);
+            } else {
+                noLog(day);
+            }
+            ++progress.done;
+        }
     }
     settle();
     if (progress.terminal) {
         ClearBar(&progress);
         std::string list;
         for (const std::string& day : missing) list += (list.empty() ? "" : ", ") + day;
+        if (missingCount > int(missing.size())) {
+            list += " and " + std::to_string(missingCount - int(missing.size())) + " more";
+        }
         std::fprintf(stderr, "%d of %d pictures written to %s", written, written + failed,
                      plan.folder.c_str());
         if (!missing.empty()) {
-            std::fprintf(stderr, "; no day log for %zu days: %s", missing.size(), list.c_str());
+            std::fprintf(stderr, "; no day log for %d days: %s", missingCount, list.c_str());
         }
         std::fprintf(stderr, "\n");
     }
     if (dayLines) {
-        std::printf("%d of %d pictures written, %zu days without a day log\n", written,
-                    written + failed, missing.size());
+        std::printf("%d of %d pictures written, %d days without a day log\n", written,
+                    written + failed, missingCount);
     }
 
     DestroyRenderSurface();
