@@ -589,6 +589,17 @@ TEST_F(ChartFrameTest, ChannelPlanByChosenSpacing) {
     }
 }
 
+TEST_F(ChartFrameTest, RecordCountBeyondTheBufferDrawsOnlyWhatItHolds) {
+    // A tall screen would otherwise ask for more rows than the 1440 records the buffer holds.
+    Screen(3840, 2160, 0);
+    for (int i = 0; i < kMaxDayLogRecords; ++i) SetLevel(MutableRecordAt(i), 1000, 255);
+    recordCount = 5000;
+    Draw();
+    int x = ChannelX(1000);
+    EXPECT_GT(Pixel(x, 40 + 1439).r, 200);
+    EXPECT_EQ(Pixel(x, 40 + 1440), kBlack);
+}
+
 TEST_F(ChartFrameTest, ScreensWiderThanReported) {
     // 1366 is stored as 1368; the chart's origin still comes from the reported 1366.
     Screen(1366, 768, 0);

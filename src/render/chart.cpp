@@ -4,6 +4,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -166,8 +167,10 @@ void DrawChart() {
 
     glClear(GL_COLOR_BUFFER_BIT);
 
-    int rowsToDraw = RecordBuffer != nullptr ? RowsToDraw(recordCount, g.chartHeight) : 0;
-    if (rowsToDraw > recordCount) rowsToDraw = recordCount;
+    // Never more rows than the buffer holds records, whatever the count and the screen say.
+    int records = recordCount < 0 ? 0 : std::min(recordCount, kMaxDayLogRecords);
+    int rowsToDraw =
+        RecordBuffer != nullptr ? std::min(RowsToDraw(records, g.chartHeight), records) : 0;
     const ChannelRange range = UsableRange(chartChannelRange);
 
     glLoadIdentity();
