@@ -41,7 +41,6 @@ struct EglApi {
     PFNEGLGETPROCADDRESSPROC GetProcAddress = nullptr;
     PFNEGLGETDISPLAYPROC GetDisplay = nullptr;
     PFNEGLINITIALIZEPROC Initialize = nullptr;
-    PFNEGLTERMINATEPROC Terminate = nullptr;
     PFNEGLQUERYSTRINGPROC QueryString = nullptr;
     PFNEGLCHOOSECONFIGPROC ChooseConfig = nullptr;
     PFNEGLGETCONFIGATTRIBPROC GetConfigAttrib = nullptr;
@@ -83,7 +82,6 @@ bool LoadEgl() {
     Resolve(&egl.GetProcAddress, "eglGetProcAddress");
     Resolve(&egl.GetDisplay, "eglGetDisplay");
     Resolve(&egl.Initialize, "eglInitialize");
-    Resolve(&egl.Terminate, "eglTerminate");
     Resolve(&egl.QueryString, "eglQueryString");
     Resolve(&egl.ChooseConfig, "eglChooseConfig");
     Resolve(&egl.GetConfigAttrib, "eglGetConfigAttrib");
@@ -97,9 +95,9 @@ bool LoadEgl() {
     Resolve(&egl.GetPlatformDisplayEXT, "eglGetPlatformDisplayEXT");
     Resolve(&egl.QueryDevicesEXT, "eglQueryDevicesEXT");
     Resolve(&egl.QueryDeviceStringEXT, "eglQueryDeviceStringEXT");
-    bool complete = egl.Initialize && egl.Terminate && egl.QueryString && egl.ChooseConfig &&
-                    egl.GetConfigAttrib && egl.CreatePbufferSurface && egl.DestroySurface &&
-                    egl.BindAPI && egl.CreateContext && egl.DestroyContext && egl.MakeCurrent;
+    bool complete = egl.Initialize && egl.QueryString && egl.ChooseConfig && egl.GetConfigAttrib &&
+                    egl.CreatePbufferSurface && egl.DestroySurface && egl.BindAPI &&
+                    egl.CreateContext && egl.DestroyContext && egl.MakeCurrent;
     if (!complete) egl.Initialize = nullptr;
     return complete;
 }
@@ -421,9 +419,10 @@ void DestroyRenderSurface() {
     if (renderSurface.surface != EGL_NO_SURFACE) {
         egl.DestroySurface(renderSurface.display, renderSurface.surface);
     }
-    if (renderSurface.display != EGL_NO_DISPLAY) {
-        egl.Terminate(renderSurface.display);
-        if (egl.ReleaseThread != nullptr) egl.ReleaseThread();
+    // The display itself stays initialised for the life of the process: terminating it unloads
+    // the driver, which the next surface would only load again.
+    if (renderSurface.display != EGL_NO_DISPLAY && egl.ReleaseThread != nullptr) {
+        egl.ReleaseThread();
     }
     renderSurface = SurfaceState{};
 }
