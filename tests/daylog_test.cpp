@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -52,8 +53,12 @@ TEST_F(DayLogTest, RecordCountFollowsWholeRecordsUpToADay) {
         WriteLog(c.records, c.extraBytes);
         LoadDayLog();
         EXPECT_EQ(recordCount, c.expected) << c.records << " records + " << c.extraBytes;
-        for (int k = 0; k < recordCount; k += 97) EXPECT_EQ(Minute(RecordAt(k)), k + 1);
-        if (recordCount > 0) EXPECT_EQ(Minute(RecordAt(recordCount - 1)), recordCount);
+        for (int k = 0; k < recordCount; k += 97) {
+            EXPECT_EQ(Minute(RecordAt(k)), k + 1);
+        }
+        if (recordCount > 0) {
+            EXPECT_EQ(Minute(RecordAt(recordCount - 1)), recordCount);
+        }
     }
 }
 

@@ -89,7 +89,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
+    if (argc < 2 || argv[1][0] == '-') return Usage();
     std::string dataFolder = argv[1];
     UtcTime date = GetUtcTime();
     int minutes = kMaxDayLogRecords;

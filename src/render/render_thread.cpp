@@ -119,9 +119,14 @@ void RenderThreadMain() {
     DrawFrame();
     SignalRenderDone();
 
-    // Parked for the rest of the process; a wake-up of any kind draws nothing again.
-    while (WaitNamedEvent(event, -1)) {
-    }
+    // Parked for the rest of the process, but not on the capture event: every run on the machine
+    // shares it by name, and a parked thread waiting there would take the signal that releases
+    // another run's render thread.
+    // Never destroyed: the parked thread outlives the static destructors when the process ends.
+    static auto* parkMutex = new std::mutex;
+    static auto* parkedForGood = new std::condition_variable;
+    std::unique_lock<std::mutex> lock(*parkMutex);
+    parkedForGood->wait(lock, [] { return false; });
 }
 
 void StartRenderThread() {
