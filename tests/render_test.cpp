@@ -609,6 +609,30 @@ TEST_F(ChartFrameTest, ScreensWiderThanReported) {
     EXPECT_EQ(Pixel(600 + 83 - 500, 57), kScaleBlue);
 }
 
+TEST_F(ChartFrameTest, BatchingTheLevelFieldChangesNoPixel) {
+    Screen(1920, 1080, 1440);
+    unsigned seed = 777;
+    for (int i = 0; i < kMaxDayLogRecords; ++i) {
+        for (int f = 520; f <= 1700; f += 10) {
+            seed = seed * 1103515245u + 12345u;
+            SetLevel(MutableRecordAt(i), f, int32_t(seed >> 23));  // 0..511
+        }
+    }
+    const int saved = levelFieldRowsPerBatch;
+    std::vector<unsigned char> frames[3];
+    const int batchSizes[] = {0, 64, 7};
+    for (int k = 0; k < 3; ++k) {
+        levelFieldRowsPerBatch = batchSizes[k];
+        Draw();
+        frames[k].assign(frameBitmap->bits,
+                         frameBitmap->bits + size_t(frameBitmap->width) * frameBitmap->height * 4);
+    }
+    levelFieldRowsPerBatch = saved;
+    EXPECT_GT(CountAll(kBlack), 0);
+    EXPECT_TRUE(frames[0] == frames[1]) << "64-row batches differ from one batch";
+    EXPECT_TRUE(frames[0] == frames[2]) << "7-row batches differ from one batch";
+}
+
 TEST_F(ChartFrameTest, HostileDayLogsDrawWithoutHarm) {
     struct Case {
         int width, height, records;

@@ -97,6 +97,7 @@ const unsigned char LevelPaletteBlue[256] = {
 };
 
 ChannelRange chartChannelRange = {ChannelPlan10, 2, 105};
+int levelFieldRowsPerBatch = 64;
 
 namespace {
 
@@ -104,7 +105,6 @@ constexpr int kLevelFieldTop = 40;  // row 0 of the level field
 constexpr int kSpotHalfWidth = 6;
 constexpr int kLowestLevelKhz = 520;  // the records carry levels for 520..1700 kHz
 constexpr int kHighestLevelKhz = 1700;
-constexpr int kRowsPerBatch = 64;  // level-field rows drawn in one batch
 
 // Eleven four-character texts, each followed by a NUL: label k starts at byte 5 * k.
 constexpr char kScaleLabels[] =
@@ -237,7 +237,7 @@ void DrawChart() {
         // A software renderer keeps every vertex of an open batch until the batch ends; a day's
         // 600,000 in one batch cost more in fresh memory than in drawing. Lines do not interact,
         // so ending the batch every few rows leaves every pixel as it was.
-        if (i > 0 && i % kRowsPerBatch == 0) {
+        if (i > 0 && levelFieldRowsPerBatch > 0 && i % levelFieldRowsPerBatch == 0) {
             glEnd();
             glFlush();
             glBegin(GL_LINES);

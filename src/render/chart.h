@@ -20,6 +20,9 @@ ChannelRange ChooseChannelRange(int channelSpacing);
 // The range DrawChart draws; the render thread chooses it before the chart is drawn.
 extern ChannelRange chartChannelRange;
 
+// Level-field rows drawn in one batch before it is ended and flushed (0: one batch for all).
+extern int levelFieldRowsPerBatch;
+
 // Rows drawn for a number of records on a chart of the given height.
 int RowsToDraw(int records, int chartHeight);
 
