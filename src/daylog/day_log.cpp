@@ -1,5 +1,6 @@
 #include "daylog/day_log.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -79,7 +80,15 @@ void LoadDayLog() {
     if (RecordBuffer == nullptr) return;
 
     dayLogFile = OpenForReading(runPaths.DayLogPath.c_str());
-    if (dayLogFile < 0) return;
+    if (dayLogFile < 0) {
+        // No log yet is an ordinary morning; something in its place that cannot be read (a
+        // folder, a file without read permission) is worth a line for whoever reads the output.
+        if (PathExists(runPaths.DayLogPath.c_str())) {
+            std::fprintf(stderr, "TALVOR: cannot read the day log %s: not a readable file\n",
+                         runPaths.DayLogPath.c_str());
+        }
+        return;
+    }
 
     // The size is taken once: records the logger appends after this are left for the next run.
     int64_t size = FileSizeOf(dayLogFile);
