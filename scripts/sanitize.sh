@@ -65,14 +65,22 @@ cp build/talvor "$run/talvor"
 build/talvor-gen-daylog "$run/BRANTOS" >/dev/null
 printf '[CUSTOM]\r\nQTH=Paris,48.9,2.35\r\nVOKTEXT=leak check\r\nVOKCOLOR=1\r\n' >"$run/TALVOR.INI"
 leaks=0
-(cd "$run/work" && valgrind --leak-check=full --errors-for-leak-kinds=definite \
+# Under valgrind the JIT-compiling software renderer is too slow for the run's timeline, and the
+# run would take its late path (no picture). The plain software pipeline without the JIT keeps
+# the normal path, so the leak check sees the whole of an ordinary run.
+(cd "$run/work" && GALLIUM_DRIVER=softpipe DRAW_USE_LLVM=0 valgrind --leak-check=full --errors-for-leak-kinds=definite \
     --show-leak-kinds=definite --error-exitcode=99 --num-callers=40 \
     --suppressions="$supp/valgrind.supp" --log-file="$reports/valgrind.txt" ../talvor) || leaks=$?
 definite=$(grep -o 'definitely lost: [0-9,]* bytes in [0-9,]* blocks' "$reports/valgrind.txt" || echo "definitely lost: ? bytes")
 suppressed=$(grep -o 'suppressed: [0-9,]* bytes in [0-9,]* blocks' "$reports/valgrind.txt" | head -1 || true)
 if [ "$leaks" -ne 0 ]; then
   status=1
-  echo "sanitize: valgrind found definite leaks (exit $leaks), see $reports/valgrind.txt" >&2
+  echo "sanitize: valgrind found errors or definite leaks (exit $leaks), see $reports/valgrind.txt" >&2
+fi
+if ! ls "$run"/*.GIF >/dev/null 2>&1 || [ "$(grep -c 'UTC J=' "$run/work/Z.TXT" 2>/dev/null)" != 96 ]; then
+  # Not a leak: a machine too busy for the timeline makes the run take its late path, which
+  # the check above has still covered.
+  echo "sanitize: note: the run under valgrind took its late path (no picture or summary lines)" >&2
 fi
 
 echo "sanitize summary:"
