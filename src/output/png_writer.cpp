@@ -1,7 +1,6 @@
 #include "output/png_writer.h"
 
 #include <png.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -107,29 +106,9 @@ bool WritePngFile(const FrameBitmap& frame, const char* path) {
         return false;
     }
 
-    // Written beside the final name and renamed into place, so that a reader never finds a
-    // half-written picture under it.
-    std::string temporary = std::string(path) + ".tmp" + std::to_string(getpid());
-    errno = 0;
-    int fd = CreateForWriting(temporary.c_str());
-    if (fd < 0) {
-        ReportFailure(path, std::strerror(errno != 0 ? errno : EIO));
-        return false;
-    }
-    errno = 0;
-    bool written = WriteAll(fd, bytes.data(), bytes.size());
-    int error = errno;
-    errno = 0;
-    bool closed = CloseWritten(fd);
-    if (written && !closed) error = errno;
-    if (!written || !closed) {
-        RemoveFile(temporary.c_str());
-        ReportFailure(path, std::strerror(error != 0 ? error : EIO));
-        return false;
-    }
-    errno = 0;
-    if (!ReplaceFile(temporary.c_str(), path)) {
-        ReportFailure(path, std::strerror(errno != 0 ? errno : EIO));
+    int error = WriteFileWhole(path, bytes.data(), bytes.size());
+    if (error != 0) {
+        ReportFailure(path, std::strerror(error));
         return false;
     }
     return true;

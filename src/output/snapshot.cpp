@@ -1,7 +1,6 @@
 #include "output/snapshot.h"
 
 #include <gif_lib.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -128,29 +127,9 @@ bool WriteGifFile(const FrameBitmap& frame, const char* path) {
         ReportSaveFailure(path, reason);
         return false;
     }
-    // Written beside the final name and renamed into place, so that a reader never finds a
-    // half-written picture under it.
-    std::string temporary = std::string(path) + ".tmp" + std::to_string(getpid());
-    errno = 0;
-    int fd = CreateForWriting(temporary.c_str());
-    if (fd < 0) {
-        ReportSaveFailure(path, ErrorText(errno));
-        return false;
-    }
-    errno = 0;
-    bool written = WriteAll(fd, sink.bytes.data(), sink.bytes.size());
-    int error = errno;
-    errno = 0;
-    bool closed = CloseWritten(fd);
-    if (written && !closed) error = errno;
-    if (!written || !closed) {
-        RemoveFile(temporary.c_str());
+    int error = WriteFileWhole(path, sink.bytes.data(), sink.bytes.size());
+    if (error != 0) {
         ReportSaveFailure(path, ErrorText(error));
-        return false;
-    }
-    errno = 0;
-    if (!ReplaceFile(temporary.c_str(), path)) {
-        ReportSaveFailure(path, ErrorText(errno));
         return false;
     }
     return true;

@@ -67,6 +67,10 @@ bool CloseWritten(int fd);
 bool ReplaceFile(const char* temporaryPath, const char* finalPath);
 void RemoveFile(const char* path);
 
+// Writes a whole file under a temporary name beside it and renames it into place, so that a
+// reader never finds it half-written; 0 on success, else the error number of the failing step.
+int WriteFileWhole(const char* path, const void* data, size_t count);
+
 // ---- The named capture event -------------------------------------------------------------------
 
 // A named auto-reset event that other processes can open under the same name.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -114,4 +115,28 @@ bool ReplaceFile(const char* temporaryPath, const char* finalPath) {
 
 void RemoveFile(const char* path) {
     if (path != nullptr && *path != '\0') unlink(path);
+}
+
+int WriteFileWhole(const char* path, const void* data, size_t count) {
+    if (path == nullptr || *path == '\0') return ENOENT;
+    std::string temporary = std::string(path) + ".tmp" + std::to_string(getpid());
+    errno = 0;
+    int fd = CreateForWriting(temporary.c_str());
+    if (fd < 0) return errno != 0 ? errno : EIO;
+    errno = 0;
+    bool written = WriteAll(fd, data, count);
+    int error = errno;
+    errno = 0;
+    bool closed = CloseWritten(fd);
+    if (written && !closed) error = errno;
+    if (!written || !closed) {
+        unlink(temporary.c_str());
+        return error != 0 ? error : EIO;
+    }
+    if (rename(temporary.c_str(), path) != 0) {
+        error = errno;
+        unlink(temporary.c_str());
+        return error != 0 ? error : EIO;
+    }
+    return 0;
 }
