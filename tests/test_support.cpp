@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -74,32 +75,44 @@ std::vector<unsigned char> BlankRecord() {
 }
 
 XvfbServer::XvfbServer(int width, int height) {
-    for (int n = 90 + int(getpid() % 50); n < 250; ++n) {
-        std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-        if (FileExists(lock)) continue;
-        display_ = ":" + std::to_string(n);
-        std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        pid_t pid = fork();
-        if (pid == 0) {
-            int devnull = open("/dev/null", 1);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            execlp("Xvfb", "Xvfb", display_.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-                   "tcp", static_cast<char*>(nullptr));
-            _exit(127);
+    // Xvfb chooses a free display number itself and reports it once it accepts connections:
+    // choosing one here raced with servers that other tests were starting at the same moment
+    // (both took the same number, and the loser then talked to the winner's screen).
+    int report[2];
+    if (pipe(report) != 0) return;
+    std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        std::string fd = std::to_string(report[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(report[1]);
+    std::string number;
+    if (pid > 0) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        struct pollfd wait = {report[0], POLLIN, 0};
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (poll(&wait, 1, 100) <= 0) continue;
+            char c;
+            if (read(report[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
         }
+    }
+    close(report[0]);
+    if (pid > 0 && !number.empty()) {
         pid_ = pid;
-        // Ready when its socket appears.
-        std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-        for (int i = 0; i < 100; ++i) {
-            if (FileExists(socket)) return;
-            int status;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        display_ = ":" + number;
+        return;
+    }
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
     }
 }
 
