@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 top=$(pwd)
 
 scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTALVOR_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" --target talvor talvor-gen-daylog
 
 demo="$top/demo"
