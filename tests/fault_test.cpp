@@ -305,7 +305,7 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
     // No OpenGL: no picture, but the summary from the records, and a word about why.
     EXPECT_FALSE(HasGif(noGl.exeDir.path()));
     EXPECT_EQ(LinesIn(ReadFileBytes(noGl.summary())), 96);
-    noGl.ExpectComplaint("");
+    noGl.ExpectComplaint("OpenGL is not available");
 
     // No picture where it cannot be written; everything else as usual.
     EXPECT_FALSE(HasGif(exeReadOnly.exeDir.path()));

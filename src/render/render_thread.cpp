@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -99,7 +100,15 @@ void ReadBackFrame() {
 }
 
 void RenderThreadMain() {
-    if (CreateRenderSurface() != 0) {
+    if (int status = CreateRenderSurface(); status != 0) {
+        static const char* const kWhy[] = {"",
+                                           "no EGL display could be opened",
+                                           "no suitable frame format",
+                                           "no drawing surface",
+                                           "no OpenGL context",
+                                           "the context could not be used"};
+        std::fprintf(stderr, "TALVOR: OpenGL is not available (%s, status %d)\n",
+                     status > 0 && status <= 5 ? kWhy[status] : "unknown failure", status);
         DestroyRenderSurface();
         // Without a frame the run still writes its summary, which needs the records.
         LoadDayLog();
