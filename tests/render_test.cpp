@@ -10,6 +10,8 @@
 #include "app/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
+#include "output/colour_reduction.h"
+#include "output/snapshot.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
@@ -631,6 +633,34 @@ TEST_F(ChartFrameTest, BatchingTheLevelFieldChangesNoPixel) {
     EXPECT_GT(CountAll(kBlack), 0);
     EXPECT_TRUE(frames[0] == frames[1]) << "64-row batches differ from one batch";
     EXPECT_TRUE(frames[0] == frames[2]) << "7-row batches differ from one batch";
+}
+
+TEST_F(ChartFrameTest, DemoDayGifKeepsItsQuality) {
+    // The demo day as the generator writes it, drawn in both colour modes, saved and read back.
+    TempDir dir("talvor-demo-gif");
+    CommandResult gen = RunCommand(std::string(TALVOR_GEN) + " '" + dir.path() + "' 2014-03-05");
+    ASSERT_EQ(gen.exitCode, 0) << gen.output;
+    for (int colourMode : {0, 1}) {
+        SCOPED_TRACE(colourMode);
+        Screen(1920, 1080, 0);
+        runPaths.DayLogPath = dir / "2014-03-05/VOK.LOG";
+        LoadDayLog();
+        ASSERT_EQ(recordCount, kMaxDayLogRecords);
+        settings.colourMode = colourMode;
+        std::strcpy(settings.chartText, "Demo day");
+        Draw();
+        std::string path = dir / "demo.gif";
+        ASSERT_TRUE(WriteGifFile(*frameBitmap, path.c_str()));
+        DecodedGif gif;
+        ASSERT_TRUE(ReadGifFile(path.c_str(), &gif));
+        ASSERT_EQ(gif.width, 1920);
+        ASSERT_EQ(gif.height, 1080);
+        double psnr = FramePsnr(*frameBitmap, gif.rgb.data());
+        std::printf("demo day, colour mode %d: PSNR %.2f dB\n", colourMode, psnr);
+        EXPECT_GE(psnr, 35.0);
+        DestroyRenderSurface();
+        CloseDayLog();
+    }
 }
 
 TEST_F(ChartFrameTest, HostileDayLogsDrawWithoutHarm) {
