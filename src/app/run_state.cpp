@@ -13,7 +13,8 @@ constexpr int kWideScreen = 1500;
 }  // namespace
 
 int StoredScreenWidth(int reportedWidth) {
-    // The chart's 16-pixel-aligned layout was made for 1368; the common 1366 panel gets it too.
+    // A 1366-pixel panel gets a 1368-pixel picture, as it always has; the chart's own positions
+    // still come from the reported 1366.
     return reportedWidth == 1366 ? 1368 : reportedWidth;
 }
 
