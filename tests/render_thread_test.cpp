@@ -66,15 +66,11 @@ TEST(RenderWithoutGl, MissingEglVendorGivesStatusAndRecords) {
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
 }
 
-TEST(RenderSurfaceTest, WidthTakenAfreshFromTheDisplay) {
-    XvfbServer server(1366, 768);
-    if (!server.running()) GTEST_SKIP() << "no Xvfb";
+TEST(RenderSurfaceTest, WidthTakenAfreshFromTheReportedWidth) {
     ResetProcessState();
-    setenv("DISPLAY", server.display().c_str(), 1);
     screenGeometry = ComputeScreenGeometry(1366, 768);
-    screenGeometry.screenWidth = 0;  // taken afresh from the display, 1366 stored as 1368
+    screenGeometry.screenWidth = 0;  // derived again from the reported 1366, stored as 1368
     int status = CreateRenderSurface();
-    unsetenv("DISPLAY");
     ASSERT_EQ(status, 0);
     EXPECT_EQ(screenGeometry.screenWidth, 1368);
     EXPECT_NE(FooterFontList, 0u);

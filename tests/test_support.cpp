@@ -88,8 +88,10 @@ XvfbServer::XvfbServer(int width, int height) {
         dup2(devnull, 1);
         dup2(devnull, 2);
         std::string fd = std::to_string(report[1]);
+        // -noreset: a server whose last client leaves starts over, and refuses connections
+        // for that moment; a test that queries it twice in a row would then see no display.
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-               "-nolisten", "tcp", static_cast<char*>(nullptr));
+               "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(report[1]);

@@ -399,9 +399,10 @@ int CreateRenderSurfaceOfSize(int width, int height) {
 }
 
 int CreateRenderSurface() {
-    int reportedWidth = 0, reportedHeight = 0;
-    GetScreenSize(&reportedWidth, &reportedHeight);
-    int width = StoredScreenWidth(reportedWidth);
+    // The width again by the start-up rule, from the size start-up measured: asking the display
+    // a second time, from this thread, could only give another answer if it had changed, and
+    // the frame and the chart must agree on one.
+    int width = StoredScreenWidth(int(screenGeometry.screenWidthF));
     // Start-up stored the same value; writing it only when it differs keeps the main thread's
     // concurrent reads free of a data race.
     if (screenGeometry.screenWidth != width) screenGeometry.screenWidth = width;

@@ -40,10 +40,9 @@ void SignalRenderDone() {
 
 void DrawFrame() {
     SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
-    int reportedWidth = 0, reportedHeight = 0;
-    GetScreenSize(&reportedWidth, &reportedHeight);
+    // The origin again from the width as reported at start-up, without the 1366 -> 1368 change.
     // Start-up stored the same origin; writing only a changed value keeps concurrent reads safe.
-    int chartXOrigin = reportedWidth / 2 - 600;
+    int chartXOrigin = int(screenGeometry.screenWidthF) / 2 - 600;
     if (screenGeometry.chartXOrigin != chartXOrigin) screenGeometry.chartXOrigin = chartXOrigin;
     LoadDayLog();
     chartChannelRange = ChooseChannelRange(settings.channelSpacing);
