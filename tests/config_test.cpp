@@ -1,5 +1,6 @@
 // The configuration file: its sections, the CUSTOM keys and the profile section lines.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -635,6 +636,30 @@ TEST_F(ConfigFileTest, FilesWithoutSettings) {
         EXPECT_EQ(runPaths.DataFolder, kDefaultDataFolder);
     }
     std::filesystem::remove_all(runPaths.ConfigFilePath);
+}
+
+TEST_F(ConfigFileTest, FileWithoutReadPermissionGivesTheDefaults) {
+    MakeDirs(dir_ / "Data");
+    WriteFileBytes(runPaths.ConfigFilePath, "[KELDAN]\r\nSET " + (dir_ / "Data") +
+                                                "\r\n[CUSTOM]\r\nVOKCOLOR=1\r\nQTH=Paris,1,2\r\n");
+    chmod(dir_.path().c_str(), 0755);
+    chmod(runPaths.ConfigFilePath.c_str(), 0);
+    int answer = InChildWithoutRootRights([] {
+        std::strcpy(settings.chartText, "left over");
+        ReadConfiguration();
+        if (LastScannedLength() != 0) return 1;
+        if (settings.colourMode != 0 || std::strcmp(settings.locationName, "LONDON") != 0) return 2;
+        if (settings.chartText[0] != '\0') return 3;
+        return runPaths.DataFolder == kDefaultDataFolder ? 0 : 4;
+    });
+    EXPECT_EQ(answer, 0);
+    // The same file readable again is read as usual: the permission was the only obstacle.
+    chmod(runPaths.ConfigFilePath.c_str(), 0644);
+    answer = InChildWithoutRootRights([] {
+        ReadConfiguration();
+        return settings.colourMode == 1 && runPaths.DataFolder != kDefaultDataFolder ? 0 : 5;
+    });
+    EXPECT_EQ(answer, 0);
 }
 
 TEST_F(ConfigFileTest, ReadsAnOrdinaryFile) {

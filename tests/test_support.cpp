@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -68,6 +69,26 @@ void ResetProcessState() {
     screenGeometry = ScreenGeometry{};
     CloseDayLog();
     recordCount = 0;
+}
+
+int InChildWithoutRootRights(int (*check)()) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+             setresuid(kNobody, kNobody, kNobody) != 0)) {
+            _exit(125);
+        }
+        int answer = check();
+        std::fflush(nullptr);
+        _exit(answer);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 std::vector<unsigned char> BlankRecord() {

@@ -26,6 +26,11 @@ void MakeDirs(const std::string& path);
 // Puts settings, paths, geometry and the day log state back to their start-of-process values.
 void ResetProcessState();
 
+// Runs `check` in a child process in which file permissions apply (tests usually run as root,
+// who may read anything: the child then becomes the user "nobody" first). The child's answer,
+// 0 for success, or -1 when the child could not be made or did not end normally.
+int InChildWithoutRootRights(int (*check)());
+
 // One zeroed day log record of 4890 bytes.
 std::vector<unsigned char> BlankRecord();
 
