@@ -89,20 +89,16 @@ TEST_F(DayLogTest, LogWithoutReadPermissionGivesNoRecordsAndSaysSo) {
     WriteLog(3, 0);
     chmod(dir.path().c_str(), 0755);
     chmod(runPaths.DayLogPath.c_str(), 0);
-    // Standard error goes to a file, so the child's message can be checked here.
-    static std::string errors;
-    errors = dir / "stderr.txt";
-    WriteFileBytes(errors, "");
-    chmod(errors.c_str(), 0666);
+    // The child writes to the standard error captured here.
+    testing::internal::CaptureStderr();
     int answer = InChildWithoutRootRights([] {
-        if (freopen(errors.c_str(), "w", stderr) == nullptr) return 1;
         LoadDayLog();
         return recordCount == 0 ? 0 : 2;
     });
+    std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_EQ(answer, 0);
-    EXPECT_NE(ReadFileBytes(errors).find("cannot read the day log " + runPaths.DayLogPath),
-              std::string::npos)
-        << ReadFileBytes(errors);
+    EXPECT_NE(errors.find("cannot read the day log " + runPaths.DayLogPath), std::string::npos)
+        << errors;
 }
 
 TEST_F(DayLogTest, NoBufferMeansNothingIsRead) {

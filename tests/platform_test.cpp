@@ -21,23 +21,6 @@
 
 namespace {
 
-// Runs fn in a child process; its exit code, or -1 when it did not end within timeoutMs
-// (it is then killed). A hang in the code under test fails the test instead of stalling it.
-int RunInChild(const std::function<int()>& fn, int timeoutMs) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(fn());
-    if (pid < 0) return -2;
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
-
 // ---- Files --------------------------------------------------------------------------------------
 
 TEST(Files, FifoIsRefusedWithoutWaitingForAWriter) {

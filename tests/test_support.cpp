@@ -71,24 +71,33 @@ void ResetProcessState() {
     recordCount = 0;
 }
 
-int InChildWithoutRootRights(int (*check)()) {
-    std::fflush(nullptr);
+int RunInChild(const std::function<int()>& fn, int timeoutMs) {
     pid_t pid = fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        constexpr uid_t kNobody = 65534;
-        if (geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
-             setresuid(kNobody, kNobody, kNobody) != 0)) {
-            _exit(125);
-        }
-        int answer = check();
-        std::fflush(nullptr);
-        _exit(answer);
+    if (pid == 0) _exit(fn());
+    if (pid < 0) return -2;
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+int InChildWithoutRootRights(const std::function<int()>& check, int timeoutMs) {
+    return RunInChild(
+        [&check] {
+            constexpr uid_t kNobody = 65534;
+            if (geteuid() == 0 &&
+                (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+                 setresuid(kNobody, kNobody, kNobody) != 0)) {
+                return 125;
+            }
+            return check();
+        },
+        timeoutMs);
 }
 
 std::vector<unsigned char> BlankRecord() {

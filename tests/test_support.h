@@ -1,6 +1,7 @@
 // Helpers shared by the tests: temporary folders, files, process state and an X server.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,13 @@ void MakeDirs(const std::string& path);
 // Puts settings, paths, geometry and the day log state back to their start-of-process values.
 void ResetProcessState();
 
-// Runs `check` in a child process in which file permissions apply (tests usually run as root,
-// who may read anything: the child then becomes the user "nobody" first). The child's answer,
-// 0 for success, or -1 when the child could not be made or did not end normally.
-int InChildWithoutRootRights(int (*check)());
+// Runs fn in a child process; its exit code, or -1 when it did not end within timeoutMs
+// (it is then killed). A hang in the code under test fails the test instead of stalling it.
+int RunInChild(const std::function<int()>& fn, int timeoutMs);
+
+// RunInChild with file permissions applying in the child: tests usually run as root, who may
+// read anything, so the child then becomes the user "nobody" first (exit code 125 if it cannot).
+int InChildWithoutRootRights(const std::function<int()>& check, int timeoutMs = 10000);
 
 // One zeroed day log record of 4890 bytes.
 std::vector<unsigned char> BlankRecord();
