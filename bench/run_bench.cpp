@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/snapshot.h"
@@ -24,6 +23,7 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
+#include "station/run_state.h"
 
 namespace {
 

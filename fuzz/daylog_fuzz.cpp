@@ -11,11 +11,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
 #include "daylog/day_log.h"
 #include "fuzz_support.h"
 #include "output/summary.h"
 #include "render/chart.h"
+#include "station/run_state.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "fuzz_support.h"
 #include "platform/platform.h"
+#include "station/run_state.h"
 
 namespace {
 const char kStartFolder[] = "/fuzz-default/BRANTOS";

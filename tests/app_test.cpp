@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/run_state.h"
 #include "daylog/day_log.h"
 #include "gtest/gtest.h"
 #include "output/snapshot.h"
 #include "platform/platform.h"
 #include "render/render_thread.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 namespace {

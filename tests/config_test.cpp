@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "config/configuration.h"
 #include "config/settings.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 using namespace std::string_literals;

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/summary.h"
 #include "render/chart.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "app/run_state.h"
 #include "daylog/day_log.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 namespace {

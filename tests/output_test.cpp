@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "chart_frame.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
@@ -18,6 +17,7 @@
 #include "output/summary.h"
 #include "render/chart.h"
 #include "render/render_thread.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 namespace {

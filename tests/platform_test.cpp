@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "app/run_state.h"
 #include "gtest/gtest.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 namespace {

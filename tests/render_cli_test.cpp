@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
@@ -25,6 +24,7 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 namespace {

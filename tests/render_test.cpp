@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
@@ -15,6 +14,7 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 namespace {

@@ -8,12 +8,12 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/platform.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
+#include "station/run_state.h"
 #include "test_support.h"
 
 namespace {

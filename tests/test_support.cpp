@@ -16,9 +16,9 @@
 #include <sstream>
 #include <thread>
 
-#include "app/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
+#include "station/run_state.h"
 
 namespace fs = std::filesystem;
 

@@ -18,6 +18,7 @@
 
 #include "daylog/day_log.h"
 #include "platform/platform.h"
+#include "station/calendar.h"
 
 namespace {
 
@@ -37,12 +38,6 @@ struct Station {
     bool local;       // heard all day
     double phase;     // of its slow fading
 };
-
-int DayOfYear(int year, int month, int day) {
-    static const int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return before[month - 1] + day + (leap && month > 2 ? 1 : 0);
-}
 
 // Minutes after 00:00 UTC of sunrise and sunset at a latitude and longitude (degrees, east +).
 void SunTimes(int dayOfYear, double latitude, double longitude, int* rise, int* set) {
@@ -68,17 +63,6 @@ double Darkness(int minute, int rise, int set) {
     double edge = std::min(distance(minute, rise), distance(minute, set)) / 60.0;
     if (edge > 1) edge = 1;
     return day ? 0.5 - 0.5 * edge : 0.5 + 0.5 * edge;
-}
-
-bool ParseDate(const char* text, UtcTime* date) {
-    int y, m, d;
-    char tail;
-    if (std::sscanf(text, "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3) return false;
-    if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1 || d > 31) return false;
-    date->year = y;
-    date->month = m;
-    date->day = d;
-    return true;
 }
 
 int Usage() {
@@ -116,7 +100,11 @@ int main(int argc, char** argv) {
     }
 
     Random random{uint64_t(date.year) * 10000 + date.month * 100 + date.day};
-    int doy = DayOfYear(date.year, date.month, date.day);
+    UtcTime newYear{};
+    newYear.year = date.year;
+    newYear.month = 1;
+    newYear.day = 1;
+    int doy = DaysFromTo(newYear, date);
     int rise, set, newYorkRise, newYorkSet;
     SunTimes(doy, 51.5, -0.1, &rise, &set);
     SunTimes(doy, 40.7, -74.0, &newYorkRise, &newYorkSet);

@@ -1,12 +1,12 @@
 #include <cstdio>
 
 #include "app/app.h"
-#include "app/run_state.h"
 #include "daylog/day_log.h"
 #include "output/snapshot.h"
 #include "output/summary.h"
 #include "platform/platform.h"
 #include "render/render_thread.h"
+#include "station/run_state.h"
 
 namespace {
 

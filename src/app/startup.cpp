@@ -1,12 +1,13 @@
 #include <cstdio>
 
 #include "app/app.h"
-#include "app/run_state.h"
 #include "config/configuration.h"
+#include "config/station_config.h"
 #include "daylog/day_log.h"
 #include "platform/platform.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
+#include "station/run_state.h"
 
 void StartUp() {
     // First of all: the day log to read is the one of the day the run started on.
@@ -19,9 +20,8 @@ void StartUp() {
             "TALVOR: the executable's path could not be read; using the working directory\n");
     }
     runPaths.ZVariant = NameSelectsZVariant(executable);
-    runPaths.ExeFolder = FolderOf(executable);
-    runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";
-    runPaths.DataFolder = runPaths.ExeFolder + "/BRANTOS";
+    std::string unused;
+    FindStationConfiguration(executable, "", &unused);  // the default file is optional
 
     int reportedWidth = 0;
     int reportedHeight = 0;

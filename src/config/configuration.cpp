@@ -6,9 +6,9 @@
 #include <memory>
 #include <new>
 
-#include "app/run_state.h"
 #include "config/settings.h"
 #include "platform/platform.h"
+#include "station/run_state.h"
 
 std::string ProfileFolder;
 

@@ -2,10 +2,10 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/run_state.h"
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "platform/platform.h"
+#include "station/run_state.h"
 
 namespace {
 

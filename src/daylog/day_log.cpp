@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/run_state.h"
 #include "platform/platform.h"
+#include "station/run_state.h"
 
 unsigned char* RecordBuffer = nullptr;
 int recordCount = 0;

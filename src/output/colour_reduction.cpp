@@ -6,7 +6,7 @@
 #include <limits>
 #include <new>
 
-#include "render/render_thread.h"
+#include "station/frame_bitmap.h"
 
 namespace {
 

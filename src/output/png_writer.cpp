@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "render/render_thread.h"
+#include "station/frame_bitmap.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <new>
 
-#include "app/run_state.h"
 #include "output/colour_reduction.h"
-#include "render/render_thread.h"
+#include "station/frame_bitmap.h"
+#include "station/run_state.h"
 
 int CaptureMode = 1;
 

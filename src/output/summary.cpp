@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/channel_plan.h"
 #include "platform/platform.h"
-#include "render/chart.h"
 
 namespace {
 

@@ -9,36 +9,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/run_state.h"
+#include "config/channel_plan.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/platform.h"
 #include "render/render_surface.h"
+#include "station/run_state.h"
 
 const UtcTime* chartClockOverride = nullptr;
-
-// The 10 kHz channels from 520 to 1700 kHz; the 90 kHz multiples are left out, 1620 excepted.
-const int ChannelPlan10[108] = {
-    0,    520,  530,  550,  560,  570,  580,  590,  600,  610,  620,  640,  650,  660,  670,  680,
-    690,  700,  710,  730,  740,  750,  760,  770,  780,  790,  800,  820,  830,  840,  850,  860,
-    870,  880,  890,  910,  920,  930,  940,  950,  960,  970,  980,  1000, 1010, 1020, 1030, 1040,
-    1050, 1060, 1070, 1090, 1100, 1110, 1120, 1130, 1140, 1150, 1160, 1180, 1190, 1200, 1210, 1220,
-    1230, 1240, 1250, 1270, 1280, 1290, 1300, 1310, 1320, 1330, 1340, 1360, 1370, 1380, 1390, 1400,
-    1410, 1420, 1430, 1450, 1460, 1470, 1480, 1490, 1500, 1510, 1520, 1540, 1550, 1560, 1570, 1580,
-    1590, 1600, 1610, 1620, 1630, 1640, 1650, 1660, 1670, 1680, 1690, 1700,
-};
-
-// The 9 kHz channels from 531 to 1701 kHz, every 90 kHz multiple left out.
-const int ChannelPlan9[119] = {
-    0,    531,  549,  558,  567,  576,  585,  594,  603,  612,  621,  639,  648,  657,  666,
-    675,  684,  693,  702,  711,  729,  738,  747,  756,  765,  774,  783,  792,  801,  819,
-    828,  837,  846,  855,  864,  873,  882,  891,  909,  918,  927,  936,  945,  954,  963,
-    972,  981,  999,  1008, 1017, 1026, 1035, 1044, 1053, 1062, 1071, 1089, 1098, 1107, 1116,
-    1125, 1134, 1143, 1152, 1161, 1179, 1188, 1197, 1206, 1215, 1224, 1233, 1242, 1251, 1269,
-    1278, 1287, 1296, 1305, 1314, 1323, 1332, 1341, 1359, 1368, 1377, 1386, 1395, 1404, 1413,
-    1422, 1431, 1449, 1458, 1467, 1476, 1485, 1494, 1503, 1512, 1521, 1539, 1548, 1557, 1566,
-    1575, 1584, 1593, 1602, 1611, 1629, 1638, 1647, 1656, 1665, 1674, 1683, 1692, 1701,
-};
 
 // Almost black through blue, cyan, green and yellow to red.
 const unsigned char LevelPaletteRed[256] = {
@@ -130,11 +108,6 @@ ChannelRange UsableRange(const ChannelRange& range) {
 }
 
 }  // namespace
-
-ChannelRange ChooseChannelRange(int channelSpacing) {
-    if (channelSpacing == 10) return {ChannelPlan10, 2, 105};
-    return {ChannelPlan9, 3, 115};
-}
 
 int RowsToDraw(int records, int chartHeight) {
     int rows = records >= chartHeight ? chartHeight - 25 : records;

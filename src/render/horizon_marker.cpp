@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-#include "app/run_state.h"
 #include "render/chart.h"
+#include "station/run_state.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
 #include "platform/platform.h"
+#include "station/run_state.h"
 
 unsigned FooterFontList = 0;
 unsigned LabelFontList = 0;

@@ -12,14 +12,13 @@
 #include <new>
 #include <thread>
 
-#include "app/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/platform.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
+#include "station/run_state.h"
 
-FrameBitmap* frameBitmap = nullptr;
 std::atomic<NamedEvent*> CaptureEvent{nullptr};
 
 namespace {
@@ -51,27 +50,6 @@ void DrawFrame() {
 }
 
 }  // namespace
-
-FrameBitmap* NewFrameBitmap(int width, int height) {
-    if (width <= 0 || height <= 0) return nullptr;
-    size_t bytes = size_t(width) * size_t(height) * 4;
-    auto* bitmap = new (std::nothrow) FrameBitmap;
-    if (bitmap == nullptr) return nullptr;
-    bitmap->bits = static_cast<unsigned char*>(std::calloc(bytes, 1));
-    if (bitmap->bits == nullptr) {
-        delete bitmap;
-        return nullptr;
-    }
-    bitmap->width = width;
-    bitmap->height = height;
-    return bitmap;
-}
-
-void FreeFrameBitmap(FrameBitmap* bitmap) {
-    if (bitmap == nullptr) return;
-    std::free(bitmap->bits);
-    delete bitmap;
-}
 
 void SetChartProjection(float width, float height) {
     glDisable(GL_DEPTH_TEST);

@@ -3,22 +3,13 @@
 
 #include <atomic>
 
+#include "station/frame_bitmap.h"
+
 struct NamedEvent;
 
-// The finished frame: width x height pixels of blue, green, red, alpha, bottom row first.
-struct FrameBitmap {
-    int width = 0;
-    int height = 0;
-    unsigned char* bits = nullptr;  // width * height * 4 bytes
-};
-
-extern FrameBitmap* frameBitmap;  // made by the read-back, taken over by the snapshot
 // "/THEMEXXX"; stored by the render thread before its first wait, read by the capture
 // sequence on the main thread (atomic, as the two threads share it without a lock).
 extern std::atomic<NamedEvent*> CaptureEvent;
-
-FrameBitmap* NewFrameBitmap(int width, int height);  // nullptr when memory is short
-void FreeFrameBitmap(FrameBitmap* bitmap);
 
 // Sets the pixel-exact projection for a width x height frame (origin top left, y downwards).
 void SetChartProjection(float width, float height);

@@ -23,13 +23,6 @@ int Number(const std::string& text, size_t at, size_t count) {
     return value;
 }
 
-// 0 = Sunday, as the system clock reports it.
-int DayOfWeek(int year, int month, int day) {
-    static const int offsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    if (month < 3) year -= 1;
-    return (year + year / 4 - year / 100 + year / 400 + offsets[month - 1] + day) % 7;
-}
-
 int BadDate(const std::string& option, const std::string& text, std::ostream& err) {
     err << "talvor-render: " << option << ": not a date: \"" << text
         << "\" (expected a real day as yyyy-mm-dd, for example 2014-03-05)\n";
@@ -37,28 +30,6 @@ int BadDate(const std::string& option, const std::string& text, std::ostream& er
 }
 
 }  // namespace
-
-int DaysInMonth(int year, int month) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12) return 0;
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return days[month - 1] + (month == 2 && leap ? 1 : 0);
-}
-
-bool ParseDate(const std::string& text, UtcTime* date) {
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-    if (!IsDigits(text, 0, 4) || !IsDigits(text, 5, 2) || !IsDigits(text, 8, 2)) return false;
-    int year = Number(text, 0, 4), month = Number(text, 5, 2), day = Number(text, 8, 2);
-    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
-        return false;
-    }
-    *date = UtcTime{};
-    date->year = year;
-    date->month = month;
-    date->day = day;
-    date->dayOfWeek = DayOfWeek(year, month, day);
-    return true;
-}
 
 bool ParseSize(const std::string& text, int* width, int* height) {
     size_t x = text.find_first_of("xX");
@@ -72,35 +43,6 @@ bool ParseSize(const std::string& text, int* width, int* height) {
     *width = w;
     *height = h;
     return true;
-}
-
-UtcTime NextDay(const UtcTime& date) {
-    UtcTime next{};
-    next.year = date.year;
-    next.month = date.month;
-    next.day = date.day + 1;
-    if (next.day > DaysInMonth(next.year, next.month)) {
-        next.day = 1;
-        if (++next.month > 12) {
-            next.month = 1;
-            ++next.year;
-        }
-    }
-    next.dayOfWeek = DayOfWeek(next.year, next.month, next.day);
-    return next;
-}
-
-int CompareDays(const UtcTime& a, const UtcTime& b) {
-    if (a.year != b.year) return a.year < b.year ? -1 : 1;
-    if (a.month != b.month) return a.month < b.month ? -1 : 1;
-    if (a.day != b.day) return a.day < b.day ? -1 : 1;
-    return 0;
-}
-
-std::string FormatDate(const UtcTime& date) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%4d-%02d-%02d", date.year, date.month, date.day);
-    return text;
 }
 
 std::string PictureName(const UtcTime& date, PictureFormat format) {

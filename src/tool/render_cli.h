@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "station/calendar.h"
 
 enum class PictureFormat { Gif, Png };
 
@@ -42,19 +43,10 @@ constexpr int kGoOn = -1;       // ParseRenderCommandLine: nothing printed yet, 
 int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* request,
                            std::ostream& out, std::ostream& err);
 
-// "yyyy-mm-dd", exactly ten characters, a real calendar day from 1900 to 9999.
-bool ParseDate(const std::string& text, UtcTime* date);
 // "WxH" (also with a capital X), each side from kMinSide to kMaxSide pixels.
 bool ParseSize(const std::string& text, int* width, int* height);
 constexpr int kMinSide = 200;
 constexpr int kMaxSide = 8192;
-
-int DaysInMonth(int year, int month);
-// The calendar day after date (time of day and day of week are not kept).
-UtcTime NextDay(const UtcTime& date);
-// Negative, zero or positive as a is before, on or after b's calendar day.
-int CompareDays(const UtcTime& a, const UtcTime& b);
-std::string FormatDate(const UtcTime& date);  // "yyyy-mm-dd"
 
 // The name the daily run gives a day's picture: "VOKLOG yyyy-mm-dd.GIF", or ".png" for PNG.
 std::string PictureName(const UtcTime& date, PictureFormat format);

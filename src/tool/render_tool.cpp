@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/run_state.h"
 #include "config/configuration.h"
 #include "config/settings.h"
+#include "config/station_config.h"
 #include "daylog/day_log.h"
 #include "output/png_writer.h"
 #include "output/snapshot.h"
@@ -20,6 +20,7 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
+#include "station/run_state.h"
 #include "tool/render_cli.h"
 #include "tool/terminal.h"
 
@@ -231,12 +232,6 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
     return jobs;
 }
 
-int DaysFromTo(const UtcTime& from, const UtcTime& to) {
-    int days = 0;
-    for (UtcTime day = from; CompareDays(day, to) <= 0; day = NextDay(day)) ++days;
-    return days;
-}
-
 // Decides the output file or folder; false, with a message, when it cannot be used.
 bool PlanOutput(const RenderRequest& request, OutputPlan* plan) {
     bool single = request.source != RenderSource::Range;
@@ -281,20 +276,11 @@ bool PlanOutput(const RenderRequest& request, OutputPlan* plan) {
 bool SetUpLikeTheDailyRun(const RenderRequest& request) {
     runPaths = RunPaths{};
     runPaths.StartTime = GetUtcTime();
-    runPaths.ExeFolder = FolderOf(GetExecutablePath());
-    if (request.configPath.empty()) {
-        runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";
-    } else {
-        // A file named on the command line is meant to be there, unlike the optional default.
-        std::string reason;
-        if (!FileReadable(request.configPath, &reason)) {
-            Complain("cannot read configuration " + request.configPath + ": " + reason);
-            return false;
-        }
-        runPaths.ConfigFilePath = request.configPath;
+    std::string reason;
+    if (!FindStationConfiguration(GetExecutablePath(), request.configPath, &reason)) {
+        Complain("cannot read configuration " + request.configPath + ": " + reason);
+        return false;
     }
-    // The data folder sits beside the configuration, as it does beside the executable.
-    runPaths.DataFolder = FolderOf(runPaths.ConfigFilePath) + "/BRANTOS";
 
     int width = request.width, height = request.height;
     if (!request.sizeGiven) GetScreenSize(&width, &height);

@@ -1,7 +1,7 @@
 #include <cstdio>
 
-#include "app/run_state.h"
 #include "platform/platform.h"
+#include "station/run_state.h"
 
 void ShowMessage(const char* text) {
     if (text == nullptr) text = "";

@@ -1,4 +1,4 @@
-#include "app/run_state.h"
+#include "station/run_state.h"
 
 #include <cstdio>
 

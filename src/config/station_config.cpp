@@ -1,0 +1,27 @@
+#include "config/station_config.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "station/run_state.h"
+
+bool FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
+                              std::string* reason) {
+    runPaths.ExeFolder = FolderOf(executablePath);
+    if (configPath.empty()) {
+        runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";
+    } else {
+        // A file named on the command line is meant to be there, unlike the optional default.
+        errno = 0;
+        int fd = OpenForReading(configPath.c_str());
+        if (fd < 0) {
+            *reason = errno != 0 ? std::strerror(errno) : "not a regular file";
+            return false;
+        }
+        CloseFile(fd);
+        runPaths.ConfigFilePath = configPath;
+    }
+    runPaths.DataFolder = FolderOf(runPaths.ConfigFilePath) + "/BRANTOS";
+    return true;
+}

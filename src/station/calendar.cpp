@@ -1,0 +1,72 @@
+#include "station/calendar.h"
+
+#include <cstdio>
+
+using namespace std::chrono;
+
+namespace {
+
+bool IsDigits(const std::string& text, size_t at, size_t count) {
+    for (size_t i = at; i < at + count; ++i) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+    }
+    return true;
+}
+
+int Number(const std::string& text, size_t at, size_t count) {
+    int value = 0;
+    for (size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+}
+
+}  // namespace
+
+sys_days DayOf(const UtcTime& time) {
+    return sys_days{year{time.year} / month{unsigned(time.month)} / day{unsigned(time.day)}};
+}
+
+UtcTime StartOfDay(sys_days day) {
+    year_month_day date{day};
+    UtcTime time{};
+    time.year = int(date.year());
+    time.month = int(unsigned(date.month()));
+    time.day = int(unsigned(date.day()));
+    time.dayOfWeek = int(weekday{day}.c_encoding());  // 0 = Sunday, as the system clock has it
+    return time;
+}
+
+bool ParseDate(const std::string& text, UtcTime* date) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+    if (!IsDigits(text, 0, 4) || !IsDigits(text, 5, 2) || !IsDigits(text, 8, 2)) return false;
+    year_month_day day{year{Number(text, 0, 4)}, month{unsigned(Number(text, 5, 2))},
+                       std::chrono::day{unsigned(Number(text, 8, 2))}};
+    if (int(day.year()) < 1900 || !day.ok()) return false;
+    *date = StartOfDay(sys_days{day});
+    return true;
+}
+
+std::string FormatDate(const UtcTime& date) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%4d-%02d-%02d", date.year, date.month, date.day);
+    return text;
+}
+
+int DaysInMonth(int yearNumber, int monthNumber) {
+    if (monthNumber < 1 || monthNumber > 12) return 0;
+    year_month_day_last last{year{yearNumber} / month{unsigned(monthNumber)} / std::chrono::last};
+    return int(unsigned(last.day()));
+}
+
+UtcTime NextDay(const UtcTime& date) {
+    return StartOfDay(DayOf(date) + days{1});
+}
+
+int CompareDays(const UtcTime& a, const UtcTime& b) {
+    sys_days x = DayOf(a), y = DayOf(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+int DaysFromTo(const UtcTime& first, const UtcTime& last) {
+    int count = int((DayOf(last) - DayOf(first)).count()) + 1;
+    return count > 0 ? count : 0;
+}

@@ -1,0 +1,14 @@
+// The finished frame that the drawing hands to the writers.
+#pragma once
+
+// Width x height pixels of blue, green, red, alpha, bottom row first.
+struct FrameBitmap {
+    int width = 0;
+    int height = 0;
+    unsigned char* bits = nullptr;  // width * height * 4 bytes
+};
+
+extern FrameBitmap* frameBitmap;  // made by the read-back, taken over by the snapshot
+
+FrameBitmap* NewFrameBitmap(int width, int height);  // nullptr when memory is short
+void FreeFrameBitmap(FrameBitmap* bitmap);
