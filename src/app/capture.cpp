@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 
 #include "app/app.h"
 #include "daylog/day_log.h"
@@ -10,37 +11,50 @@
 
 namespace {
 
-constexpr const char* kCaptureEventName = "/THEMEXXX";
 constexpr int kResignalMs = 250;
 
+// The event this run has signalled, if any, and the handle the capture sequence opened itself
+// (when the render thread had not made its own yet).
+NamedEvent* signalledEvent = nullptr;
+NamedEvent* ownHandle = nullptr;
+
 // Releases the render thread. When it has not made its event yet (a slow surface), the signal
-// goes to the named event itself and waits there for it; when it has already given up, nothing
-// is signalled, so that no stale signal releases some later run early.
+// goes to the named event itself and waits there for it; when it has already given up or been
+// released, nothing is signalled, so that no stale signal releases some later run early.
 void ReleaseRenderThread() {
+    if (CaptureTaken.load()) return;
     NamedEvent* known = CaptureEvent.load();
-    if (known != nullptr) {
-        SetNamedEvent(known);
-        return;
+    if (known == nullptr) {
+        if (WaitForRenderDone(0)) return;
+        if (ownHandle == nullptr) ownHandle = OpenNamedEvent(kCaptureEventName);
+        known = ownHandle;
     }
-    if (WaitForRenderDone(0)) return;
-    NamedEvent* event = OpenNamedEvent(kCaptureEventName);
-    if (event == nullptr) {
+    if (known == nullptr) {
         std::fprintf(stderr, "TALVOR: the capture event could not be opened\n");
         return;
     }
-    SetNamedEvent(event);
-    CloseNamedEvent(event);
+    SetNamedEvent(known);
+    signalledEvent = known;
+}
+
+// The event outlives the process: a signal of ours that no thread took would release the next
+// run's render thread as soon as its surface exists. Taken back once nothing waits for it.
+void TakeBackSignal() {
+    if (signalledEvent != nullptr) WaitNamedEvent(signalledEvent, 0);
+    signalledEvent = nullptr;
+    CloseNamedEvent(ownHandle);
+    ownHandle = nullptr;
 }
 
 // The records may still be in the render thread's hands, so the summary cannot be made from
 // them; an empty file still tells the reader that this run found nothing to report.
-void WriteEmptySummary() {
-    int fd = CreateForWriting("Z.TXT");
-    if (fd < 0 || !CloseWritten(fd)) {
-        std::fprintf(stderr, "TALVOR: Z.TXT could not be written\n");
-        return;
+bool WriteEmptySummary() {
+    if (int error = WriteFileWhole("Z.TXT", nullptr, 0); error != 0) {
+        std::fprintf(stderr, "TALVOR: cannot write Z.TXT: %s\n", std::strerror(error));
+        return false;
     }
     std::fprintf(stderr, "TALVOR: Z.TXT left empty, the day log was not read in time\n");
+    return true;
 }
 
 }  // namespace
@@ -51,15 +65,16 @@ void CaptureTimerProc() {
     // The render thread's budget; the capture must not come earlier than this however fast it is.
     SleepMs(kCapturePauseMs);
     bool renderDone = WaitForRenderDone(0);
-    // The event is shared by name with every other run on the machine, and a parked render
-    // thread of another run can take our signal. Signalling again while we wait costs nothing
-    // (a set event is not counted twice) and releases our thread if that happened.
+    // Another of this user's runs may be parked on the same event and take our signal. Signalling
+    // again while we wait costs nothing (a set event is not counted twice) and releases our
+    // thread if that happened.
     for (int64_t deadline = MonotonicMs() + kRenderGraceMs; !renderDone;) {
         int64_t left = deadline - MonotonicMs();
         if (left <= 0) break;
         ReleaseRenderThread();
         renderDone = WaitForRenderDone(int(left < kResignalMs ? left : kResignalMs));
     }
+    TakeBackSignal();
 
     CaptureMode = runPaths.ZVariant ? 2 : 1;
     if (renderDone) {

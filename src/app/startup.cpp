@@ -25,7 +25,12 @@ void StartUp() {
 
     int reportedWidth = 0;
     int reportedHeight = 0;
-    GetScreenSize(&reportedWidth, &reportedHeight);
+    if (GetScreenSize(&reportedWidth, &reportedHeight) == DisplayQuery::TimedOut) {
+        std::fprintf(stderr,
+                     "TALVOR: the display server did not answer within %d s; drawing without "
+                     "it at %d x %d\n",
+                     kDisplayQueryTimeoutMs / 1000, reportedWidth, reportedHeight);
+    }
     screenGeometry.screenWidth = StoredScreenWidth(reportedWidth);
     screenGeometry.screenHeight = reportedHeight;
 
@@ -47,6 +52,7 @@ void StartUp() {
 }
 
 int RunTalvor() {
+    IgnoreWriteSignals();
     StartUp();
     // Without the record buffer there is nothing to draw or sum up; the message has been shown.
     if (RecordBuffer == nullptr) return 0;

@@ -33,7 +33,7 @@ void AppendBytes(png_structp png, png_bytep data, size_t length) {
 void FlushNothing(png_structp) {}
 
 void ReportFailure(const char* path, const char* reason) {
-    std::fprintf(stderr, "talvor-render: cannot write %s: %s\n", path, reason);
+    std::fprintf(stderr, "%s: cannot write %s: %s\n", MessagePrefix(), path, reason);
 }
 
 // libpng reports its errors by longjmp; the text is kept for the message, in the caller's

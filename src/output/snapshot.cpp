@@ -19,7 +19,7 @@ namespace {
 constexpr int kMaxGifSide = 65535;
 
 void ReportSaveFailure(const char* path, const char* reason) {
-    std::fprintf(stderr, "TALVOR: cannot write %s: %s\n", path, reason);
+    std::fprintf(stderr, "%s: cannot write %s: %s\n", MessagePrefix(), path, reason);
 }
 
 const char* ErrorText(int error) {
@@ -168,13 +168,17 @@ bool ReadGifFile(const char* path, DecodedGif* image) {
     return ok;
 }
 
-void SaveSnapshotGif() {
+bool SaveSnapshotGif() {
+    bool saved = false;
     if (frameBitmap == nullptr || frameBitmap->bits == nullptr) {
         std::fputs("TALVOR: no frame was drawn; no picture saved\n", stderr);
     } else {
-        std::string path = SnapshotPath(CaptureMode, runPaths.ExeFolder, GetUtcTime());
-        WriteGifFile(*frameBitmap, path.c_str());
+        // Named after the day whose log was drawn: a run that starts just before midnight must
+        // not save its day under the next day's name, where the next day's run would replace it.
+        std::string path = SnapshotPath(CaptureMode, runPaths.ExeFolder, runPaths.StartTime);
+        saved = WriteGifFile(*frameBitmap, path.c_str());
     }
     if (frameBitmap != nullptr) FreeFrameBitmap(frameBitmap);
     frameBitmap = nullptr;
+    return saved;
 }

@@ -10,7 +10,7 @@ struct FrameBitmap;
 
 extern int CaptureMode;  // 1: dated name, 2: "z.gif"
 
-// The snapshot's full path for a mode, the executable's folder and the date of the save:
+// The snapshot's full path for a mode, the executable's folder and the day drawn:
 // mode 2 gives "<folder>/z.gif", any other mode "<folder>/VOKLOG yyyy-mm-dd.GIF".
 std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& date);
 
@@ -27,5 +27,6 @@ struct DecodedGif {
 };
 bool ReadGifFile(const char* path, DecodedGif* image);
 
-// Saves frameBitmap beside the executable and frees it.
-void SaveSnapshotGif();
+// Saves frameBitmap beside the executable, named after the run's start date, and frees it;
+// false (after a message) when no picture was saved.
+bool SaveSnapshotGif();

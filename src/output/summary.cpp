@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "config/channel_plan.h"
 #include "platform/platform.h"
@@ -19,7 +21,7 @@ const char* ErrorText(int error) {
 }
 
 void ReportWriteFailure(const char* path, int error) {
-    std::fprintf(stderr, "TALVOR: cannot write %s: %s\n", path, ErrorText(error));
+    std::fprintf(stderr, "%s: cannot write %s: %s\n", MessagePrefix(), path, ErrorText(error));
 }
 
 bool IsQuarterHour(int32_t minute) {
@@ -62,36 +64,32 @@ int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size) {
     return written;
 }
 
-void WriteSummaryFile() {
-    WriteSummaryFileTo("Z.TXT");
+bool WriteSummaryFile() {
+    return WriteSummaryFileTo("Z.TXT");
 }
 
 bool WriteSummaryFileTo(const char* path) {
-    errno = 0;
-    int fd = CreateForWriting(path);
-    if (fd < 0) {
-        ReportWriteFailure(path, errno);
-        return false;
-    }
     int records = RecordBuffer != nullptr ? recordCount : 0;
     if (records > kMaxDayLogRecords) records = kMaxDayLogRecords;
-    bool failed = false;
-    for (int k = 0; k < records && !failed; ++k) {
-        const DayLogRecord* record = RecordAt(k);
-        if (!IsQuarterHour(Minute(record))) continue;
-        char line[100];
-        int length = FormatSummaryLine(record, line, sizeof line);
-        if (length < 0) continue;  // cannot happen: a line is at most 36 characters
-        errno = 0;
-        if (!WriteAll(fd, line, size_t(length))) {
-            ReportWriteFailure(path, errno);
-            failed = true;
+    // The whole text first (a few kilobytes), then one write under a temporary name: a failed
+    // write leaves the previous file whole instead of a shorter one that looks complete.
+    std::string text;
+    try {
+        for (int k = 0; k < records; ++k) {
+            const DayLogRecord* record = RecordAt(k);
+            if (!IsQuarterHour(Minute(record))) continue;
+            char line[100];
+            int length = FormatSummaryLine(record, line, sizeof line);
+            if (length < 0) continue;  // cannot happen: a line is at most 36 characters
+            text.append(line, size_t(length));
         }
+    } catch (const std::bad_alloc&) {
+        ReportWriteFailure(path, ENOMEM);
+        return false;
     }
-    errno = 0;
-    if (!CloseWritten(fd) && !failed) {
-        ReportWriteFailure(path, errno);
-        failed = true;
+    if (int error = WriteFileWhole(path, text.data(), text.size()); error != 0) {
+        ReportWriteFailure(path, error);
+        return false;
     }
-    return !failed;
+    return true;
 }

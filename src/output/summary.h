@@ -15,7 +15,8 @@ int ActivityFigure(const DayLogRecord* record);
 // it does not fit. The record is only read.
 int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size);
 
-// Writes "Z.TXT" in the working directory, one line per quarter-hour record.
-void WriteSummaryFile();
-// The same file under another name; false (after a message) when it could not be written.
+// Writes "Z.TXT" in the working directory, one line per quarter-hour record, replacing the
+// previous one only when the new one is whole; false (after a message) when it was not written.
+bool WriteSummaryFile();
+// The same file under another name.
 bool WriteSummaryFileTo(const char* path);

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,4 +22,21 @@ void EndProcess(int exitCode) {
     // under it could crash or hang the exit, so leave without them.
     std::fflush(nullptr);
     _exit(exitCode);
+}
+
+namespace {
+const char* messagePrefix = "TALVOR";
+}  // namespace
+
+void SetMessagePrefix(const char* prefix) {
+    messagePrefix = prefix != nullptr ? prefix : "TALVOR";
+}
+
+const char* MessagePrefix() {
+    return messagePrefix;
+}
+
+void IgnoreWriteSignals() {
+    signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
 }

@@ -28,14 +28,34 @@ void SleepMs(int ms);
 // Full path of the running executable (/proc/self/exe); empty when it cannot be read.
 std::string GetExecutablePath();
 
+// The name that starts the program's messages ("TALVOR" unless the program sets another).
+void SetMessagePrefix(const char* prefix);
+const char* MessagePrefix();
+
+// A full disk quota or a closed pipe must be reported like any failed write, not end the
+// process silently: SIGXFSZ and SIGPIPE are ignored, so that the write fails with EFBIG or EPIPE.
+void IgnoreWriteSignals();
+
 // Ends the process at once with the code, after flushing standard output and error; no static
 // destructors run, so a thread still busy in a library cannot trip over them.
 [[noreturn]] void EndProcess(int exitCode);
 
-// Size of the primary display when a display server is reachable, else 1920 x 1080.
-void GetScreenSize(int* width, int* height);
+// How long a display server may take to answer before the run goes on without it: a server that
+// accepts connections but never answers (or a frozen desktop) must not hold an unattended run.
+constexpr int kDisplayQueryTimeoutMs = 2000;
 
-// True when a desktop display (X11 or Wayland) can be opened.
+enum class DisplayQuery {
+    Measured,  // a desktop display answered
+    None,      // no display named, or it could not be opened
+    TimedOut,  // a display is named but did not answer in time
+};
+
+// Size of the primary display when a display server is reachable, else 1920 x 1080. The query
+// runs in a child process, so that it ends within kDisplayQueryTimeoutMs and the display
+// library's own messages stay off standard error.
+DisplayQuery GetScreenSize(int* width, int* height);
+
+// True when a desktop display (X11 or Wayland) answers within kDisplayQueryTimeoutMs.
 bool DesktopDisplayReachable();
 
 // Modal dialog with a caption, the text and an OK button; returns when it is closed.
@@ -56,27 +76,50 @@ int64_t FileSizeOf(int fd);
 size_t ReadUpTo(int fd, void* buffer, size_t count);
 void CloseFile(int fd);
 
-// Creates or empties a file for writing; -1 on failure.
-int CreateForWriting(const char* path);
-// Writes all bytes; false on any failure.
+// Creates a new file beside finalPath (same folder) under an unpredictable hidden name, made
+// exclusively and never through a link; its descriptor, and its name in *temporaryPath, or -1
+// with errno set.
+int CreateTemporaryBeside(const char* finalPath, std::string* temporaryPath);
+// Writes all bytes; false on any failure (errno says why).
 bool WriteAll(int fd, const void* data, size_t count);
-// Closes a file opened for writing, reporting a failed flush; false on failure.
+// Flushes a file opened for writing to the disk and closes it; false on failure (errno set).
 bool CloseWritten(int fd);
 
-// Renames a finished temporary file into place; false on failure (the temporary is then removed).
+// Renames a finished temporary file into place (a link under the final name is replaced, not
+// followed) and flushes the folder; false with errno set on failure, the temporary then removed.
 bool ReplaceFile(const char* temporaryPath, const char* finalPath);
 void RemoveFile(const char* path);
 
-// Writes a whole file under a temporary name beside it and renames it into place, so that a
-// reader never finds it half-written; 0 on success, else the error number of the failing step.
+// Writes a whole file under a temporary name beside it, flushes it and renames it into place,
+// so that a reader never finds it half-written and a failed write leaves any earlier file
+// whole; 0 on success, else the error number of the failing step.
 int WriteFileWhole(const char* path, const void* data, size_t count);
+
+// True when the effective user may create files in the folder; else false and the error number.
+bool FolderTakesNewFiles(const char* folder, int* error);
+
+// What a name stands for, links followed.
+struct FileIdentity {
+    bool exists = false;    // something (maybe a link) is there under the name
+    bool resolved = false;  // it leads to an object (not a link to nothing or a loop of links)
+    bool regular = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int error = 0;  // why it is missing or unresolved
+};
+FileIdentity IdentifyFile(const char* path);
 
 // ---- The named capture event -------------------------------------------------------------------
 
-// A named auto-reset event that other processes can open under the same name.
+// A named auto-reset event that the user's other processes can open under the same name.
 struct NamedEvent;
-// Opens (creating if needed, not signalled) the event; nullptr on failure.
+// Opens (creating if needed, not signalled) the event, readable and writable by the user only.
+// An object under the name that belongs to another user or is not a whole event is left alone
+// (never opened, mapped or removed): the process then gets an event of its own under that name,
+// which every later open in this process shares. nullptr only for an unusable name.
 NamedEvent* OpenNamedEvent(const char* name);
+// Why the event is private to this process (a text for a message), or nullptr when it is shared.
+const char* NamedEventPrivateReason(const NamedEvent* event);
 // Signals the event; a signal that nobody has taken yet is not counted twice.
 void SetNamedEvent(NamedEvent* event);
 // Waits until the event is signalled; returns false on error or when timeoutMs (>= 0) passes.

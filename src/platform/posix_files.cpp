@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,16 +71,37 @@ void CloseFile(int fd) {
     if (fd >= 0) close(fd);
 }
 
-int CreateForWriting(const char* path) {
-    // Not through O_TRUNC first: a FIFO or device under the name must be refused untouched,
-    // and truncating a regular file after the check is the same as truncating it at open.
-    int fd = OpenRegular(path, O_WRONLY | O_CREAT, 0644);
-    if (fd < 0) return -1;
-    if (ftruncate(fd, 0) != 0) {
-        close(fd);
+int CreateTemporaryBeside(const char* finalPath, std::string* temporaryPath) {
+    if (finalPath == nullptr || *finalPath == '\0' || temporaryPath == nullptr) {
+        errno = ENOENT;
         return -1;
     }
-    return fd;
+    std::string path(finalPath);
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // Hidden, so that a reader listing the folder for pictures does not pick up a half-written
+    // one; the random part makes the name impossible to plant in advance.
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[10];
+        if (getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        std::string suffix;
+        for (unsigned char r : random) suffix += kLetters[r % (sizeof kLetters - 1)];
+        std::string candidate = folder + "." + name + "." + suffix;
+        int fd =
+            open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            *temporaryPath = candidate;
+            return fd;
+        }
+        if (errno != EEXIST && errno != EINTR) return -1;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 bool WriteAll(int fd, const void* data, size_t count) {
@@ -93,6 +115,7 @@ bool WriteAll(int fd, const void* data, size_t count) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
+            if (n == 0) errno = EIO;
             return false;
         }
     }
@@ -101,16 +124,39 @@ bool WriteAll(int fd, const void* data, size_t count) {
 
 bool CloseWritten(int fd) {
     if (fd < 0) return false;
+    // On disk before anything refers to it: after a power cut a renamed file must not turn up
+    // empty under its final name.
+    bool synced = fsync(fd) == 0 || errno == EINVAL;
+    int error = errno;
     // On Linux the descriptor is gone even when close reports EINTR; only a real error
     // (a failed write-back on some file systems) means the data may be lost.
-    return close(fd) == 0 || errno == EINTR;
+    bool closed = close(fd) == 0 || errno == EINTR;
+    if (!synced) errno = error;
+    return synced && closed;
 }
 
 bool ReplaceFile(const char* temporaryPath, const char* finalPath) {
     if (temporaryPath == nullptr || finalPath == nullptr) return false;
-    if (rename(temporaryPath, finalPath) == 0) return true;
-    unlink(temporaryPath);
-    return false;
+    // rename replaces a link at the final name itself, never the file it points to.
+    if (rename(temporaryPath, finalPath) != 0) {
+        int error = errno;
+        unlink(temporaryPath);
+        errno = error;
+        return false;
+    }
+    // The new name is only durable once the folder's entry is on disk too. A folder that cannot
+    // be flushed (some file systems refuse) leaves the file in place all the same.
+    std::string path(finalPath);
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "."
+                         : slash == 0               ? "/"
+                                                    : path.substr(0, slash);
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
 }
 
 void RemoveFile(const char* path) {
@@ -119,9 +165,9 @@ void RemoveFile(const char* path) {
 
 int WriteFileWhole(const char* path, const void* data, size_t count) {
     if (path == nullptr || *path == '\0') return ENOENT;
-    std::string temporary = std::string(path) + ".tmp" + std::to_string(getpid());
+    std::string temporary;
     errno = 0;
-    int fd = CreateForWriting(temporary.c_str());
+    int fd = CreateTemporaryBeside(path, &temporary);
     if (fd < 0) return errno != 0 ? errno : EIO;
     errno = 0;
     bool written = WriteAll(fd, data, count);
@@ -133,10 +179,44 @@ int WriteFileWhole(const char* path, const void* data, size_t count) {
         unlink(temporary.c_str());
         return error != 0 ? error : EIO;
     }
-    if (rename(temporary.c_str(), path) != 0) {
-        error = errno;
-        unlink(temporary.c_str());
-        return error != 0 ? error : EIO;
-    }
+    errno = 0;
+    if (!ReplaceFile(temporary.c_str(), path)) return errno != 0 ? errno : EIO;
     return 0;
+}
+
+bool FolderTakesNewFiles(const char* folder, int* error) {
+    int dummy = 0;
+    if (error == nullptr) error = &dummy;
+    *error = 0;
+    if (folder == nullptr || *folder == '\0') {
+        *error = ENOENT;
+        return false;
+    }
+    // Asked of the folder itself, with the rights the writes will have; no file is made.
+    if (faccessat(AT_FDCWD, folder, W_OK | X_OK, AT_EACCESS) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+FileIdentity IdentifyFile(const char* path) {
+    FileIdentity id;
+    if (path == nullptr || *path == '\0') return id;
+    struct stat st;
+    if (lstat(path, &st) != 0) {
+        id.error = errno;
+        return id;
+    }
+    id.exists = true;
+    if (S_ISLNK(st.st_mode) && stat(path, &st) != 0) {
+        // A link to nothing, or a loop of links.
+        id.error = errno;
+        return id;
+    }
+    id.regular = S_ISREG(st.st_mode);
+    id.device = uint64_t(st.st_dev);
+    id.inode = uint64_t(st.st_ino);
+    id.resolved = true;
+    return id;
 }

@@ -1,5 +1,11 @@
 #include <SDL.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,31 +38,100 @@ bool StartDesktopVideo() {
     return true;
 }
 
+// What the child process found out about the display.
+struct DisplayAnswer {
+    int answered = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Asks the display in a child process: a server that accepts the connection and never answers
+// would otherwise hold the caller inside the display library for good, and a broken Wayland
+// setting makes the library write lines of its own on standard error. The child writes nothing
+// but its answer; past the deadline it is killed.
+DisplayQuery AskDisplay(DisplayAnswer* answer) {
+    if (!DisplayNamed()) return DisplayQuery::None;
+    int channel[2];
+    if (pipe2(channel, O_CLOEXEC) != 0) return DisplayQuery::None;
+    pid_t child = fork();
+    if (child < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        return DisplayQuery::None;
+    }
+    if (child == 0) {
+        close(channel[0]);
+        int quiet = open("/dev/null", O_WRONLY);
+        if (quiet >= 0) {
+            dup2(quiet, STDOUT_FILENO);
+            dup2(quiet, STDERR_FILENO);
+        }
+        DisplayAnswer found;
+        if (StartDesktopVideo()) {
+            found.answered = 1;
+            SDL_DisplayMode mode;
+            if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) {
+                found.width = mode.w;
+                found.height = mode.h;
+            }
+        }
+        ssize_t ignored = write(channel[1], &found, sizeof found);
+        (void)ignored;
+        _exit(0);
+    }
+    close(channel[1]);
+    DisplayQuery result = DisplayQuery::TimedOut;
+    int64_t deadline = MonotonicMs() + kDisplayQueryTimeoutMs;
+    for (;;) {
+        int64_t left = deadline - MonotonicMs();
+        if (left <= 0) break;
+        struct pollfd wait = {channel[0], POLLIN, 0};
+        int ready = poll(&wait, 1, int(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        DisplayAnswer got;
+        ssize_t n = read(channel[0], &got, sizeof got);
+        if (n < 0 && errno == EINTR) continue;
+        // A child that ended without a word (a crash in the library) found no display either.
+        result = DisplayQuery::None;
+        if (n == ssize_t(sizeof got) && got.answered != 0) {
+            *answer = got;
+            result = DisplayQuery::Measured;
+        }
+        break;
+    }
+    close(channel[0]);
+    if (result == DisplayQuery::TimedOut) kill(child, SIGKILL);
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return result;
+}
+
 }  // namespace
 
 bool DesktopDisplayReachable() {
-    if (!StartDesktopVideo()) return false;
-    SDL_Quit();
-    return true;
+    DisplayAnswer answer;
+    return AskDisplay(&answer) == DisplayQuery::Measured;
 }
 
-void GetScreenSize(int* width, int* height) {
+DisplayQuery GetScreenSize(int* width, int* height) {
     int w = kHeadlessWidth;
     int h = kHeadlessHeight;
-    if (StartDesktopVideo()) {
-        SDL_DisplayMode mode;
-        if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) {
-            w = mode.w;
-            h = mode.h;
-        }
-        SDL_Quit();
+    DisplayAnswer answer;
+    DisplayQuery result = AskDisplay(&answer);
+    if (result == DisplayQuery::Measured && answer.width > 0 && answer.height > 0) {
+        w = answer.width;
+        h = answer.height;
     }
     if (width != nullptr) *width = w;
     if (height != nullptr) *height = h;
+    return result;
 }
 
 void ShowMessageDialog(const char* caption, const char* text) {
-    if (!StartDesktopVideo()) return;
+    // Asked first with a deadline: the dialog itself waits for the user, but a display that does
+    // not answer must not hold the run.
+    if (!DesktopDisplayReachable() || !StartDesktopVideo()) return;
     SDL_ShowSimpleMessageBox(0, caption != nullptr ? caption : "", text != nullptr ? text : "",
                              nullptr);
     SDL_Quit();

@@ -20,6 +20,7 @@
 #include "station/run_state.h"
 
 std::atomic<NamedEvent*> CaptureEvent{nullptr};
+std::atomic<bool> CaptureTaken{false};
 
 namespace {
 
@@ -93,7 +94,13 @@ void RenderThreadMain() {
         return;
     }
 
-    NamedEvent* event = OpenNamedEvent("/THEMEXXX");
+    NamedEvent* event = OpenNamedEvent(kCaptureEventName);
+    if (const char* why = NamedEventPrivateReason(event); why != nullptr) {
+        std::fprintf(stderr,
+                     "TALVOR: the capture event %s is not used (%s); this run hands over "
+                     "through an event of its own\n",
+                     kCaptureEventName, why);
+    }
     CaptureEvent.store(event);
     if (event == nullptr) {
         DrawFrame();
@@ -102,6 +109,8 @@ void RenderThreadMain() {
     }
 
     WaitNamedEvent(event, -1);
+    // From here on a signal is left for nobody; the capture sequence stops signalling.
+    CaptureTaken.store(true);
     DrawFrame();
     SignalRenderDone();
 
@@ -120,6 +129,7 @@ void StartRenderThread() {
         std::lock_guard<std::mutex> lock(renderDoneMutex);
         renderDone = false;
     }
+    CaptureTaken.store(false);
     std::thread(RenderThreadMain).detach();
 }
 

@@ -10,6 +10,9 @@ struct NamedEvent;
 // "/THEMEXXX"; stored by the render thread before its first wait, read by the capture
 // sequence on the main thread (atomic, as the two threads share it without a lock).
 extern std::atomic<NamedEvent*> CaptureEvent;
+// Set by the render thread once its wait on the capture event has ended.
+extern std::atomic<bool> CaptureTaken;
+constexpr const char* kCaptureEventName = "/THEMEXXX";
 
 // Sets the pixel-exact projection for a width x height frame (origin top left, y downwards).
 void SetChartProjection(float width, float height);

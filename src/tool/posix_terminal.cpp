@@ -19,10 +19,6 @@ int TerminalColumns() {
     return 80;
 }
 
-int ProcessId() {
-    return int(getpid());
-}
-
 void ForgetDesktopDisplay() {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <system_error>
@@ -75,18 +76,48 @@ bool FileReadable(const std::string& path, std::string* reason) {
 }
 
 // Asked before the surface is made, so that an output folder that cannot take files fails at
-// once instead of after the first drawing.
+// once instead of after the first drawing. No file is made to find out.
 bool FolderTakesFiles(const std::string& folder, std::string* reason) {
-    std::string probe = folder + "/.talvor-render-probe." + std::to_string(ProcessId());
-    errno = 0;
-    int fd = CreateForWriting(probe.c_str());
-    if (fd < 0) {
-        *reason = ErrorText(errno);
-        return false;
+    int error = 0;
+    if (FolderTakesNewFiles(folder.c_str(), &error)) return true;
+    *reason = ErrorText(error);
+    return false;
+}
+
+// What the run reads: an output must never replace one of these.
+struct ReadFiles {
+    FileIdentity config;
+    std::vector<FileIdentity> logs;
+};
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.resolved && b.resolved && a.device == b.device && a.inode == b.inode;
+}
+
+// An output name under which something already stands may only be a regular file (or a link to
+// one, which the new file then replaces), and not a file the run reads. Asked before drawing,
+// so that a refused name leaves every file as it was.
+bool OutputAccepted(const std::string& path, const ReadFiles& reads) {
+    FileIdentity there = IdentifyFile(path.c_str());
+    if (!there.exists) return true;
+    std::string reason;
+    if (!there.resolved) {
+        reason = there.error == ENOENT ? "it is a link to nothing" : ErrorText(there.error);
+    } else if (!there.regular) {
+        reason = "it is not a regular file";
+    } else if (SameFile(there, reads.config)) {
+        reason = "it is the configuration file";
+    } else {
+        for (const FileIdentity& log : reads.logs) {
+            if (SameFile(there, log)) {
+                reason = "it is a day log to be drawn";
+                break;
+            }
+        }
     }
-    CloseWritten(fd);
-    RemoveFile(probe.c_str());
-    return true;
+    if (reason.empty()) return true;
+    Complain("cannot write " + path + ": " + reason);
+    return false;
 }
 
 void ClearBar(ProgressLine* progress) {
@@ -125,29 +156,17 @@ bool DateFromFirstRecord(UtcTime* date) {
     return ParseDate(text, date);
 }
 
-// The summary goes to a temporary name first, like the pictures, and is renamed into place.
-bool WriteSummaryTo(const std::string& path) {
-    std::string temporary = path + ".tmp" + std::to_string(ProcessId());
-    if (!WriteSummaryFileTo(temporary.c_str())) {
-        RemoveFile(temporary.c_str());
-        return false;
-    }
-    errno = 0;
-    if (!ReplaceFile(temporary.c_str(), path.c_str())) {
-        Complain("cannot write " + path + ": " + ErrorText(errno));
-        return false;
-    }
-    return true;
-}
-
-// Draws one day with the surface current; the frame is left in frameBitmap.
-void DrawDay(DayJob* job) {
+// Draws one day with the surface current; the frame is left in frameBitmap. A day known only
+// from its log is named once the log is read: false, with nothing drawn, when that name is
+// refused.
+bool DrawDay(DayJob* job, const std::function<bool(const UtcTime&)>& nameAccepted) {
     runPaths.DayLogPath = job->logPath;
     LoadDayLog();
     UtcTime now = GetUtcTime();
     if (!job->dayKnown) {
         job->dayKnown = DateFromFirstRecord(&job->day);
         if (!job->dayKnown) job->day = now;
+        if (!nameAccepted(job->day)) return false;
     }
     // Today's picture shows the time of drawing, as the daily run's does; any other day is
     // drawn as it stood at its end.
@@ -158,6 +177,7 @@ void DrawDay(DayJob* job) {
     DrawChart();
     chartClockOverride = nullptr;
     ReadBackFrame();
+    return true;
 }
 
 // A picture being encoded and written on a second thread while the next day is drawn: the
@@ -233,7 +253,8 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
 }
 
 // Decides the output file or folder; false, with a message, when it cannot be used.
-bool PlanOutput(const RenderRequest& request, OutputPlan* plan) {
+bool PlanOutput(const RenderRequest& request, const std::vector<DayJob>& jobs,
+                const ReadFiles& reads, OutputPlan* plan) {
     bool single = request.source != RenderSource::Range;
     const std::string& out = request.output;
     plan->format = request.format;
@@ -268,6 +289,16 @@ bool PlanOutput(const RenderRequest& request, OutputPlan* plan) {
             Complain("cannot write in folder " + summaryFolder + ": " + reason);
             return false;
         }
+        if (request.summaryPath == plan->file) {
+            Complain("cannot write summary " + request.summaryPath + ": it is the picture's name");
+            return false;
+        }
+        if (!OutputAccepted(request.summaryPath, reads)) return false;
+    }
+    for (const DayJob& job : jobs) {
+        if (job.dayKnown || !plan->file.empty()) {
+            if (!OutputAccepted(PicturePath(*plan, job.day), reads)) return false;
+        }
     }
     return true;
 }
@@ -283,7 +314,11 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
     }
 
     int width = request.width, height = request.height;
-    if (!request.sizeGiven) GetScreenSize(&width, &height);
+    if (!request.sizeGiven && GetScreenSize(&width, &height) == DisplayQuery::TimedOut) {
+        Complain("the display server did not answer within " +
+                 std::to_string(kDisplayQueryTimeoutMs / 1000) + " s; drawing at " +
+                 std::to_string(width) + " x " + std::to_string(height));
+    }
     ForgetDesktopDisplay();
     ReadConfiguration();
     screenGeometry = ComputeScreenGeometry(width, height);
@@ -311,8 +346,11 @@ int RunRenderRequest(const RenderRequest& request) {
         return kExitFailed;
     }
 
+    ReadFiles reads;
+    reads.config = IdentifyFile(runPaths.ConfigFilePath.c_str());
+    for (const DayJob& job : jobs) reads.logs.push_back(IdentifyFile(job.logPath.c_str()));
     OutputPlan plan;
-    if (!PlanOutput(request, &plan)) return kExitFailed;
+    if (!PlanOutput(request, jobs, reads, &plan)) return kExitFailed;
 
     if (!AllocateRecordBuffer()) {
         Complain("not enough memory for a day log");
@@ -352,10 +390,18 @@ int RunRenderRequest(const RenderRequest& request) {
         std::fflush(stdout);
     };
     auto render = [&](DayJob* job) {
-        DrawDay(job);
+        bool drawn = DrawDay(
+            job, [&](const UtcTime& day) { return OutputAccepted(PicturePath(plan, day), reads); });
+        if (!drawn) {
+            CloseDayLog();
+            settle();
+            ++failed;
+            return;
+        }
         FrameBitmap* frame = frameBitmap;
         frameBitmap = nullptr;
-        bool summaryWritten = request.summaryPath.empty() || WriteSummaryTo(request.summaryPath);
+        bool summaryWritten =
+            request.summaryPath.empty() || WriteSummaryFileTo(request.summaryPath.c_str());
         CloseDayLog();
         settle();
         StartWrite(&pending, frame, plan.format, PicturePath(plan, job->day), FormatDate(job->day));
@@ -421,6 +467,9 @@ int RunRenderRequest(const RenderRequest& request) {
 }
 
 int RunRenderTool(int argc, const char* const* argv) {
+    SetMessagePrefix("talvor-render");
+    // A closed standard output (a pipe into head) ends the day lines, never the pictures.
+    IgnoreWriteSignals();
     RenderRequest request;
     int code = ParseRenderCommandLine(argc, argv, &request, std::cout, std::cerr);
     if (code != kGoOn) return code;

@@ -6,8 +6,6 @@ bool StandardErrorIsTerminal();
 bool StandardOutputIsTerminal();
 // Width of the terminal on standard error in characters; 80 when it cannot be told.
 int TerminalColumns();
-// The process id, to give temporary names that no other run uses.
-int ProcessId();
 // Forgets the desktop display for the rest of the process: a command-line tool reports on
 // standard error and never waits on a dialog box.
 void ForgetDesktopDisplay();
