@@ -1,19 +1,28 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sched.h>
+#include <semaphore.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "station/run_state.h"
@@ -31,12 +40,70 @@ TEST(Files, FifoIsRefusedWithoutWaitingForAWriter) {
     EXPECT_EQ(result, 0);
 }
 
-TEST(Files, FifoIsRefusedForWriting) {
+// Whatever stands under the final name is replaced by the new file, never opened or followed:
+// a link planted there (by another user, in a shared folder) must not redirect the write.
+TEST(Files, WriteFileWholeReplacesWhatStandsUnderTheNameWithoutFollowingIt) {
     TempDir dir;
-    std::string fifo = dir / "pipe";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    int result = RunInChild([&] { return CreateForWriting(fifo.c_str()) == -1 ? 0 : 1; }, 2000);
-    EXPECT_EQ(result, 0);
+    std::string victim = dir / "victim";
+    struct Case {
+        const char* label;
+        std::function<void(const std::string&)> plant;
+    } cases[] = {
+        {"nothing", [](const std::string&) {}},
+        {"an older file", [](const std::string& at) { WriteFileBytes(at, "older and longer"); }},
+        {"a link to another file",
+         [&](const std::string& at) { ASSERT_EQ(symlink(victim.c_str(), at.c_str()), 0); }},
+        {"a link to nothing",
+         [&](const std::string& at) { ASSERT_EQ(symlink((dir / "none").c_str(), at.c_str()), 0); }},
+        {"a FIFO", [](const std::string& at) { ASSERT_EQ(mkfifo(at.c_str(), 0600), 0); }},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        WriteFileBytes(victim, "keep me");
+        std::string path = dir / ("out" + std::to_string(n++));
+        c.plant(path);
+        // In a child: a FIFO opened for writing would wait for a reader.
+        int code = RunInChild([&] { return WriteFileWhole(path.c_str(), "new", 3); }, 3000);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(ReadFileBytes(victim), "keep me");
+        struct stat st;
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(ReadFileBytes(path), "new");
+    }
+    // Nothing but the finished files: no temporary is left behind.
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+        ++entries;
+    }
+    EXPECT_EQ(entries, n + 1);
+}
+
+// A write that fails half-way (here the file size limit, as under "ulimit -f") leaves the
+// previous file whole and no temporary, and says why instead of ending the process.
+TEST(Files, FailedWriteKeepsThePreviousFile) {
+    TempDir dir;
+    std::string path = dir / "Z.TXT";
+    WriteFileBytes(path, "the previous summary");
+    int code = RunInChild(
+        [&] {
+            IgnoreWriteSignals();
+            struct rlimit limit = {4096, 4096};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
+            std::string big(100000, 'x');
+            return WriteFileWhole(path.c_str(), big.data(), big.size());
+        },
+        5000);
+    EXPECT_EQ(code, EFBIG);
+    EXPECT_EQ(ReadFileBytes(path), "the previous summary");
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
 }
 
 TEST(Files, OpenForReadingAcceptsOnlyRegularFiles) {
@@ -111,16 +178,26 @@ TEST(Files, ReadUpToJoinsShortReads) {
     close(ends[0]);
 }
 
-TEST(Files, WriteCloseAndReplace) {
+TEST(Files, TemporaryBesideTheNameCloseAndReplace) {
     TempDir dir;
-    std::string temporary = dir / "out.tmp";
     std::string final = dir / "out.txt";
     WriteFileBytes(final, "old contents that are longer");
-    int fd = CreateForWriting(temporary.c_str());
+    std::string temporary, other;
+    int fd = CreateTemporaryBeside(final.c_str(), &temporary);
     ASSERT_GE(fd, 0);
+    int second = CreateTemporaryBeside(final.c_str(), &other);
+    ASSERT_GE(second, 0);
+    // In the same folder (so that the rename stays on one file system), hidden, and a new name
+    // each time.
+    EXPECT_EQ(temporary.rfind(dir / ".out.txt.", 0), 0u) << temporary;
+    EXPECT_GT(temporary.size(), (dir / ".out.txt.").size() + 6);
+    EXPECT_NE(temporary, other);
+    EXPECT_TRUE(CloseWritten(second));
+    RemoveFile(other.c_str());
     EXPECT_TRUE(WriteAll(fd, "new", 3));
     EXPECT_TRUE(WriteAll(fd, nullptr, 0));
     EXPECT_TRUE(CloseWritten(fd));
+    EXPECT_EQ(ReadFileBytes(final), "old contents that are longer");
     struct stat st;
     ASSERT_EQ(stat(temporary.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0600, 0600u);
@@ -130,19 +207,17 @@ TEST(Files, WriteCloseAndReplace) {
     EXPECT_FALSE(PathExists(temporary.c_str()));
 }
 
-TEST(Files, CreateForWritingEmptiesAnExistingFile) {
-    TempDir dir;
-    WriteFileBytes(dir / "f", "something");
-    int fd = CreateForWriting((dir / "f").c_str());
-    ASSERT_GE(fd, 0);
-    EXPECT_TRUE(CloseWritten(fd));
-    EXPECT_EQ(ReadFileBytes(dir / "f"), "");
-}
-
 TEST(Files, FailuresAreReported) {
     TempDir dir;
-    EXPECT_EQ(CreateForWriting((dir / "no/such/folder/f").c_str()), -1);
-    EXPECT_EQ(CreateForWriting(dir.path().c_str()), -1);
+    std::string temporary;
+    errno = 0;
+    EXPECT_EQ(CreateTemporaryBeside((dir / "no/such/folder/f").c_str(), &temporary), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(CreateTemporaryBeside("", &temporary), -1);
+    // A folder under the name is not replaced, and the temporary goes.
+    MakeDirs(dir / "folder");
+    EXPECT_EQ(WriteFileWhole((dir / "folder").c_str(), "x", 1), EISDIR);
+    EXPECT_TRUE(FileExists(dir / "folder"));
 
     int readOnly = open("/dev/null", O_RDONLY);
     ASSERT_GE(readOnly, 0);
@@ -152,10 +227,45 @@ TEST(Files, FailuresAreReported) {
     EXPECT_FALSE(CloseWritten(-1));
 
     // A rename that cannot happen removes the temporary.
-    std::string temporary = dir / "t.tmp";
+    temporary = dir / "t.tmp";
     WriteFileBytes(temporary, "t");
     EXPECT_FALSE(ReplaceFile(temporary.c_str(), (dir / "missing/t").c_str()));
     EXPECT_FALSE(PathExists(temporary.c_str()));
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);  // the folder only
+}
+
+TEST(Files, FolderTakesNewFilesAndIdentifyFile) {
+    TempDir dir;
+    WriteFileBytes(dir / "f", "x");
+    ASSERT_EQ(symlink("f", (dir / "link").c_str()), 0);
+    ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    int error = 0;
+    EXPECT_TRUE(FolderTakesNewFiles(dir.path().c_str(), &error));
+    EXPECT_FALSE(FolderTakesNewFiles((dir / "missing").c_str(), &error));
+    EXPECT_EQ(error, ENOENT);
+
+    FileIdentity file = IdentifyFile((dir / "f").c_str());
+    FileIdentity link = IdentifyFile((dir / "link").c_str());
+    EXPECT_TRUE(file.exists && file.resolved && file.regular);
+    EXPECT_TRUE(link.exists && link.resolved && link.regular);
+    EXPECT_EQ(file.inode, link.inode);
+    EXPECT_EQ(file.device, link.device);
+    FileIdentity loop = IdentifyFile((dir / "loop").c_str());
+    EXPECT_TRUE(loop.exists);
+    EXPECT_FALSE(loop.resolved);
+    EXPECT_EQ(loop.error, ELOOP);
+    FileIdentity fifo = IdentifyFile((dir / "fifo").c_str());
+    EXPECT_TRUE(fifo.resolved);
+    EXPECT_FALSE(fifo.regular);
+    EXPECT_FALSE(IdentifyFile((dir / "missing").c_str()).exists);
+    // No probe file was made to answer any of this.
+    EXPECT_FALSE(PathExists((dir / "missing").c_str()));
 }
 
 TEST(Files, PathExistsAndRemoveFile) {
@@ -309,6 +419,202 @@ TEST(NamedEventNulls, AreHarmless) {
     CloseNamedEvent(nullptr);
     EXPECT_EQ(OpenNamedEvent(nullptr), nullptr);
     EXPECT_EQ(OpenNamedEvent("/bad/name/with/slashes"), nullptr);
+}
+
+// Runs fn in a child with a mount namespace of its own (and a network namespace, so that no
+// abstract socket of the machine answers either), fresh empty tmpfs over the given folders:
+// what the test plants there never reaches the machine's own /dev/shm or display sockets.
+// 125 when the namespaces cannot be had (not root).
+int InPrivateFolders(const std::vector<std::string>& folders, const std::function<int()>& fn,
+                     int timeoutMs) {
+    return RunInChild(
+        [&] {
+            if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+                return 125;
+            }
+            for (const std::string& folder : folders) {
+                MakeDirs(folder);
+                if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "mode=1777") != 0) return 125;
+            }
+            return fn();
+        },
+        timeoutMs);
+}
+
+// The capture event's name is shared by every user's processes: an object that someone else
+// planted under it, or one that is not a whole semaphore, is never mapped (a short one would
+// end the process with SIGBUS at the first wait) and never removed; the process gets an event
+// of its own instead, which both of its handles share.
+TEST(NamedEventOwnership, ForeignOrBrokenObjectsAreLeftAlone) {
+    TempDir dir;
+    std::string report = dir / "report";
+    constexpr uid_t kNobody = 65534;
+    struct Case {
+        const char* label;
+        std::function<void(const std::string& name, const std::string& object)> plant;
+        bool shared;
+    };
+    const Case cases[] = {
+        {"nothing there", [](const std::string&, const std::string&) {}, true},
+        {"an older one of ours, readable by all",
+         [](const std::string& name, const std::string&) {
+             sem_close(sem_open(name.c_str(), O_CREAT, 0644, 0));
+         },
+         true},
+        {"an empty file of another user",
+         [](const std::string&, const std::string& object) {
+             WriteFileBytes(object, "");
+             if (chown(object.c_str(), kNobody, kNobody) != 0) std::abort();
+         },
+         false},
+        {"a short file of ours",
+         [](const std::string&, const std::string& object) { WriteFileBytes(object, "short"); },
+         false},
+        {"a whole semaphore of another user",
+         [](const std::string& name, const std::string&) {
+             RunInChild(
+                 [&] {
+                     if (setresgid(kNobody, kNobody, kNobody) != 0 ||
+                         setresuid(kNobody, kNobody, kNobody) != 0) {
+                         return 1;
+                     }
+                     sem_close(sem_open(name.c_str(), O_CREAT, 0666, 0));
+                     return 0;
+                 },
+                 5000);
+         },
+         false},
+        {"a link",
+         [](const std::string&, const std::string& object) {
+             WriteFileBytes("/dev/shm/target", std::string(64, '\0'));
+             if (symlink("/dev/shm/target", object.c_str()) != 0) std::abort();
+         },
+         false},
+    };
+    int code = InPrivateFolders(
+        {"/dev/shm"},
+        [&] {
+            FILE* out = std::fopen(report.c_str(), "w");
+            if (out == nullptr) return 2;
+            int n = 0;
+            for (const Case& c : cases) {
+                std::string name = "/talvor-owner-" + std::to_string(n++);
+                std::string object = "/dev/shm/sem." + name.substr(1);
+                c.plant(name, object);
+                struct stat before {};
+                bool planted = lstat(object.c_str(), &before) == 0;
+                NamedEvent* first = OpenNamedEvent(name.c_str());
+                NamedEvent* second = OpenNamedEvent(name.c_str());
+                if (first == nullptr || second == nullptr) {
+                    std::fprintf(out, "%s: no event\n", c.label);
+                    continue;
+                }
+                bool shared = NamedEventPrivateReason(first) == nullptr;
+                if (shared != c.shared) std::fprintf(out, "%s: shared %d\n", c.label, shared);
+                SetNamedEvent(first);
+                if (!WaitNamedEvent(second, 0)) std::fprintf(out, "%s: not one event\n", c.label);
+                struct stat after {};
+                if (lstat(object.c_str(), &after) != 0) {
+                    std::fprintf(out, "%s: the name was removed\n", c.label);
+                } else if (!c.shared && planted &&
+                           (after.st_size != before.st_size || after.st_uid != before.st_uid ||
+                            after.st_ino != before.st_ino)) {
+                    std::fprintf(out, "%s: the planted object was changed\n", c.label);
+                } else if (c.shared &&
+                           (after.st_uid != geteuid() || (after.st_mode & 0777) != 0600 ||
+                            after.st_size < off_t(sizeof(sem_t)))) {
+                    std::fprintf(out, "%s: made as %o, size %lld\n", c.label,
+                                 unsigned(after.st_mode & 0777), (long long)after.st_size);
+                }
+                if (c.shared) {
+                    // The user's other processes, sem_open ones included, reach the same event.
+                    int posted = RunInChild(
+                        [&] {
+                            sem_t* other = sem_open(name.c_str(), 0);
+                            return other != SEM_FAILED && sem_post(other) == 0 ? 0 : 1;
+                        },
+                        5000);
+                    if (posted != 0 || !WaitNamedEvent(first, 2000)) {
+                        std::fprintf(out, "%s: another process cannot set it\n", c.label);
+                    }
+                }
+                CloseNamedEvent(first);
+                CloseNamedEvent(second);
+            }
+            std::fclose(out);
+            return 0;
+        },
+        30000);
+    if (code == 125) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFileBytes(report), "");
+}
+
+// ---- Display query ------------------------------------------------------------------------------
+
+// A display server that accepts connections and never answers (or a frozen desktop) must not hold
+// the run: the query gives up after its deadline. A broken Wayland setting must not put the
+// display library's own lines on standard error.
+TEST(Screen, QueryEndsInTimeAndLeavesStandardErrorAlone) {
+    TempDir dir;
+    std::string err = dir / "err";
+    std::string report = dir / "report";
+    int code = InPrivateFolders(
+        {"/tmp/.X11-unix"},
+        [&] {
+            int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::snprintf(address.sun_path, sizeof address.sun_path, "/tmp/.X11-unix/X55");
+            if (listener < 0 || bind(listener, (sockaddr*)&address, sizeof address) != 0 ||
+                listen(listener, 8) != 0) {
+                return 3;
+            }
+            if (freopen(err.c_str(), "w", stderr) == nullptr) return 2;
+            FILE* out = std::fopen(report.c_str(), "w");
+            const struct {
+                const char* x11;
+                const char* wayland;
+                DisplayQuery expected;
+            } cases[] = {
+                {":55", nullptr, DisplayQuery::TimedOut},
+                {nullptr, "garbage-\x01", DisplayQuery::None},
+                {nullptr, "/nonexistent/wayland-0", DisplayQuery::None},
+            };
+            for (const auto& c : cases) {
+                unsetenv("XDG_RUNTIME_DIR");
+                if (c.x11)
+                    setenv("DISPLAY", c.x11, 1);
+                else
+                    unsetenv("DISPLAY");
+                if (c.wayland)
+                    setenv("WAYLAND_DISPLAY", c.wayland, 1);
+                else
+                    unsetenv("WAYLAND_DISPLAY");
+                int w = 0, h = 0;
+                int64_t start = MonotonicMs();
+                DisplayQuery got = GetScreenSize(&w, &h);
+                int64_t took = MonotonicMs() - start;
+                int hw = 0, hh = 0;
+                unsetenv("DISPLAY");
+                unsetenv("WAYLAND_DISPLAY");
+                GetScreenSize(&hw, &hh);
+                if (got != c.expected || w != hw || h != hh ||
+                    took > kDisplayQueryTimeoutMs + 1500) {
+                    std::fprintf(out, "%s%s: query %d, %dx%d after %lld ms\n", c.x11 ? c.x11 : "",
+                                 c.wayland ? c.wayland : "", int(got), w, h, (long long)took);
+                }
+            }
+            std::fclose(out);
+            std::fflush(stderr);
+            return 0;
+        },
+        30000);
+    if (code == 125) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFileBytes(report), "");
+    EXPECT_EQ(ReadFileBytes(err), "");
 }
 
 // ---- Event loop ---------------------------------------------------------------------------------
