@@ -31,6 +31,8 @@ constexpr double kEarliestEnd = 4.4;
 constexpr double kLatestEnd = 4.5 + 10.0 + 8.0;  // plus start-up and saving on a busy machine
 constexpr int kHardLimitSeconds = 90;            // a hung run is killed and fails
 
+constexpr const char* kEventObject = "/dev/shm/sem.THEMEXXX";
+
 std::string Today() {
     UtcTime t = GetUtcTime();
     char text[32];
@@ -48,6 +50,17 @@ int LinesIn(const std::string& text) {
         ++lines;
     }
     return lines;
+}
+
+// The names in a folder that neither the test nor the run's finished files account for: a
+// temporary left behind.
+std::vector<std::string> Leftovers(const std::string& folder) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name[0] == '.' || name.find(".tmp") != std::string::npos) left.push_back(name);
+    }
+    return left;
 }
 
 bool HasGif(const std::string& folder) {
@@ -121,14 +134,22 @@ struct FaultRun {
     // The shell command that runs it: standard error and the exit code into files of its own.
     std::string Command() const {
         std::string out = errorFile.path();
-        return "cd " + Quoted(workDir.path()) + " && { start=$(date +%s%N); timeout -k 5 " +
-               std::to_string(kHardLimitSeconds) + " env -u DISPLAY -u WAYLAND_DISPLAY " + env +
-               " " + Quoted(exe()) + " 2>" + Quoted(out + "/stderr") + "; echo $? >" +
-               Quoted(out + "/code") + "; echo $(( $(date +%s%N) - start )) >" +
-               Quoted(out + "/nanoseconds") + "; }";
+        return "cd " + Quoted(workDir.path()) + " && " + limits +
+               " { start=$(date +%s%N); timeout -k 5 " + std::to_string(kHardLimitSeconds) +
+               " env -u DISPLAY -u WAYLAND_DISPLAY " + env + " " + Quoted(exe()) + " 2>" +
+               Quoted(out + "/stderr") + "; echo $? >" + Quoted(out + "/code") +
+               "; echo $(( $(date +%s%N) - start )) >" + Quoted(out + "/nanoseconds") + "; }";
     }
     void Launch() {
         std::string command = Command();
+        if (!shmSetup.empty()) {
+            // A /dev/shm of its own, so that what is planted there reaches no other run.
+            std::string script = errorFile / "run.sh";
+            WriteFileBytes(script, "mount -t tmpfs tmpfs /dev/shm || exit 1\n" + shmSetup + "\n" +
+                                       command + "\nstat -c %s:%u:%i " + kEventObject + " >" +
+                                       Quoted(errorFile / "object") + "\n");
+            command = "unshare -m sh " + Quoted(script);
+        }
         result = std::async(std::launch::async, [command] { return RunCommand(command); });
     }
     void Finish() {
@@ -155,7 +176,9 @@ struct FaultRun {
     }
 
     std::string label;
-    std::string env;  // extra "NAME=value" assignments
+    std::string env;       // extra "NAME=value" assignments
+    std::string limits;    // shell commands before the run, such as "ulimit -f 100;"
+    std::string shmSetup;  // with it, the run gets a private /dev/shm prepared by these commands
     TempDir exeDir{"talvor-fault-exe"};
     TempDir workDir{"talvor-fault-work"};
     TempDir errorFile{"talvor-fault-err"};
@@ -255,9 +278,11 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
     FaultRun noGl("OpenGL unavailable"), exeReadOnly("executable's folder not writable"),
         workReadOnly("working directory not writable"), logIsFolder("day log is a folder"),
         appended("day log appended during the run"), rewritten("configuration rewritten"),
-        twinA("first of two at once"), twinB("second of two at once");
-    std::vector<FaultRun*> runs = {&noGl,     &exeReadOnly, &workReadOnly, &logIsFolder,
-                                   &appended, &rewritten,   &twinA,        &twinB};
+        twinA("first of two at once"), twinB("second of two at once"), sizeLimit("file size limit"),
+        summaryLink("Z.TXT a link to another file");
+    std::vector<FaultRun*> runs = {&noGl,      &exeReadOnly, &workReadOnly, &logIsFolder,
+                                   &appended,  &rewritten,   &twinA,        &twinB,
+                                   &sizeLimit, &summaryLink};
     for (FaultRun* r : runs) {
         if (r == &logIsFolder) {
             r->Prepare(0);
@@ -271,6 +296,10 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
     noGl.env =
         "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent/talvor_egl_vendor.json "
         "__EGL_VENDOR_LIBRARY_DIRS=/nonexistent";
+    // 100 blocks hold the summary but not the picture.
+    sizeLimit.limits = "ulimit -f 100;";
+    WriteFileBytes(summaryLink.exeDir / "victim", "someone else's file");
+    fs::create_symlink(summaryLink.exeDir / "victim", summaryLink.summary());
     Unwritable exeLock(exeReadOnly.exeDir.path());
     Unwritable workLock(workReadOnly.workDir.path());
     ASSERT_TRUE(exeLock.ok() && workLock.ok())
@@ -344,6 +373,18 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
     EXPECT_TRUE(HasGif(rewritten.exeDir.path()));
     EXPECT_EQ(LinesIn(ReadFileBytes(rewritten.summary())), 96);
 
+    // Over the file size limit the write fails like any other: said so, nothing left behind.
+    EXPECT_FALSE(HasGif(sizeLimit.exeDir.path()));
+    EXPECT_EQ(Leftovers(sizeLimit.exeDir.path()), std::vector<std::string>{});
+    EXPECT_EQ(LinesIn(ReadFileBytes(sizeLimit.summary())), 96);
+    sizeLimit.ExpectComplaint("File too large");
+
+    // A link under the summary's name is replaced, not followed.
+    EXPECT_EQ(ReadFileBytes(summaryLink.exeDir / "victim"), "someone else's file");
+    EXPECT_FALSE(fs::is_symlink(summaryLink.summary()));
+    EXPECT_EQ(LinesIn(ReadFileBytes(summaryLink.summary())), 96);
+    EXPECT_EQ(Leftovers(summaryLink.workDir.path()), std::vector<std::string>{});
+
     // Both twins finish and both write their files.
     for (FaultRun* twin : {&twinA, &twinB}) {
         SCOPED_TRACE(twin->label);
@@ -354,12 +395,11 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
 
 TEST(Fault, CaptureEventLeftSignalledByAnEarlierRun) {
     // A run killed between its signal and its render thread's wake-up leaves "/THEMEXXX" set.
-    sem_t* event = sem_open("/THEMEXXX", O_CREAT, 0666, 0);
+    sem_t* event = sem_open("/THEMEXXX", O_CREAT, 0600, 0);
     ASSERT_NE(event, SEM_FAILED);
     int value = 0;
     sem_getvalue(event, &value);
     if (value == 0) sem_post(event);
-    sem_close(event);
 
     FaultRun run("event left signalled");
     run.Prepare();
@@ -369,6 +409,38 @@ TEST(Fault, CaptureEventLeftSignalledByAnEarlierRun) {
     run.ExpectCleanEnd();
     EXPECT_TRUE(HasGif(run.exeDir.path()));
     EXPECT_EQ(LinesIn(ReadFileBytes(run.summary())), 96);
+    // The run used up the stale signal and left none of its own for the next run.
+    sem_getvalue(event, &value);
+    EXPECT_EQ(value, 0);
+    while (sem_trywait(event) == 0) {
+    }
+    sem_close(event);
+}
+
+// Another user (or a broken earlier run) left something under the capture event's name that this
+// run must not use: it hands over through an event of its own, says so, keeps its timeline and
+// leaves the object where it is.
+TEST(Fault, CaptureEventNameTakenByAnotherObject) {
+    FaultRun foreign("an empty file of another user"), shortOwn("a short file of ours");
+    foreign.shmSetup = std::string(": >") + kEventObject + " && chown 65534:65534 " + kEventObject;
+    shortOwn.shmSetup = std::string("printf 1234 >") + kEventObject;
+    for (FaultRun* r : {&foreign, &shortOwn}) {
+        r->Prepare();
+        if (HasFatalFailure()) return;
+        r->Launch();
+    }
+    for (FaultRun* r : {&foreign, &shortOwn}) {
+        r->Finish();
+        std::printf("[%s] exit %d after %.1f s, standard error:\n%s", r->label.c_str(), r->exitCode,
+                    r->seconds, r->errors.c_str());
+        r->ExpectCleanEnd();
+        SCOPED_TRACE(r->label);
+        EXPECT_TRUE(HasGif(r->exeDir.path()));
+        EXPECT_EQ(LinesIn(ReadFileBytes(r->summary())), 96);
+        r->ExpectComplaint("capture event /THEMEXXX");
+    }
+    EXPECT_EQ(ReadFileBytes(foreign.errorFile / "object").substr(0, 8), "0:65534:");
+    EXPECT_EQ(ReadFileBytes(shortOwn.errorFile / "object").substr(0, 4), "4:0:");
 }
 
 }  // namespace
