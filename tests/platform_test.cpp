@@ -421,27 +421,6 @@ TEST(NamedEventNulls, AreHarmless) {
     EXPECT_EQ(OpenNamedEvent("/bad/name/with/slashes"), nullptr);
 }
 
-// Runs fn in a child with a mount namespace of its own (and a network namespace, so that no
-// abstract socket of the machine answers either), fresh empty tmpfs over the given folders:
-// what the test plants there never reaches the machine's own /dev/shm or display sockets.
-// 125 when the namespaces cannot be had (not root).
-int InPrivateFolders(const std::vector<std::string>& folders, const std::function<int()>& fn,
-                     int timeoutMs) {
-    return RunInChild(
-        [&] {
-            if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-                return 125;
-            }
-            for (const std::string& folder : folders) {
-                MakeDirs(folder);
-                if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "mode=1777") != 0) return 125;
-            }
-            return fn();
-        },
-        timeoutMs);
-}
-
 // The capture event's name is shared by every user's processes: an object that someone else
 // planted under it, or one that is not a whole semaphore, is never mapped (a short one would
 // end the process with SIGBUS at the first wait) and never removed; the process gets an event
@@ -563,14 +542,7 @@ TEST(Screen, QueryEndsInTimeAndLeavesStandardErrorAlone) {
     int code = InPrivateFolders(
         {"/tmp/.X11-unix"},
         [&] {
-            int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::snprintf(address.sun_path, sizeof address.sun_path, "/tmp/.X11-unix/X55");
-            if (listener < 0 || bind(listener, (sockaddr*)&address, sizeof address) != 0 ||
-                listen(listener, 8) != 0) {
-                return 3;
-            }
+            if (SilentDisplayServer(55) < 0) return 3;
             if (freopen(err.c_str(), "w", stderr) == nullptr) return 2;
             FILE* out = std::fopen(report.c_str(), "w");
             const struct {

@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,6 +102,37 @@ int InChildWithoutRootRights(const std::function<int()>& check, int timeoutMs) {
             return check();
         },
         timeoutMs);
+}
+
+int InPrivateFolders(const std::vector<std::string>& folders, const std::function<int()>& fn,
+                     int timeoutMs) {
+    return RunInChild(
+        [&] {
+            if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+                return 125;
+            }
+            for (const std::string& folder : folders) {
+                MakeDirs(folder);
+                if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "mode=1777") != 0) return 125;
+            }
+            return fn();
+        },
+        timeoutMs);
+}
+
+int SilentDisplayServer(int number) {
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "/tmp/.X11-unix/X%d", number);
+    if (listener < 0 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 8) != 0) {
+        if (listener >= 0) close(listener);
+        return -1;
+    }
+    return listener;
 }
 
 std::vector<unsigned char> BlankRecord() {

@@ -35,6 +35,17 @@ int RunInChild(const std::function<int()>& fn, int timeoutMs);
 // read anything, so the child then becomes the user "nobody" first (exit code 125 if it cannot).
 int InChildWithoutRootRights(const std::function<int()>& check, int timeoutMs = 10000);
 
+// Runs fn in a child with a mount namespace of its own (and a network namespace, so that no
+// abstract socket of the machine answers either), fresh empty tmpfs over the given folders:
+// what the test plants there never reaches the machine's own /dev/shm or display sockets.
+// 125 when the namespaces cannot be had (not root).
+int InPrivateFolders(const std::vector<std::string>& folders, const std::function<int()>& fn,
+                     int timeoutMs);
+
+// A socket at /tmp/.X11-unix/X<number> that takes connections and never answers, as a hung
+// display server does; for use inside InPrivateFolders({"/tmp/.X11-unix"}). -1 on failure.
+int SilentDisplayServer(int number);
+
 // One zeroed day log record of 4890 bytes.
 std::vector<unsigned char> BlankRecord();
 

@@ -76,12 +76,25 @@ bool FileReadable(const std::string& path, std::string* reason) {
 }
 
 // Asked before the surface is made, so that an output folder that cannot take files fails at
-// once instead of after the first drawing. No file is made to find out.
+// once instead of after the first drawing. The permissions do not tell everything (root passes
+// them where the file system still refuses), so a temporary file is made as a write would make
+// it, under a name nobody can foresee, and removed again.
 bool FolderTakesFiles(const std::string& folder, std::string* reason) {
     int error = 0;
-    if (FolderTakesNewFiles(folder.c_str(), &error)) return true;
-    *reason = ErrorText(error);
-    return false;
+    if (!FolderTakesNewFiles(folder.c_str(), &error)) {
+        *reason = ErrorText(error);
+        return false;
+    }
+    std::string temporary;
+    errno = 0;
+    int fd = CreateTemporaryBeside((folder + "/talvor-render").c_str(), &temporary);
+    if (fd < 0) {
+        *reason = ErrorText(errno);
+        return false;
+    }
+    CloseFile(fd);
+    RemoveFile(temporary.c_str());
+    return true;
 }
 
 // What the run reads: an output must never replace one of these.
