@@ -1,9 +1,9 @@
-// talvor-render from process start to exit on a full synthetic day at 1920 x 1080, for one GIF
+// talvor-render from process start to exit on a full synthetic day at 1920 x 1500, for one GIF
 // and for a 30-day range, plus where the time of one day goes inside the process.
 //
 //   render_cli_bench [RUNS]      (default 15 single-day runs and 5 range runs)
 //
-// Runs without a display, as the scheduled job does, so the screen is 1920 x 1080 and the
+// Runs without a display, as the scheduled job does, so the screen is 1920 x 1500 and the
 // drawing is Mesa's software renderer.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,7 +88,7 @@ void Phases(const std::string& config, const std::string& dataFolder, const std:
     runPaths.ConfigFilePath = config;
     runPaths.DataFolder = dataFolder;
     ReadConfiguration();
-    screenGeometry = ComputeScreenGeometry(1920, 1080);
+    screenGeometry = ComputeScreenGeometry(1920, 1500);
     AllocateRecordBuffer();
     double setup = MsSince(t);
     t = Clock::now();
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     }
 
     std::printf(
-        "talvor-render, full synthetic day (1440 records), 1920 x 1080, no display, "
+        "talvor-render, full synthetic day (1440 records), 1920 x 1500, no display, "
         "%d runs each:\n",
         runs);
     Measure("one day, GIF (process start to exit)", runs,

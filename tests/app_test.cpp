@@ -163,7 +163,7 @@ TEST(Screen, HeadlessDefaults) {
         int w = 0, h = 0;
         GetScreenSize(&w, &h);
         EXPECT_EQ(w, 1920);
-        EXPECT_EQ(h, 1080);
+        EXPECT_EQ(h, 1500);
     }
 }
 
@@ -193,7 +193,7 @@ TEST(StartUp, DerivesPathsGeometryAndBufferFromTheExecutable) {
     }
     EXPECT_EQ(runPaths.DayLogPath, ComposeDayLogPath(runPaths.DataFolder, runPaths.StartTime));
     EXPECT_EQ(screenGeometry.screenWidth, 1920);
-    EXPECT_EQ(screenGeometry.chartHeight, 1044);
+    EXPECT_EQ(screenGeometry.chartHeight, 1464);
     EXPECT_EQ(screenGeometry.labelColumnX, 260);
     EXPECT_NE(RecordBuffer, nullptr);
     ReleaseRecordBuffer();

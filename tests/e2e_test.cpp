@@ -142,7 +142,7 @@ TEST(EndToEnd, RunsSideBySide) {
         GifSize(*s.exeDir / gifs[0], &width, &height);
         if (s.display.empty()) {
             EXPECT_EQ(width, 1920);
-            EXPECT_EQ(height, 1080);
+            EXPECT_EQ(height, 1500);
         } else {
             EXPECT_EQ(width, 1368);
             EXPECT_EQ(height, 768);

@@ -443,10 +443,10 @@ TEST(PngWriter, LeavesNothingBehindWhenItCannotWrite) {
 
 // ---- The command, driven as a user would -------------------------------------------------------
 
-// The chart's height on the 1920 x 1080 frame that a run without a display draws; the footer's
+// The chart's height on the 1920 x 1500 frame that a run without a display draws; the footer's
 // text stands on row chartHeight + 33 with glyphs of about 16 rows.
 constexpr int kHeadlessWidth = 1920;
-constexpr int kHeadlessHeight = 1080;
+constexpr int kHeadlessHeight = 1500;
 constexpr int kFooterFirstRow = kHeadlessHeight - 36 + 14;
 
 const char kPlainIni[] = "[CUSTOM]\r\nQTH=Paris,48.9,2.35\r\n";

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -563,6 +564,34 @@ TEST_F(ChartFrameTest, MarkersFromTheLastMarkedRows) {
     EXPECT_LE(grey.left, 1850);
     EXPECT_LE(grey.bottom, 350 + 41 + 3);
     EXPECT_FALSE(lineAt(350 + 37));
+}
+
+TEST_F(ChartFrameTest, HeadlessScreenHoldsTheWholeDay) {
+    // Without a display the screen must hold all 1440 minutes: the evening and the night, with
+    // their markers, drawn above a footer that stays clear of them.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    int width = 0, height = 0;
+    GetScreenSize(&width, &height);
+    Screen(width, height, 1440);
+    for (int i = 0; i < kMaxDayLogRecords; ++i) SetLevel(MutableRecordAt(i), 1000, 255);
+    SetMarkerKind(MutableRecordAt(1100), 1);  // sunset, 18:20
+    SetTimeText(MutableRecordAt(1100), "2014-03-05 18:20");
+    SetMarkerKind(MutableRecordAt(1400), -1);  // dusk in New York, 23:20
+    std::strcpy(settings.chartText, "Footer");
+    Draw();
+    const int lastRow = 40 + 1439;
+    ASSERT_GT(height, lastRow) << "the screen cuts the day short";
+    EXPECT_GT(Pixel(ChannelX(1000), lastRow).r, 200);
+    EXPECT_GE(Count(kYellow, 0, 1100 + 37, 1199, 1100 + 37), 250);  // the evening marker's line
+    Extent newYork = Bounds({120, 120, 120}, width - 100, 1380, width - 1, 1460);
+    EXPECT_GE(newYork.top, 1400 + 41 - 20);
+    EXPECT_LE(newYork.bottom, 1400 + 41 + 3);
+    // The footer text lies wholly below the last minute's row.
+    Extent footer = Bounds(kWhite, 0, lastRow - 30, width - 1, height - 1);
+    ASSERT_GE(footer.top, 0) << "no footer drawn";
+    EXPECT_GT(footer.top, lastRow);
+    EXPECT_LT(footer.bottom, height);
 }
 
 TEST_F(ChartFrameTest, ChannelPlanByChosenSpacing) {

@@ -50,7 +50,7 @@ enum class DisplayQuery {
     TimedOut,  // a display is named but did not answer in time
 };
 
-// Size of the primary display when a display server is reachable, else 1920 x 1080. The query
+// Size of the primary display when a display server is reachable, else 1920 x 1500. The query
 // runs in a child process, so that it ends within kDisplayQueryTimeoutMs and the display
 // library's own messages stay off standard error.
 DisplayQuery GetScreenSize(int* width, int* height);

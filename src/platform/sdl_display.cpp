@@ -13,8 +13,10 @@
 
 namespace {
 
+// Without a display: the common width, and a height that holds a whole day of 1440 minutes under
+// the scale with the footer clear of it (rows end at y 1479, the footer's baseline is 1497).
 constexpr int kHeadlessWidth = 1920;
-constexpr int kHeadlessHeight = 1080;
+constexpr int kHeadlessHeight = 1500;
 
 bool DisplayNamed() {
     const char* x11 = std::getenv("DISPLAY");
