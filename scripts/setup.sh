@@ -1,17 +1,37 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing TALVOR need.
+# Installs the Debian 12 packages that running, building and testing TALVOR need.
 # Idempotent: when everything is there it only checks and returns.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config git
-  libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
-  libfreetype-dev libfontconfig-dev fonts-dejavu-core
+# What the programs need at run time; the .deb depends on these (its library dependencies are
+# computed at packaging time, the rest are named in CMakeLists.txt). xfonts-base carries the core
+# X fonts that the message box uses on an X11 desktop.
+runtime_packages=(
+  libegl1 libgl1 libegl-mesa0 libgl1-mesa-dri
+  libfreetype6 libfontconfig1 fonts-dejavu-core
+  libgif7 libpng16-16 libsdl2-2.0-0 xfonts-base
+)
+
+# What building the programs, their man pages and the .deb needs.
+build_packages=(
+  build-essential cmake pkg-config git scdoc dpkg-dev file
+  libegl-dev libgl-dev libfreetype-dev libfontconfig-dev
   libgif-dev libpng-dev libsdl2-dev libcli11-dev
+)
+
+# What the tests and CI need: GoogleTest, an X server with a window tool for the dialog tests,
+# systemd-analyze for the units, man for the man pages, and the sanitizer, fuzzing and leak tools.
+test_packages=(
   libgtest-dev googletest
   xvfb xdotool x11-utils
+  systemd man-db groff-base
   clang libclang-rt-14-dev valgrind e2fsprogs
 )
+
+packages=("${runtime_packages[@]}")
+if [ "${1:-}" != "--runtime" ]; then
+  packages+=("${build_packages[@]}" "${test_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
