@@ -141,8 +141,8 @@ TEST_F(ConfigTest, ProfileSectionBoundaries) {
         {"three empty lines before the header",
          "\r\n\r\n\r\n[KELDAN]\r\nSET QTH OSLO 59.9,10.7\r\n",
          {.location = "OSLO"}},
-        {"the rule is the position, also with LF line ends",
-         "\n\n\n\n[KELDAN]\nSET QTH OSLO 59.9,10.7\n",
+        {"the rule is the position of the CR LF form, also with LF line ends",
+         "\n\n[KELDAN]\nSET QTH OSLO 59.9,10.7\n",
          {}},
         {"the position rule spares CUSTOM sections",
          "\r\n\r\n[CUSTOM]\r\nVOKSENS=0.5\r\n",
@@ -176,17 +176,54 @@ TEST_F(ConfigTest, ProfileSectionBoundaries) {
 
 TEST_F(ConfigTest, LineFeedOnlyFiles) {
     RunFileCases({
-        {"CUSTOM line runs to the end of the text",
+        {"every CUSTOM line counts",
          "[CUSTOM]\nVOKSENS=0.5\nVOKCOLOR=3\n",
-         {.sensitivity = 0.5f}},
-        {"the value holds the rest of the text",
+         {.sensitivity = 0.5f, .colour = 3}},
+        {"a value ends at its line's end",
          "[CUSTOM]\nVOKTEXT=Abc\nVOKCOLOR=3",
-         {.text = "Abc\nVOKCOLOR=3"}},
-        {"profile line runs to the end of the section",
+         {.colour = 3, .text = "Abc"}},
+        {"profile lines one by one",
          "[KELDAN]\nSET QTH OSLO 59.9,10.7\nSET QTH PARIS 48.9,2.35\n",
-         {.location = "OSLO"}},
-        {"a header right after a header line is not seen", "[X]\n[CUSTOM]\nVOKSENS=0.5", {}},
+         {.location = "PARIS"}},
+        {"a header right after a header line", "[X]\n[CUSTOM]\nVOKSENS=0.5", {.sensitivity = 0.5f}},
+        {"LF and CR LF mixed in one file",
+         "[CUSTOM]\r\nVOKSENS=0.5\nVOKCOLOR=3\r\nQTH=Oslo,1,2\n",
+         {.sensitivity = 0.5f, .colour = 3, .location = "OSLO"}},
+        {"a CR alone still ends no line", "[CUSTOM]\rVOKSENS=0.5\nVOKCOLOR=3\n", {.colour = 3}},
     });
+}
+
+// Every CR LF file reads the same with its line ends written as LF alone, also where the grammar
+// counts positions (the profile header whose "]" is the twelfth byte).
+TEST_F(ConfigTest, LineFeedFormReadsAsTheCrLfForm) {
+    const char* const texts[] = {
+        "[CUSTOM]\r\nQTH=Paris,48.9,2.35\r\nVOKTEXT=Medium wave\r\nVOKSENS=0.8\r\n"
+        "VOKCOLOR=1\r\nOVERSEAS=9\r\n",
+        "\r\n\r\n[KELDAN]\r\nSET QTH OSLO 59.9,10.7\r\n",
+        "\r\n[KELDAN]\r\nSET QTH OSLO 59.9,10.7\r\n",
+        "\r\n\r\n\r\n\r\n[KELDAN]\r\nSET QTH OSLO 59.9,10.7\r\n",
+        "[KELDAN]\r\nSET MW\r\n[CUSTOM]\r\nVOKSENS=0.5\r\n",
+        "[KELDAN]\r\nSET QTH OSLO 59.9,10.7\r\n// old [CUSTOM] note\r\nVOKSENS=0.5\r\n",
+        "[KELDAN]\r\nSET QTH OSLO 59.9,10.7\r\nFOO\r\nSET QTH PARIS 48.9,2.35\r\n",
+        "VOKCOLOR=1\r\n[CUSTOM]\r\nVOKSENS=0.5\r\n[X]\r\n[TOM]\r\nVOKCOLOR=2\r\n",
+        "[CUSTOM]\r\n\r\n VOKCOLOR=1\r\n/VOKSENS=0.5\r\nVOKSENS  == = 0.25   \r\n",
+        "[CUSTOM]\r\nVOKTEXT=ends without a line end",
+    };
+    for (const char* crlf : texts) {
+        std::string lf = crlf;
+        for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
+        SCOPED_TRACE(testing::PrintToString(lf));
+        ResetSettings();
+        ReadText(crlf);
+        Settings want = settings;
+        ResetSettings();
+        ReadText(lf);
+        EXPECT_EQ(settings.channelSpacing, want.channelSpacing);
+        EXPECT_EQ(settings.sensitivity, want.sensitivity);
+        EXPECT_EQ(settings.colourMode, want.colourMode);
+        EXPECT_STREQ(settings.chartText, want.chartText);
+        EXPECT_STREQ(settings.locationName, want.locationName);
+    }
 }
 
 TEST_F(ConfigTest, OnlyTextsOfMoreThanThreeBytesAreScanned) {

@@ -70,8 +70,11 @@ std::map<std::string, ConfigResult> ConfigExpectations() {
         e[name] = ConfigResult{};
     }
     e["no_line_break_at_end.ini"] = with([](ConfigResult& r) { r.sensitivity = 0.5f; });
-    // LF alone does not end a CUSTOM line: the first value runs on, and strtod stops at its end.
-    e["lf_only_line_ends.ini"] = with([](ConfigResult& r) { r.sensitivity = 0.5f; });
+    // LF alone ends a line as CR LF does.
+    e["lf_only_line_ends.ini"] = with([](ConfigResult& r) {
+        r.sensitivity = 0.5f;
+        r.colourMode = 1;
+    });
     e["nul_ends_text.ini"] = with([](ConfigResult& r) { r.colourMode = 1; });
     e["nul_ends_line.ini"] = with([](ConfigResult& r) { r.colourMode = 7; });
     e["lines_before_first_section.ini"] = with([](ConfigResult& r) { r.sensitivity = 0.5f; });
@@ -114,7 +117,10 @@ std::map<std::string, ConfigResult> ConfigExpectations() {
     e["profile_set_alone.ini"] =
         with([](ConfigResult& r) { r.message = "[KELDAN] : \"SET\" DOES NOT EXIST"; });
     e["profile_qth_incomplete.ini"] = with([](ConfigResult& r) { r.locationName = "OSLO"; });
-    e["profile_lf_only.ini"] = with([](ConfigResult& r) { r.message = "DOES NOT EXIST"; });
+    e["profile_lf_only.ini"] = with([](ConfigResult& r) {
+        r.dataFolder = "/";
+        r.message = "[KELDAN] : \"/NO/SUCH/FOLDER\" DOES NOT EXIST";
+    });
     // Lines longer than a profile line may be cut or kept whole; either way the path is made
     // of slashes only and the location of W's only.
     e["profile_line_over_31.ini"] = with([](ConfigResult& r) {
@@ -211,6 +217,31 @@ TEST_F(ConfigCorpusTest, EveryFileGivesItsDocumentedSettings) {
     for (const auto& [name, result] : expectations) {
         EXPECT_TRUE(files.count(name)) << name << " is documented but missing";
     }
+}
+
+TEST_F(ConfigCorpusTest, EveryFileReadsTheSameWithLineFeedsAlone) {
+    // The LF variant of every case: a file saved by a Linux editor gives what its CR LF form gives.
+    int variants = 0;
+    for (const std::string& name : FilesIn(kCorpus + "/config", ".ini")) {
+        std::string crlf = ReadFileBytes(kCorpus + "/config/" + name);
+        std::string lf = crlf;
+        for (size_t at = 0; (at = lf.find("\r\n", at)) != std::string::npos;) lf.erase(at, 1);
+        if (lf == crlf) continue;
+        SCOPED_TRACE(name);
+        ++variants;
+        std::string crlfErrors = Read(crlf);
+        Settings want = settings;
+        std::string wantFolder = runPaths.DataFolder;
+        std::string lfErrors = Read(lf);
+        EXPECT_EQ(settings.channelSpacing, want.channelSpacing);
+        EXPECT_EQ(settings.sensitivity, want.sensitivity);
+        EXPECT_EQ(settings.colourMode, want.colourMode);
+        EXPECT_STREQ(settings.chartText, want.chartText);
+        EXPECT_STREQ(settings.locationName, want.locationName);
+        EXPECT_EQ(runPaths.DataFolder, wantFolder);
+        EXPECT_EQ(lfErrors, crlfErrors);
+    }
+    EXPECT_GE(variants, 40);
 }
 
 TEST_F(ConfigCorpusTest, EveryPrefixOfEveryFileKeepsTheSettingsInRange) {

@@ -128,6 +128,29 @@ void ScanSections(char* text, ptrdiff_t size) {
     }
 }
 
+std::unique_ptr<char[]> AllocateText(int64_t size) {
+    return std::unique_ptr<char[]>(new (std::nothrow) char[size_t(size) + kTextSlack]);
+}
+
+// The number of LFs in bytes that no CR comes before.
+size_t CountBareLineFeeds(const char* bytes, size_t count) {
+    size_t bare = 0;
+    for (size_t k = 0; k < count; ++k) {
+        if (bytes[k] == '\n' && (k == 0 || bytes[k - 1] != '\r')) ++bare;
+    }
+    return bare;
+}
+
+// Adds the sentinels around the count bytes at text + 1 and scans them in place.
+void ScanPreparedText(char* text, size_t count) {
+    text[0] = '\n';
+    text[count + 1] = '\r';
+    text[count + 2] = '\n';
+    text[count + 3] = '\0';
+    text[count + 4] = '\0';
+    ScanSections(text, ptrdiff_t(count));
+}
+
 // Scans the bytes at text + 1 (count of them were read) in place. The buffer has kTextSlack
 // spare bytes after them.
 void ScanReadText(char* text, size_t count) {
@@ -136,23 +159,29 @@ void ScanReadText(char* text, size_t count) {
     if (nul != nullptr) count = size_t(static_cast<const char*>(nul) - (text + 1));
     // The text as read is what counts; a file of at most 3 bytes holds no section line anyway.
     if (count <= 3) return;
-    text[0] = '\n';
-    text[count + 1] = '\r';
-    text[count + 2] = '\n';
-    text[count + 3] = '\0';
-    text[count + 4] = '\0';
     lastScannedLength = count;
-    ScanSections(text, ptrdiff_t(count));
+    // A file written on Linux ends its lines with LF alone. Such a LF ends a line exactly as
+    // CR LF does, so the text is scanned as its CR LF form would be: every position the
+    // grammar counts is then that of the CR LF file.
+    size_t bare = CountBareLineFeeds(text + 1, count);
+    if (bare == 0) {
+        ScanPreparedText(text, count);
+        return;
+    }
+    std::unique_ptr<char[]> expanded = AllocateText(int64_t(count + bare));
+    if (!expanded) return;
+    size_t n = 1;
+    for (size_t k = 1; k <= count; ++k) {
+        if (text[k] == '\n' && (k == 1 || text[k - 1] != '\r')) expanded[n++] = '\r';
+        expanded[n++] = text[k];
+    }
+    ScanPreparedText(expanded.get(), count + bare);
 }
 
 // The file's size as the scan takes it: -1 for a file that cannot be read, and 3 for an empty one.
 int64_t UsableSize(int64_t size) {
     if (size < 0 || size > INT32_MAX) return -1;
     return size == 0 ? 3 : size;
-}
-
-std::unique_ptr<char[]> AllocateText(int64_t size) {
-    return std::unique_ptr<char[]>(new (std::nothrow) char[size_t(size) + kTextSlack]);
 }
 
 void ApplyDefaultLocation() {
