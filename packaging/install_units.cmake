@@ -1,0 +1,27 @@
+# Installs the systemd units, the sysusers and tmpfiles entries for the station user and folder,
+# with the programs' installed path filled in. Run by `cmake --install` and by cpack, which set
+# CMAKE_INSTALL_PREFIX to the prefix the files will have on the target machine.
+if(IS_ABSOLUTE "${TALVOR_BINDIR}")
+  set(CMAKE_INSTALL_FULL_BINDIR "${TALVOR_BINDIR}")
+else()
+  set(CMAKE_INSTALL_FULL_BINDIR "${CMAKE_INSTALL_PREFIX}/${TALVOR_BINDIR}")
+endif()
+set(unit_dir "${CMAKE_INSTALL_PREFIX}/${TALVOR_SYSTEMD_UNIT_DIR}")
+set(lib_dir "${CMAKE_INSTALL_PREFIX}/lib")
+set(units talvor.service talvor.timer talvor-yesterday.service talvor-yesterday.timer)
+
+file(MAKE_DIRECTORY "${TALVOR_WORK_DIR}")
+foreach(name ${units} talvor.sysusers talvor.tmpfiles)
+  configure_file("${TALVOR_SOURCE_DIR}/packaging/systemd/${name}.in" "${TALVOR_WORK_DIR}/${name}"
+                 @ONLY)
+endforeach()
+foreach(name ${units})
+  file(INSTALL DESTINATION "${unit_dir}" TYPE FILE PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ
+       WORLD_READ FILES "${TALVOR_WORK_DIR}/${name}")
+endforeach()
+file(INSTALL DESTINATION "${lib_dir}/sysusers.d" TYPE FILE RENAME talvor.conf
+     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+     FILES "${TALVOR_WORK_DIR}/talvor.sysusers")
+file(INSTALL DESTINATION "${lib_dir}/tmpfiles.d" TYPE FILE RENAME talvor.conf
+     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+     FILES "${TALVOR_WORK_DIR}/talvor.tmpfiles")
