@@ -144,7 +144,7 @@ void Phases(const std::string& config, const std::string& dataFolder, const std:
 
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
-    std::string tools = FolderOf(GetExecutablePath());
+    std::string tools = FolderOf(GetExecutablePath(nullptr));
     std::string render = tools + "/talvor-render";
     std::string gen = tools + "/talvor-gen-daylog";
     unsetenv("DISPLAY");

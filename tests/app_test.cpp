@@ -1,5 +1,6 @@
 #include "app/app.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,10 +172,10 @@ TEST(StartUp, DerivesPathsGeometryAndBufferFromTheExecutable) {
     ResetProcessState();
     DisplayEnvironment env(nullptr, nullptr);
     UtcTime before = GetUtcTime();
-    StartUp();
+    StartUp(nullptr);
     UtcTime after = GetUtcTime();
 
-    std::string exe = GetExecutablePath();
+    std::string exe = GetExecutablePath(nullptr);
     std::string folder = exe.substr(0, exe.rfind('/'));
     EXPECT_EQ(runPaths.ExeFolder, folder);
     EXPECT_EQ(runPaths.ConfigFilePath, folder + "/TALVOR.INI");
@@ -201,7 +202,8 @@ TEST(StartUp, DerivesPathsGeometryAndBufferFromTheExecutable) {
 }
 
 // A render thread that never reports back (here: none was started) must not hold the run: the
-// capture gives up after its grace time, saves no picture, leaves Z.TXT empty and ends with 0.
+// capture gives up after its grace time, saves no picture, leaves Z.TXT empty and ends with 1,
+// so that the scheduler sees the missing picture.
 TEST(Capture, GivesUpOnARenderThreadThatNeverFinishes) {
     TempDir exeDir, workDir;
     std::string err = workDir / "err";
@@ -222,7 +224,7 @@ TEST(Capture, GivesUpOnARenderThreadThatNeverFinishes) {
         int code = RunEventLoop();
         int64_t took = MonotonicMs() - start;
         std::fflush(nullptr);
-        if (code != 0) _exit(12);
+        if (code != 1) _exit(12);
         if (CaptureMode != 2) _exit(13);
         if (took < kCapturePauseMs + kRenderGraceMs) _exit(14);
         // The signals that nobody took are taken back: the event would otherwise stay set.
@@ -240,6 +242,36 @@ TEST(Capture, GivesUpOnARenderThreadThatNeverFinishes) {
     EXPECT_NE(messages.find("TALVOR: the chart was not finished in time; no picture saved\n"),
               std::string::npos)
         << messages;
+}
+
+// Without memory for the day log the run stops at start-up; it must fail, not pass as a quiet
+// day. The address space is capped just above what the process holds already, so that the
+// record buffer is the allocation that fails.
+TEST(StartUp, MemoryProblemFailsTheRun) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit under an address-space cap";
+#endif
+    TempDir exeDir("talvor-memory");
+    WriteFileBytes(exeDir / "talvor", "stands for the program");
+    std::string program = exeDir / "talvor";
+    testing::internal::CaptureStderr();
+    int code = RunInChild(
+        [&] {
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+            long pages = 0;
+            std::FILE* statm = std::fopen("/proc/self/statm", "r");
+            if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) return 20;
+            std::fclose(statm);
+            rlim_t cap = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (4u << 20);
+            struct rlimit limit = {cap, cap};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) return 21;
+            return RunTalvor(program.c_str());
+        },
+        30000);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, 1) << errors;
+    EXPECT_NE(errors.find("TALVOR: Memory problem\n"), std::string::npos) << errors;
 }
 
 }  // namespace

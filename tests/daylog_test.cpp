@@ -67,20 +67,28 @@ TEST_F(DayLogTest, MissingOrUnusableLogGivesNoRecords) {
     struct Case {
         const char* what;
         std::string path;
+        std::string message;  // the one line on standard error
     };
     MakeDirs(dir / "folder");
     const Case cases[] = {
-        {"missing file", dir / "none/VOK.LOG"},
-        {"folder in its place", dir / "folder"},
-        {"empty path", ""},
+        {"missing file", dir / "none/VOK.LOG",
+         "TALVOR: no day log at " + (dir / "none/VOK.LOG") + "; the day is drawn empty\n"},
+        {"folder in its place", dir / "folder",
+         "TALVOR: cannot read the day log " + (dir / "folder") + ": not a readable file\n"},
+        {"empty path", "", "TALVOR: no day log at ; the day is drawn empty\n"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         WriteLog(3, 0);
+        testing::internal::CaptureStderr();
         LoadDayLog();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         ASSERT_EQ(recordCount, 3);
         runPaths.DayLogPath = c.path;
+        testing::internal::CaptureStderr();
         LoadDayLog();
-        EXPECT_EQ(recordCount, 0) << c.what;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+        EXPECT_EQ(recordCount, 0);
         runPaths.DayLogPath = dir / "VOK.LOG";
     }
 }

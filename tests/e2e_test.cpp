@@ -18,6 +18,7 @@ namespace {
 struct Scenario {
     std::string label;
     std::string exeName = "talvor";
+    bool linked = false;  // a symbolic link to the built program in a station folder, not a copy
     bool withDayLog = true;
     bool dayLogInProfileFolder = false;  // the log goes to a folder that TALVOR.INI names
     bool missingProfileFolder = false;   // TALVOR.INI names a folder that does not exist
@@ -39,7 +40,11 @@ void Prepare(Scenario& s) {
     s.exeDir = std::make_unique<TempDir>("talvor-e2e-exe");
     s.workDir = std::make_unique<TempDir>("talvor-e2e-work");
     std::string exe = *s.exeDir / s.exeName;
-    fs::copy_file(TALVOR_EXE, exe);
+    if (s.linked) {
+        fs::create_symlink(fs::absolute(TALVOR_EXE), exe);
+    } else {
+        fs::copy_file(TALVOR_EXE, exe);
+    }
 
     std::string dataFolder = *s.exeDir / "BRANTOS";
     if (s.dayLogInProfileFolder || s.missingProfileFolder) {
@@ -100,7 +105,7 @@ TEST(EndToEnd, RunsSideBySide) {
     XvfbServer x(1366, 768);
     ASSERT_TRUE(x.running());
 
-    std::vector<Scenario> scenarios(6);
+    std::vector<Scenario> scenarios(8);
     scenarios[0].label = "dated name, headless";
     scenarios[1].label = "Z variant";
     scenarios[1].exeName = "talvorZ";
@@ -112,6 +117,11 @@ TEST(EndToEnd, RunsSideBySide) {
     scenarios[4].missingProfileFolder = true;
     scenarios[5].label = "display server 1366 x 768";
     scenarios[5].display = x.display();
+    scenarios[6].label = "station folder with a link to the program";
+    scenarios[6].linked = true;
+    scenarios[7].label = "station folder with a link named talvorZ";
+    scenarios[7].linked = true;
+    scenarios[7].exeName = "talvorZ";
 
     UtcTime before = GetUtcTime();
     for (Scenario& s : scenarios) {
@@ -146,6 +156,14 @@ TEST(EndToEnd, RunsSideBySide) {
         } else {
             EXPECT_EQ(width, 1368);
             EXPECT_EQ(height, 768);
+        }
+
+        // A day without a log is no failure, but the path looked for is named once.
+        std::string noLog = "TALVOR: no day log at " + (*s.exeDir / "BRANTOS/");
+        size_t said = s.result.output.find(noLog);
+        EXPECT_EQ(said != std::string::npos, !s.withDayLog);
+        if (said != std::string::npos) {
+            EXPECT_EQ(s.result.output.find("no day log", said + noLog.size()), std::string::npos);
         }
 
         std::string summaryPath = *s.workDir / "Z.TXT";

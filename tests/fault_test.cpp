@@ -1,6 +1,7 @@
-// Whole runs of the built program with something wrong around it. Each run must still end with
-// exit code 0 inside its timeline, write what it still can, and say on standard error what
-// went wrong. The runs go side by side to keep the suite short (each takes about 4.5 s).
+// Whole runs of the built program with something wrong around it. Each run must still end
+// inside its timeline, write what it still can, say on standard error what went wrong, and exit
+// with 1 when its picture or Z.TXT is missing, so that a scheduler sees the failure. The runs go
+// side by side to keep the suite short (each takes about 4.5 s).
 #include <fcntl.h>
 #include <semaphore.h>
 #include <sys/stat.h>
@@ -163,7 +164,7 @@ struct FaultRun {
     // What every faulty run must still do.
     void ExpectCleanEnd() const {
         SCOPED_TRACE(label);
-        EXPECT_EQ(exitCode, 0) << errors;
+        EXPECT_EQ(exitCode, expectedExitCode) << errors;
         EXPECT_GE(seconds, kEarliestEnd);
         EXPECT_LE(seconds, kLatestEnd);
         EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
@@ -176,9 +177,10 @@ struct FaultRun {
     }
 
     std::string label;
-    std::string env;       // extra "NAME=value" assignments
-    std::string limits;    // shell commands before the run, such as "ulimit -f 100;"
-    std::string shmSetup;  // with it, the run gets a private /dev/shm prepared by these commands
+    std::string env;           // extra "NAME=value" assignments
+    std::string limits;        // shell commands before the run, such as "ulimit -f 100;"
+    std::string shmSetup;      // with it, the run gets a private /dev/shm prepared by these commands
+    int expectedExitCode = 0;  // 1 where the picture or Z.TXT cannot be had
     TempDir exeDir{"talvor-fault-exe"};
     TempDir workDir{"talvor-fault-work"};
     TempDir errorFile{"talvor-fault-err"};
@@ -295,6 +297,9 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
     noGl.env =
         "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent/talvor_egl_vendor.json "
         "__EGL_VENDOR_LIBRARY_DIRS=/nonexistent";
+    noGl.expectedExitCode = 1;
+    exeReadOnly.expectedExitCode = 1;
+    workReadOnly.expectedExitCode = 1;
     Unwritable exeLock(exeReadOnly.exeDir.path());
     Unwritable workLock(workReadOnly.workDir.path());
     ASSERT_TRUE(exeLock.ok() && workLock.ok())
@@ -386,6 +391,7 @@ TEST(Fault, WritesThatMustNotGoWhereTheyAreSent) {
     }
     // 100 blocks hold the summary but not the picture.
     sizeLimit.limits = "ulimit -f 100;";
+    sizeLimit.expectedExitCode = 1;  // no picture
     WriteFileBytes(summaryLink.exeDir / "victim", "someone else's file");
     fs::create_symlink(summaryLink.exeDir / "victim", summaryLink.summary());
     for (FaultRun* r : {&sizeLimit, &summaryLink}) r->Launch();

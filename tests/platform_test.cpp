@@ -321,11 +321,54 @@ TEST(Time, SleepLastsAtLeastItsTime) {
 }
 
 TEST(Process, ExecutablePathNamesThisTest) {
-    std::string path = GetExecutablePath();
+    std::string path = GetExecutablePath(nullptr);
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(path.front(), '/');
     EXPECT_EQ(path.substr(path.rfind('/') + 1), "platform_test");
     EXPECT_TRUE(FileExists(path));
+}
+
+TEST(Process, ExecutablePathIsThePathStartedBy) {
+    TempDir dir("talvor-exe-path");
+    MakeDirs(dir / "usr/bin");
+    MakeDirs(dir / "station/sub");
+    WriteFileBytes(dir / "usr/bin/talvor", "program");
+    ASSERT_EQ(symlink((dir / "usr/bin/talvor").c_str(), (dir / "station/talvor").c_str()), 0);
+    ASSERT_EQ(symlink("../usr/bin/talvor", (dir / "station/talvorZ").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "station/dangling").c_str()), 0);
+    char saved[4096];
+    ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    const std::string cwd = here;
+    const std::string self = GetExecutablePath(nullptr);  // /proc/self/exe
+    ASSERT_FALSE(self.empty());
+    EXPECT_EQ(self.substr(self.rfind('/') + 1), "platform_test");
+
+    const struct {
+        const char* firstArgument;
+        std::string want;
+    } cases[] = {
+        {nullptr, self},
+        {"talvor", self},  // found through PATH: no folder in the name
+        {"", self},
+        {"station/talvor", cwd + "/station/talvor"},  // the link, not what it points at
+        {"./station/./talvor", cwd + "/station/talvor"},
+        {"station//talvorZ", cwd + "/station/talvorZ"},
+        {"station/sub/../talvor", cwd + "/station/sub/../talvor"},
+        {"usr/bin/talvor", cwd + "/usr/bin/talvor"},
+        {"station/dangling", self},  // names no file
+        {"station/sub", self},       // a folder
+        {"station/missing", self},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.firstArgument != nullptr ? c.firstArgument : "(null)");
+        EXPECT_EQ(GetExecutablePath(c.firstArgument), c.want);
+    }
+    std::string absolute = cwd + "/station/talvor";
+    EXPECT_EQ(GetExecutablePath(absolute.c_str()), absolute);
+    ASSERT_EQ(chdir(saved), 0);
 }
 
 TEST(Process, EndProcessFlushesAndExitsWithTheCode) {

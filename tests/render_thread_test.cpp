@@ -55,7 +55,7 @@ TEST(RenderWithoutGl, DISABLED_ChildWithoutEglVendor) {
 }
 
 TEST(RenderWithoutGl, MissingEglVendorGivesStatusAndRecords) {
-    std::string self = GetExecutablePath();
+    std::string self = GetExecutablePath(nullptr);
     ASSERT_FALSE(self.empty());
     CommandResult run = RunCommand(
         "env -u DISPLAY -u WAYLAND_DISPLAY __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json '" +

@@ -1,11 +1,11 @@
 // Run control: start-up, the timed capture and the end of the run.
 #pragma once
 
-// The whole run; returns the process exit code.
-int RunTalvor();
+// The whole run, for the program started as firstArgument (argv[0]); returns the exit code.
+int RunTalvor(const char* firstArgument);
 
 // Start-up steps up to the derived paths and geometry, without timer or render thread.
-void StartUp();
+void StartUp(const char* firstArgument);
 
 // The capture sequence, delivered by the one-shot timer on the main thread.
 void CaptureTimerProc();

@@ -77,14 +77,17 @@ void CaptureTimerProc() {
     TakeBackSignal();
 
     CaptureMode = runPaths.ZVariant ? 2 : 1;
+    // A scheduler learns of a failed run only from the exit status: any missing output fails it.
+    bool pictureSaved = false;
+    bool summaryWritten = false;
     if (renderDone) {
-        SaveSnapshotGif();
-        WriteSummaryFile();
+        pictureSaved = SaveSnapshotGif();
+        summaryWritten = WriteSummaryFile();
         ReleaseRecordBuffer();
     } else {
         // The frame and the records are left alone: the render thread may still be writing them.
         std::fprintf(stderr, "TALVOR: the chart was not finished in time; no picture saved\n");
-        WriteEmptySummary();
+        summaryWritten = WriteEmptySummary();
     }
-    PostQuit(0);
+    PostQuit(pictureSaved && summaryWritten ? 0 : 1);
 }

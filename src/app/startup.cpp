@@ -9,11 +9,11 @@
 #include "render/render_thread.h"
 #include "station/run_state.h"
 
-void StartUp() {
+void StartUp(const char* firstArgument) {
     // First of all: the day log to read is the one of the day the run started on.
     runPaths.StartTime = GetUtcTime();
 
-    std::string executable = GetExecutablePath();
+    std::string executable = GetExecutablePath(firstArgument);
     if (executable.empty()) {
         std::fprintf(
             stderr,
@@ -51,11 +51,11 @@ void StartUp() {
     runPaths.DayLogPath = ComposeDayLogPath(runPaths.DataFolder, runPaths.StartTime);
 }
 
-int RunTalvor() {
+int RunTalvor(const char* firstArgument) {
     IgnoreWriteSignals();
-    StartUp();
+    StartUp(firstArgument);
     // Without the record buffer there is nothing to draw or sum up; the message has been shown.
-    if (RecordBuffer == nullptr) return 0;
+    if (RecordBuffer == nullptr) return 1;
     ArmOneShotTimer(kCaptureTimerMs, CaptureTimerProc);
     StartRenderThread();
     return RunEventLoop();

@@ -81,10 +81,13 @@ void LoadDayLog() {
 
     dayLogFile = OpenForReading(runPaths.DayLogPath.c_str());
     if (dayLogFile < 0) {
-        // No log yet is an ordinary morning; something in its place that cannot be read (a
-        // folder, a file without read permission) is worth a line for whoever reads the output.
+        // No log is an ordinary day without reception, but a misplaced data folder looks just
+        // the same in the picture: one line says where the log was looked for.
         if (PathExists(runPaths.DayLogPath.c_str())) {
             std::fprintf(stderr, "TALVOR: cannot read the day log %s: not a readable file\n",
+                         runPaths.DayLogPath.c_str());
+        } else {
+            std::fprintf(stderr, "TALVOR: no day log at %s; the day is drawn empty\n",
                          runPaths.DayLogPath.c_str());
         }
         return;

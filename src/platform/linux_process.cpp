@@ -1,12 +1,41 @@
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
 
-std::string GetExecutablePath() {
+namespace {
+
+std::string WorkingDirectory() {
+    for (size_t size = 256; size <= 65536; size *= 2) {
+        std::vector<char> buffer(size);
+        if (getcwd(buffer.data(), buffer.size()) != nullptr) return buffer.data();
+        if (errno != ERANGE) return {};
+    }
+    return {};
+}
+
+// "./talvor" started in /var/lib/talvor is /var/lib/talvor/talvor, not /var/lib/talvor/./talvor.
+// Only "." steps and repeated slashes go: ".." is left alone, as it may climb out of a link.
+std::string WithoutDotSteps(const std::string& path) {
+    std::string out;
+    size_t at = 0;
+    while (at < path.size()) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        std::string step = path.substr(at, end - at);
+        if (!step.empty() && step != ".") out += "/" + step;
+        at = end + 1;
+    }
+    return out.empty() ? "/" : out;
+}
+
+std::string ProcSelfExe() {
     // readlink does not say whether it truncated, so grow until the answer fits.
     for (size_t size = 256; size <= 65536; size *= 2) {
         std::vector<char> buffer(size);
@@ -15,6 +44,25 @@ std::string GetExecutablePath() {
         if (size_t(n) < buffer.size()) return std::string(buffer.data(), size_t(n));
     }
     return {};
+}
+
+}  // namespace
+
+std::string GetExecutablePath(const char* firstArgument) {
+    if (firstArgument == nullptr || std::strchr(firstArgument, '/') == nullptr) {
+        return ProcSelfExe();  // found through PATH, or started without a usable name
+    }
+    std::string path = firstArgument;
+    if (path.front() != '/') {
+        std::string here = WorkingDirectory();
+        if (here.empty()) return ProcSelfExe();
+        path = here + "/" + path;
+    }
+    path = WithoutDotSteps(path);
+    // Followed only to see that it names a file; the path itself keeps its last link.
+    struct stat target;
+    if (stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return ProcSelfExe();
+    return path;
 }
 
 void EndProcess(int exitCode) {

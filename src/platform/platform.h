@@ -25,8 +25,11 @@ UtcTime GetUtcTime();
 int64_t MonotonicMs();
 void SleepMs(int ms);
 
-// Full path of the running executable (/proc/self/exe); empty when it cannot be read.
-std::string GetExecutablePath();
+// The executable's path as the program was started: firstArgument (the process's argv[0]) when
+// it holds a '/' and names a file, taken against the working directory when relative, with a
+// symbolic link at its end left unresolved (a link in a station folder makes that folder the
+// program's); otherwise /proc/self/exe. Empty when neither can be read.
+std::string GetExecutablePath(const char* firstArgument);
 
 // The name that starts the program's messages ("TALVOR" unless the program sets another).
 void SetMessagePrefix(const char* prefix);

@@ -114,6 +114,7 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
     fromOption->needs(toOption);
     toOption->needs(fromOption);
 
+    if (argc > 0 && argv[0] != nullptr) request->program = argv[0];
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

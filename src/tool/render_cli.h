@@ -29,6 +29,7 @@ struct RenderRequest {
     bool formatGiven = false;
     std::string summaryPath;  // empty: no summary file
     std::string configPath;   // empty: TALVOR.INI beside the executable
+    std::string program;      // argv[0]: the path the program was started by
 };
 
 // The exit codes of talvor-render.

@@ -321,7 +321,8 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
     runPaths = RunPaths{};
     runPaths.StartTime = GetUtcTime();
     std::string reason;
-    if (!FindStationConfiguration(GetExecutablePath(), request.configPath, &reason)) {
+    if (!FindStationConfiguration(GetExecutablePath(request.program.c_str()), request.configPath,
+                                  &reason)) {
         Complain("cannot read configuration " + request.configPath + ": " + reason);
         return false;
     }
