@@ -28,6 +28,7 @@
 #include "render/render_thread.h"
 #include "station/run_state.h"
 #include "test_support.h"
+#include "tool/show_config.h"
 
 namespace {
 
@@ -125,6 +126,38 @@ TEST(RenderCliDates, NextDayCrossesMonthsYearsAndLeapDays) {
     int days = 0;
     for (; day.year == 2016; day = NextDay(day)) ++days;
     EXPECT_EQ(days, 366);
+}
+
+TEST(ShowConfig, DayLogDatesAreListedAsRuns) {
+    const struct {
+        std::vector<std::string> dates;
+        size_t maxRuns;
+        std::string want;
+    } cases[] = {
+        {{}, 12, ""},
+        {{"2014-03-05"}, 12, "2014-03-05"},
+        {{"2014-03-03", "2014-03-05"}, 12, "2014-03-03, 2014-03-05"},
+        {{"2014-02-27", "2014-02-28", "2014-03-01", "2014-03-03"},
+         12,
+         "2014-02-27 to 2014-03-01, 2014-03-03"},
+        {{"2015-12-31", "2016-01-01"}, 12, "2015-12-31 to 2016-01-01"},
+        {{"2016-02-28", "2016-03-01"}, 12, "2016-02-28, 2016-03-01"},  // 29 February is missing
+        {{"2014-01-01", "2014-01-03", "2014-01-05", "2014-01-06"},
+         2,
+         "2014-01-01, 2014-01-03 and 2 more days"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.want);
+        EXPECT_EQ(DescribeDates(c.dates, c.maxRuns), c.want);
+    }
+    TempDir data("show-config-data");
+    for (const char* day : {"2014-03-05", "2014-03-03", "not-a-date", "2014-02-30"}) {
+        MakeDirs(data / day);
+        WriteFileBytes(data / (std::string(day) + "/VOK.LOG"), "");
+    }
+    MakeDirs(data / "2014-03-04");  // a day folder without its log
+    EXPECT_EQ(DayLogDatesIn(data.path()), (std::vector<std::string>{"2014-03-03", "2014-03-05"}));
+    EXPECT_TRUE(DayLogDatesIn(data / "missing").empty());
 }
 
 TEST(RenderCliDates, ParseSizeTakesWidthByHeightWithinLimits) {
@@ -557,6 +590,51 @@ TEST_F(RenderCliRun, TodayEqualsTheDailyRunPixelForPixel) {
     ASSERT_EQ(daily.height, rendered.height);
     EXPECT_EQ(DifferingPixels(rendered, daily, 0, rendered.height), 0);
     EXPECT_TRUE(rendered.rgb == daily.rgb);
+}
+
+// Started through a link in a station folder, it reads that station's TALVOR.INI and day logs.
+TEST_F(RenderCliRun, ShowConfigSaysWhatTheStationsConfigurationDoes) {
+    std::string station = Folder("footer");
+    std::string link = station + "/talvor-render";
+    if (!FileExists(link)) {
+        ASSERT_EQ(symlink(TALVOR_RENDER, link.c_str()), 0);
+    }
+    std::string other = *out_ / "other";
+    MakeDirs(other);
+    WriteFileBytes(other + "/TALVOR.INI",
+                   "[CUSTOM]\nOVERSEAS=9\nVOKSENS=0.05\n\n[KELDAN]\nSET " + other + "/gone\n");
+    const struct {
+        std::string command;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"'" + link + "' --show-config",
+         {"configuration: " + station + "/TALVOR.INI (read)", "location:      PARIS",
+          "footer text:   Medium wave at my place", "sensitivity:   0.8",
+          "colour mode:   1 (colour palette)", "channel plan:  10 kHz, 530 to 1680 kHz",
+          "data folder:   " + station + "/BRANTOS (exists)",
+          "day logs:      3 days: 2014-03-03, 2014-03-05, " + FormatDate(today_),
+          "picture size:  1920 x 1500"}},
+        {"'" + link + "' --config '" + other + "/TALVOR.INI' --show-config --size 1024x768",
+         {"configuration: " + other + "/TALVOR.INI (read)", "location:      LONDON",
+          "footer text:   (none)", "sensitivity:   1", "colour mode:   0 (plain ramp)",
+          "channel plan:  9 kHz, 558 to 1674 kHz",
+          "data folder:   " + other + "/BRANTOS (does not exist)", "day logs:      none",
+          "picture size:  1024 x 768"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string errFile = *out_ / ".stderr";
+        CommandResult run =
+            RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + c.command + " 2>'" + errFile + "'");
+        ASSERT_EQ(run.exitCode, 0) << run.output << ReadFileBytes(errFile);
+        for (const std::string& line : c.lines) {
+            EXPECT_NE(run.output.find(line + "\n"), std::string::npos) << line << "\n"
+                                                                       << run.output;
+        }
+    }
+    // Drawing is not asked for at the same time.
+    CommandRun both = Render("--show-config --date 2014-03-05");
+    EXPECT_EQ(both.code, kExitUsage);
 }
 
 TEST_F(RenderCliRun, TodayWithAFooterEqualsTheDailyRunOutsideTheFootersClock) {

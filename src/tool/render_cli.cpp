@@ -86,6 +86,7 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
         "  talvor-render BRANTOS/2014-03-05/VOK.LOG -o day.gif\n"
         "  talvor-render --date 2014-03-05 -o archive/\n"
         "  talvor-render --from 2014-03-01 --to 2014-03-31 -o archive/ --format png\n"
+        "  talvor-render --show-config\n"
         "Exit status: 0 when every requested picture was written, 1 when one was not, 2 for a "
         "command line that cannot be used.");
     app.set_version_flag("--version", std::string("talvor-render ") + TALVOR_VERSION);
@@ -109,6 +110,12 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
     app.add_option("--config", request->configPath,
                    "Configuration file (default: TALVOR.INI beside the executable); the data "
                    "folder BRANTOS is looked for beside it");
+    auto* showOption =
+        app.add_flag("--show-config", request->showConfig,
+                     "Print the settings in effect after reading the configuration (location, "
+                     "text, sensitivity, colours, channel plan, data folder and its day logs), "
+                     "then exit without drawing");
+    showOption->excludes(logOption)->excludes(dateOption)->excludes(fromOption)->excludes(toOption);
     logOption->excludes(dateOption)->excludes(fromOption)->excludes(toOption);
     dateOption->excludes(fromOption)->excludes(toOption);
     fromOption->needs(toOption);
@@ -123,7 +130,9 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
         return kExitUsage;
     }
 
-    if (!logFile.empty()) {
+    if (request->showConfig) {
+        // Nothing is drawn, so nothing else is asked for.
+    } else if (!logFile.empty()) {
         request->source = RenderSource::LogFile;
         request->logFile = logFile;
     } else if (!dateText.empty()) {

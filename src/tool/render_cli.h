@@ -30,6 +30,7 @@ struct RenderRequest {
     std::string summaryPath;  // empty: no summary file
     std::string configPath;   // empty: TALVOR.INI beside the executable
     std::string program;      // argv[0]: the path the program was started by
+    bool showConfig = false;  // print the settings in effect instead of drawing
 };
 
 // The exit codes of talvor-render.

@@ -23,6 +23,7 @@
 #include "render/render_thread.h"
 #include "station/run_state.h"
 #include "tool/render_cli.h"
+#include "tool/show_config.h"
 #include "tool/terminal.h"
 
 namespace {
@@ -343,6 +344,11 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
 
 int RunRenderRequest(const RenderRequest& request) {
     if (!SetUpLikeTheDailyRun(request)) return kExitFailed;
+    if (request.showConfig) {
+        PrintStationConfig(std::cout, screenGeometry.screenWidth, screenGeometry.screenHeight);
+        std::cout.flush();
+        return std::cout ? kExitOk : kExitFailed;
+    }
 
     std::vector<DayJob> jobs = ListDays(request);
     if (jobs.empty()) {
