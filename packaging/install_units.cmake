@@ -10,6 +10,10 @@ set(unit_dir "${CMAKE_INSTALL_PREFIX}/${TALVOR_SYSTEMD_UNIT_DIR}")
 set(lib_dir "${CMAKE_INSTALL_PREFIX}/lib")
 set(units talvor.service talvor.timer talvor-yesterday.service talvor-yesterday.timer)
 
+# A folder of this install's own: cpack and cmake --install may run at the same time with
+# different prefixes.
+string(RANDOM LENGTH 12 work_name)
+set(TALVOR_WORK_DIR "${TALVOR_WORK_DIR}/install-${work_name}")
 file(MAKE_DIRECTORY "${TALVOR_WORK_DIR}")
 foreach(name ${units} talvor.sysusers talvor.tmpfiles)
   configure_file("${TALVOR_SOURCE_DIR}/packaging/systemd/${name}.in" "${TALVOR_WORK_DIR}/${name}"
@@ -25,3 +29,4 @@ file(INSTALL DESTINATION "${lib_dir}/sysusers.d" TYPE FILE RENAME talvor.conf
 file(INSTALL DESTINATION "${lib_dir}/tmpfiles.d" TYPE FILE RENAME talvor.conf
      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
      FILES "${TALVOR_WORK_DIR}/talvor.tmpfiles")
+file(REMOVE_RECURSE "${TALVOR_WORK_DIR}")

@@ -625,7 +625,7 @@ TEST_F(RenderCliRun, ShowConfigSaysWhatTheStationsConfigurationDoes) {
         SCOPED_TRACE(c.command);
         std::string errFile = *out_ / ".stderr";
         CommandResult run =
-            RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + c.command + " 2>'" + errFile + "'");
+            RunCommand("(env -u DISPLAY -u WAYLAND_DISPLAY " + c.command + " 2>'" + errFile + "')");
         ASSERT_EQ(run.exitCode, 0) << run.output << ReadFileBytes(errFile);
         for (const std::string& line : c.lines) {
             EXPECT_NE(run.output.find(line + "\n"), std::string::npos) << line << "\n"

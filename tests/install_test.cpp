@@ -1,0 +1,300 @@
+// The package and the installed files: what the .deb holds, that the installed programs run from
+// a station folder, that the units pass systemd's own check and the man pages render cleanly.
+// The .deb is made once by the package_build fixture; each test extracts it into a temporary
+// root with dpkg-deb -x. Nothing is ever installed on the machine.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <future>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/platform.h"
+#include "station/calendar.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kStationDir = "/var/lib/talvor";
+const char* const kUnits[] = {"talvor.service", "talvor.timer", "talvor-yesterday.service",
+                              "talvor-yesterday.timer"};
+const char* const kManPages[] = {"man1/talvor.1.gz", "man1/talvor-render.1.gz",
+                                 "man5/talvor.ini.5.gz", "man5/talvor-daylog.5.gz"};
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+std::string PackagePath() {
+    for (const auto& entry : fs::directory_iterator(TALVOR_PACKAGE_DIR)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("talvor_", 0) == 0 && entry.path().extension() == ".deb") {
+            return entry.path().string();
+        }
+    }
+    return "";
+}
+
+int CountLines(const std::string& text) {
+    int lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines;
+}
+
+// Width and height from a GIF's logical screen descriptor.
+bool GifSize(const std::string& path, int* width, int* height) {
+    std::string bytes = ReadFileBytes(path);
+    if (bytes.size() < 10 || bytes.compare(0, 3, "GIF") != 0) return false;
+    auto byte = [&](size_t i) { return int(static_cast<unsigned char>(bytes[i])); };
+    *width = byte(6) | byte(7) << 8;
+    *height = byte(8) | byte(9) << 8;
+    return true;
+}
+
+class PackageTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        package_ = PackagePath();
+        ASSERT_FALSE(package_.empty()) << "no .deb in " TALVOR_PACKAGE_DIR;
+        CommandResult extract =
+            RunCommand("dpkg-deb -x " + Quoted(package_) + " " + Quoted(dir_ / "root"));
+        ASSERT_EQ(extract.exitCode, 0) << extract.output;
+    }
+
+    std::string Root(const std::string& path) const { return dir_.path() + "/root" + path; }
+
+    // A station folder as the package's tmpfiles entry lays it out, with links to the extracted
+    // programs instead of the installed ones.
+    std::string MakeStation(const std::string& name, const std::string& programLink) {
+        std::string station = dir_ / name;
+        MakeDirs(station);
+        fs::create_symlink(Root("/usr/bin/talvor"), station + "/" + programLink);
+        fs::create_symlink(Root("/usr/bin/talvor-render"), station + "/talvor-render");
+        return station;
+    }
+
+    std::string package_;
+    TempDir dir_{"talvor-package"};
+};
+
+TEST_F(PackageTest, HoldsExactlyTheProgramsPagesUnitsAndExample) {
+    CommandResult list = RunCommand("dpkg-deb -c " + Quoted(package_));
+    ASSERT_EQ(list.exitCode, 0) << list.output;
+    std::set<std::string> files;
+    for (size_t at = 0; at < list.output.size();) {
+        size_t end = list.output.find('\n', at);
+        if (end == std::string::npos) end = list.output.size();
+        std::string line = list.output.substr(at, end - at);
+        at = end + 1;
+        if (line.empty() || line[0] == 'd') continue;
+        EXPECT_NE(line.find(" root/root "), std::string::npos) << line;
+        std::string path = line.substr(line.find("./"));
+        files.insert(path);
+        bool program = path.rfind("./usr/bin/", 0) == 0;
+        EXPECT_EQ(line.substr(0, 10), program ? "-rwxr-xr-x" : "-rw-r--r--") << line;
+    }
+    std::set<std::string> want = {
+        "./usr/bin/talvor",
+        "./usr/bin/talvor-render",
+        "./usr/lib/sysusers.d/talvor.conf",
+        "./usr/lib/tmpfiles.d/talvor.conf",
+        "./usr/share/doc/talvor/README.md",
+        "./usr/share/doc/talvor/examples/TALVOR.INI",
+    };
+    for (const char* unit : kUnits) want.insert(std::string("./usr/lib/systemd/system/") + unit);
+    for (const char* page : kManPages) want.insert(std::string("./usr/share/man/") + page);
+    EXPECT_EQ(files, want);
+
+    // The libraries the programs link come from dpkg-shlibdeps; what is only loaded at run time
+    // is named by hand.
+    CommandResult depends = RunCommand("dpkg-deb -f " + Quoted(package_) + " Depends");
+    ASSERT_EQ(depends.exitCode, 0);
+    for (const char* name : {"libc6 (", "libgif7 (", "libsdl2-2.0-0 (", "libfreetype6 (",
+                             "libfontconfig1 (", "libpng16-16 (", "libgl1", "libegl1",
+                             "libegl-mesa0", "libgl1-mesa-dri", "fonts-dejavu-core"}) {
+        EXPECT_NE(depends.output.find(name), std::string::npos) << name << " in " << depends.output;
+    }
+    CommandResult fields = RunCommand("dpkg-deb -f " + Quoted(package_) + " Package Architecture");
+    EXPECT_NE(fields.output.find("Package: talvor\n"), std::string::npos) << fields.output;
+
+    // The maintainer scripts are valid shell and set up the station user and folder.
+    std::string control = dir_ / "control";
+    ASSERT_EQ(RunCommand("dpkg-deb -e " + Quoted(package_) + " " + Quoted(control)).exitCode, 0);
+    for (const char* script : {"postinst", "prerm", "postrm"}) {
+        SCOPED_TRACE(script);
+        CommandResult syntax = RunCommand("sh -n " + Quoted(control + "/" + script));
+        EXPECT_EQ(syntax.exitCode, 0) << syntax.output;
+    }
+    std::string postinst = ReadFileBytes(control + "/postinst");
+    EXPECT_NE(postinst.find("systemd-sysusers talvor.conf"), std::string::npos);
+    EXPECT_NE(postinst.find("systemd-tmpfiles --create talvor.conf"), std::string::npos);
+    std::string tmpfiles = ReadFileBytes(Root("/usr/lib/tmpfiles.d/talvor.conf"));
+    EXPECT_NE(tmpfiles.find("L " + kStationDir + "/talvor - - - - /usr/bin/talvor\n"),
+              std::string::npos)
+        << tmpfiles;
+    EXPECT_NE(tmpfiles.find("d " + kStationDir + " 0755 talvor talvor"), std::string::npos);
+}
+
+TEST_F(PackageTest, InstalledProgramsRunFromAStationFolder) {
+    const UtcTime today = GetUtcTime();
+    struct Station {
+        std::string link;
+        std::string picture;
+        std::string folder;
+        std::unique_ptr<TempDir> work;
+        std::future<CommandResult> run;
+    };
+    Station stations[] = {{"talvor", "VOKLOG " + FormatDate(today) + ".GIF", "", nullptr, {}},
+                          {"talvorZ", "z.gif", "", nullptr, {}}};
+    for (Station& s : stations) {
+        s.folder = MakeStation("station-" + s.link, s.link);
+        s.work = std::make_unique<TempDir>("talvor-package-work");
+        // The packaged example, as a user copies it: LF line ends.
+        fs::copy_file(Root("/usr/share/doc/talvor/examples/TALVOR.INI"), s.folder + "/TALVOR.INI");
+        CommandResult made = RunCommand(Quoted(TALVOR_GEN) + " " + Quoted(s.folder + "/BRANTOS") +
+                                        " " + FormatDate(today));
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+    }
+    for (Station& s : stations) {
+        std::string command =
+            "env -u DISPLAY -u WAYLAND_DISPLAY " + Quoted(s.folder + "/" + s.link);
+        std::string work = s.work->path();
+        s.run =
+            std::async(std::launch::async, [command, work] { return RunCommand(command, work); });
+    }
+    for (Station& s : stations) {
+        SCOPED_TRACE(s.link);
+        CommandResult result = s.run.get();
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        // Everything lands in the station folder, nothing beside the installed program.
+        int width = 0, height = 0;
+        ASSERT_TRUE(GifSize(s.folder + "/" + s.picture, &width, &height)) << result.output;
+        EXPECT_EQ(width, 1920);
+        EXPECT_EQ(height, 1500);
+        EXPECT_EQ(CountLines(ReadFileBytes(*s.work / "Z.TXT")), 96);
+        for (const auto& entry : fs::directory_iterator(Root("/usr/bin"))) {
+            EXPECT_NE(entry.path().extension(), ".GIF") << entry.path();
+            EXPECT_NE(entry.path().filename(), "z.gif");
+        }
+    }
+
+    // talvor-render through the station's link reads that station's LF configuration.
+    CommandResult shown =
+        RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " +
+                   Quoted(stations[0].folder + "/talvor-render") + " --show-config");
+    ASSERT_EQ(shown.exitCode, 0) << shown.output;
+    for (const std::string& line : {"configuration: " + stations[0].folder + "/TALVOR.INI (read)",
+                                    std::string("footer text:   Medium wave at my place"),
+                                    std::string("colour mode:   1 (colour palette)"),
+                                    "data folder:   " + stations[0].folder + "/BRANTOS (exists)",
+                                    "day logs:      1 day: " + FormatDate(today)}) {
+        EXPECT_NE(shown.output.find(line + "\n"), std::string::npos) << line << "\n"
+                                                                     << shown.output;
+    }
+}
+
+TEST_F(PackageTest, UnitsPassSystemdAnalyzeVerify) {
+    // systemd-analyze verify also checks that each command exists: the units are checked with
+    // the station folder moved to one whose links lead to the extracted programs.
+    std::string station = MakeStation("station", "talvor");
+    std::string units = dir_ / "units";
+    MakeDirs(units);
+    for (const char* unit : kUnits) {
+        std::string text = ReadFileBytes(Root(std::string("/usr/lib/systemd/system/") + unit));
+        for (size_t at = 0; (at = text.find(kStationDir, at)) != std::string::npos;) {
+            text.replace(at, kStationDir.size(), station);
+            at += station.size();
+        }
+        WriteFileBytes(units + "/" + unit, text);
+    }
+    // Documentation= pages are looked up too, in the package's own man folder.
+    std::string verify = "MANPATH=" + Quoted(Root("/usr/share/man")) + " systemd-analyze verify";
+    for (const char* unit : kUnits) verify += std::string(" ./") + unit;
+    CommandResult result = RunCommand(verify + " 2>&1", units);
+    std::printf("systemd-analyze verify: exit %d, output:\n%s", result.exitCode,
+                result.output.c_str());
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "");
+
+    // The check can fail: a misspelt key is reported.
+    WriteFileBytes(units + "/broken.timer",
+                   "[Unit]\nDescription=x\n[Timer]\nOnCalender=daily\nUnit=talvor.service\n");
+    CommandResult broken = RunCommand("systemd-analyze verify ./broken.timer 2>&1", units);
+    EXPECT_NE(broken.output.find("OnCalender"), std::string::npos) << broken.output;
+
+    // What the units promise: an unprivileged run in the station folder before midnight UTC,
+    // and the redraw of yesterday after it.
+    std::string service = ReadFileBytes(Root("/usr/lib/systemd/system/talvor.service"));
+    EXPECT_NE(service.find("\nUser=talvor\n"), std::string::npos);
+    EXPECT_NE(service.find("\nWorkingDirectory=" + kStationDir + "\n"), std::string::npos);
+    EXPECT_NE(service.find("\nExecStart=" + kStationDir + "/talvor\n"), std::string::npos);
+    std::string yesterday = ReadFileBytes(Root("/usr/lib/systemd/system/talvor-yesterday.service"));
+    EXPECT_NE(yesterday.find("\nUser=talvor\n"), std::string::npos);
+    EXPECT_NE(yesterday.find(kStationDir + "/talvor-render --date"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(Root("/usr/lib/systemd/system/talvor.timer"))
+                  .find("\nOnCalendar=*-*-* 23:58:00 UTC\n"),
+              std::string::npos);
+    EXPECT_NE(ReadFileBytes(Root("/usr/lib/systemd/system/talvor-yesterday.timer"))
+                  .find("\nOnCalendar=*-*-* 00:05:00 UTC\n"),
+              std::string::npos);
+}
+
+TEST_F(PackageTest, ManPagesRenderWithoutWarnings) {
+    struct Page {
+        const char* file;
+        std::vector<std::string> mentions;
+    };
+    const Page pages[] = {
+        {"man1/talvor.1.gz", {"EXIT STATUS", "1920 x 1500", "talvorZ", "TALVOR: "}},
+        {"man1/talvor-render.1.gz", {"--show-config", "--from", "EXIT STATUS"}},
+        {"man5/talvor.ini.5.gz",
+         {"QTH=", "VOKTEXT=", "VOKSENS=", "VOKCOLOR=", "OVERSEAS=", "SET", "[CUSTOM]", "KELDAN",
+          "LF"}},
+        {"man5/talvor-daylog.5.gz", {"4890", "minute", "marker kind", "time text", "levels"}},
+    };
+    for (const Page& page : pages) {
+        SCOPED_TRACE(page.file);
+        std::string path = Root("/usr/share/man/") + page.file;
+        std::string errors = dir_ / "man-errors";
+        CommandResult shown = RunCommand("(MANWIDTH=80 man --warnings -l " + Quoted(path) + " 2>" +
+                                         Quoted(errors) + ")");
+        EXPECT_EQ(shown.exitCode, 0);
+        EXPECT_EQ(ReadFileBytes(errors), "");
+        EXPECT_NE(shown.output.find("NAME"), std::string::npos);
+        for (const std::string& word : page.mentions) {
+            EXPECT_NE(shown.output.find(word), std::string::npos) << word;
+        }
+    }
+    // The check can fail: a page with an unknown macro is warned about.
+    WriteFileBytes(dir_ / "bad.1", ".TH BAD 1\n.SH NAME\nbad \\- page\n.NOSUCHMACRO\n");
+    CommandResult bad = RunCommand("(MANWIDTH=80 man --warnings -l " + Quoted(dir_ / "bad.1") +
+                                   " 2>&1 >/dev/null)");
+    EXPECT_NE(bad.output.find("NOSUCHMACRO"), std::string::npos) << bad.output;
+}
+
+// cmake --install puts everything under the prefix it is given, and the station's links name
+// the programs there.
+TEST(Install, CmakeInstallFollowsThePrefix) {
+    TempDir dir("talvor-install");
+    std::string prefix = dir / "opt/talvor";
+    CommandResult install = RunCommand(Quoted(TALVOR_CMAKE) + " --install " +
+                                       Quoted(TALVOR_BINARY_DIR) + " --prefix " + Quoted(prefix));
+    ASSERT_EQ(install.exitCode, 0) << install.output;
+    for (const char* file :
+         {"bin/talvor", "bin/talvor-render", "share/man/man1/talvor.1.gz",
+          "share/man/man5/talvor.ini.5.gz", "share/doc/talvor/examples/TALVOR.INI",
+          "lib/systemd/system/talvor.service", "lib/systemd/system/talvor-yesterday.timer",
+          "lib/sysusers.d/talvor.conf", "lib/tmpfiles.d/talvor.conf"}) {
+        EXPECT_TRUE(FileExists(prefix + "/" + file)) << file;
+    }
+    std::string tmpfiles = ReadFileBytes(prefix + "/lib/tmpfiles.d/talvor.conf");
+    EXPECT_NE(tmpfiles.find(" - - - - " + prefix + "/bin/talvor\n"), std::string::npos) << tmpfiles;
+    EXPECT_TRUE(access((prefix + "/bin/talvor").c_str(), X_OK) == 0);
+}
+
+}  // namespace
