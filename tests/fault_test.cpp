@@ -354,7 +354,9 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
     // Appended while read: whole records only, as many as were there when it was read.
     std::printf("[appender] %d records appended by another process; [rewriter] %d rewrites\n",
                 appender.appended(), rewriter.rewrites());
-    EXPECT_GT(appender.appended(), 100);
+    // The appender's pace is that of starting dd on this machine (a hundred records in a run on
+    // an idle one, a third of that under load); the check is only that it ran during the reads.
+    EXPECT_GT(appender.appended(), 10);
     EXPECT_TRUE(HasGif(appended.exeDir.path()));
     std::string appendedSummary = ReadFileBytes(appended.summary());
     int appendedLines = LinesIn(appendedSummary);
