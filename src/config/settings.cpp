@@ -40,6 +40,22 @@ float SensitivityFromText(const char* text) {
     return x;
 }
 
+// A coordinate written as a plain decimal number within limit degrees either side of 0.
+bool CoordinateFromText(const char* text, double limit, double* value) {
+    while (*text == ' ') ++text;
+    char* end = nullptr;
+    double d = std::strtod(text, &end);
+    if (end == text) return false;
+    while (*end == ' ') ++end;
+    if (*end != '\0' || !(d >= -limit && d <= limit)) return false;
+    *value = d;
+    return true;
+}
+
+// The receiver site in Lemmenjoki, Finnish Lapland.
+constexpr double kLemmenjokiLatitude = 68.7;
+constexpr double kLemmenjokiLongitude = 26.0;
+
 }  // namespace
 
 void ResetSettings() {
@@ -76,12 +92,23 @@ int ParseQth(const char* value) {
     // The receiver site is known by its first letters alone; its stored coordinates are used.
     if (std::strncmp(settings.locationName, "LEM", 3) == 0) {
         CopyBounded(settings.locationName, "LEMMENJOKI", sizeof settings.locationName - 1);
+        settings.latitude = kLemmenjokiLatitude;
+        settings.longitude = kLemmenjokiLongitude;
+        settings.coordinatesGiven = true;
         return 1;
     }
+    settings.coordinatesGiven = false;
     if (*cursor == '\0') return 0;
-    NextCommaToken(&cursor);  // latitude
+    const char* latitudeText = NextCommaToken(&cursor);
     if (*cursor == '\0') return 0;
-    NextCommaToken(&cursor);  // longitude
+    const char* longitudeText = NextCommaToken(&cursor);
+    double latitude, longitude;
+    if (CoordinateFromText(latitudeText, 90, &latitude) &&
+        CoordinateFromText(longitudeText, 180, &longitude)) {
+        settings.latitude = latitude;
+        settings.longitude = longitude;
+        settings.coordinatesGiven = true;
+    }
     return 1;
 }
 

@@ -2,11 +2,16 @@
 #pragma once
 
 struct Settings {
-    int channelSpacing = 10;   // kHz, 10 or 9
-    float sensitivity = 1.0f;  // level multiplier, above 0.1 and at most 1.0
-    int colourMode = 0;        // 0: plain ramp, otherwise the LevelPalette
-    char chartText[128] = {};  // footer text, at most 127 characters
+    int channelSpacing = 10;     // kHz, 10 or 9
+    float sensitivity = 1.0f;    // level multiplier, above 0.1 and at most 1.0
+    int colourMode = 0;          // 0: plain ramp, otherwise the LevelPalette
+    char chartText[128] = {};    // footer text, at most 127 characters
     char locationName[80] = {};  // headline, at most 79 characters, upper case
+    // The QTH's place in degrees, north and east positive (the default location's until a QTH
+    // gives both as numbers); the logger's sun markers are computed for it.
+    double latitude = 51.5;
+    double longitude = 0.1;
+    bool coordinatesGiven = false;  // the last QTH named its place by numbers (or by LEM...)
 };
 
 extern Settings settings;
@@ -16,7 +21,8 @@ void ResetSettings();
 // Applies one key=value pair; both texts are upper-cased in place (the VOKTEXT value excepted).
 void ApplySetting(char* key, char* value);
 
-// Parses "name,latitude,longitude" into the location name; 1 when all three parts are there.
+// Parses "name,latitude,longitude" into the location name, and the coordinates when both are
+// numbers in range; 1 when all three parts are there.
 int ParseQth(const char* value);
 
 // Returns the next comma-separated part at *cursor and moves the cursor past it.

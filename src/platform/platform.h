@@ -141,3 +141,33 @@ void KillOneShotTimer();
 // Runs until PostQuit is called; returns the code given to it.
 int RunEventLoop();
 void PostQuit(int exitCode);
+
+// ---- The logger's day log, input and clock -----------------------------------------------------
+
+// Opens an existing regular file for appending (never through a symbolic link), or creates it
+// when there is none (O_EXCL, so a file or link planted meanwhile is not taken over); -1 on
+// failure with errno set. *created says which.
+int OpenForAppending(const char* path, bool* created);
+// Cuts an open file back to size bytes; false on failure.
+bool TruncateOpenFile(int fd, int64_t size);
+
+// Catches SIGTERM and SIGINT from now on: they end the next or current ReadInput with
+// kInputStopped instead of ending the process.
+void CatchStopSignals();
+constexpr long kInputStopped = -2;
+// Reads what is there (at least one byte, waiting for it): the count, 0 at the end, -1 on an
+// error (errno set), kInputStopped once a stop signal has come.
+long ReadInput(int fd, void* buffer, size_t count);
+bool StopSignalled();
+
+// A program without a user at a screen: messages go to standard error only, never to a dialog
+// that would wait for a click.
+void StopUsingDesktopDisplay();
+
+// Makes local times mean the zone's (an AREA/CITY name of the system's zone database); an empty
+// name keeps the environment's TZ or the system's zone. False when the zone is not known.
+bool UseTimeZone(const std::string& zone);
+// The UTC seconds since 1970 that a local calendar time can stand for: none in a skipped hour,
+// two in the hour that repeats (earlier first), one otherwise. Returns the count.
+int LocalTimeToUtc(int year, int month, int day, int hour, int minute, int second,
+                   int64_t utc[2]);

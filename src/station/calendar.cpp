@@ -70,3 +70,19 @@ int DaysFromTo(const UtcTime& first, const UtcTime& last) {
     int count = int((DayOf(last) - DayOf(first)).count()) + 1;
     return count > 0 ? count : 0;
 }
+
+std::string FormatDayMinute(sys_days day, int minuteOfDay) {
+    UtcTime date = StartOfDay(day);
+    char text[48];
+    std::snprintf(text, sizeof text, "%4d-%02d-%02d %02d:%02d", date.year, date.month, date.day,
+                  minuteOfDay / 60, minuteOfDay % 60);
+    return text;
+}
+
+void SplitUtcSeconds(int64_t seconds, sys_days* day, int* minuteOfDay) {
+    // Floor division, so that times before 1970 fall on the right day too.
+    int64_t days = seconds / 86400;
+    if (seconds % 86400 < 0) --days;
+    *day = sys_days{std::chrono::days{days}};
+    *minuteOfDay = int((seconds - days * 86400) / 60);
+}

@@ -22,3 +22,8 @@ UtcTime NextDay(const UtcTime& date);
 int CompareDays(const UtcTime& a, const UtcTime& b);
 // Days from the first to the last, both counted: 1 for the same day, 0 when last is before first.
 int DaysFromTo(const UtcTime& first, const UtcTime& last);
+
+// "yyyy-mm-dd hh:mm" for a minute (0..1439) of a day: the day log's time text.
+std::string FormatDayMinute(std::chrono::sys_days day, int minuteOfDay);
+// The UTC day and the minute within it (0..1439) of a count of seconds since 1970.
+void SplitUtcSeconds(int64_t seconds, std::chrono::sys_days* day, int* minuteOfDay);

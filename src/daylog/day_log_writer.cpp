@@ -1,0 +1,114 @@
+#include "daylog/day_log_writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/platform.h"
+#include "station/calendar.h"
+#include "station/run_state.h"
+
+namespace {
+
+std::string ErrorText(int error) {
+    return std::strerror(error != 0 ? error : EIO);
+}
+
+bool MakeFolder(const std::string& path, std::string* reason) {
+    std::error_code ec;
+    std::filesystem::create_directory(path, ec);
+    if (ec) {
+        *reason = "cannot make the folder " + path + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool WriteRecord(DayLogAppender* log, const DayLogRecord* record, std::string* reason) {
+    errno = 0;
+    if (WriteAll(log->file, record, kDayLogRecordSize)) {
+        ++log->records;
+        return true;
+    }
+    *reason = "cannot write " + log->path + ": " + ErrorText(errno);
+    // A record cut short (a full disk) would shift every later one: take it back.
+    TruncateOpenFile(log->file, int64_t(log->records) * kDayLogRecordSize);
+    return false;
+}
+
+}  // namespace
+
+void ComposeRecord(DayLogRecord* record, std::chrono::sys_days day, int minuteOfDay,
+                   int32_t markerKind, const int32_t* levels) {
+    std::memset(record, 0, kDayLogRecordSize);
+    SetRowMark(record, minuteOfDay % 60 == 0 ? 'X' : '\0');
+    SetMinute(record, minuteOfDay % 60);
+    SetMarkerKind(record, markerKind);
+    SetTimeText(record, FormatDayMinute(day, minuteOfDay).c_str());
+    if (levels != nullptr) {
+        for (int k = 0; k < kLoggedKhzCount; ++k) SetLevel(record, kLoggedFirstKhz + k, levels[k]);
+    }
+}
+
+bool OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
+                        std::chrono::sys_days day, double latitude, double longitude,
+                        std::string* reason) {
+    CloseDayLogAppender(log);
+    log->day = day;
+    log->records = 0;
+    log->cutBytes = 0;
+    log->path = ComposeDayLogPath(dataFolder, StartOfDay(day));
+    if (!MakeFolder(dataFolder, reason) || !MakeFolder(FolderOf(log->path), reason)) return false;
+
+    bool created = false;
+    errno = 0;
+    log->file = OpenForAppending(log->path.c_str(), &created);
+    if (log->file < 0) {
+        *reason = "cannot open " + log->path + " for appending: " +
+                  (errno == EINVAL ? std::string("not a regular file") : ErrorText(errno));
+        return false;
+    }
+    int64_t size = FileSizeOf(log->file);
+    if (size < 0) {
+        *reason = "cannot read the size of " + log->path;
+        CloseDayLogAppender(log);
+        return false;
+    }
+    int64_t whole = size / kDayLogRecordSize;
+    if (size % kDayLogRecordSize != 0) {
+        // The end of a record that a crash interrupted: the readers ignore it, but the next
+        // record must start on a record boundary.
+        if (!TruncateOpenFile(log->file, whole * kDayLogRecordSize)) {
+            *reason = "cannot cut the partial record off " + log->path + ": " + ErrorText(errno);
+            CloseDayLogAppender(log);
+            return false;
+        }
+        log->cutBytes = size - whole * kDayLogRecordSize;
+    }
+    log->records = int(whole < kMaxDayLogRecords ? whole : kMaxDayLogRecords);
+    DayMarkerKinds(day, latitude, longitude, log->markerKinds);
+    return true;
+}
+
+AppendResult AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int32_t* levels,
+                                int* emptyWritten, std::string* reason) {
+    *emptyWritten = 0;
+    if (minuteOfDay < log->records || minuteOfDay >= kMaxDayLogRecords) {
+        return AppendResult::AlreadyInLog;
+    }
+    unsigned char record[kDayLogRecordSize];
+    while (log->records < minuteOfDay) {
+        ComposeRecord(record, log->day, log->records, log->markerKinds[log->records], nullptr);
+        if (!WriteRecord(log, record, reason)) return AppendResult::Failed;
+        ++*emptyWritten;
+    }
+    ComposeRecord(record, log->day, minuteOfDay, log->markerKinds[minuteOfDay], levels);
+    if (!WriteRecord(log, record, reason)) return AppendResult::Failed;
+    return AppendResult::Written;
+}
+
+void CloseDayLogAppender(DayLogAppender* log) {
+    if (log->file >= 0) CloseWritten(log->file);
+    log->file = -1;
+}

@@ -1,0 +1,39 @@
+// The levels of one minute: every scan of the minute spread over 1 kHz spans, averaged in
+// linear power, and mapped from dB onto the day log's 0..255 scale.
+#pragma once
+
+#include <cstdint>
+
+#include "daylog/power_scan.h"
+
+constexpr int kLoggedFirstKhz = 520;  // the span the logger fills; the rest of a record stays 0
+constexpr int kLoggedLastKhz = 1700;
+constexpr int kLoggedKhzCount = kLoggedLastKhz - kLoggedFirstKhz + 1;
+
+struct MinuteLevels {
+    // Per kHz: the sum of power x weight and of the weights, the weight being the part of the
+    // span f - 0.5 .. f + 0.5 kHz that a bin covers.
+    double power[kLoggedKhzCount];
+    double weight[kLoggedKhzCount];
+    int scans;  // lines added
+};
+
+void ClearMinute(MinuteLevels* minute);
+// Adds one scan line; offsetHz is subtracted from every frequency (an up-converter's oscillator).
+void AddScan(MinuteLevels* minute, const ScanLine& line, double offsetHz);
+
+// How dB become levels: floorDb maps to 0 and floorDb + spanDb to 255, in a straight line,
+// clamped at both ends.
+struct LevelScale {
+    bool fixedFloor = false;  // false: the floor is the median of the minute's covered kHz
+    double floorDb = 0;
+    double spanDb = 50;
+};
+
+// The mean power in dB of every kHz (NaN where no scan covered it), and the minute's floor.
+void MinuteDb(const MinuteLevels& minute, double db[kLoggedKhzCount]);
+double MinuteFloorDb(const double db[kLoggedKhzCount]);  // median of the covered kHz; NaN if none
+
+// The 0..255 level per kHz; a kHz that no scan covered gets 0.
+void MapLevels(const MinuteLevels& minute, const LevelScale& scale,
+               int32_t levels[kLoggedKhzCount]);

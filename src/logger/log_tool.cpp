@@ -1,0 +1,256 @@
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "config/configuration.h"
+#include "config/settings.h"
+#include "config/station_config.h"
+#include "logger/gz_input.h"
+#include "logger/logger.h"
+#include "platform/platform.h"
+#include "station/run_state.h"
+
+#ifndef TALVOR_VERSION
+#define TALVOR_VERSION "unknown"
+#endif
+
+namespace {
+
+// No scan line is this long (a 2 MHz sweep in 1 Hz bins would be 20 MB); a longer run of bytes
+// without a line end is not a scan and must not take all memory.
+constexpr size_t kMaxLineLength = 32u << 20;
+constexpr size_t kReadChunk = 1u << 20;
+
+void Complain(const std::string& text) {
+    std::fprintf(stderr, "talvor-log: %s\n", text.c_str());
+}
+
+bool EndsWith(const std::string& text, const char* tail) {
+    size_t n = std::strlen(tail);
+    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+}
+
+bool FiniteNumber(const std::string& text, double* value) {
+    try {
+        size_t used = 0;
+        double d = std::stod(text, &used);
+        if (used != text.size() || !std::isfinite(d)) return false;
+        *value = d;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Splits what arrives into lines and hands them over; a line end is LF, with or without CR.
+struct LineSplitter {
+    std::string pending;
+    bool dropping = false;  // inside a line too long to keep
+
+    void Feed(Logger* logger, const char* data, size_t count) {
+        const char* end = data + count;
+        while (data < end) {
+            const char* lf = static_cast<const char*>(std::memchr(data, '\n', size_t(end - data)));
+            if (lf == nullptr) {
+                if (!dropping) {
+                    pending.append(data, size_t(end - data));
+                    if (pending.size() > kMaxLineLength) {
+                        pending.clear();
+                        dropping = true;
+                        SkipLongLine(logger);
+                    }
+                }
+                return;
+            }
+            if (dropping) {
+                dropping = false;
+            } else if (pending.empty()) {
+                LogLine(logger, std::string_view(data, size_t(lf - data)));
+            } else {
+                pending.append(data, size_t(lf - data));
+                if (pending.size() > kMaxLineLength) {
+                    SkipLongLine(logger);
+                } else {
+                    LogLine(logger, pending);
+                }
+                pending.clear();
+            }
+            data = lf + 1;
+        }
+    }
+    void Finish(Logger* logger) {
+        if (!pending.empty() && !dropping) LogLine(logger, pending);
+        pending.clear();
+        dropping = false;
+    }
+};
+
+// Reads one input to its end (or to a stop signal); false when it could not be read.
+bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* buffer,
+                   bool* stopped) {
+    LineSplitter splitter;
+    const bool standardInput = name == "-";
+    if (!standardInput && EndsWith(name, ".gz")) {
+        std::string reason;
+        GzInput* input = OpenGzInput(name, &reason);
+        if (input == nullptr) {
+            Complain("cannot read " + name + ": " + reason);
+            return false;
+        }
+        bool ok = true;
+        for (;;) {
+            if (StopSignalled()) {
+                *stopped = true;
+                break;
+            }
+            long n = ReadGzInput(input, buffer->data(), buffer->size(), &reason);
+            if (n < 0) {
+                Complain("cannot read " + name + ": " + reason);
+                ok = false;
+                break;
+            }
+            if (n == 0) break;
+            splitter.Feed(logger, buffer->data(), size_t(n));
+        }
+        CloseGzInput(input);
+        splitter.Finish(logger);
+        return ok;
+    }
+
+    errno = 0;
+    int fd = standardInput ? 0 : OpenForReading(name.c_str());
+    if (fd < 0) {
+        Complain("cannot read " + name + ": " +
+                 (errno != 0 ? std::strerror(errno) : "not a regular file"));
+        return false;
+    }
+    bool ok = true;
+    for (;;) {
+        long n = ReadInput(fd, buffer->data(), buffer->size());
+        if (n == kInputStopped) {
+            *stopped = true;
+            break;
+        }
+        if (n < 0) {
+            Complain("cannot read " + (standardInput ? std::string("standard input") : name) +
+                     ": " + std::strerror(errno));
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        splitter.Feed(logger, buffer->data(), size_t(n));
+    }
+    if (!standardInput) CloseFile(fd);
+    splitter.Finish(logger);
+    return ok;
+}
+
+}  // namespace
+
+int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out,
+                        std::ostream& err) {
+    CLI::App app{
+        "Writes day logs for talvor from power scans (date, time, Hz low, Hz high, Hz step, "
+        "samples, dB...), live from standard input or from recorded files.",
+        "talvor-log"};
+    app.footer(
+        "Examples:\n"
+        "  rtl_power -D 2 -f 520k:1710k:1k -i 60 - | talvor-log\n"
+        "  rtl_power -f 125.52M:126.71M:1k -i 60 - | talvor-log --offset 125000000\n"
+        "  talvor-log scans/*.csv scans/*.csv.gz\n"
+        "Levels: the minute's median (or --floor) is 0, and --span dB above it 255.\n"
+        "Exit status: 0 done, 1 a day log could not be written or an input not read, 2 a "
+        "command line that cannot be used.");
+    app.set_version_flag("--version", std::string("talvor-log ") + TALVOR_VERSION);
+
+    std::string offsetText, floorText, spanText;
+    app.add_option("FILE", options->inputs,
+                   "Recorded scans (.csv or .csv.gz), read in order; none or - for standard "
+                   "input");
+    app.add_option("--config", options->configPath,
+                   "Configuration file (default: TALVOR.INI beside the executable); its data "
+                   "folder and QTH are used");
+    auto* zoneOption = app.add_option("--timezone", options->timeZone,
+                                      "Zone of the input's local times, AREA/CITY (default: TZ, "
+                                      "else the system's)");
+    auto* utcOption = app.add_flag("--utc", options->utc, "The input's times are UTC");
+    zoneOption->excludes(utcOption);
+    app.add_option("--offset", offsetText,
+                   "Hz to subtract from every frequency (an up-converter's oscillator)");
+    app.add_option("--floor", floorText, "dB that maps to level 0 (default: each minute's median)");
+    app.add_option("--span", spanText, "dB from the floor to level 255 (default 50)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
+        err << "talvor-log: " << e.what() << "\nRun with --help for more information.\n";
+        return kLogExitUsage;
+    }
+    if (!offsetText.empty() && !FiniteNumber(offsetText, &options->offsetHz)) {
+        err << "talvor-log: --offset: not a frequency in Hz: \"" << offsetText << "\"\n";
+        return kLogExitUsage;
+    }
+    if (!floorText.empty()) {
+        if (!FiniteNumber(floorText, &options->scale.floorDb)) {
+            err << "talvor-log: --floor: not a level in dB: \"" << floorText << "\"\n";
+            return kLogExitUsage;
+        }
+        options->scale.fixedFloor = true;
+    }
+    if (!spanText.empty() && (!FiniteNumber(spanText, &options->scale.spanDb) ||
+                              options->scale.spanDb < 0.1 || options->scale.spanDb > 1000)) {
+        err << "talvor-log: --span: not a span from 0.1 to 1000 dB: \"" << spanText << "\"\n";
+        return kLogExitUsage;
+    }
+    if (!options->utc && !UseTimeZone(options->timeZone)) {
+        err << "talvor-log: --timezone: no such zone: \"" << options->timeZone
+            << "\" (expected a name such as Europe/Helsinki)\n";
+        return kLogExitUsage;
+    }
+    return kLogGoOn;
+}
+
+int RunLogTool(int argc, const char* const* argv) {
+    static Logger logger;  // large (a minute's sums), so not on the stack
+    LogOptions options;
+    int code = ParseLogCommandLine(argc, argv, &options, std::cout, std::cerr);
+    if (code != kLogGoOn) return code;
+
+    // Unattended: a configuration message goes to standard error, not to a dialog.
+    StopUsingDesktopDisplay();
+    runPaths = RunPaths{};
+    runPaths.StartTime = GetUtcTime();
+    std::string reason;
+    if (!FindStationConfiguration(GetExecutablePath(), options.configPath, &reason)) {
+        Complain("cannot read configuration " + options.configPath + ": " + reason);
+        return kLogExitUsage;
+    }
+    ReadConfiguration();
+    if (!settings.coordinatesGiven) {
+        Complain(std::string("the QTH of ") + settings.locationName +
+                 " gives no latitude and longitude; the sun markers are for " +
+                 std::to_string(settings.latitude) + ", " + std::to_string(settings.longitude));
+    }
+
+    StartLogger(&logger, options, runPaths.DataFolder, settings.latitude, settings.longitude);
+    if (options.inputs.empty()) options.inputs.push_back("-");
+    logger.live = false;
+    for (const std::string& name : options.inputs) {
+        if (name == "-") logger.live = true;
+    }
+    CatchStopSignals();
+
+    std::vector<char> buffer(kReadChunk);
+    bool stopped = false;
+    bool inputFailed = false;
+    for (const std::string& name : options.inputs) {
+        if (!ReadInputFile(&logger, name, &buffer, &stopped)) inputFailed = true;
+        if (stopped) break;
+    }
+    FinishLogger(&logger);
+    return inputFailed || logger.failed ? kLogExitFailed : kLogExitOk;
+}

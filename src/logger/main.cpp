@@ -1,0 +1,5 @@
+#include "logger/logger.h"
+
+int main(int argc, char** argv) {
+    return RunLogTool(argc, argv);
+}

@@ -1,0 +1,49 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/platform.h"
+
+int OpenForAppending(const char* path, bool* created) {
+    *created = false;
+    if (path == nullptr || *path == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    // Two rounds: the file may appear or vanish between the attempts.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            struct stat st;
+            if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                close(fd);
+                errno = EINVAL;
+                return -1;
+            }
+            int flags = fcntl(fd, F_GETFL);
+            if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+                close(fd);
+                return -1;
+            }
+            return fd;
+        }
+        if (errno != ENOENT) return -1;
+        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            *created = true;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+bool TruncateOpenFile(int fd, int64_t size) {
+    int rc;
+    do {
+        rc = ftruncate(fd, off_t(size));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}

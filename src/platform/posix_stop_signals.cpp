@@ -1,0 +1,73 @@
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/platform.h"
+
+namespace {
+
+volatile sig_atomic_t stopSignalled = 0;
+bool catching = false;
+sigset_t unblockedMask;  // the mask to wait with: the stop signals let through
+
+extern "C" void OnStopSignal(int) {
+    stopSignalled = 1;
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+    if (catching) return;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a wait must end
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    // The signals stay blocked except while ppoll waits, so one that comes between the check
+    // and the wait still ends the wait instead of being missed until the next line.
+    sigset_t stops, previous;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_BLOCK, &stops, &previous);
+    unblockedMask = previous;
+    sigdelset(&unblockedMask, SIGTERM);
+    sigdelset(&unblockedMask, SIGINT);
+    catching = true;
+}
+
+bool StopSignalled() {
+    if (catching) {
+        // A signal that came while blocked outside a wait is delivered here.
+        sigset_t pending;
+        if (sigpending(&pending) == 0 &&
+            (sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1)) {
+            stopSignalled = 1;
+        }
+    }
+    return stopSignalled != 0;
+}
+
+long ReadInput(int fd, void* buffer, size_t count) {
+    for (;;) {
+        if (StopSignalled()) return kInputStopped;
+        if (catching) {
+            struct pollfd p {};
+            p.fd = fd;
+            p.events = POLLIN;
+            int ready = ppoll(&p, 1, nullptr, &unblockedMask);
+            if (ready < 0) {
+                if (errno == EINTR) continue;
+                return -1;
+            }
+        }
+        ssize_t n = read(fd, buffer, count);
+        if (n >= 0) return long(n);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) continue;  // woken for nothing
+        return -1;
+    }
+}

@@ -1,0 +1,832 @@
+// talvor-log: scan lines as the receiver tools write them, the minute's levels, the sun markers,
+// the day log it appends to, and the built program fed from a pipe and drawn by talvor-render.
+#include "logger/logger.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "daylog/day_log.h"
+#include "daylog/day_log_writer.h"
+#include "daylog/minute_levels.h"
+#include "daylog/power_scan.h"
+#include "daylog/sun_events.h"
+#include "platform/platform.h"
+#include "station/calendar.h"
+#include "station/run_state.h"
+#include "test_support.h"
+
+using namespace std::chrono;
+
+namespace {
+
+// ---- Scans as the tools write them -------------------------------------------------------------
+
+// A made-up band as a receiver measures it: a noise floor of floorDb in every kHz, with a slight
+// ripple, and carriers, each a single frequency whose power stands the given dB above the floor
+// of a kHz. A bin's value is the power that falls into it, so a carrier lands whole in one bin
+// whatever the bins' width.
+struct Band {
+    double floorDb = -60;
+    std::vector<std::pair<double, double>> carriers;  // kHz, dB above a kHz of floor
+    double BinDb(double fromKhz, double toKhz) const {
+        double ripple = 0.5 * std::sin((fromKhz + toKhz) * 0.185);
+        double power = std::pow(10.0, (floorDb + ripple) / 10) * (toKhz - fromKhz);
+        for (const auto& [khz, above] : carriers) {
+            if (khz >= fromKhz && khz < toKhz) power += std::pow(10.0, (floorDb + above) / 10);
+        }
+        return 10 * std::log10(power);
+    }
+};
+
+// One line: values for lowHz..highHz in bins of stepHz (printed to two decimals, like the
+// tools), with rtl_power's one value too many when extra is set.
+std::string ScanLineText(const std::string& date, const std::string& time, double lowHz,
+                         double highHz, double stepHz, const Band& band, bool extra = true,
+                         double offsetHz = 0) {
+    char head[160];
+    std::snprintf(head, sizeof head, "%s, %s, %.0f, %.0f, %.2f, 245", date.c_str(), time.c_str(),
+                  lowHz, highHz, stepHz);
+    std::string line = head;
+    int count = int(std::lround((highHz - lowHz) / stepHz)) + (extra ? 1 : 0);
+    for (int i = 0; i < count; ++i) {
+        double from = (lowHz - offsetHz + i * stepHz) / 1000, to = from + stepHz / 1000;
+        char value[32];
+        std::snprintf(value, sizeof value, ", %.2f", band.BinDb(from, to));
+        line += value;
+    }
+    return line;
+}
+
+// One scan of the medium-wave band as rtl_power hops over it: 976.56 Hz bins from 400 kHz, in
+// hops of 700 kHz, so that no bin edge falls on a whole kHz.
+std::vector<std::string> RtlPowerScan(const std::string& date, const std::string& time,
+                                      const Band& band, double offsetHz = 0) {
+    std::vector<std::string> lines;
+    for (double low = 400000; low < 1800000; low += 700000) {
+        lines.push_back(ScanLineText(date, time, low + offsetHz, low + 700000 + offsetHz,
+                                     700000.0 / 717, band, true, offsetHz));
+    }
+    return lines;
+}
+
+// ---- The line reader ---------------------------------------------------------------------------
+
+TEST(ScanLine, ReadsLinesAsTheToolsWriteThem) {
+    struct Case {
+        const char* text;
+        ScanLineResult result;
+        size_t values;  // kept values, with a Scan
+        int nanAt;      // index of a value that must be "no measurement", or -1
+        int second;
+    };
+    const Case cases[] = {
+        {"2026-12-07, 21:04:00, 400000, 1800000, 976.56, 245, -41.27, -39.80", ScanLineResult::Scan,
+         2, -1, 0},
+        // A fraction of the second, CR LF line ends, a trailing comma.
+        {"2026-12-07, 21:04:07.123456, 1000, 4000, 1000, 3, 1, 2, 3,\r", ScanLineResult::Scan, 3,
+         -1, 7},
+        // The extra value past (high - low) / step is not kept.
+        {"2026-12-07, 21:04:00, 1000, 4000, 1000, 3, 1, 2, 3, 4", ScanLineResult::Scan, 3, -1, 0},
+        {"2026-12-07, 21:04:00, 0, 2930, 976.56, 3, 1, 2, 3, 4", ScanLineResult::Scan, 3, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 5000, 1000, 3, -inf, nan, -nan, inf", ScanLineResult::Scan, 4,
+         0, 0},
+        {"2026-12-07, 21:04:00, 1000, 5000, 1000, 3, 1, 2, nan, 4", ScanLineResult::Scan, 4, 2, 0},
+        {"2026-12-07,21:04:00,1000,3000,1000,3,+1,-2", ScanLineResult::Scan, 2, -1, 0},
+        {"", ScanLineResult::BlankOrComment, 0, -1, 0},
+        {"   \r", ScanLineResult::BlankOrComment, 0, -1, 0},
+        {"# rtl_power 2026-12-07", ScanLineResult::BlankOrComment, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 3000, 1000, 3", ScanLineResult::TooFewFields, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 3000, 1000, 3,", ScanLineResult::TooFewFields, 0, -1, 0},
+        {"2026-12-07, 21:04:00", ScanLineResult::TooFewFields, 0, -1, 0},
+        {"2026-02-30, 21:04:00, 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
+        {"07.12.2026, 21:04:00, 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
+        {"2026-12-07, 24:00:00, 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
+        {"2026-12-07, 21:04:00., 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 3000, 1000, 3, 1, x2", ScanLineResult::BadNumber, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1k, 3000, 1000, 3, 1", ScanLineResult::BadNumber, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 3000, 1000, 3, 1, , 2", ScanLineResult::BadNumber, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 3000, 1000, 3, +-1", ScanLineResult::BadNumber, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 3000, 3000, 1000, 3, 1", ScanLineResult::BadRange, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 3000, 1000, 1000, 3, 1", ScanLineResult::BadRange, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 3000, 0, 3, 1", ScanLineResult::BadRange, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 3000, -1000, 3, 1", ScanLineResult::BadRange, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 3000, nan, 3, 1", ScanLineResult::BadRange, 0, -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 1100, 1000, 3, 1", ScanLineResult::BadRange, 0, -1, 0},
+    };
+    ScanLine line;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ScanLineResult result = ParseScanLine(c.text, &line);
+        EXPECT_EQ(result, c.result);
+        if (result != ScanLineResult::Scan) continue;
+        EXPECT_EQ(line.db.size(), c.values);
+        EXPECT_EQ(line.year, 2026);
+        EXPECT_EQ(line.month, 12);
+        EXPECT_EQ(line.day, 7);
+        EXPECT_EQ(line.hour, 21);
+        EXPECT_EQ(line.minute, 4);
+        EXPECT_EQ(line.second, c.second);
+        for (size_t i = 0; i < line.db.size(); ++i) {
+            if (int(i) == c.nanAt || (c.nanAt == 0 && i < 4)) {
+                EXPECT_TRUE(std::isnan(line.db[i])) << i;
+            } else {
+                EXPECT_FALSE(std::isnan(line.db[i])) << i;
+            }
+        }
+    }
+    ASSERT_EQ(
+        ParseScanLine("2026-12-07, 21:04:00, 400000, 1800000, 976.56, 245, -41.27, -39.80", &line),
+        ScanLineResult::Scan);
+    EXPECT_DOUBLE_EQ(line.hzLow, 400000);
+    EXPECT_DOUBLE_EQ(line.hzHigh, 1800000);
+    EXPECT_DOUBLE_EQ(line.hzStep, 976.56);
+    EXPECT_FLOAT_EQ(line.db[0], -41.27f);
+    EXPECT_FLOAT_EQ(line.db[1], -39.80f);
+}
+
+// ---- A minute's levels -------------------------------------------------------------------------
+
+MinuteLevels* MinuteOf(const std::vector<std::string>& lines, double offsetHz = 0) {
+    static MinuteLevels minute;
+    ClearMinute(&minute);
+    ScanLine line;
+    for (const std::string& text : lines) {
+        EXPECT_EQ(ParseScanLine(text, &line), ScanLineResult::Scan) << text.substr(0, 60);
+        AddScan(&minute, line, offsetHz);
+    }
+    return &minute;
+}
+
+TEST(MinuteLevels, BinsOfAnyWidthAndOffsetGiveOneAnswer) {
+    Band band;
+    band.carriers = {{1000.2, 30}, {1400.2, 15}, {600.2, 45}};
+    struct Layout {
+        const char* name;
+        std::vector<std::string> lines;
+        double offsetHz;
+    };
+    const std::string d = "2026-12-07", t = "21:04:00";
+    std::vector<Layout> layouts = {
+        {"1 kHz bins on whole kHz", {ScanLineText(d, t, 519500, 1710500, 1000, band)}, 0},
+        {"976.56 Hz bins in two hops", RtlPowerScan(d, t, band), 0},
+        {"2 kHz bins", {ScanLineText(d, t, 500000, 1720000, 2000, band, false)}, 0},
+        {"2 kHz bins half a kHz off", {ScanLineText(d, t, 500500, 1720500, 2000, band, false)}, 0},
+        {"500 Hz bins", {ScanLineText(d, t, 510000, 1710000, 500, band)}, 0},
+        {"through a 125 MHz up-converter", RtlPowerScan(d, t, band, 125e6), 125e6},
+    };
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        const MinuteLevels* minute = MinuteOf(layout.lines, layout.offsetHz);
+        int32_t levels[kLoggedKhzCount];
+        MapLevels(*minute, LevelScale{}, levels);
+        auto at = [&](int khz) { return levels[khz - kLoggedFirstKhz]; };
+        // 30 dB over a 50 dB span is 153 (2 kHz bins hold twice the floor: 27 dB, 138): the
+        // carrier in the top half, the floor near 0.
+        // Bins wider than a kHz cannot place a carrier closer than a bin: take its peak.
+        auto peak = [&](int khz) { return std::max({at(khz - 1), at(khz), at(khz + 1)}); };
+        EXPECT_GE(peak(1000), 128);
+        EXPECT_LE(peak(1000), 170);
+        EXPECT_GT(peak(600), peak(1000));
+        EXPECT_GT(peak(1000), peak(1400));
+        EXPECT_GT(peak(1400), 40);
+        for (int khz : {520, 700, 990, 1010, 1300, 1700}) EXPECT_LE(at(khz), 12) << khz;
+        double db[kLoggedKhzCount];
+        MinuteDb(*minute, db);
+        EXPECT_NEAR(MinuteFloorDb(db), -60, 3.5);
+    }
+}
+
+TEST(MinuteLevels, MeanOfLinearPowerOverTheMinuteAndNothingWhereNothingWasMeasured) {
+    // Two scans of 600..699 kHz at -60 and -50 dB: the mean power is -52.6 dB, not -55.
+    const MinuteLevels* minute =
+        MinuteOf({"2026-12-07, 21:04:00, 599500, 699500, 1000, 1, " +
+                      [] {
+                          std::string v;
+                          for (int i = 0; i < 100; ++i) v += (i ? ", " : "") + std::string("-60");
+                          return v;
+                      }(),
+                  "2026-12-07, 21:04:30, 599500, 699500, 1000, 1, " +
+                      [] {
+                          std::string v;
+                          for (int i = 0; i < 100; ++i)
+                              v += (i ? ", " : "") + std::string(i == 50 ? "nan" : "-50");
+                          return v;
+                      }(),
+                  "2026-12-07, 21:04:40, 800000, 801000, 1000, 1, -inf"});
+    LevelScale scale;
+    scale.fixedFloor = true;
+    scale.floorDb = -70;
+    scale.spanDb = 50;
+    int32_t levels[kLoggedKhzCount];
+    MapLevels(*minute, scale, levels);
+    auto at = [&](int khz) { return levels[khz - kLoggedFirstKhz]; };
+    EXPECT_EQ(at(600), 89);  // (-52.6 + 70) / 50 * 255
+    EXPECT_EQ(at(699), 89);
+    EXPECT_EQ(at(650), 51);  // the second scan had no measurement there: -60 alone
+    EXPECT_EQ(at(599), 0);   // outside the scans
+    EXPECT_EQ(at(700), 0);
+    EXPECT_EQ(at(800), 0);  // only -inf there: no measurement
+    EXPECT_EQ(at(1700), 0);
+}
+
+TEST(MinuteLevels, MappingIsAStraightClampedLineThatNeverTurnsDown) {
+    struct Case {
+        double db;
+        int32_t level;
+    };
+    const Case cases[] = {{-60, 0},   {-80, 0},   {-59.9, 1}, {-34, 133},
+                          {-30, 153}, {-10, 255}, {20, 255}};
+    ScanLine line;
+    line.hzLow = 520000 - 500;
+    line.hzStep = 1000;
+    for (const Case& c : cases) line.db.push_back(float(c.db));
+    line.hzHigh = line.hzLow + 1000.0 * line.db.size();
+    MinuteLevels minute;
+    ClearMinute(&minute);
+    AddScan(&minute, line, 0);
+    LevelScale scale{true, -60, 50};
+    int32_t levels[kLoggedKhzCount];
+    MapLevels(minute, scale, levels);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(levels[i], cases[i].level) << cases[i].db;
+
+    // Any band, default scale: the order of the powers is the order of the levels.
+    line.hzLow = 519500;
+    line.db.clear();
+    for (int k = 0; k < kLoggedKhzCount; ++k)
+        line.db.push_back(float(-90 + std::fmod(k * 37.3, 80)));
+    line.hzHigh = line.hzLow + 1000.0 * line.db.size();
+    ClearMinute(&minute);
+    AddScan(&minute, line, 0);
+    MapLevels(minute, LevelScale{}, levels);
+    for (int a = 0; a < kLoggedKhzCount; a += 7) {
+        for (int b = 0; b < kLoggedKhzCount; b += 11) {
+            if (line.db[a] > line.db[b]) {
+                ASSERT_GE(levels[a], levels[b]) << a << " " << b;
+            }
+        }
+    }
+}
+
+// ---- The sun -----------------------------------------------------------------------------------
+
+sys_days Day(int y, int m, int d) {
+    return sys_days{year{y} / month{unsigned(m)} / std::chrono::day{unsigned(d)}};
+}
+
+TEST(SunMarkers, MatchPublishedSunriseAndSunsetTimes) {
+    // Published times, converted to UTC; an event of the local day before or after that falls
+    // in this UTC day counts for it. -1: none in that UTC day.
+    struct Case {
+        const char* place;
+        double latitude, longitude;
+        sys_days day;
+        int rise, set;  // minutes of the UTC day
+    };
+    const Case cases[] = {
+        {"London midsummer", 51.51, -0.13, Day(2026, 6, 21), 3 * 60 + 43, 20 * 60 + 21},
+        {"London midwinter", 51.51, -0.13, Day(2026, 12, 21), 8 * 60 + 4, 15 * 60 + 54},
+        {"New York midwinter", 40.71, -74.01, Day(2026, 12, 21), 12 * 60 + 17, 21 * 60 + 32},
+        // Sunset at 20:31 EDT on 20 June is 00:31 UTC on the 21st.
+        {"New York midsummer", 40.71, -74.01, Day(2026, 6, 21), 9 * 60 + 25, 31},
+        {"Helsinki midsummer", 60.17, 24.94, Day(2026, 6, 21), 54, 19 * 60 + 50},
+        // Sydney's sunrise at 07:00 AEST on 22 June is 21:00 UTC on the 21st.
+        {"Sydney midwinter", -33.87, 151.21, Day(2026, 6, 21), 21 * 60, 6 * 60 + 54},
+        {"Tromso polar night", 69.65, 18.96, Day(2026, 12, 21), -1, -1},
+        {"Tromso midnight sun", 69.65, 18.96, Day(2026, 6, 21), -1, -1},
+    };
+    // The library's solar position puts rise and set up to three minutes from the published
+    // times, within a marker's row or three.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.place);
+        SunEvents events = SunEventsOn(c.day, c.latitude, c.longitude);
+        if (c.rise < 0) {
+            EXPECT_EQ(events.rise, -1);
+        } else {
+            EXPECT_NEAR(events.rise, c.rise, 3);
+        }
+        if (c.set < 0) {
+            EXPECT_EQ(events.set, -1);
+        } else {
+            EXPECT_NEAR(events.set, c.set, 3);
+        }
+    }
+
+    int32_t kinds[kMinutesPerDay];
+    DayMarkerKinds(Day(2026, 12, 21), 51.51, -0.13, kinds);
+    int rises = 0, sets = 0, newYork = 0;
+    for (int m = 0; m < kMinutesPerDay; ++m) {
+        if (kinds[m] == 2) {
+            EXPECT_NEAR(m, 8 * 60 + 4, 3);
+            ++rises;
+        }
+        if (kinds[m] == 1) {
+            EXPECT_NEAR(m, 15 * 60 + 54, 3);
+            ++sets;
+        }
+        if (kinds[m] == -1) {
+            EXPECT_NEAR(m, 21 * 60 + 32, 3);
+            ++newYork;
+        }
+    }
+    EXPECT_EQ(rises, 1);
+    EXPECT_EQ(sets, 1);
+    EXPECT_EQ(newYork, 1);
+}
+
+TEST(SunMarkers, QthCoordinatesAreReadFromTheLocation) {
+    struct Case {
+        const char* qth;
+        bool given;
+        double latitude, longitude;
+    };
+    const Case cases[] = {
+        {"PARIS,48.9,2.35", true, 48.9, 2.35}, {"SYDNEY, -33.87, 151.21", true, -33.87, 151.21},
+        {"LEMMENJOKI", true, 68.7, 26.0},      {"OSLO", false, 51.5, 0.1},
+        {"NOWHERE,91,0", false, 51.5, 0.1},    {"NOWHERE,45,181", false, 51.5, 0.1},
+        {"NOWHERE,N45,E10", false, 51.5, 0.1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.qth);
+        ResetSettings();
+        ParseQth(c.qth);
+        EXPECT_EQ(settings.coordinatesGiven, c.given);
+        EXPECT_DOUBLE_EQ(settings.latitude, c.latitude);
+        EXPECT_DOUBLE_EQ(settings.longitude, c.longitude);
+    }
+    ResetSettings();
+}
+
+// ---- The logger over lines ---------------------------------------------------------------------
+
+struct LoggedDay {
+    std::string bytes;
+    int records() const { return int(bytes.size() / kDayLogRecordSize); }
+    const DayLogRecord* at(int k) const {
+        return reinterpret_cast<const DayLogRecord*>(bytes.data()) + size_t(k) * kDayLogRecordSize;
+    }
+    std::string time(int k) const { return std::string(TimeText(at(k)), kTimeTextLength); }
+    bool empty(int k) const {
+        for (int f = kFirstLevelKhz; f <= kLastLevelKhz; ++f) {
+            if (LevelAt(at(k), f) != 0) return false;
+        }
+        return true;
+    }
+};
+
+class LoggerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = std::make_unique<TempDir>("logger");
+        band_.carriers = {{1000.2, 30}};
+        messages_ = std::tmpfile();
+    }
+    void TearDown() override {
+        CloseDayLogAppender(&logger_.log);
+        if (messages_ != nullptr) std::fclose(messages_);
+        UseTimeZone("UTC");
+    }
+    void Start(LogOptions options = {}) {
+        StartLogger(&logger_, options, folder_->path() + "/BRANTOS", 51.5, 0.1);
+        logger_.messages = messages_;
+    }
+    void Feed(const std::string& date, const std::string& time) {
+        for (const std::string& line : RtlPowerScan(date, time, band_)) LogLine(&logger_, line);
+    }
+    LoggedDay Log(const std::string& date) {
+        std::string path = folder_->path() + "/BRANTOS/" + date + "/VOK.LOG";
+        return LoggedDay{FileExists(path) ? ReadFileBytes(path) : std::string()};
+    }
+    std::string Messages() {
+        std::fflush(messages_);
+        std::rewind(messages_);
+        std::string text;
+        char buffer[512];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, messages_)) > 0) text.append(buffer, n);
+        return text;
+    }
+    std::unique_ptr<TempDir> folder_;
+    Band band_;
+    Logger logger_;
+    std::FILE* messages_ = nullptr;
+};
+
+TEST_F(LoggerTest, LocalTimesAcrossTheAutumnChangeStayInOrder) {
+    // Berlin, 25 October 2026: at 03:00 summer time the clocks go back to 02:00.
+    ASSERT_TRUE(UseTimeZone("Europe/Berlin"));
+    Start();
+    LogLine(&logger_, "# scans through the change");
+    const char* times[] = {"02:58:00", "02:58:30",   "02:59:00",
+                           "02:00:00", "02:01:00.5", "03:00:00"};
+    for (const char* time : times) Feed("2026-10-25", time);
+    LogLine(&logger_, "2026-10-25, 02:00:10, 1000, 3000, 1000, 3, 1");  // earlier than 03:00
+    LogLine(&logger_, "2026-10-25, 02:00:10, 1000, 3000, 0, 3, 1");
+    FinishLogger(&logger_);
+
+    LoggedDay day = Log("2026-10-25");
+    ASSERT_EQ(day.records(), 121);  // up to 02:00 UTC, the last minute with a scan
+    struct Expect {
+        int record;
+        const char* time;
+        bool scanned;
+    };
+    const Expect expected[] = {{0, "2026-10-25 00:00", false},  {57, "2026-10-25 00:57", false},
+                               {58, "2026-10-25 00:58", true},  {59, "2026-10-25 00:59", true},
+                               {60, "2026-10-25 01:00", true},  {61, "2026-10-25 01:01", true},
+                               {62, "2026-10-25 01:02", false}, {120, "2026-10-25 02:00", true}};
+    for (const Expect& e : expected) {
+        SCOPED_TRACE(e.time);
+        EXPECT_EQ(day.time(e.record), e.time);
+        EXPECT_EQ(Minute(day.at(e.record)), e.record % 60);
+        EXPECT_EQ(RowMark(day.at(e.record)) == 'X', e.record % 60 == 0);
+        EXPECT_EQ(!day.empty(e.record), e.scanned);
+        if (e.scanned) {
+            EXPECT_GE(LevelAt(day.at(e.record), 1000), 128);
+            EXPECT_LE(LevelAt(day.at(e.record), 1020), 12);
+        }
+    }
+    // Bytes the readers do not use stay 0, and no level is written outside 520..1700 kHz.
+    for (int offset : {0, 1, 2, 3, 5, 14, 27, 44, 47}) EXPECT_EQ(day.at(58)[offset], 0) << offset;
+    EXPECT_EQ(LevelAt(day.at(58), 519), 0);
+    EXPECT_EQ(LevelAt(day.at(58), 1701), 0);
+
+    const DayTally& tally = logger_.tallies.begin()->second;
+    EXPECT_EQ(tally.written, 121);
+    EXPECT_EQ(tally.empty, 116);
+    EXPECT_EQ(tally.skipped[int(SkipReason::BlankOrComment)], 1);
+    EXPECT_EQ(tally.skipped[int(SkipReason::BeforeMinute)], 1);
+    EXPECT_EQ(tally.skipped[int(SkipReason::BadRange)], 1);
+    EXPECT_NE(Messages().find("talvor-log: 2026-10-25: 121 minutes written (116 empty), 3 lines "
+                              "skipped (1 blank or comment, 1 no frequency range, 1 out of order)"),
+              std::string::npos)
+        << Messages();
+}
+
+TEST_F(LoggerTest, TheSpringGapHasNoTimesAndMidnightBeginsTheNextDay) {
+    ASSERT_TRUE(UseTimeZone("Europe/Berlin"));
+    Start();
+    Feed("2026-03-29", "02:30:00");  // the clocks go from 02:00 to 03:00: no such time
+    Feed("2026-03-30", "01:59:00");  // 23:59 UTC on the 29th
+    Feed("2026-03-30", "02:00:00");  // 00:00 UTC on the 30th
+    FinishLogger(&logger_);
+    LoggedDay first = Log("2026-03-29"), second = Log("2026-03-30");
+    ASSERT_EQ(first.records(), 1440);
+    EXPECT_EQ(first.time(1439), "2026-03-29 23:59");
+    EXPECT_FALSE(first.empty(1439));
+    ASSERT_EQ(second.records(), 1);
+    EXPECT_EQ(second.time(0), "2026-03-30 00:00");
+    EXPECT_FALSE(second.empty(0));
+    EXPECT_EQ(logger_.tallies[Day(2026, 3, 29)].skipped[int(SkipReason::NoSuchLocalTime)], 2);
+    // The sun markers are in every record, scanned or empty.
+    int rise = -1;
+    for (int k = 0; k < first.records(); ++k) {
+        if (MarkerKind(first.at(k)) == 2) rise = k;
+    }
+    EXPECT_EQ(rise, SunEventsOn(Day(2026, 3, 29), 51.5, 0.1).rise);
+}
+
+TEST_F(LoggerTest, AMinuteIsWrittenOnceALaterMinuteArrives) {
+    LogOptions options;
+    options.utc = true;
+    Start(options);
+    Feed("2026-12-07", "00:10:00");
+    Feed("2026-12-07", "00:10:30");
+    EXPECT_EQ(Log("2026-12-07").records(), 0);
+    Feed("2026-12-07", "00:11:00");
+    EXPECT_EQ(Log("2026-12-07").records(), 11);
+    Feed("2026-12-07", "00:10:45");  // a minute already written
+    FinishLogger(&logger_);
+    EXPECT_EQ(Log("2026-12-07").records(), 12);
+    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[int(SkipReason::BeforeMinute)], 2);
+}
+
+TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
+    LogOptions options;
+    options.utc = true;
+    Start(options);
+    for (const char* time : {"00:00:00", "00:01:00", "00:02:00", "00:03:00", "00:04:00"}) {
+        Feed("2026-12-07", time);
+    }
+    FinishLogger(&logger_);
+    std::string path = folder_->path() + "/BRANTOS/2026-12-07/VOK.LOG";
+    std::string before = ReadFileBytes(path);
+    ASSERT_EQ(before.size(), 5u * kDayLogRecordSize);
+    // A crash in the middle of writing minute 3's record.
+    WriteFileBytes(path, before.substr(0, 3 * kDayLogRecordSize + 1000));
+
+    Start(options);
+    for (const char* time : {"00:02:00", "00:03:00", "00:07:00"}) Feed("2026-12-07", time);
+    FinishLogger(&logger_);
+    LoggedDay day = Log("2026-12-07");
+    ASSERT_EQ(day.records(), 8);
+    EXPECT_EQ(day.bytes.substr(0, 3 * kDayLogRecordSize), before.substr(0, 3 * kDayLogRecordSize));
+    EXPECT_FALSE(day.empty(3));  // written again from the new lines
+    EXPECT_TRUE(day.empty(4));
+    EXPECT_TRUE(day.empty(6));
+    EXPECT_FALSE(day.empty(7));
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(day.time(k), FormatDayMinute(Day(2026, 12, 7), k));
+    const DayTally& tally = logger_.tallies[Day(2026, 12, 7)];
+    EXPECT_EQ(tally.skipped[int(SkipReason::AlreadyInLog)], 2);
+    EXPECT_EQ(tally.written, 5);
+    EXPECT_EQ(tally.empty, 3);
+    EXPECT_NE(Messages().find("partial record: cut 1000 bytes"), std::string::npos) << Messages();
+
+    // The daily run's reader sees every record.
+    ResetProcessState();
+    ASSERT_TRUE(AllocateRecordBuffer());
+    runPaths.DayLogPath = path;
+    LoadDayLog();
+    EXPECT_EQ(recordCount, 8);
+    CloseDayLog();
+}
+
+// ---- The command line --------------------------------------------------------------------------
+
+TEST(LogCli, OptionsAndExitCodes) {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+    };
+    const Case cases[] = {
+        {{}, kLogGoOn},
+        {{"a.csv", "b.csv.gz", "-"}, kLogGoOn},
+        {{"--utc", "--offset", "125e6", "--floor", "-70", "--span", "40"}, kLogGoOn},
+        {{"--timezone", "Europe/Helsinki"}, kLogGoOn},
+        {{"--help"}, kLogExitOk},
+        {{"--version"}, kLogExitOk},
+        {{"--utc", "--timezone", "Europe/Helsinki"}, kLogExitUsage},
+        {{"--timezone", "Nowhere/Atlantis"}, kLogExitUsage},
+        {{"--timezone", "../../etc/passwd"}, kLogExitUsage},
+        {{"--span", "0"}, kLogExitUsage},
+        {{"--span", "fifty"}, kLogExitUsage},
+        {{"--floor", "nan"}, kLogExitUsage},
+        {{"--offset", "125 MHz"}, kLogExitUsage},
+        {{"--bogus"}, kLogExitUsage},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.args) joined += a + " ";
+        SCOPED_TRACE(joined);
+        std::vector<const char*> argv = {"talvor-log"};
+        for (const std::string& a : c.args) argv.push_back(a.c_str());
+        LogOptions options;
+        std::ostringstream out, err;
+        EXPECT_EQ(ParseLogCommandLine(int(argv.size()), argv.data(), &options, out, err), c.code);
+        if (c.code == kLogExitUsage) {
+            EXPECT_EQ(err.str().rfind("talvor-log: ", 0), 0u) << err.str();
+        }
+        if (c.code == kLogGoOn && c.args.size() > 2 && c.args[1] == "--offset") {
+            EXPECT_DOUBLE_EQ(options.offsetHz, 125e6);
+            EXPECT_TRUE(options.scale.fixedFloor);
+            EXPECT_DOUBLE_EQ(options.scale.floorDb, -70);
+            EXPECT_DOUBLE_EQ(options.scale.spanDb, 40);
+        }
+    }
+    UseTimeZone("UTC");
+}
+
+// ---- The built program -------------------------------------------------------------------------
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;  // top row first
+    int Brightness(int x, int y) const {
+        const unsigned char* p = &rgb[(size_t(y) * width + x) * 3];
+        return p[0] + p[1] + p[2];
+    }
+};
+
+bool ReadPng(const std::string& path, Picture* picture) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    image.format = PNG_FORMAT_RGB;
+    picture->width = int(image.width);
+    picture->height = int(image.height);
+    picture->rgb.resize(PNG_IMAGE_SIZE(image));
+    return png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr) != 0;
+}
+
+class LogProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::make_unique<TempDir>("log-program");
+        WriteFileBytes(*dir_ / "TALVOR.INI", "[CUSTOM]\r\nQTH=London,51.5,-0.1\r\n");
+    }
+    // A day of scans in Berlin's local time, covering the UTC day 2026-12-07, with a carrier on
+    // 1000 kHz all day and a few lines the tools might leave behind.
+    std::string DayOfScans() {
+        Band band;
+        band.carriers = {{1000.2, 30}};
+        // The band is the same all day: its lines are made once, under each minute's time.
+        std::vector<std::string> scan = RtlPowerScan("yyyy-mm-dd", "hh:mm:ss", band);
+        std::string text = "# recorded with rtl_power\n";
+        for (int m = 0; m < kMinutesPerDay; ++m) {
+            // Berlin is an hour ahead of UTC in December.
+            sys_seconds local = sys_days{Day(2026, 12, 7)} + minutes{m} + hours{1};
+            sys_days day = floor<days>(local);
+            hh_mm_ss clock{local - day};
+            char time[16];
+            std::snprintf(time, sizeof time, "%02d:%02d:%02d", int(clock.hours().count()),
+                          int(clock.minutes().count()), int(clock.seconds().count()));
+            std::string date = FormatDate(StartOfDay(day));
+            for (const std::string& line : scan) {
+                text +=
+                    date + ", " + time + line.substr(std::strlen("yyyy-mm-dd, hh:mm:ss")) + "\n";
+            }
+            if (m == 700) text += "garbage\n\n";
+        }
+        return text;
+    }
+    std::string LogPath() const { return *dir_ / "BRANTOS/2026-12-07/VOK.LOG"; }
+    std::string Logger(const std::string& arguments, const std::string& input = "") {
+        return "TZ=Europe/Berlin '" TALVOR_LOG "' --config '" + (*dir_ / "TALVOR.INI") + "' " +
+               arguments + (input.empty() ? "" : " < '" + input + "'");
+    }
+    std::unique_ptr<TempDir> dir_;
+};
+
+TEST_F(LogProgramTest, ADayPipedThroughIsDrawnWithTheCarrierBrightAndItsNeighboursNot) {
+    WriteFileBytes(*dir_ / "day.csv", DayOfScans());
+    CommandResult logged = RunCommand("cat '" + (*dir_ / "day.csv") + "' | " + Logger(""));
+    ASSERT_EQ(logged.exitCode, 0) << logged.output;
+    EXPECT_NE(logged.output.find("talvor-log: 2026-12-07: 1440 minutes written (0 empty), 3 "
+                                 "lines skipped (2 blank or comment, 1 too few fields)"),
+              std::string::npos)
+        << logged.output;
+    LoggedDay day{ReadFileBytes(LogPath())};
+    ASSERT_EQ(day.records(), 1440);
+    EXPECT_EQ(day.time(0), "2026-12-07 00:00");
+    EXPECT_EQ(day.time(1439), "2026-12-07 23:59");
+    // The QTH of the configuration, not the default.
+    SunEvents london = SunEventsOn(Day(2026, 12, 7), 51.5, -0.1);
+    SunEvents newYork = SunEventsOn(Day(2026, 12, 7), kNewYorkLatitude, kNewYorkLongitude);
+    int markers[3] = {};
+    for (int k = 0; k < 1440; ++k) {
+        int kind = MarkerKind(day.at(k));
+        if (kind == 2) {
+            ++markers[0];
+            EXPECT_EQ(k, london.rise);
+        }
+        if (kind == 1) {
+            ++markers[1];
+            EXPECT_EQ(k, london.set);
+        }
+        if (kind == -1) {
+            ++markers[2];
+            EXPECT_EQ(k, newYork.set);
+        }
+    }
+    EXPECT_EQ(markers[0], 1);
+    EXPECT_EQ(markers[1], 1);
+    EXPECT_EQ(markers[2], 1);
+
+    std::string picture = *dir_ / "day.png";
+    CommandResult drawn =
+        RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY '" TALVOR_RENDER "' --config '" +
+                   (*dir_ / "TALVOR.INI") +
+                   "' --date 2026-12-07 --size 1920x1500 --format png -o '" + picture + "'");
+    ASSERT_EQ(drawn.exitCode, 0) << drawn.output;
+    Picture png;
+    ASSERT_TRUE(ReadPng(picture, &png));
+    ASSERT_EQ(png.width, 1920);
+    // The column of f kHz is x = f + 360 - 500 on a 1920-pixel frame; row k of the log is 40
+    // pixels down. 990 and 1010 kHz are the carrier's neighbours on the 10 kHz plan.
+    auto meanBrightness = [&](int khz) {
+        long sum = 0;
+        int rows = 0;
+        for (int k = 100; k < 1400; k += 10, ++rows) sum += png.Brightness(khz + 360 - 500, 40 + k);
+        return double(sum) / rows;
+    };
+    double carrier = meanBrightness(1000);
+    EXPECT_GT(carrier, 250);
+    for (int neighbour : {990, 1010, 700, 1500}) {
+        EXPECT_LT(meanBrightness(neighbour), carrier / 4) << neighbour;
+    }
+}
+
+TEST_F(LogProgramTest, CompressedRecordingsGiveTheSameLogAsPlainOnes) {
+    WriteFileBytes(*dir_ / "day.csv", DayOfScans());
+    ASSERT_EQ(RunCommand("gzip -c '" + (*dir_ / "day.csv") + "' > '" + (*dir_ / "day.csv.gz") + "'")
+                  .exitCode,
+              0);
+    CommandResult plain = RunCommand(Logger("'" + (*dir_ / "day.csv") + "'"));
+    ASSERT_EQ(plain.exitCode, 0) << plain.output;
+    std::string fromPlain = ReadFileBytes(LogPath());
+    RunCommand("rm -r '" + (*dir_ / "BRANTOS") + "'");
+    CommandResult packed = RunCommand(Logger("'" + (*dir_ / "day.csv.gz") + "'"));
+    ASSERT_EQ(packed.exitCode, 0) << packed.output;
+    EXPECT_EQ(ReadFileBytes(LogPath()), fromPlain);
+    EXPECT_EQ(fromPlain.size(), 1440u * kDayLogRecordSize);
+}
+
+TEST_F(LogProgramTest, ExitStatusSaysWhatFailedAndTheOtherFilesAreStillRead) {
+    Band band;
+    band.carriers = {{1000.2, 30}};
+    std::string lines;
+    for (const std::string& line : RtlPowerScan("2026-12-07", "10:30:00", band))
+        lines += line + "\n";
+    WriteFileBytes(*dir_ / "good.csv", lines);
+    WriteFileBytes(*dir_ / "broken.csv.gz", "not gzip at all, and not a scan either");
+
+    CommandResult missing =
+        RunCommand(Logger("'" + (*dir_ / "missing.csv") + "' '" + (*dir_ / "good.csv") + "'"));
+    EXPECT_EQ(missing.exitCode, 1) << missing.output;
+    EXPECT_NE(missing.output.find("talvor-log: cannot read " + (*dir_ / "missing.csv")),
+              std::string::npos)
+        << missing.output;
+    EXPECT_EQ(LoggedDay{ReadFileBytes(LogPath())}.records(), 9 * 60 + 31);
+
+    // A day folder that is a file: the log cannot be written.
+    WriteFileBytes(*dir_ / "BRANTOS/2026-12-08", "");
+    std::string tomorrow;
+    for (const std::string& line : RtlPowerScan("2026-12-08", "10:30:00", band))
+        tomorrow += line + "\n";
+    WriteFileBytes(*dir_ / "tomorrow.csv", tomorrow);
+    CommandResult unwritable = RunCommand(Logger("'" + (*dir_ / "tomorrow.csv") + "'"));
+    EXPECT_EQ(unwritable.exitCode, 1) << unwritable.output;
+    EXPECT_NE(unwritable.output.find("day log not writable"), std::string::npos)
+        << unwritable.output;
+
+    CommandResult usage = RunCommand(Logger("--span -3"));
+    EXPECT_EQ(usage.exitCode, 2) << usage.output;
+    CommandResult badConfig =
+        RunCommand("'" TALVOR_LOG "' --config '" + (*dir_ / "none.ini") + "' < /dev/null");
+    EXPECT_EQ(badConfig.exitCode, 2) << badConfig.output;
+}
+
+TEST_F(LogProgramTest, StopSignalWritesTheMinuteInHandAndEndsWell) {
+    Band band;
+    band.carriers = {{1000.2, 30}};
+    std::string lines;
+    for (const char* time : {"12:00:00", "12:01:00", "12:02:00"}) {
+        for (const std::string& line : RtlPowerScan("2026-12-07", time, band)) lines += line + "\n";
+    }
+    WriteFileBytes(*dir_ / "live.csv", lines);
+    // The writer keeps the pipe open, as a receiver tool does between its scans.
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    std::string config = *dir_ / "TALVOR.INI", errors = *dir_ / "errors.txt";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(input[0], 0);
+        close(input[0]);
+        close(input[1]);
+        int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err >= 0) dup2(err, 2);
+        setenv("TZ", "Europe/Berlin", 1);
+        execl(TALVOR_LOG, TALVOR_LOG, "--config", config.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    ASSERT_EQ(write(input[1], lines.data(), lines.size()), ssize_t(lines.size()));
+    // 12:00 and 12:01 are written once 12:02 arrives; 12:02 is the minute in hand.
+    int records = 0;
+    for (int waited = 0; waited < 10000 && records < 11 * 60 + 2; waited += 20) {
+        SleepMs(20);
+        if (FileExists(LogPath()))
+            records = int(ReadFileBytes(LogPath()).size() / kDayLogRecordSize);
+    }
+    EXPECT_EQ(records, 11 * 60 + 2);
+    kill(child, SIGTERM);
+    int status = -1;
+    for (int waited = 0; waited < 10000; waited += 20) {
+        if (waitpid(child, &status, WNOHANG) == child) break;
+        SleepMs(20);
+    }
+    close(input[1]);
+    if (kill(child, 0) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "talvor-log did not end on SIGTERM";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFileBytes(errors);
+    LoggedDay day{ReadFileBytes(LogPath())};
+    ASSERT_EQ(day.records(), 11 * 60 + 3);
+    EXPECT_FALSE(day.empty(11 * 60 + 2));
+    EXPECT_NE(ReadFileBytes(errors).find("2026-12-07: 663 minutes written (660 empty)"),
+              std::string::npos)
+        << ReadFileBytes(errors);
+}
+
+}  // namespace
