@@ -1,0 +1,45 @@
+// One power-scan line on arbitrary bytes: the reader answers, keeps no more values than the
+// line's span holds, and the minute built from what it read maps to levels within the scale.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "daylog/minute_levels.h"
+#include "daylog/power_scan.h"
+#include "fuzz_support.h"
+
+namespace {
+MinuteLevels minute;
+ScanLine line;
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    ScanLineResult result = ParseScanLine(text, &line);
+    FUZZ_CHECK(int(result) >= 0 && int(result) < kScanLineResults);
+    if (result != ScanLineResult::Scan) {
+        FUZZ_CHECK(line.db.empty());
+        return 0;
+    }
+    FUZZ_CHECK(!line.db.empty());
+    FUZZ_CHECK(line.hzHigh > line.hzLow && line.hzStep > 0);
+    FUZZ_CHECK(std::isfinite(line.hzLow) && std::isfinite(line.hzHigh));
+    double span = std::nearbyint((line.hzHigh - line.hzLow) / line.hzStep);
+    FUZZ_CHECK(double(line.db.size()) <= span);
+    FUZZ_CHECK(line.month >= 1 && line.month <= 12 && line.day >= 1 && line.day <= 31);
+    FUZZ_CHECK(line.hour < 24 && line.minute < 60 && line.second < 61);
+
+    ClearMinute(&minute);
+    AddScan(&minute, line, 0);
+    AddScan(&minute, line, 125e6);
+    for (const LevelScale& scale : {LevelScale{}, LevelScale{true, -60, 0.1}}) {
+        int32_t levels[kLoggedKhzCount];
+        MapLevels(minute, scale, levels);
+        for (int k = 0; k < kLoggedKhzCount; ++k) {
+            FUZZ_CHECK(levels[k] >= 0 && levels[k] <= 255);
+            FUZZ_CHECK(minute.weight[k] >= 0 && std::isfinite(minute.power[k]));
+        }
+    }
+    return 0;
+}
