@@ -47,8 +47,7 @@ std::string DayOfScans() {
 }
 
 // Wall and CPU milliseconds of one run; false when it did not end with 0.
-bool RunLogger(const std::string& folder, const std::string& input, double* wallMs,
-               double* cpuMs) {
+bool RunLogger(const std::string& folder, const std::string& input, double* wallMs, double* cpuMs) {
     std::string config = folder + "/TALVOR.INI";
     auto start = Clock::now();
     pid_t pid = fork();

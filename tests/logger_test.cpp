@@ -512,8 +512,16 @@ TEST_F(LoggerTest, AMinuteIsWrittenOnceALaterMinuteArrives) {
     Feed("2026-12-07", "00:11:00");
     EXPECT_EQ(Log("2026-12-07").records(), 11);
     Feed("2026-12-07", "00:10:45");  // a minute already written
+    EXPECT_EQ(Messages(), "");
+    // Live, the hour's line comes once its last minute is written.
+    logger_.live = true;
+    Feed("2026-12-07", "00:59:00");
+    Feed("2026-12-07", "01:00:00");
+    EXPECT_EQ(Messages(),
+              "talvor-log: 2026-12-07: 60 minutes written (57 empty), 2 lines skipped (2 out of "
+              "order)\n");
     FinishLogger(&logger_);
-    EXPECT_EQ(Log("2026-12-07").records(), 12);
+    EXPECT_EQ(Log("2026-12-07").records(), 61);
     EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[int(SkipReason::BeforeMinute)], 2);
 }
 
