@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Builds TALVOR, lays out a demo folder with a copy of the executable and today's synthetic day
-# log beside it, and runs it there as the scheduler would.
+# log beside it (made by talvor-log from the day's scans, as from a receiver), and runs it there
+# as the scheduler would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
 scripts/setup.sh
 cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)" --target talvor talvor-gen-daylog
+cmake --build build -j"$(nproc)" --target talvor talvor-gen-daylog talvor-log
 
 demo="$top/demo"
 mkdir -p "$demo"
 cp build/talvor "$demo/talvor"
-build/talvor-gen-daylog "$demo/BRANTOS" >/dev/null
 [ -f "$demo/TALVOR.INI" ] || printf '[CUSTOM]\r\nQTH=London,51.5,0.1\r\nVOKTEXT=Demo day, synthetic log\r\nVOKCOLOR=1\r\n' >"$demo/TALVOR.INI"
+today=$(date -u +%F)
+rm -f "$demo/BRANTOS/$today/VOK.LOG"
+build/talvor-gen-daylog --csv "$today" | build/talvor-log --utc --config "$demo/TALVOR.INI"
 
 echo "demo: running $demo/talvor (about 5 seconds)"
 rc=0

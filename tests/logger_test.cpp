@@ -513,9 +513,12 @@ TEST_F(LoggerTest, AMinuteIsWrittenOnceALaterMinuteArrives) {
     EXPECT_EQ(Log("2026-12-07").records(), 11);
     Feed("2026-12-07", "00:10:45");  // a minute already written
     EXPECT_EQ(Messages(), "");
-    // Live, the hour's line comes once its last minute is written.
+    // Live, a line comes when its time is due (every hour; here at once) after a minute is
+    // written.
     logger_.live = true;
     Feed("2026-12-07", "00:59:00");
+    EXPECT_EQ(Messages(), "");  // not yet due
+    logger_.reportEveryMs = 0;
     Feed("2026-12-07", "01:00:00");
     EXPECT_EQ(Messages(),
               "talvor-log: 2026-12-07: 60 minutes written (57 empty), 2 lines skipped (2 out of "

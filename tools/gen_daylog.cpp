@@ -1,12 +1,15 @@
 // Writes a synthetic but band-like day log for one UTC date, for demos, tests and benchmarks.
 //
 //   talvor-gen-daylog DATAFOLDER [yyyy-mm-dd] [--minutes N]
+//   talvor-gen-daylog --csv [yyyy-mm-dd] [--minutes N]
 //
 // The log goes to DATAFOLDER/yyyy-mm-dd/VOK.LOG (today's UTC date by default), N records
 // (default 1440, one per minute from 00:00). The band is a noise floor, local stations strong all
 // day, and distant stations that come up after sunset and fade out after sunrise, as a listener in
 // western Europe hears it. Hourly rows are marked, sunrise and sunset carry the half-sun markers
-// and sunset in New York its label, as the logging program writes them.
+// and sunset in New York its label, as the logging program writes them. With --csv the same day
+// goes to standard output as power-scan lines (UTC times, 1 kHz bins, a level of 255 being 50 dB
+// above a level of 0), as a receiver tool would have written them for talvor-log.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -66,14 +69,17 @@ double Darkness(int minute, int rise, int set) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: talvor-gen-daylog DATAFOLDER [yyyy-mm-dd] [--minutes N]\n");
+    std::fprintf(stderr,
+                 "usage: talvor-gen-daylog DATAFOLDER [yyyy-mm-dd] [--minutes N]\n"
+                 "       talvor-gen-daylog --csv [yyyy-mm-dd] [--minutes N]\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argv[1][0] == '-') return Usage();
+    if (argc < 2 || (argv[1][0] == '-' && std::strcmp(argv[1], "--csv") != 0)) return Usage();
+    const bool csv = std::strcmp(argv[1], "--csv") == 0;
     std::string dataFolder = argv[1];
     UtcTime date = GetUtcTime();
     int minutes = kMaxDayLogRecords;
@@ -92,7 +98,7 @@ int main(int argc, char** argv) {
     std::snprintf(folder, sizeof folder, "/%4d-%02d-%02d", date.year, date.month, date.day);
     std::string dayFolder = dataFolder + folder;
     std::error_code ec;
-    std::filesystem::create_directories(dayFolder, ec);
+    if (!csv) std::filesystem::create_directories(dayFolder, ec);
     if (ec) {
         std::fprintf(stderr, "talvor-gen-daylog: cannot create %s: %s\n", dayFolder.c_str(),
                      ec.message().c_str());
@@ -122,8 +128,8 @@ int main(int argc, char** argv) {
     }
 
     std::vector<unsigned char> record(kDayLogRecordSize);
-    std::string path = dayFolder + "/VOK.LOG";
-    std::FILE* out = std::fopen(path.c_str(), "wb");
+    std::string path = csv ? "standard output" : dayFolder + "/VOK.LOG";
+    std::FILE* out = csv ? stdout : std::fopen(path.c_str(), "wb");
     if (!out) {
         std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
         return 1;
@@ -154,16 +160,22 @@ int main(int argc, char** argv) {
             double level = 255 * s.strength * reach * fading + random.Next() % 12;
             if (level > 30) SetLevel(record.data(), s.khz, int32_t(std::min(level, 255.0)));
         }
-        if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) {
+        if (csv) {
+            std::fprintf(out, "%.10s, %s:00, 519500, 1700500, 1000.00, 1", timeText, timeText + 11);
+            for (int khz = 520; khz <= 1700; ++khz) {
+                std::fprintf(out, ", %.2f", -80 + LevelAt(record.data(), khz) * 50.0 / 255);
+            }
+            std::fputc('\n', out);
+        } else if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) {
             std::fclose(out);
             std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
             return 1;
         }
     }
-    if (std::fclose(out) != 0) {
+    if ((csv ? std::fflush(out) : std::fclose(out)) != 0 || (csv && std::ferror(out))) {
         std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
         return 1;
     }
-    std::printf("%s\n", path.c_str());
+    if (!csv) std::printf("%s\n", path.c_str());
     return 0;
 }

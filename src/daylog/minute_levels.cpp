@@ -40,7 +40,8 @@ void MinuteDb(const MinuteLevels& minute, double db[kLoggedKhzCount]) {
     for (int k = 0; k < kLoggedKhzCount; ++k) {
         // A weight so small that it is rounding left over from an edge counts as no cover.
         if (minute.weight[k] > 1e-9 && minute.power[k] > 0) {
-            db[k] = 10.0 * std::log10(minute.power[k] / minute.weight[k]);
+            // Single precision is far finer than a level (a fifth of a dB) and quicker.
+            db[k] = 10.0f * std::log10(float(minute.power[k] / minute.weight[k]));
         } else {
             db[k] = NAN;
         }
@@ -48,10 +49,11 @@ void MinuteDb(const MinuteLevels& minute, double db[kLoggedKhzCount]) {
 }
 
 double MinuteFloorDb(const double db[kLoggedKhzCount]) {
-    double covered[kLoggedKhzCount];
+    // Single precision is ample for a floor and halves the work of the selection.
+    float covered[kLoggedKhzCount];
     int n = 0;
     for (int k = 0; k < kLoggedKhzCount; ++k) {
-        if (!std::isnan(db[k])) covered[n++] = db[k];
+        if (!std::isnan(db[k])) covered[n++] = float(db[k]);
     }
     if (n == 0) return NAN;
     std::nth_element(covered, covered + n / 2, covered + n);

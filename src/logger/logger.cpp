@@ -99,7 +99,12 @@ bool LineUtcSeconds(Logger* logger, const ScanLine& line, int64_t* utc) {
     return true;
 }
 
-void ReportLiveHour(Logger* logger, sys_days day) {
+// Live, a line every hour of the clock says that the logger is still at work and how.
+void ReportWhenDue(Logger* logger, sys_days day) {
+    if (!logger->live) return;
+    int64_t now = MonotonicMs();
+    if (now - logger->lastReportMs < logger->reportEveryMs) return;
+    logger->lastReportMs = now;
     auto it = logger->tallies.find(day);
     if (it != logger->tallies.end()) Message(logger, DaySummary(day, it->second));
 }
@@ -156,6 +161,7 @@ void StartLogger(Logger* logger, const LogOptions& options, const std::string& d
     logger->longitude = longitude;
     logger->haveMinute = false;
     logger->lastUtc = INT64_MIN;
+    logger->lastReportMs = MonotonicMs();
     CloseDayLogAppender(&logger->log);
     logger->failedDayKnown = false;
     logger->tallies.clear();
@@ -195,11 +201,8 @@ void LogLine(Logger* logger, std::string_view text) {
             return;
         }
         sys_days previousDay = logger->day;
-        int previousHour = logger->minute / 60;
         WriteMinuteInHand(logger);
-        if (logger->live && (day != previousDay || minute / 60 != previousHour)) {
-            ReportLiveHour(logger, previousDay);
-        }
+        ReportWhenDue(logger, previousDay);
     }
 
     DayTally& tally = TallyOf(logger, day);

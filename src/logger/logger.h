@@ -62,7 +62,9 @@ struct Logger {
     std::string dataFolder;
     double latitude = 51.5;
     double longitude = 0.1;
-    bool live = false;  // a summary line every hour
+    bool live = false;  // a summary line every hour of the clock
+    int64_t reportEveryMs = 3600 * 1000;
+    int64_t lastReportMs = 0;
     std::FILE* messages = stderr;
 
     bool haveMinute = false;  // a minute in hand, not yet written
