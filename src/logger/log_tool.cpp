@@ -220,6 +220,9 @@ int RunLogTool(int argc, const char* const* argv) {
     int code = ParseLogCommandLine(argc, argv, &options, std::cout, std::cerr);
     if (code != kLogGoOn) return code;
 
+    SetMessagePrefix("talvor-log");
+    // A full disk or quota must fail the write and be reported, not end the process.
+    IgnoreWriteSignals();
     // Unattended: a configuration message goes to standard error, not to a dialog.
     StopUsingDesktopDisplay();
     runPaths = RunPaths{};
