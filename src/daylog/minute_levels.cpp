@@ -11,8 +11,9 @@ void ClearMinute(MinuteLevels* minute) {
 void AddScan(MinuteLevels* minute, const ScanLine& line, double offsetHz) {
     const double stepKhz = line.hzStep / 1000.0;
     const double lowKhz = (line.hzLow - offsetHz) / 1000.0;
-    // dB to linear power as exp(dB * ln(10) / 10): the same value as pow(10, dB / 10), faster.
-    const double dbToNeper = std::log(10.0) / 10.0;
+    // dB to linear power as exp(dB * ln(10) / 10): the same value as pow(10, dB / 10), faster,
+    // and in single precision, which holds a measured power to far better than its noise.
+    const float dbToNeper = float(std::log(10.0) / 10.0);
     const size_t count = line.db.size();
     for (size_t i = 0; i < count; ++i) {
         const float db = line.db[i];
@@ -22,12 +23,13 @@ void AddScan(MinuteLevels* minute, const ScanLine& line, double offsetHz) {
         if (!std::isfinite(from) || !std::isfinite(to)) continue;
         if (to <= kLoggedFirstKhz - 0.5 || from >= kLoggedLastKhz + 0.5) continue;
         // Far beyond any receiver's range, but must stay finite when summed.
-        const double power = std::exp(std::clamp(double(db), -300.0, 300.0) * dbToNeper);
-        // The kHz whose spans f - 0.5 .. f + 0.5 the bin touches.
-        const int first = int(std::max(std::floor(from + 0.5), double(kLoggedFirstKhz)));
-        const int last = int(std::min(std::ceil(to - 0.5), double(kLoggedLastKhz)));
-        for (int f = first; f <= last; ++f) {
-            const double overlap = std::min(to, f + 0.5) - std::max(from, f - 0.5);
+        const double power = std::exp(std::clamp(db, -300.0f, 300.0f) * dbToNeper);
+        // Clamped to the logged band, the bin starts at or after 519.5 kHz, so truncation finds
+        // the first kHz whose span f - 0.5 .. f + 0.5 it touches.
+        const double start = std::max(from, kLoggedFirstKhz - 0.5);
+        const double end = std::min(to, kLoggedLastKhz + 0.5);
+        for (int f = int(start + 0.5); f <= kLoggedLastKhz && f - 0.5 < end; ++f) {
+            const double overlap = std::min(end, f + 0.5) - std::max(start, f - 0.5);
             if (overlap <= 0) continue;
             minute->power[f - kLoggedFirstKhz] += power * overlap;
             minute->weight[f - kLoggedFirstKhz] += overlap;
@@ -36,43 +38,62 @@ void AddScan(MinuteLevels* minute, const ScanLine& line, double offsetHz) {
     ++minute->scans;
 }
 
-void MinuteDb(const MinuteLevels& minute, double db[kLoggedKhzCount]) {
-    for (int k = 0; k < kLoggedKhzCount; ++k) {
-        // A weight so small that it is rounding left over from an edge counts as no cover.
-        if (minute.weight[k] > 1e-9 && minute.power[k] > 0) {
-            // Single precision is far finer than a level (a fifth of a dB) and quicker.
-            db[k] = 10.0f * std::log10(float(minute.power[k] / minute.weight[k]));
-        } else {
-            db[k] = NAN;
-        }
-    }
+namespace {
+
+bool Covered(const MinuteLevels& minute, int k) {
+    // A weight so small that it is rounding left over from an edge counts as no cover.
+    return minute.weight[k] > 1e-9 && minute.power[k] > 0;
 }
 
-double MinuteFloorDb(const double db[kLoggedKhzCount]) {
+}  // namespace
+
+double MinuteFloorDb(const MinuteLevels& minute) {
+    // The median of the powers is the power of the median in dB: no logarithm per kHz needed.
     // Single precision is ample for a floor and halves the work of the selection.
     float covered[kLoggedKhzCount];
     int n = 0;
     for (int k = 0; k < kLoggedKhzCount; ++k) {
-        if (!std::isnan(db[k])) covered[n++] = float(db[k]);
+        if (Covered(minute, k)) covered[n++] = float(minute.power[k] / minute.weight[k]);
     }
     if (n == 0) return NAN;
     std::nth_element(covered, covered + n / 2, covered + n);
-    return covered[n / 2];
+    return 10.0 * std::log10(double(covered[n / 2]));
 }
 
 void MapLevels(const MinuteLevels& minute, const LevelScale& scale,
                int32_t levels[kLoggedKhzCount]) {
-    double db[kLoggedKhzCount];
-    MinuteDb(minute, db);
-    const double floor = scale.fixedFloor ? scale.floorDb : MinuteFloorDb(db);
-    const double perDb = 255.0 / scale.spanDb;
+    const double floorDb = scale.fixedFloor ? scale.floorDb : MinuteFloorDb(minute);
+    if (std::isnan(floorDb)) {
+        for (int k = 0; k < kLoggedKhzCount; ++k) levels[k] = 0;
+        return;
+    }
+    // Level L is reached where (dB - floor) / span * 255 rounds to L or more, that is at the
+    // power floor * 10^((L - 0.5) / 255 * span / 10): the levels come from comparisons with
+    // these 255 powers instead of a logarithm for every kHz of every minute.
+    double threshold[256];
+    const double ratio = std::pow(10.0, scale.spanDb / 255.0 / 10.0);
+    threshold[1] = std::pow(10.0, (floorDb + 0.5 / 255.0 * scale.spanDb) / 10.0);
+    for (int level = 2; level <= 255; ++level) threshold[level] = threshold[level - 1] * ratio;
     for (int k = 0; k < kLoggedKhzCount; ++k) {
-        if (std::isnan(db[k]) || std::isnan(floor)) {
+        if (!Covered(minute, k)) {
             levels[k] = 0;
             continue;
         }
-        // Clamped before rounding, so that the conversion never sees a value out of range.
-        double level = std::clamp((db[k] - floor) * perDb, 0.0, 255.0);
-        levels[k] = int32_t(level + 0.5);
+        const double power = minute.power[k] / minute.weight[k];
+        if (power < threshold[1]) {  // about half of the band, the floor and below
+            levels[k] = 0;
+            continue;
+        }
+        // The highest level whose threshold the power reaches: a binary search over 1..255.
+        int low = 0, high = 255;
+        while (low < high) {
+            int middle = (low + high + 1) / 2;
+            if (power >= threshold[middle]) {
+                low = middle;
+            } else {
+                high = middle - 1;
+            }
+        }
+        levels[k] = low;
     }
 }

@@ -30,9 +30,8 @@ struct LevelScale {
     double spanDb = 50;
 };
 
-// The mean power in dB of every kHz (NaN where no scan covered it), and the minute's floor.
-void MinuteDb(const MinuteLevels& minute, double db[kLoggedKhzCount]);
-double MinuteFloorDb(const double db[kLoggedKhzCount]);  // median of the covered kHz; NaN if none
+// The median in dB of the mean powers of the kHz that the minute's scans covered; NaN if none.
+double MinuteFloorDb(const MinuteLevels& minute);
 
 // The 0..255 level per kHz; a kHz that no scan covered gets 0.
 void MapLevels(const MinuteLevels& minute, const LevelScale& scale,

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -126,11 +127,18 @@ ScanLineResult ParseScanLine(std::string_view text, ScanLine* line) {
     if (bins < 1) return ScanLineResult::BadRange;
     size_t wanted = size_t(bins < kMaxBinsPerLine ? bins : kMaxBinsPerLine);
 
-    while (!rest.empty()) {
-        std::string_view field = NextField(&rest);
-        if (field.empty() && rest.empty()) break;  // a comma at the end of the line
+    // The values, in one pass over the text: a day of scans holds close to two million.
+    const char* p = rest.data();
+    const char* const end = p + rest.size();
+    while (p < end) {
+        while (p < end && IsSpace(*p)) ++p;
+        if (p >= end) break;  // a comma at the end of the line
+        const char* comma = static_cast<const char*>(std::memchr(p, ',', size_t(end - p)));
+        if (comma == nullptr) comma = end;
+        const char* last = comma;
+        while (last > p && IsSpace(last[-1])) --last;
         double value;
-        if (!WholeDouble(field, &value)) {
+        if (!WholeDouble(std::string_view(p, size_t(last - p)), &value)) {
             line->db.clear();
             return ScanLineResult::BadNumber;
         }
@@ -138,6 +146,7 @@ ScanLineResult ParseScanLine(std::string_view text, ScanLine* line) {
             line->db.push_back(std::isfinite(value) ? float(value)
                                                     : std::numeric_limits<float>::quiet_NaN());
         }
+        p = comma == end ? end : comma + 1;
     }
     if (line->db.empty()) return ScanLineResult::TooFewFields;
     return ScanLineResult::Scan;
