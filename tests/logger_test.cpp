@@ -557,6 +557,22 @@ TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
     EXPECT_EQ(tally.empty, 3);
     EXPECT_NE(Messages().find("partial record: cut 1000 bytes"), std::string::npos) << Messages();
 
+    // A second logger on the same day is refused rather than interleaving its minutes.
+    DayLogAppender other;
+    std::string reason;
+    ASSERT_TRUE(OpenDayLogAppender(&other, folder_->path() + "/BRANTOS", Day(2026, 12, 7), 51.5,
+                                   0.1, &reason))
+        << reason;
+    Start(options);
+    Feed("2026-12-07", "00:09:00");
+    FinishLogger(&logger_);
+    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[int(SkipReason::LogNotWritable)],
+              2);  // both hops
+    EXPECT_TRUE(logger_.failed);
+    EXPECT_NE(Messages().find("another program is writing " + path), std::string::npos);
+    CloseDayLogAppender(&other);
+    EXPECT_EQ(Log("2026-12-07").records(), 8);
+
     // The daily run's reader sees every record.
     ResetProcessState();
     ASSERT_TRUE(AllocateRecordBuffer());

@@ -69,6 +69,15 @@ bool OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
                   (errno == EINVAL ? std::string("not a regular file") : ErrorText(errno));
         return false;
     }
+    // Two loggers appending to one day would interleave their minutes, and one of them could
+    // take the other's record in progress for a crash's remains and cut it.
+    errno = 0;
+    if (!LockExclusively(log->file)) {
+        *reason = errno == EWOULDBLOCK ? "another program is writing " + log->path
+                                       : "cannot lock " + log->path + ": " + ErrorText(errno);
+        CloseDayLogAppender(log);
+        return false;
+    }
     int64_t size = FileSizeOf(log->file);
     if (size < 0) {
         *reason = "cannot read the size of " + log->path;

@@ -150,6 +150,9 @@ void PostQuit(int exitCode);
 int OpenForAppending(const char* path, bool* created);
 // Cuts an open file back to size bytes; false on failure.
 bool TruncateOpenFile(int fd, int64_t size);
+// Takes the file's exclusive advisory lock without waiting; false when another open of it
+// holds the lock (errno EWOULDBLOCK) or on failure. It goes with the descriptor's close.
+bool LockExclusively(int fd);
 
 // Catches SIGTERM and SIGINT from now on: they end the next or current ReadInput with
 // kInputStopped instead of ending the process.

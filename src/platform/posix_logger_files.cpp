@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,14 @@ bool TruncateOpenFile(int fd, int64_t size) {
     int rc;
     do {
         rc = ftruncate(fd, off_t(size));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool LockExclusively(int fd) {
+    int rc;
+    do {
+        rc = flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     return rc == 0;
 }
