@@ -228,7 +228,8 @@ int RunLogTool(int argc, const char* const* argv) {
     runPaths = RunPaths{};
     runPaths.StartTime = GetUtcTime();
     std::string reason;
-    if (!FindStationConfiguration(GetExecutablePath(), options.configPath, &reason)) {
+    if (!FindStationConfiguration(GetExecutablePath(argc > 0 ? argv[0] : nullptr),
+                                  options.configPath, &reason)) {
         Complain("cannot read configuration " + options.configPath + ": " + reason);
         return kLogExitUsage;
     }
