@@ -24,7 +24,8 @@ const std::string kStationDir = "/var/lib/talvor";
 const char* const kUnits[] = {"talvor.service", "talvor.timer", "talvor-yesterday.service",
                               "talvor-yesterday.timer"};
 const char* const kManPages[] = {"man1/talvor.1.gz", "man1/talvor-render.1.gz",
-                                 "man5/talvor.ini.5.gz", "man5/talvor-daylog.5.gz"};
+                                 "man1/talvor-log.1.gz", "man5/talvor.ini.5.gz",
+                                 "man5/talvor-daylog.5.gz"};
 
 std::string Quoted(const std::string& text) {
     return "'" + text + "'";
@@ -75,6 +76,7 @@ class PackageTest : public ::testing::Test {
         MakeDirs(station);
         fs::create_symlink(Root("/usr/bin/talvor"), station + "/" + programLink);
         fs::create_symlink(Root("/usr/bin/talvor-render"), station + "/talvor-render");
+        fs::create_symlink(Root("/usr/bin/talvor-log"), station + "/talvor-log");
         return station;
     }
 
@@ -101,6 +103,7 @@ TEST_F(PackageTest, HoldsExactlyTheProgramsPagesUnitsAndExample) {
     std::set<std::string> want = {
         "./usr/bin/talvor",
         "./usr/bin/talvor-render",
+        "./usr/bin/talvor-log",
         "./usr/lib/sysusers.d/talvor.conf",
         "./usr/lib/tmpfiles.d/talvor.conf",
         "./usr/share/doc/talvor/README.md",
@@ -138,6 +141,9 @@ TEST_F(PackageTest, HoldsExactlyTheProgramsPagesUnitsAndExample) {
               std::string::npos)
         << tmpfiles;
     EXPECT_NE(tmpfiles.find("d " + kStationDir + " 0755 talvor talvor"), std::string::npos);
+    EXPECT_NE(tmpfiles.find("L " + kStationDir + "/talvor-log - - - - /usr/bin/talvor-log\n"),
+              std::string::npos)
+        << tmpfiles;
 }
 
 TEST_F(PackageTest, InstalledProgramsRunFromAStationFolder) {
@@ -196,6 +202,13 @@ TEST_F(PackageTest, InstalledProgramsRunFromAStationFolder) {
         EXPECT_NE(shown.output.find(line + "\n"), std::string::npos) << line << "\n"
                                                                      << shown.output;
     }
+
+    // talvor-log through the station's link writes into that station's data folder.
+    CommandResult logged =
+        RunCommand("printf '2030-01-02, 00:01:00, 519500, 521500, 1000, 1, -60, -30\\n' | " +
+                   Quoted(stations[0].folder + "/talvor-log") + " --utc");
+    EXPECT_EQ(logged.exitCode, 0) << logged.output;
+    EXPECT_EQ(ReadFileBytes(stations[0].folder + "/BRANTOS/2030-01-02/VOK.LOG").size(), 2u * 4890);
 }
 
 TEST_F(PackageTest, UnitsPassSystemdAnalyzeVerify) {
@@ -252,6 +265,7 @@ TEST_F(PackageTest, ManPagesRenderWithoutWarnings) {
     const Page pages[] = {
         {"man1/talvor.1.gz", {"EXIT STATUS", "1920 x 1500", "talvorZ", "TALVOR: "}},
         {"man1/talvor-render.1.gz", {"--show-config", "--from", "EXIT STATUS"}},
+        {"man1/talvor-log.1.gz", {"--timezone", "--offset", "SIGTERM", "EXIT STATUS"}},
         {"man5/talvor.ini.5.gz",
          {"QTH=", "VOKTEXT=", "VOKSENS=", "VOKCOLOR=", "OVERSEAS=", "SET", "[CUSTOM]", "KELDAN",
           "LF"}},
