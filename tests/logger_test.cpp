@@ -116,6 +116,7 @@ TEST(ScanLine, ReadsLinesAsTheToolsWriteThem) {
         {"2026-12-07, 21:04:00", ScanLineResult::TooFewFields, 0, -1, 0},
         {"2026-02-30, 21:04:00, 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
         {"07.12.2026, 21:04:00, 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
+        {"0000-12-07, 21:04:00, 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
         {"2026-12-07, 24:00:00, 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
         {"2026-12-07, 21:04:00., 1000, 3000, 1000, 3, 1", ScanLineResult::BadDateTime, 0, -1, 0},
         {"2026-12-07, 21:04:00, 1000, 3000, 1000, 3, 1, x2", ScanLineResult::BadNumber, 0, -1, 0},

@@ -56,6 +56,8 @@ bool ParseDateField(std::string_view s, ScanLine* line) {
         !Digits(s, 8, 2, &line->day)) {
         return false;
     }
+    // The folders of the day logs are named by four-digit years of this calendar era.
+    if (line->year < 1900) return false;
     using namespace std::chrono;
     return year_month_day{year{line->year}, month{unsigned(line->month)}, day{unsigned(line->day)}}
         .ok();
