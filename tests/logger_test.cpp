@@ -556,7 +556,9 @@ TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
     EXPECT_EQ(tally.skipped[int(SkipReason::AlreadyInLog)], 2);
     EXPECT_EQ(tally.written, 5);
     EXPECT_EQ(tally.empty, 3);
-    EXPECT_NE(Messages().find("partial record: cut 1000 bytes"), std::string::npos) << Messages();
+    EXPECT_NE(Messages().find("partial record: cut 1000 bytes, 3 whole records kept"),
+              std::string::npos)
+        << Messages();
 
     // A second logger on the same day is refused rather than interleaving its minutes.
     DayLogAppender other;

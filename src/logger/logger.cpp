@@ -45,8 +45,8 @@ bool EnsureDayLog(Logger* logger, sys_days day) {
     }
     if (logger->log.cutBytes > 0) {
         Message(logger, logger->log.path + " ended in a partial record: cut " +
-                            std::to_string(logger->log.cutBytes) +
-                            " bytes, going on after minute " + std::to_string(logger->log.records));
+                            std::to_string(logger->log.cutBytes) + " bytes, " +
+                            std::to_string(logger->log.records) + " whole records kept");
     }
     return true;
 }
