@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "config/channel_plan.h"
 #include "config/settings.h"
@@ -107,6 +108,61 @@ ChannelRange UsableRange(const ChannelRange& range) {
     return range;
 }
 
+// One end of a level-field line: position, then colour, as the vertex arrays take them.
+// The colour is given as glColor3ub gives it to the driver, in floats of byte / 255: bytes in the
+// colour array are converted by the vertex fetch, which rounds some shades of the ramp by one.
+struct FieldVertex {
+    GLfloat x, y;
+    GLfloat red, green, blue;
+};
+
+// The vertices of the rows first..last - 1: per channel a line from black to the spot's colour
+// and one back to black, later channels after earlier ones, as the field has always been drawn.
+void BuildFieldRows(int first, int last, const ChannelRange& range, int chartXOrigin,
+                    std::vector<FieldVertex>* vertices) {
+    const float sensitivity = settings.sensitivity;
+    const int colourMode = settings.colourMode;
+    vertices->clear();
+    for (int i = first; i < last; ++i) {
+        const DayLogRecord* record = RecordAt(i);
+        const GLfloat y = GLfloat(i + kLevelFieldTop);
+        for (int j = range.first; j <= range.last; ++j) {
+            int f = range.plan[j];
+            if (f < kLowestLevelKhz || f > kHighestLevelKhz) continue;
+            const GLfloat x = GLfloat(f + chartXOrigin - 500);
+            SpotColour c =
+                LevelSpotColour(ScaledLevel(LevelAt(record, f), sensitivity), colourMode);
+            const GLfloat red = c.red / 255.0f, green = c.green / 255.0f, blue = c.blue / 255.0f;
+            vertices->push_back({x - kSpotHalfWidth, y, 0, 0, 0});
+            vertices->push_back({x, y, red, green, blue});
+            vertices->push_back({x, y, red, green, blue});
+            vertices->push_back({x + kSpotHalfWidth, y, 0, 0, 0});
+        }
+    }
+}
+
+// Level field: each channel a 13-pixel spot ramping from black to its colour and back; a later
+// (higher) channel covers the overlap with the one before. The lines go to the driver as
+// client-side arrays, a batch of rows at a time: a software renderer keeps every vertex of a
+// batch until it is drawn, and a day's 600,000 in one batch cost more in fresh memory than in
+// drawing. Lines do not interact, so the batches leave every pixel as one batch draws it.
+void DrawLevelField(int rowsToDraw, const ChannelRange& range, int chartXOrigin) {
+    thread_local std::vector<FieldVertex> vertices;  // kept between days, one per drawing thread
+    int rowsPerBatch = levelFieldRowsPerBatch > 0 ? levelFieldRowsPerBatch : rowsToDraw;
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    for (int first = 0; first < rowsToDraw; first += rowsPerBatch) {
+        if (first > 0) glFlush();
+        BuildFieldRows(first, std::min(first + rowsPerBatch, rowsToDraw), range, chartXOrigin,
+                       &vertices);
+        glVertexPointer(2, GL_FLOAT, sizeof(FieldVertex), &vertices[0].x);
+        glColorPointer(3, GL_FLOAT, sizeof(FieldVertex), &vertices[0].red);
+        glDrawArrays(GL_LINES, 0, GLsizei(vertices.size()));
+    }
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
 }  // namespace
 
 int RowsToDraw(int records, int chartHeight) {
@@ -203,36 +259,7 @@ void DrawChart() {
 
     // Level field: each channel a 13-pixel spot ramping from black to its colour and back; a
     // later (higher) channel covers the overlap with the one before.
-    const float sensitivity = settings.sensitivity;
-    const int colourMode = settings.colourMode;
-    glBegin(GL_LINES);
-    for (int i = 0; i < rowsToDraw; ++i) {
-        // A software renderer keeps every vertex of an open batch until the batch ends; a day's
-        // 600,000 in one batch cost more in fresh memory than in drawing. Lines do not interact,
-        // so ending the batch every few rows leaves every pixel as it was.
-        if (i > 0 && levelFieldRowsPerBatch > 0 && i % levelFieldRowsPerBatch == 0) {
-            glEnd();
-            glFlush();
-            glBegin(GL_LINES);
-        }
-        const DayLogRecord* record = RecordAt(i);
-        const float y = float(i + kLevelFieldTop);
-        for (int j = range.first; j <= range.last; ++j) {
-            int f = range.plan[j];
-            if (f < kLowestLevelKhz || f > kHighestLevelKhz) continue;
-            const float x = float(f + g.chartXOrigin - 500);
-            SpotColour c =
-                LevelSpotColour(ScaledLevel(LevelAt(record, f), sensitivity), colourMode);
-            glColor3ub(0, 0, 0);
-            glVertex2f(x - kSpotHalfWidth, y);
-            glColor3ub(c.red, c.green, c.blue);
-            glVertex2f(x, y);
-            glVertex2f(x, y);
-            glColor3ub(0, 0, 0);
-            glVertex2f(x + kSpotHalfWidth, y);
-        }
-    }
-    glEnd();
+    DrawLevelField(rowsToDraw, range, g.chartXOrigin);
 
     // Each marker's line lies 3 pixels above its row.
     if (upperMarkerRow != 0) DrawHorizonMarker(upperMarkerRow + 37, HalfSun::Upper);
