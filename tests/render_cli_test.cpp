@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -757,6 +758,32 @@ TEST_F(RenderCliRun, RangeWithGapsDrawsEveryLoggedDayAndListsTheOthers) {
     ASSERT_TRUE(ReadPng(Out("VOKLOG 2014-03-05.png"), &inRange));
     ASSERT_TRUE(ReadPng(Out("single.png"), &alone));
     EXPECT_TRUE(inRange.rgb == alone.rgb);
+}
+
+// Worker processes change neither a pixel nor the order of the day lines.
+TEST_F(RenderCliRun, RangeDrawnByWorkersEqualsOneDrawnByOne) {
+    std::map<std::string, CommandRun> runs;
+    for (const char* jobs : {"1", "2", "5"}) {
+        MakeDirs(Out(jobs));
+        runs[jobs] = Render("--config '" + Config("footer") +
+                            "' --from 2014-03-02 --to 2014-03-06 --format png -o . --jobs " + jobs,
+                            Out(jobs));
+        ASSERT_EQ(runs[jobs].code, 0) << jobs << ": " << runs[jobs].err;
+    }
+    for (const char* jobs : {"2", "5"}) {
+        SCOPED_TRACE(std::string("--jobs ") + jobs);
+        EXPECT_EQ(runs[jobs].out, runs["1"].out);
+        for (const char* day : {"2014-03-03", "2014-03-05"}) {
+            Picture one, many;
+            std::string name = std::string("/VOKLOG ") + day + ".png";
+            ASSERT_TRUE(ReadPng(Out("1") + name, &one));
+            ASSERT_TRUE(ReadPng(Out(jobs) + name, &many));
+            EXPECT_TRUE(one.rgb == many.rgb) << day;
+        }
+    }
+    EXPECT_NE(Render("--config '" + Config("footer") + "' --from 2014-03-02 --to 2014-03-06 -j 0")
+                  .code,
+              0);
 }
 
 // On a terminal the run shows a bar and ends with a list of the days without a log; standard

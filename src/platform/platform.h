@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -174,3 +175,27 @@ bool UseTimeZone(const std::string& zone);
 // two in the hour that repeats (earlier first), one otherwise. Returns the count.
 int LocalTimeToUtc(int year, int month, int day, int hour, int minute, int second,
                    int64_t utc[2]);
+
+// Worker processes: a range of days is drawn by several processes, each with its own driver,
+// reporting each finished job to the parent through a pipe as two numbers.
+struct WorkerProcess {
+    int pid = -1;
+    int resultsFd = -1;  // the parent's end of the worker's pipe; -1 once it has closed
+};
+struct WorkerResult {
+    int32_t job = 0;
+    int32_t value = 0;
+};
+// Processors this process may run on (at least 1).
+int UsableProcessorCount();
+// Starts body in a child process that ends with body's return value. body reports through
+// SendWorkerResult on the descriptor it is given. Standard output is flushed first, so that
+// nothing buffered is written twice. False when no process could be started.
+bool StartWorkerProcess(const std::function<int(int resultsFd)>& body, WorkerProcess* worker);
+// From a worker; false when the parent is gone (the worker should stop).
+bool SendWorkerResult(int resultsFd, const WorkerResult& result);
+// Waits until at least one worker has reported or ended, and appends what arrived. A worker
+// whose pipe has closed gets resultsFd -1; false when no worker is left open.
+bool ReceiveWorkerResults(std::vector<WorkerProcess>* workers, std::vector<WorkerResult>* results);
+// Waits for the worker to end; true when it ended by itself with exit code 0.
+bool EndWorkerProcess(WorkerProcess* worker);

@@ -107,6 +107,9 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
                              ->check(CLI::IsMember({"gif", "png"}, CLI::ignore_case));
     app.add_option("--summary", request->summaryPath,
                    "Also write the quarter-hour summary (as Z.TXT) to this file");
+    app.add_option("-j,--jobs", request->jobs,
+                   "Draw a range with this many worker processes (default: one per processor)")
+        ->check(CLI::Range(1, kMaxJobs));
     app.add_option("--config", request->configPath,
                    "Configuration file (default: TALVOR.INI beside the executable); the data "
                    "folder BRANTOS is looked for beside it");

@@ -31,6 +31,7 @@ struct RenderRequest {
     std::string configPath;   // empty: TALVOR.INI beside the executable
     std::string program;      // argv[0]: the path the program was started by
     bool showConfig = false;  // print the settings in effect instead of drawing
+    int jobs = 0;             // worker processes for a range; 0: one per usable processor
 };
 
 // The exit codes of talvor-render.
@@ -49,6 +50,7 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
 bool ParseSize(const std::string& text, int* width, int* height);
 constexpr int kMinSide = 200;
 constexpr int kMaxSide = 8192;
+constexpr int kMaxJobs = 256;
 
 // The name the daily run gives a day's picture: "VOKLOG yyyy-mm-dd.GIF", or ".png" for PNG.
 std::string PictureName(const UtcTime& date, PictureFormat format);

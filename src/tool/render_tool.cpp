@@ -202,6 +202,7 @@ struct PendingPicture {
     PictureFormat format = PictureFormat::Gif;
     std::string path;
     std::string day;  // as reported, "yyyy-mm-dd"
+    size_t job = 0;   // its index among the days to draw
     bool written = false;
     bool active = false;
 };
@@ -221,8 +222,9 @@ void WritePicture(PendingPicture* picture) {
 
 // Hands the drawn frame over to the writer thread (or writes it here when no thread can be had).
 void StartWrite(PendingPicture* picture, FrameBitmap* frame, PictureFormat format,
-                const std::string& path, const std::string& day) {
+                const std::string& path, const std::string& day, size_t job) {
     picture->frame = frame;
+    picture->job = job;
     picture->format = format;
     picture->path = path;
     picture->day = day;
@@ -342,6 +344,211 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
 
 }  // namespace
 
+namespace {
+
+// What a run has written so far, and how it tells the user: a line per day on standard output
+// (unless the bar already shows the run on the same terminal), a bar on a terminal.
+struct RunReport {
+    bool dayLines = false;
+    ProgressLine progress;
+    std::vector<std::string> missing;  // the first few, for the list at the end
+    int missingCount = 0;
+    int written = 0;
+    int failed = 0;
+    bool summaryFailed = false;
+};
+
+void ReportPicture(RunReport* report, const std::string& day, const std::string& path,
+                   bool written) {
+    if (written) {
+        ++report->written;
+        if (report->dayLines) std::printf("%s %s\n", day.c_str(), path.c_str());
+    } else {
+        ++report->failed;
+    }
+    std::fflush(stdout);
+}
+
+void ReportNoLog(RunReport* report, const UtcTime& day) {
+    constexpr size_t kMissingListed = 10;
+    ++report->missingCount;
+    if (report->missing.size() < kMissingListed) report->missing.push_back(FormatDate(day));
+    if (report->dayLines) {
+        std::printf("%s no day log (%s)\n", FormatDate(day).c_str(),
+                    ComposeDayLogPath(runPaths.DataFolder, day).c_str());
+        std::fflush(stdout);
+    }
+}
+
+void ReportEnd(RunReport* report, const OutputPlan& plan) {
+    if (report->progress.terminal) {
+        ClearBar(&report->progress);
+        std::string list;
+        for (const std::string& day : report->missing) list += (list.empty() ? "" : ", ") + day;
+        if (report->missingCount > int(report->missing.size())) {
+            list += " and " + std::to_string(report->missingCount - int(report->missing.size())) +
+                    " more";
+        }
+        std::fprintf(stderr, "%d of %d pictures written to %s", report->written,
+                     report->written + report->failed, plan.folder.c_str());
+        if (!report->missing.empty()) {
+            std::fprintf(stderr, "; no day log for %d days: %s", report->missingCount,
+                         list.c_str());
+        }
+        std::fprintf(stderr, "\n");
+    }
+    if (report->dayLines) {
+        std::printf("%d of %d pictures written, %d days without a day log\n", report->written,
+                    report->written + report->failed, report->missingCount);
+    }
+}
+
+// The bar moves for every day drawn, and at most ten times a second across days without a log.
+void AdvanceBar(RunReport* report, const UtcTime& day, bool present, int64_t* lastBar) {
+    int64_t now = MonotonicMs();
+    if (present || *lastBar < 0 || now - *lastBar >= 100) {
+        DrawBar(&report->progress, day);
+        *lastBar = now;
+    }
+}
+
+// Draws days one after another on this process's surface, each picture written on a second
+// thread while the next day is drawn; done is told of each day once its picture is written,
+// in the order the days were given.
+struct DayDrawer {
+    std::vector<DayJob>* jobs = nullptr;
+    const OutputPlan* plan = nullptr;
+    const ReadFiles* reads = nullptr;
+    std::string summaryPath;
+    std::function<void(size_t job, bool written, bool summaryFailed)> done;
+    PendingPicture pending;
+    bool pendingSummaryFailed = false;
+
+    void Settle() {
+        if (!pending.active) return;
+        bool written = FinishWrite(&pending);
+        done(pending.job, written, pendingSummaryFailed);
+    }
+
+    void Draw(size_t index) {
+        DayJob* job = &(*jobs)[index];
+        bool drawn = DrawDay(job, [&](const UtcTime& day) {
+            return OutputAccepted(PicturePath(*plan, day), *reads);
+        });
+        if (!drawn) {
+            CloseDayLog();
+            Settle();
+            done(index, false, false);
+            return;
+        }
+        FrameBitmap* frame = frameBitmap;
+        frameBitmap = nullptr;
+        bool summaryWritten = summaryPath.empty() || WriteSummaryFileTo(summaryPath.c_str());
+        CloseDayLog();
+        Settle();
+        pendingSummaryFailed = !summaryWritten;
+        StartWrite(&pending, frame, plan->format, PicturePath(*plan, job->day),
+                   FormatDate(job->day), index);
+    }
+};
+
+// The surface, font lists and projection of this process; false, with a message, without them.
+bool MakeSurface() {
+    int status = CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+    if (status != 0) {
+        DestroyRenderSurface();
+        Complain("cannot make the OpenGL surface (step " + std::to_string(status) + " failed)");
+        return false;
+    }
+    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+    return true;
+}
+
+// A worker's share of a range: every count-th day from the first-th, drawn in order, each
+// result sent to the parent as soon as its picture is written.
+int WorkerMain(std::vector<DayJob>* jobs, const OutputPlan& plan, const ReadFiles& reads,
+               size_t first, size_t count, int resultsFd) {
+    if (!MakeSurface()) return 1;
+    bool parentThere = true;
+    DayDrawer drawer;
+    drawer.jobs = jobs;
+    drawer.plan = &plan;
+    drawer.reads = &reads;
+    drawer.done = [&](size_t job, bool written, bool) {
+        if (parentThere) parentThere = SendWorkerResult(resultsFd, {int32_t(job), written});
+    };
+    for (size_t i = first; i < jobs->size() && parentThere; i += count) drawer.Draw(i);
+    drawer.Settle();
+    return parentThere ? 0 : 1;
+}
+
+// A range drawn by several worker processes, each with its own driver and surface; the parent
+// reports the days in date order as their results come in. A day whose worker could not start
+// or ended early is drawn here after all, so a failing worker costs time, not pictures.
+void DrawRangeInWorkers(const RenderRequest& request, std::vector<DayJob>* jobs,
+                        const OutputPlan& plan, const ReadFiles& reads, int workerCount,
+                        RunReport* report) {
+    std::vector<WorkerProcess> workers(static_cast<size_t>(workerCount));
+    for (int k = 0; k < workerCount; ++k) {
+        StartWorkerProcess(
+            [&, k](int resultsFd) {
+                return WorkerMain(jobs, plan, reads, size_t(k), size_t(workerCount), resultsFd);
+            },
+            &workers[size_t(k)]);
+    }
+    enum : int8_t { kPending = -1, kFailed = 0, kWritten = 1 };
+    std::vector<int8_t> results(jobs->size(), kPending);
+    std::vector<WorkerResult> arrived;
+    bool surface = false, surfaceFailed = false;
+
+    size_t next = 0;
+    int64_t lastBar = -1;
+    for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
+        bool present = next < jobs->size() && CompareDays((*jobs)[next].day, day) == 0;
+        AdvanceBar(report, day, present, &lastBar);
+        if (!present) {
+            ReportNoLog(report, day);
+            ++report->progress.done;
+            continue;
+        }
+        size_t job = next++;
+        // Only the worker of this day can settle it; once its pipe has closed it never will.
+        while (results[job] == kPending && workers[job % workers.size()].resultsFd >= 0) {
+            arrived.clear();
+            if (!ReceiveWorkerResults(&workers, &arrived)) break;
+            for (const WorkerResult& r : arrived) {
+                if (r.job >= 0 && size_t(r.job) < results.size()) {
+                    results[size_t(r.job)] = r.value != 0 ? kWritten : kFailed;
+                }
+            }
+        }
+        if (results[job] == kPending) {
+            if (!surface && !surfaceFailed) {
+                surface = MakeSurface();
+                surfaceFailed = !surface;
+            }
+            if (surface) {
+                DayDrawer drawer;
+                drawer.jobs = jobs;
+                drawer.plan = &plan;
+                drawer.reads = &reads;
+                drawer.done = [&](size_t done, bool written, bool) {
+                    results[done] = written ? kWritten : kFailed;
+                };
+                drawer.Draw(job);
+                drawer.Settle();
+            }
+            if (results[job] == kPending) results[job] = kFailed;
+        }
+        ReportPicture(report, FormatDate((*jobs)[job].day), PicturePath(plan, (*jobs)[job].day),
+                      results[job] == kWritten);
+        ++report->progress.done;
+    }
+    for (WorkerProcess& worker : workers) EndWorkerProcess(&worker);
+}
+
+}  // namespace
+
 int RunRenderRequest(const RenderRequest& request) {
     if (!SetUpLikeTheDailyRun(request)) return kExitFailed;
     if (request.showConfig) {
@@ -377,113 +584,61 @@ int RunRenderRequest(const RenderRequest& request) {
         return kExitFailed;
     }
     if (!LoadTitleFont()) Complain("no heavy sans face found; the headline is left out");
-    int status = CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
-    if (status != 0) {
-        DestroyRenderSurface();
-        Complain("cannot make the OpenGL surface (step " + std::to_string(status) + " failed)");
-        ReleaseRecordBuffer();
-        return kExitFailed;
-    }
-    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
 
     bool range = request.source == RenderSource::Range;
-    ProgressLine progress;
-    progress.terminal = range && StandardErrorIsTerminal();
-    progress.total = range ? DaysFromTo(request.from, request.to) : 1;
-    // One line per day, unless the bar already shows the run on the same terminal.
-    bool dayLines = range && !(progress.terminal && StandardOutputIsTerminal());
-    std::vector<std::string> missing;  // the first few, for the list at the end
-    constexpr size_t kMissingListed = 10;
-    int missingCount = 0;
-    int written = 0, failed = 0;
-    bool summaryFailed = false;
-    PendingPicture pending;
-    // Reports the picture in hand once it is written, so that the lines keep the days' order.
-    auto settle = [&]() {
-        if (!pending.active) return;
-        if (FinishWrite(&pending)) {
-            ++written;
-            if (dayLines) std::printf("%s %s\n", pending.day.c_str(), pending.path.c_str());
-        } else {
-            ++failed;
-        }
-        std::fflush(stdout);
-    };
-    auto render = [&](DayJob* job) {
-        bool drawn = DrawDay(
-            job, [&](const UtcTime& day) { return OutputAccepted(PicturePath(plan, day), reads); });
-        if (!drawn) {
-            CloseDayLog();
-            settle();
-            ++failed;
-            return;
-        }
-        FrameBitmap* frame = frameBitmap;
-        frameBitmap = nullptr;
-        bool summaryWritten =
-            request.summaryPath.empty() || WriteSummaryFileTo(request.summaryPath.c_str());
-        CloseDayLog();
-        settle();
-        StartWrite(&pending, frame, plan.format, PicturePath(plan, job->day), FormatDate(job->day));
-        if (!summaryWritten) summaryFailed = true;
-    };
-    auto noLog = [&](const UtcTime& day) {
-        settle();
-        ++missingCount;
-        if (missing.size() < kMissingListed) missing.push_back(FormatDate(day));
-        if (dayLines) {
-            std::printf("%s no day log (%s)\n", FormatDate(day).c_str(),
-                        ComposeDayLogPath(runPaths.DataFolder, day).c_str());
-            std::fflush(stdout);
-        }
-    };
+    RunReport report;
+    report.progress.terminal = range && StandardErrorIsTerminal();
+    report.progress.total = range ? DaysFromTo(request.from, request.to) : 1;
+    report.dayLines = range && !(report.progress.terminal && StandardOutputIsTerminal());
 
-    if (!range) {
-        render(&jobs[0]);
+    // Workers are worth their start-up only for more than one day; each is a process of its
+    // own, forked before any driver is loaded, so that no drawing state is shared.
+    int workerCount = request.jobs > 0 ? request.jobs : UsableProcessorCount();
+    if (!range || workerCount > int(jobs.size())) workerCount = range ? int(jobs.size()) : 1;
+    if (workerCount > 1) {
+        DrawRangeInWorkers(request, &jobs, plan, reads, workerCount, &report);
     } else {
-        size_t next = 0;
-        int64_t lastBar = -1;
-        for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
-            bool present = next < jobs.size() && CompareDays(jobs[next].day, day) == 0;
-            // A long stretch without logs would otherwise redraw the bar for every day.
-            int64_t now = MonotonicMs();
-            if (present || lastBar < 0 || now - lastBar >= 100) {
-                DrawBar(&progress, day);
-                lastBar = now;
+        if (!MakeSurface()) {
+            ReleaseRecordBuffer();
+            return kExitFailed;
+        }
+        DayDrawer drawer;
+        drawer.jobs = &jobs;
+        drawer.plan = &plan;
+        drawer.reads = &reads;
+        drawer.summaryPath = request.summaryPath;
+        drawer.done = [&](size_t job, bool written, bool summaryFailed) {
+            ReportPicture(&report, FormatDate(jobs[job].day), PicturePath(plan, jobs[job].day),
+                          written);
+            if (summaryFailed) report.summaryFailed = true;
+        };
+        if (!range) {
+            drawer.Draw(0);
+        } else {
+            size_t next = 0;
+            int64_t lastBar = -1;
+            for (UtcTime day = request.from; CompareDays(day, request.to) <= 0;
+                 day = NextDay(day)) {
+                bool present = next < jobs.size() && CompareDays(jobs[next].day, day) == 0;
+                AdvanceBar(&report, day, present, &lastBar);
+                if (present) {
+                    drawer.Draw(next++);
+                } else {
+                    drawer.Settle();
+                    ReportNoLog(&report, day);
+                }
+                ++report.progress.done;
             }
-            if (present) {
-                render(&jobs[next++]);
-            } else {
-                noLog(day);
-            }
-            ++progress.done;
         }
+        drawer.Settle();
     }
-    settle();
-    if (progress.terminal) {
-        ClearBar(&progress);
-        std::string list;
-        for (const std::string& day : missing) list += (list.empty() ? "" : ", ") + day;
-        if (missingCount > int(missing.size())) {
-            list += " and " + std::to_string(missingCount - int(missing.size())) + " more";
-        }
-        std::fprintf(stderr, "%d of %d pictures written to %s", written, written + failed,
-                     plan.folder.c_str());
-        if (!missing.empty()) {
-            std::fprintf(stderr, "; no day log for %d days: %s", missingCount, list.c_str());
-        }
-        std::fprintf(stderr, "\n");
-    }
-    if (dayLines) {
-        std::printf("%d of %d pictures written, %d days without a day log\n", written,
-                    written + failed, missingCount);
-    }
+    ReportEnd(&report, plan);
 
     // The surface ends with the process, as the daily run's does: tearing the driver down just
     // before the exit only costs time, and a driver unloaded early leaves its own allocations
     // without a name for leak checkers to recognise.
     ReleaseRecordBuffer();
-    return failed == 0 && !summaryFailed ? kExitOk : kExitFailed;
+    return report.failed == 0 && !report.summaryFailed ? kExitOk : kExitFailed;
 }
 
 int RunRenderTool(int argc, const char* const* argv) {

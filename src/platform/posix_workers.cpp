@@ -1,0 +1,104 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/platform.h"
+
+int UsableProcessorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? int(online) : 1;
+}
+
+bool StartWorkerProcess(const std::function<int(int resultsFd)>& body, WorkerProcess* worker) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    std::fflush(nullptr);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(ends[0]);
+        close(ends[1]);
+        return false;
+    }
+    if (pid == 0) {
+        close(ends[0]);
+        // A worker left behind by a parent that died would draw on for nobody.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(1);
+        int code = body(ends[1]);
+        std::fflush(nullptr);
+        // The parent's static objects and drivers are not this process's to tear down.
+        _exit(code);
+    }
+    close(ends[1]);
+    worker->pid = pid;
+    worker->resultsFd = ends[0];
+    return true;
+}
+
+bool SendWorkerResult(int resultsFd, const WorkerResult& result) {
+    // Far below PIPE_BUF, so the write is whole or fails.
+    ssize_t n;
+    do {
+        n = write(resultsFd, &result, sizeof result);
+    } while (n < 0 && errno == EINTR);
+    return n == ssize_t(sizeof result);
+}
+
+bool ReceiveWorkerResults(std::vector<WorkerProcess>* workers, std::vector<WorkerResult>* results) {
+    std::vector<pollfd> fds;
+    std::vector<size_t> owners;
+    for (size_t i = 0; i < workers->size(); ++i) {
+        if ((*workers)[i].resultsFd < 0) continue;
+        fds.push_back({(*workers)[i].resultsFd, POLLIN, 0});
+        owners.push_back(i);
+    }
+    if (fds.empty()) return false;
+    int ready;
+    do {
+        ready = poll(fds.data(), fds.size(), -1);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return false;
+    for (size_t k = 0; k < fds.size(); ++k) {
+        if (fds[k].revents == 0) continue;
+        WorkerProcess& worker = (*workers)[owners[k]];
+        WorkerResult result;
+        ssize_t n;
+        do {
+            n = read(worker.resultsFd, &result, sizeof result);
+        } while (n < 0 && errno == EINTR);
+        if (n == ssize_t(sizeof result)) {
+            results->push_back(result);
+        } else {
+            // Closed, or a torn message that only a dying worker could leave.
+            close(worker.resultsFd);
+            worker.resultsFd = -1;
+        }
+    }
+    return true;
+}
+
+bool EndWorkerProcess(WorkerProcess* worker) {
+    if (worker->resultsFd >= 0) {
+        close(worker->resultsFd);
+        worker->resultsFd = -1;
+    }
+    if (worker->pid <= 0) return false;
+    int status = 0;
+    pid_t done;
+    do {
+        done = waitpid(worker->pid, &status, 0);
+    } while (done < 0 && errno == EINTR);
+    worker->pid = -1;
+    return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
