@@ -12,6 +12,8 @@
 
 #include <cstring>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -368,7 +370,29 @@ bool LoadTitleFont() {
                     kTitleFontLinePixels, &titleFace);
 }
 
+namespace {
+// Loading the driver and initialising its display is most of a surface's cost; a program with
+// other start-up work can have it done on this thread meanwhile.
+std::thread displayOpener;
+}  // namespace
+
+void BeginOpeningRenderDisplay() {
+    if (displayOpener.joinable()) return;
+    try {
+        displayOpener = std::thread([] {
+            if (LoadEgl()) OpenDisplay();
+        });
+    } catch (const std::system_error&) {
+        // No thread: the surface opens the display itself, as it always could.
+    }
+}
+
+void FinishOpeningRenderDisplay() {
+    if (displayOpener.joinable()) displayOpener.join();
+}
+
 int CreateRenderSurfaceOfSize(int width, int height) {
+    FinishOpeningRenderDisplay();
     // A surface left from an earlier call goes first: there is one per process.
     DestroyRenderSurface();
     if (width <= 0 || height <= 0) return 3;

@@ -15,6 +15,12 @@ extern unsigned TitleFontList;   // glyphs for 32..127, the large heavy face
 int CreateRenderSurface();
 // The same for a given frame size, without asking the display.
 int CreateRenderSurfaceOfSize(int width, int height);
+// Starts loading the driver and opening its display on a thread of its own, so that other
+// start-up work overlaps it; the next surface waits for it. Not before a fork: a child would
+// inherit a driver half loaded.
+void BeginOpeningRenderDisplay();
+// Waits for that thread, if one runs (before the process ends without a surface).
+void FinishOpeningRenderDisplay();
 // Removes whatever CreateRenderSurface made, on the thread that made it.
 void DestroyRenderSurface();
 

@@ -556,6 +556,14 @@ int RunRenderRequest(const RenderRequest& request) {
         std::cout.flush();
         return std::cout ? kExitOk : kExitFailed;
     }
+    // One day is drawn here: the driver loads while the logs, the output and the title face are
+    // looked at. A range may fork workers, which must not inherit a driver half loaded.
+    struct DisplayOpening {
+        explicit DisplayOpening(bool start) {
+            if (start) BeginOpeningRenderDisplay();
+        }
+        ~DisplayOpening() { FinishOpeningRenderDisplay(); }
+    } opening(request.source != RenderSource::Range);
 
     std::vector<DayJob> jobs = ListDays(request);
     if (jobs.empty()) {
