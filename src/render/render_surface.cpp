@@ -11,6 +11,7 @@
 #include FT_FREETYPE_H
 
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -223,12 +224,23 @@ struct LoadedFace {
 };
 
 LoadedFace titleFace;
+LoadedFace systemFace;
 bool titleFontTried = false;
+bool systemFontTried = false;
+
+// Reading fontconfig's configuration and caches costs tens of milliseconds; it is read once and
+// kept for the process, however many faces are looked for.
+FcConfig* FontConfiguration() {
+    static std::once_flag loaded;
+    static FcConfig* config = nullptr;
+    std::call_once(loaded, [] { config = FcInitLoadConfigAndFonts(); });
+    return config;
+}
 
 std::string MatchFontFile(const char* pattern, int* faceIndex) {
     std::string file;
     *faceIndex = 0;
-    FcConfig* config = FcInitLoadConfigAndFonts();
+    FcConfig* config = FontConfiguration();
     if (config == nullptr) return file;
     FcPattern* request = FcNameParse(reinterpret_cast<const FcChar8*>(pattern));
     if (request != nullptr) {
@@ -249,7 +261,6 @@ std::string MatchFontFile(const char* pattern, int* faceIndex) {
         }
         FcPatternDestroy(request);
     }
-    FcConfigDestroy(config);
     return file;
 }
 
@@ -340,9 +351,13 @@ void BuildGlyphLists(FT_Face face, GLuint base) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
 }
 
-void BuildFontLists() {
-    LoadedFace systemFace;
+void LoadSystemFont() {
+    systemFontTried = true;
     LoadFace({"DejaVu Sans:bold", "sans:bold", "sans"}, kSystemFontLinePixels, &systemFace);
+}
+
+void BuildFontLists() {
+    if (!systemFontTried) LoadSystemFont();
     if (!titleFontTried) LoadTitleFont();
 
     FooterFontList = glGenLists(kListNames);
@@ -351,8 +366,6 @@ void BuildFontLists() {
     BuildGlyphLists(systemFace.face, LabelFontList);
     TitleFontList = glGenLists(kListNames);
     BuildGlyphLists(titleFace.face, TitleFontList);
-
-    ReleaseFace(&systemFace);
 }
 
 void DeleteFontLists() {
@@ -365,6 +378,8 @@ void DeleteFontLists() {
 }  // namespace
 
 bool LoadTitleFont() {
+    // The stock face is found here too, so that the surface's thread only turns glyphs into lists.
+    if (!systemFontTried) LoadSystemFont();
     titleFontTried = true;
     return LoadFace({"Arial Black:bold", "sans:black", "sans:heavy", "sans:bold", "sans"},
                     kTitleFontLinePixels, &titleFace);
