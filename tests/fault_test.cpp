@@ -447,11 +447,13 @@ TEST(Fault, CaptureEventNameTakenByAnotherObject) {
     FaultRun foreign("an empty file of another user"), shortOwn("a short file of ours");
     foreign.shmSetup = std::string(": >") + kEventObject + " && chown 65534:65534 " + kEventObject;
     shortOwn.shmSetup = std::string("printf 1234 >") + kEventObject;
+    // Both copies of the program are made and closed before either run starts: a run forked
+    // while a copy is still open for writing would keep it busy, and exec it would fail.
     for (FaultRun* r : {&foreign, &shortOwn}) {
         r->Prepare();
         if (HasFatalFailure()) return;
-        r->Launch();
     }
+    for (FaultRun* r : {&foreign, &shortOwn}) r->Launch();
     for (FaultRun* r : {&foreign, &shortOwn}) {
         r->Finish();
         std::printf("[%s] exit %d after %.1f s, standard error:\n%s", r->label.c_str(), r->exitCode,
