@@ -8,7 +8,8 @@ else()
 endif()
 set(unit_dir "${CMAKE_INSTALL_PREFIX}/${TALVOR_SYSTEMD_UNIT_DIR}")
 set(lib_dir "${CMAKE_INSTALL_PREFIX}/lib")
-set(units talvor.service talvor.timer talvor-yesterday.service talvor-yesterday.timer)
+set(units talvor.service talvor.timer talvor-yesterday.service talvor-yesterday.timer
+          talvor-log.service)
 
 # A folder of this install's own: cpack and cmake --install may run at the same time with
 # different prefixes.

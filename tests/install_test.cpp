@@ -22,7 +22,7 @@ namespace {
 
 const std::string kStationDir = "/var/lib/talvor";
 const char* const kUnits[] = {"talvor.service", "talvor.timer", "talvor-yesterday.service",
-                              "talvor-yesterday.timer"};
+                              "talvor-yesterday.timer", "talvor-log.service"};
 const char* const kManPages[] = {"man1/talvor.1.gz", "man1/talvor-render.1.gz",
                                  "man1/talvor-log.1.gz", "man5/talvor.ini.5.gz",
                                  "man5/talvor-daylog.5.gz"};
@@ -124,6 +124,10 @@ TEST_F(PackageTest, HoldsExactlyTheProgramsPagesUnitsAndExample) {
     }
     CommandResult fields = RunCommand("dpkg-deb -f " + Quoted(package_) + " Package Architecture");
     EXPECT_NE(fields.output.find("Package: talvor\n"), std::string::npos) << fields.output;
+    // The receiver tool is only suggested: the logger reads scan files without it.
+    EXPECT_EQ(depends.output.find("rtl-sdr"), std::string::npos) << depends.output;
+    CommandResult suggests = RunCommand("dpkg-deb -f " + Quoted(package_) + " Suggests");
+    EXPECT_EQ(suggests.output, "rtl-sdr\n");
 
     // The maintainer scripts are valid shell and set up the station user and folder.
     std::string control = dir_ / "control";
@@ -133,6 +137,19 @@ TEST_F(PackageTest, HoldsExactlyTheProgramsPagesUnitsAndExample) {
         CommandResult syntax = RunCommand("sh -n " + Quoted(control + "/" + script));
         EXPECT_EQ(syntax.exitCode, 0) << syntax.output;
     }
+    // Nothing is enabled or started by installing: the timers and the logger are the
+    // administrator's to turn on. systemctl only reloads, restarts a running logger on upgrade,
+    // and disables on removal.
+    for (const char* script : {"postinst", "prerm", "postrm"}) {
+        std::string text = ReadFileBytes(control + "/" + script);
+        for (size_t at = 0; (at = text.find("systemctl ", at)) != std::string::npos;) {
+            at += 10;
+            std::string verb = text.substr(at, text.find(' ', at) - at);
+            EXPECT_TRUE(verb == "daemon-reload" || verb == "try-restart" || verb == "disable")
+                << script << ": systemctl " << verb;
+        }
+    }
+    EXPECT_NE(ReadFileBytes(control + "/prerm").find(" talvor-log.service"), std::string::npos);
     std::string postinst = ReadFileBytes(control + "/postinst");
     EXPECT_NE(postinst.find("systemd-sysusers talvor.conf"), std::string::npos);
     EXPECT_NE(postinst.find("systemd-tmpfiles --create talvor.conf"), std::string::npos);
@@ -246,6 +263,13 @@ TEST_F(PackageTest, UnitsPassSystemdAnalyzeVerify) {
     EXPECT_NE(service.find("\nUser=talvor\n"), std::string::npos);
     EXPECT_NE(service.find("\nWorkingDirectory=" + kStationDir + "\n"), std::string::npos);
     EXPECT_NE(service.find("\nExecStart=" + kStationDir + "/talvor\n"), std::string::npos);
+    std::string logger = ReadFileBytes(Root("/usr/lib/systemd/system/talvor-log.service"));
+    EXPECT_NE(logger.find("\nUser=talvor\n"), std::string::npos);
+    EXPECT_NE(logger.find("\nRestart=always\n"), std::string::npos);
+    EXPECT_NE(logger.find("rtl_power -D -f 520k:1710k:1k -i 60 - | exec " + kStationDir +
+                          "/talvor-log'\n"),
+              std::string::npos)
+        << logger;
     std::string yesterday = ReadFileBytes(Root("/usr/lib/systemd/system/talvor-yesterday.service"));
     EXPECT_NE(yesterday.find("\nUser=talvor\n"), std::string::npos);
     EXPECT_NE(yesterday.find(kStationDir + "/talvor-render --date"), std::string::npos);
@@ -303,7 +327,8 @@ TEST(Install, CmakeInstallFollowsThePrefix) {
          {"bin/talvor", "bin/talvor-render", "share/man/man1/talvor.1.gz",
           "share/man/man5/talvor.ini.5.gz", "share/doc/talvor/examples/TALVOR.INI",
           "lib/systemd/system/talvor.service", "lib/systemd/system/talvor-yesterday.timer",
-          "lib/sysusers.d/talvor.conf", "lib/tmpfiles.d/talvor.conf"}) {
+          "lib/systemd/system/talvor-log.service", "lib/sysusers.d/talvor.conf",
+          "lib/tmpfiles.d/talvor.conf"}) {
         EXPECT_TRUE(FileExists(prefix + "/" + file)) << file;
     }
     std::string tmpfiles = ReadFileBytes(prefix + "/lib/tmpfiles.d/talvor.conf");

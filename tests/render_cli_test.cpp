@@ -607,6 +607,7 @@ TEST_F(RenderCliRun, ShowConfigSaysWhatTheStationsConfigurationDoes) {
     const struct {
         std::string command;
         std::vector<std::string> lines;
+        std::string error;
     } cases[] = {
         {"'" + link + "' --show-config",
          {"configuration: " + station + "/TALVOR.INI (read)", "location:      PARIS",
@@ -614,13 +615,16 @@ TEST_F(RenderCliRun, ShowConfigSaysWhatTheStationsConfigurationDoes) {
           "colour mode:   1 (colour palette)", "channel plan:  10 kHz, 530 to 1680 kHz",
           "data folder:   " + station + "/BRANTOS (exists)",
           "day logs:      3 days: 2014-03-03, 2014-03-05, " + FormatDate(today_),
-          "picture size:  1920 x 1500"}},
+          "picture size:  1920 x 1500"},
+         ""},
         {"'" + link + "' --config '" + other + "/TALVOR.INI' --show-config --size 1024x768",
          {"configuration: " + other + "/TALVOR.INI (read)", "location:      LONDON",
           "footer text:   (none)", "sensitivity:   1", "colour mode:   0 (plain ramp)",
           "channel plan:  9 kHz, 558 to 1674 kHz",
           "data folder:   " + other + "/BRANTOS (does not exist)", "day logs:      none",
-          "picture size:  1024 x 768"}},
+          "picture size:  1024 x 768"},
+         // Reported under this program's name, not the daily run's.
+         "talvor-render: [KELDAN] : \"" + other + "/gone\" DOES NOT EXIST\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
@@ -632,6 +636,7 @@ TEST_F(RenderCliRun, ShowConfigSaysWhatTheStationsConfigurationDoes) {
             EXPECT_NE(run.output.find(line + "\n"), std::string::npos) << line << "\n"
                                                                        << run.output;
         }
+        EXPECT_EQ(ReadFileBytes(errFile), c.error);
     }
     // Drawing is not asked for at the same time.
     CommandRun both = Render("--show-config --date 2014-03-05");
@@ -781,9 +786,9 @@ TEST_F(RenderCliRun, RangeDrawnByWorkersEqualsOneDrawnByOne) {
             EXPECT_TRUE(one.rgb == many.rgb) << day;
         }
     }
-    EXPECT_NE(Render("--config '" + Config("footer") + "' --from 2014-03-02 --to 2014-03-06 -j 0")
-                  .code,
-              0);
+    EXPECT_NE(
+        Render("--config '" + Config("footer") + "' --from 2014-03-02 --to 2014-03-06 -j 0").code,
+        0);
 }
 
 // On a terminal the run shows a bar and ends with a list of the days without a log; standard
