@@ -11,7 +11,6 @@
 #include FT_FREETYPE_H
 
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -228,19 +227,9 @@ LoadedFace systemFace;
 bool titleFontTried = false;
 bool systemFontTried = false;
 
-// Reading fontconfig's configuration and caches costs tens of milliseconds; it is read once and
-// kept for the process, however many faces are looked for.
-FcConfig* FontConfiguration() {
-    static std::once_flag loaded;
-    static FcConfig* config = nullptr;
-    std::call_once(loaded, [] { config = FcInitLoadConfigAndFonts(); });
-    return config;
-}
-
-std::string MatchFontFile(const char* pattern, int* faceIndex) {
+std::string MatchFontFile(FcConfig* config, const char* pattern, int* faceIndex) {
     std::string file;
     *faceIndex = 0;
-    FcConfig* config = FontConfiguration();
     if (config == nullptr) return file;
     FcPattern* request = FcNameParse(reinterpret_cast<const FcChar8*>(pattern));
     if (request != nullptr) {
@@ -285,7 +274,8 @@ bool SizeFace(FT_Face face, int linePixels) {
 }
 
 // Tries each fontconfig pattern in turn; the first face that loads and sizes is kept.
-bool LoadFace(std::initializer_list<const char*> patterns, int linePixels, LoadedFace* out) {
+bool LoadFace(FcConfig* config, std::initializer_list<const char*> patterns, int linePixels,
+              LoadedFace* out) {
     ReleaseFace(out);
     if (FT_Init_FreeType(&out->library) != 0) {
         out->library = nullptr;
@@ -293,7 +283,7 @@ bool LoadFace(std::initializer_list<const char*> patterns, int linePixels, Loade
     }
     for (const char* pattern : patterns) {
         int index = 0;
-        std::string file = MatchFontFile(pattern, &index);
+        std::string file = MatchFontFile(config, pattern, &index);
         if (file.empty()) continue;
         FT_Face face = nullptr;
         if (FT_New_Face(out->library, file.c_str(), index, &face) != 0) continue;
@@ -351,14 +341,26 @@ void BuildGlyphLists(FT_Face face, GLuint base) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
 }
 
-void LoadSystemFont() {
-    systemFontTried = true;
-    LoadFace({"DejaVu Sans:bold", "sans:bold", "sans"}, kSystemFontLinePixels, &systemFace);
+// Both faces with one reading of fontconfig's configuration, which costs tens of milliseconds;
+// the configuration goes again once they are loaded.
+void LoadFaces() {
+    if (systemFontTried && titleFontTried) return;
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    if (!systemFontTried) {
+        systemFontTried = true;
+        LoadFace(config, {"DejaVu Sans:bold", "sans:bold", "sans"}, kSystemFontLinePixels,
+                 &systemFace);
+    }
+    if (!titleFontTried) {
+        titleFontTried = true;
+        LoadFace(config, {"Arial Black:bold", "sans:black", "sans:heavy", "sans:bold", "sans"},
+                 kTitleFontLinePixels, &titleFace);
+    }
+    if (config != nullptr) FcConfigDestroy(config);
 }
 
 void BuildFontLists() {
-    if (!systemFontTried) LoadSystemFont();
-    if (!titleFontTried) LoadTitleFont();
+    LoadFaces();
 
     FooterFontList = glGenLists(kListNames);
     BuildGlyphLists(systemFace.face, FooterFontList);
@@ -379,10 +381,9 @@ void DeleteFontLists() {
 
 bool LoadTitleFont() {
     // The stock face is found here too, so that the surface's thread only turns glyphs into lists.
-    if (!systemFontTried) LoadSystemFont();
-    titleFontTried = true;
-    return LoadFace({"Arial Black:bold", "sans:black", "sans:heavy", "sans:bold", "sans"},
-                    kTitleFontLinePixels, &titleFace);
+    titleFontTried = false;
+    LoadFaces();
+    return titleFace.face != nullptr;
 }
 
 namespace {
