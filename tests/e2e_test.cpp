@@ -101,6 +101,14 @@ int CountLines(const std::string& text) {
     return lines;
 }
 
+// Eight runs at once on a small machine end well before 8 s; instrumented for the thread checker,
+// each drawing takes several times as long, and only a hang should fail there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kLatestEnd = 30.0;
+#else
+constexpr double kLatestEnd = 8.0;
+#endif
+
 TEST(EndToEnd, RunsSideBySide) {
     XvfbServer x(1366, 768);
     ASSERT_TRUE(x.running());
@@ -136,7 +144,7 @@ TEST(EndToEnd, RunsSideBySide) {
         SCOPED_TRACE(s.label + "\n" + s.result.output);
         EXPECT_EQ(s.result.exitCode, 0);
         EXPECT_GE(s.result.seconds, 4.5);
-        EXPECT_LT(s.result.seconds, 8.0);
+        EXPECT_LT(s.result.seconds, kLatestEnd);
         EXPECT_EQ(s.result.output.find("not finished in time"), std::string::npos);
 
         std::vector<std::string> gifs = GifsIn(s.exeDir->path());
