@@ -5,12 +5,13 @@ set -euo pipefail
 
 # What the programs need at run time; the .deb depends on these (its library dependencies are
 # computed at packaging time, the rest are named in CMakeLists.txt). xfonts-base carries the core
-# X fonts that the message box uses on an X11 desktop.
+# X fonts that the message box uses on an X11 desktop; tzdata the zones that talvor-log converts
+# the scan tools' local times with.
 runtime_packages=(
   libegl1 libgl1 libegl-mesa0 libgl1-mesa-dri
   libfreetype6 libfontconfig1 fonts-dejavu-core
   libgif7 libpng16-16 libsdl2-2.0-0 xfonts-base
-  libnova-0.16-0 zlib1g
+  libnova-0.16-0 zlib1g tzdata
 )
 
 # What building the programs, their man pages and the .deb needs.
@@ -22,11 +23,12 @@ build_packages=(
 )
 
 # What the tests and CI need: GoogleTest, an X server with a window tool for the dialog tests,
-# systemd-analyze for the units, man for the man pages, and the sanitizer, fuzzing and leak tools.
+# systemd-analyze for the units, man for the man pages, mount and strace for the fault and
+# flush tests, and the sanitizer, fuzzing and leak tools.
 test_packages=(
   libgtest-dev googletest
   xvfb xdotool x11-utils
-  systemd man-db groff-base
+  systemd man-db groff-base mount strace
   clang libclang-rt-14-dev valgrind e2fsprogs
 )
 
