@@ -177,9 +177,9 @@ struct FaultRun {
     }
 
     std::string label;
-    std::string env;           // extra "NAME=value" assignments
-    std::string limits;        // shell commands before the run, such as "ulimit -f 100;"
-    std::string shmSetup;      // with it, the run gets a private /dev/shm prepared by these commands
+    std::string env;       // extra "NAME=value" assignments
+    std::string limits;    // shell commands before the run, such as "ulimit -f 100;"
+    std::string shmSetup;  // with it, the run gets a private /dev/shm prepared by these commands
     int expectedExitCode = 0;  // 1 where the picture or Z.TXT cannot be had
     TempDir exeDir{"talvor-fault-exe"};
     TempDir workDir{"talvor-fault-work"};
@@ -444,6 +444,11 @@ TEST(Fault, CaptureEventLeftSignalledByAnEarlierRun) {
 // run must not use: it hands over through an event of its own, says so, keeps its timeline and
 // leaves the object where it is.
 TEST(Fault, CaptureEventNameTakenByAnotherObject) {
+    // Each run plants its object in a /dev/shm of its own; inside a chroot, for one, unshare
+    // cannot make the mount namespace private, and nothing may be planted in the machine's.
+    if (RunCommand("unshare -m sh -c 'mount -t tmpfs tmpfs /dev/shm' 2>&1").exitCode != 0) {
+        GTEST_SKIP() << "no private /dev/shm here";
+    }
     FaultRun foreign("an empty file of another user"), shortOwn("a short file of ours");
     foreign.shmSetup = std::string(": >") + kEventObject + " && chown 65534:65534 " + kEventObject;
     shortOwn.shmSetup = std::string("printf 1234 >") + kEventObject;
