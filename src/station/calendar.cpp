@@ -4,22 +4,15 @@
 
 using namespace std::chrono;
 
-namespace {
-
-bool IsDigits(const std::string& text, size_t at, size_t count) {
+bool ReadDigits(const std::string& text, size_t at, size_t count, int* value) {
+    int number = 0;
     for (size_t i = at; i < at + count; ++i) {
         if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+        number = number * 10 + (text[i] - '0');
     }
+    *value = number;
     return true;
 }
-
-int Number(const std::string& text, size_t at, size_t count) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
-    return value;
-}
-
-}  // namespace
 
 sys_days DayOf(const UtcTime& time) {
     return sys_days{year{time.year} / month{unsigned(time.month)} / day{unsigned(time.day)}};
@@ -37,9 +30,11 @@ UtcTime StartOfDay(sys_days day) {
 
 bool ParseDate(const std::string& text, UtcTime* date) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-    if (!IsDigits(text, 0, 4) || !IsDigits(text, 5, 2) || !IsDigits(text, 8, 2)) return false;
-    year_month_day day{year{Number(text, 0, 4)}, month{unsigned(Number(text, 5, 2))},
-                       std::chrono::day{unsigned(Number(text, 8, 2))}};
+    int y = 0, m = 0, d = 0;
+    if (!ReadDigits(text, 0, 4, &y) || !ReadDigits(text, 5, 2, &m) || !ReadDigits(text, 8, 2, &d)) {
+        return false;
+    }
+    year_month_day day{year{y}, month{unsigned(m)}, std::chrono::day{unsigned(d)}};
     if (int(day.year()) < 1900 || !day.ok()) return false;
     *date = StartOfDay(sys_days{day});
     return true;

@@ -11,6 +11,10 @@ std::chrono::sys_days DayOf(const UtcTime& time);
 // Midnight of a calendar day, with its day of the week.
 UtcTime StartOfDay(std::chrono::sys_days day);
 
+// The number that exactly count decimal digits from text[at] spell (at most 9 of them); false
+// when any of them is not a digit or the text ends first.
+bool ReadDigits(const std::string& text, size_t at, size_t count, int* value);
+
 // "yyyy-mm-dd", exactly ten characters, a real calendar day from 1900 to 9999.
 bool ParseDate(const std::string& text, UtcTime* date);
 std::string FormatDate(const UtcTime& date);  // "yyyy-mm-dd"

@@ -10,19 +10,6 @@
 
 namespace {
 
-bool IsDigits(const std::string& text, size_t at, size_t count) {
-    for (size_t i = at; i < at + count; ++i) {
-        if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
-    }
-    return true;
-}
-
-int Number(const std::string& text, size_t at, size_t count) {
-    int value = 0;
-    for (size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
-    return value;
-}
-
 int BadDate(const std::string& option, const std::string& text, std::ostream& err) {
     err << "talvor-render: " << option << ": not a date: \"" << text
         << "\" (expected a real day as yyyy-mm-dd, for example 2014-03-05)\n";
@@ -37,8 +24,10 @@ bool ParseSize(const std::string& text, int* width, int* height) {
         text.size() - x - 1 > 5) {
         return false;
     }
-    if (!IsDigits(text, 0, x) || !IsDigits(text, x + 1, text.size() - x - 1)) return false;
-    int w = Number(text, 0, x), h = Number(text, x + 1, text.size() - x - 1);
+    int w = 0, h = 0;
+    if (!ReadDigits(text, 0, x, &w) || !ReadDigits(text, x + 1, text.size() - x - 1, &h)) {
+        return false;
+    }
     if (w < kMinSide || w > kMaxSide || h < kMinSide || h > kMaxSide) return false;
     *width = w;
     *height = h;
