@@ -84,6 +84,7 @@ double Measure(const char* what, int runs, const std::vector<std::string>& args,
 
 // One day drawn and written inside this process, step by step, as talvor-render does it.
 void Phases(const std::string& config, const std::string& dataFolder, const std::string& out) {
+    PrepareHeapForDrawing();  // as talvor-render does before drawing
     Clock::time_point t = Clock::now();
     runPaths.ConfigFilePath = config;
     runPaths.DataFolder = dataFolder;

@@ -186,6 +186,11 @@ struct WorkerResult {
     int32_t job = 0;
     int32_t value = 0;
 };
+// Sets the allocator up for a process that draws days: one heap, grown once by what a day
+// needs and kept, in large pages where the system has them. Call before any thread starts.
+// False when the large pages could not be asked for (everything still works, more slowly).
+bool PrepareHeapForDrawing();
+
 // Processors this process may run on (at least 1).
 int UsableProcessorCount();
 // Starts body in a child process that ends with body's return value. body reports through

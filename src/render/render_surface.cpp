@@ -10,6 +10,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -391,6 +392,11 @@ namespace {
 // other start-up work can have it done on this thread meanwhile.
 std::thread displayOpener;
 }  // namespace
+
+void ShareProcessorsWithOtherDrawers(int drawingProcesses, int processors) {
+    // Mesa's software renderer reads its thread count once, when its screen is made.
+    if (drawingProcesses >= processors) setenv("LP_NUM_THREADS", "0", 0);
+}
 
 void BeginOpeningRenderDisplay() {
     if (displayOpener.joinable()) return;

@@ -19,6 +19,11 @@ int CreateRenderSurfaceOfSize(int width, int height);
 // start-up work overlaps it; the next surface waits for it. Not before a fork: a child would
 // inherit a driver half loaded.
 void BeginOpeningRenderDisplay();
+// For a process that is one of drawingProcesses drawing at once: when they take every
+// processor already, the software renderer draws on the calling thread instead of starting
+// threads of its own that would only compete with the other processes. Before the first
+// surface; a setting in the environment stands.
+void ShareProcessorsWithOtherDrawers(int drawingProcesses, int processors);
 // Waits for that thread, if one runs (before the process ends without a surface).
 void FinishOpeningRenderDisplay();
 // Removes whatever CreateRenderSurface made, on the thread that made it.

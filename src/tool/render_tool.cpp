@@ -492,6 +492,7 @@ void DrawRangeInWorkers(const RenderRequest& request, std::vector<DayJob>* jobs,
     for (int k = 0; k < workerCount; ++k) {
         StartWorkerProcess(
             [&, k](int resultsFd) {
+                ShareProcessorsWithOtherDrawers(workerCount, UsableProcessorCount());
                 return WorkerMain(jobs, plan, reads, size_t(k), size_t(workerCount), resultsFd);
             },
             &workers[size_t(k)]);
@@ -556,6 +557,8 @@ int RunRenderRequest(const RenderRequest& request) {
         std::cout.flush();
         return std::cout ? kExitOk : kExitFailed;
     }
+    // Before any thread: the driver's threads and the workers take the heap as set up here.
+    PrepareHeapForDrawing();
     // One day is drawn here: the driver loads while the logs, the output and the title face are
     // looked at. A range may fork workers, which must not inherit a driver half loaded.
     struct DisplayOpening {
