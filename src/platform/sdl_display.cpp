@@ -1,4 +1,5 @@
 #include <SDL.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,6 +19,41 @@ namespace {
 constexpr int kHeadlessWidth = 1920;
 constexpr int kHeadlessHeight = 1500;
 
+// SDL and the fifty libraries it brings (sound, X, Wayland) are loaded only where a display is
+// named: a headless run would spend more time loading them than drawing its text.
+struct SdlCalls {
+    decltype(&SDL_SetHint) SetHint = nullptr;
+    decltype(&SDL_Init) Init = nullptr;
+    decltype(&SDL_GetCurrentVideoDriver) GetCurrentVideoDriver = nullptr;
+    decltype(&SDL_GetDesktopDisplayMode) GetDesktopDisplayMode = nullptr;
+    decltype(&SDL_ShowSimpleMessageBox) ShowSimpleMessageBox = nullptr;
+    decltype(&SDL_Quit) Quit = nullptr;
+};
+
+template <typename Call>
+void Resolve(void* library, const char* name, Call* call) {
+    *call = reinterpret_cast<Call>(dlsym(library, name));
+}
+
+// The calls, or nullptr when the library or one of them is missing. Never unloaded.
+const SdlCalls* LoadSdl() {
+    static const SdlCalls* loaded = [] () -> const SdlCalls* {
+        void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) return nullptr;
+        static SdlCalls calls;
+        Resolve(library, "SDL_SetHint", &calls.SetHint);
+        Resolve(library, "SDL_Init", &calls.Init);
+        Resolve(library, "SDL_GetCurrentVideoDriver", &calls.GetCurrentVideoDriver);
+        Resolve(library, "SDL_GetDesktopDisplayMode", &calls.GetDesktopDisplayMode);
+        Resolve(library, "SDL_ShowSimpleMessageBox", &calls.ShowSimpleMessageBox);
+        Resolve(library, "SDL_Quit", &calls.Quit);
+        bool complete = calls.SetHint && calls.Init && calls.GetCurrentVideoDriver &&
+                        calls.GetDesktopDisplayMode && calls.ShowSimpleMessageBox && calls.Quit;
+        return complete ? &calls : nullptr;
+    }();
+    return loaded;
+}
+
 bool DisplayNamed() {
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -26,18 +62,20 @@ bool DisplayNamed() {
 
 // Brings up SDL's video part on a desktop display server, or nothing. A console or
 // framebuffer driver that SDL might find instead does not count as a desktop.
-bool StartDesktopVideo() {
-    if (!DisplayNamed()) return false;
+const SdlCalls* StartDesktopVideo() {
+    if (!DisplayNamed()) return nullptr;
+    const SdlCalls* sdl = LoadSdl();
+    if (sdl == nullptr) return nullptr;
     // The run ends by itself; SDL must not take over SIGINT and SIGTERM while it is up.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
-    const char* driver = SDL_GetCurrentVideoDriver();
+    sdl->SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (sdl->Init(SDL_INIT_VIDEO) != 0) return nullptr;
+    const char* driver = sdl->GetCurrentVideoDriver();
     if (driver == nullptr ||
         (std::strcmp(driver, "x11") != 0 && std::strcmp(driver, "wayland") != 0)) {
-        SDL_Quit();
-        return false;
+        sdl->Quit();
+        return nullptr;
     }
-    return true;
+    return sdl;
 }
 
 // What the child process found out about the display.
@@ -69,10 +107,10 @@ DisplayQuery AskDisplay(DisplayAnswer* answer) {
             dup2(quiet, STDERR_FILENO);
         }
         DisplayAnswer found;
-        if (StartDesktopVideo()) {
+        if (const SdlCalls* sdl = StartDesktopVideo(); sdl != nullptr) {
             found.answered = 1;
             SDL_DisplayMode mode;
-            if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) {
+            if (sdl->GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) {
                 found.width = mode.w;
                 found.height = mode.h;
             }
@@ -133,8 +171,10 @@ DisplayQuery GetScreenSize(int* width, int* height) {
 void ShowMessageDialog(const char* caption, const char* text) {
     // Asked first with a deadline: the dialog itself waits for the user, but a display that does
     // not answer must not hold the run.
-    if (!DesktopDisplayReachable() || !StartDesktopVideo()) return;
-    SDL_ShowSimpleMessageBox(0, caption != nullptr ? caption : "", text != nullptr ? text : "",
-                             nullptr);
-    SDL_Quit();
+    if (!DesktopDisplayReachable()) return;
+    const SdlCalls* sdl = StartDesktopVideo();
+    if (sdl == nullptr) return;
+    sdl->ShowSimpleMessageBox(0, caption != nullptr ? caption : "", text != nullptr ? text : "",
+                              nullptr);
+    sdl->Quit();
 }
