@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -27,7 +28,14 @@ struct ColourEntry {
 };
 
 uint32_t PixelRgb(const unsigned char* bgra) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Blue, green, red in one load: the low three bytes of the word are the colour.
+    uint32_t word;
+    std::memcpy(&word, bgra, sizeof word);
+    return word & 0xFFFFFFu;
+#else
     return uint32_t(bgra[2]) << 16 | uint32_t(bgra[1]) << 8 | uint32_t(bgra[0]);
+#endif
 }
 
 uint32_t MergedKey(uint32_t rgb, int shift) {
@@ -45,23 +53,23 @@ class ColourTable {
         shift = mergeShift;
         entries.clear();
         bits_ = 12;
-        slots_.assign(size_t{1} << bits_, -1);
+        slots_.assign(size_t{1} << bits_, Slot{});
     }
 
     // The entry of the key, added when new; -1 when the table holds its maximum already.
     int FindOrAdd(uint32_t key) {
         size_t mask = slots_.size() - 1;
         for (size_t slot = Hash(key);; slot = (slot + 1) & mask) {
-            int32_t index = slots_[slot];
-            if (index < 0) {
+            Slot& s = slots_[slot];
+            if (s.index < 0) {
                 if (entries.size() >= kMaxHistogramColours) return -1;
-                index = int32_t(entries.size());
+                int32_t index = int32_t(entries.size());
                 entries.push_back(ColourEntry{key});
-                slots_[slot] = index;
+                s = Slot{key, index};
                 if (entries.size() * 2 > slots_.size()) Grow();
                 return index;
             }
-            if (entries[size_t(index)].key == key) return index;
+            if (s.key == key) return s.index;
         }
     }
 
@@ -69,8 +77,8 @@ class ColourTable {
     int Find(uint32_t key) const {
         size_t mask = slots_.size() - 1;
         for (size_t slot = Hash(key);; slot = (slot + 1) & mask) {
-            int32_t index = slots_[slot];
-            if (index < 0 || entries[size_t(index)].key == key) return index;
+            const Slot& s = slots_[slot];
+            if (s.index < 0 || s.key == key) return s.index;
         }
     }
 
@@ -82,16 +90,21 @@ class ColourTable {
 
     void Grow() {
         ++bits_;
-        slots_.assign(size_t{1} << bits_, -1);
+        slots_.assign(size_t{1} << bits_, Slot{});
         size_t mask = slots_.size() - 1;
         for (size_t i = 0; i < entries.size(); ++i) {
             size_t slot = Hash(entries[i].key);
-            while (slots_[slot] >= 0) slot = (slot + 1) & mask;
-            slots_[slot] = int32_t(i);
+            while (slots_[slot].index >= 0) slot = (slot + 1) & mask;
+            slots_[slot] = Slot{entries[i].key, int32_t(i)};
         }
     }
 
-    std::vector<int32_t> slots_;
+    // The key is kept beside its entry's index, so that a probe reads one place.
+    struct Slot {
+        uint32_t key = 0;
+        int32_t index = -1;  // -1: empty
+    };
+    std::vector<Slot> slots_;
     int bits_ = 12;
 };
 
