@@ -145,14 +145,23 @@ void BuildFieldRows(int first, int last, const ChannelRange& range, int chartXOr
 // (higher) channel covers the overlap with the one before. The lines go to the driver as
 // client-side arrays, a batch of rows at a time: a software renderer keeps every vertex of a
 // batch until it is drawn, and a day's 600,000 in one batch cost more in fresh memory than in
-// drawing. Lines do not interact, so the batches leave every pixel as one batch draws it.
+// drawing. It also takes batches faster than it draws them, holding each one's binned lines
+// meanwhile (20 MB for a day); every few batches the drawing waits for it to catch up.
+// Lines do not interact, so the batches leave every pixel as one batch draws it.
 void DrawLevelField(int rowsToDraw, const ChannelRange& range, int chartXOrigin) {
+    constexpr int kBatchesPerWait = 4;
     thread_local std::vector<FieldVertex> vertices;  // kept between days, one per drawing thread
     int rowsPerBatch = levelFieldRowsPerBatch > 0 ? levelFieldRowsPerBatch : rowsToDraw;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     for (int first = 0; first < rowsToDraw; first += rowsPerBatch) {
-        if (first > 0) glFlush();
+        if (first > 0) {
+            if ((first / rowsPerBatch) % kBatchesPerWait == 0) {
+                glFinish();
+            } else {
+                glFlush();
+            }
+        }
         BuildFieldRows(first, std::min(first + rowsPerBatch, rowsToDraw), range, chartXOrigin,
                        &vertices);
         glVertexPointer(2, GL_FLOAT, sizeof(FieldVertex), &vertices[0].x);
@@ -276,6 +285,9 @@ void DrawChart() {
             if (Minute(record) == 0) {
                 glRasterPos2f(float(g.labelColumnX), float(j + 42));
                 glCallLists(kTimeTextLength, GL_UNSIGNED_BYTE, TimeText(record));
+                // Each glyph holds a texture of the driver's (64 KB) until it is drawn: one
+                // label at a time keeps that to a label's worth instead of a day's 24 MB.
+                glFlush();
             }
         }
     }
