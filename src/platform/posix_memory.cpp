@@ -10,8 +10,8 @@
 namespace {
 
 constexpr size_t kLargePage = size_t(2) << 20;
-// Enough for a day at 1920 x 1500: the driver's colour buffer and binned lines, the read-back
-// frame, the day log and the indexed picture come to about 90 MB.
+// Enough for a day at 1920 x 1500, with room for larger pictures: the driver's colour buffer and
+// binned lines, the read-back frame, the day log and the indexed picture come to about 70 MB.
 constexpr size_t kDrawingHeap = size_t(128) << 20;
 
 uintptr_t RoundUp(uintptr_t value, size_t step) { return (value + step - 1) / step * step; }
@@ -27,7 +27,7 @@ bool PrepareHeapForDrawing() {
     mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest glibc takes
     mallopt(M_TRIM_THRESHOLD, int(2 * kDrawingHeap));
     // Grow the heap once by what a day needs, and ask for that span in large pages: a fresh
-    // 4 KB page costs a fault, and a day touches some 90 MB of fresh memory.
+    // 4 KB page costs a fault, and a day touches some 70 to 90 MB of fresh memory.
     mallopt(M_TOP_PAD, int(kDrawingHeap));
     // A block just larger than the free top of the heap makes it grow, by the pad.
     void* probe = std::malloc(mallinfo2().keepcost + 64);
