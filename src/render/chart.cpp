@@ -164,8 +164,9 @@ void DrawLevelField(int rowsToDraw, const ChannelRange& range, int chartXOrigin)
         }
         BuildFieldRows(first, std::min(first + rowsPerBatch, rowsToDraw), range, chartXOrigin,
                        &vertices);
-        glVertexPointer(2, GL_FLOAT, sizeof(FieldVertex), &vertices[0].x);
-        glColorPointer(3, GL_FLOAT, sizeof(FieldVertex), &vertices[0].red);
+        if (vertices.empty()) continue;  // no channel of the plan lies in the logged band
+        glVertexPointer(2, GL_FLOAT, sizeof(FieldVertex), &vertices.front().x);
+        glColorPointer(3, GL_FLOAT, sizeof(FieldVertex), &vertices.front().red);
         glDrawArrays(GL_LINES, 0, GLsizei(vertices.size()));
     }
     glDisableClientState(GL_COLOR_ARRAY);

@@ -75,9 +75,8 @@ std::string FormatDayMinute(sys_days day, int minuteOfDay) {
 }
 
 void SplitUtcSeconds(int64_t seconds, sys_days* day, int* minuteOfDay) {
-    // Floor division, so that times before 1970 fall on the right day too.
-    int64_t days = seconds / 86400;
-    if (seconds % 86400 < 0) --days;
-    *day = sys_days{std::chrono::days{days}};
-    *minuteOfDay = int((seconds - days * 86400) / 60);
+    // floor, not a cast: times before 1970 fall on the right day too.
+    sys_seconds time{std::chrono::seconds{seconds}};
+    *day = floor<days>(time);
+    *minuteOfDay = int(duration_cast<minutes>(time - *day).count());
 }
