@@ -19,6 +19,7 @@ struct Scenario {
     std::string label;
     std::string exeName = "talvor";
     bool linked = false;  // a symbolic link to the built program in a station folder, not a copy
+    bool throughPath = false;  // started by its bare name from the working directory
     bool withDayLog = true;
     bool dayLogInProfileFolder = false;  // the log goes to a folder that TALVOR.INI names
     bool missingProfileFolder = false;   // TALVOR.INI names a folder that does not exist
@@ -26,6 +27,9 @@ struct Scenario {
 
     // Filled while it runs.
     std::unique_ptr<TempDir> exeDir, workDir, profileDir;
+
+    // Started by a path, the program's folder is the station; by its bare name, the working one.
+    std::string station() const { return throughPath ? workDir->path() : exeDir->path(); }
     std::future<CommandResult> run;
     CommandResult result;
 };
@@ -46,11 +50,11 @@ void Prepare(Scenario& s) {
         fs::copy_file(TALVOR_EXE, exe);
     }
 
-    std::string dataFolder = *s.exeDir / "BRANTOS";
+    std::string dataFolder = s.station() + "/BRANTOS";
     if (s.dayLogInProfileFolder || s.missingProfileFolder) {
         s.profileDir = std::make_unique<TempDir>("talvor-e2e-Data");
         std::string named = s.missingProfileFolder ? *s.profileDir / "Gone" : s.profileDir->path();
-        WriteFileBytes(*s.exeDir / "TALVOR.INI", "[KELDAN]\r\nSET " + named + "\r\n");
+        WriteFileBytes(s.station() + "/TALVOR.INI", "[KELDAN]\r\nSET " + named + "\r\n");
         if (s.dayLogInProfileFolder) dataFolder = s.profileDir->path();
     }
     if (s.withDayLog) {
@@ -62,10 +66,11 @@ void Prepare(Scenario& s) {
 // Only after every copy is closed: a process forked while a copy is still open for writing would
 // keep it open, and starting that copy would then fail with "Text file busy".
 void Launch(Scenario& s) {
-    std::string exe = *s.exeDir / s.exeName;
+    std::string exe = s.throughPath ? "env PATH='" + s.exeDir->path() + "' " + s.exeName
+                                    : "'" + (*s.exeDir / s.exeName) + "'";
     std::string command = s.display.empty()
-                              ? "env -u DISPLAY -u WAYLAND_DISPLAY '" + exe + "'"
-                              : "env -u WAYLAND_DISPLAY DISPLAY=" + s.display + " '" + exe + "'";
+                              ? "env -u DISPLAY -u WAYLAND_DISPLAY " + exe
+                              : "env -u WAYLAND_DISPLAY DISPLAY=" + s.display + " " + exe;
     std::string workDir = s.workDir->path();
     s.run =
         std::async(std::launch::async, [command, workDir] { return RunCommand(command, workDir); });
@@ -113,7 +118,7 @@ TEST(EndToEnd, RunsSideBySide) {
     XvfbServer x(1366, 768);
     ASSERT_TRUE(x.running());
 
-    std::vector<Scenario> scenarios(8);
+    std::vector<Scenario> scenarios(9);
     scenarios[0].label = "dated name, headless";
     scenarios[1].label = "Z variant";
     scenarios[1].exeName = "talvorZ";
@@ -130,6 +135,9 @@ TEST(EndToEnd, RunsSideBySide) {
     scenarios[7].label = "station folder with a link named talvorZ";
     scenarios[7].linked = true;
     scenarios[7].exeName = "talvorZ";
+    scenarios[8].label = "started by its bare name through PATH";
+    scenarios[8].throughPath = true;
+    scenarios[8].exeName = "talvorZ";
 
     UtcTime before = GetUtcTime();
     for (Scenario& s : scenarios) {
@@ -147,8 +155,9 @@ TEST(EndToEnd, RunsSideBySide) {
         EXPECT_LT(s.result.seconds, kLatestEnd);
         EXPECT_EQ(s.result.output.find("not finished in time"), std::string::npos);
 
-        std::vector<std::string> gifs = GifsIn(s.exeDir->path());
+        std::vector<std::string> gifs = GifsIn(s.station());
         ASSERT_EQ(gifs.size(), 1u);
+        if (s.throughPath) EXPECT_EQ(GifsIn(s.exeDir->path()).size(), 0u);
         if (s.exeName == "talvorZ") {
             EXPECT_EQ(gifs[0], "z.gif");
         } else {
@@ -157,7 +166,7 @@ TEST(EndToEnd, RunsSideBySide) {
                 << gifs[0];
         }
         int width = 0, height = 0;
-        GifSize(*s.exeDir / gifs[0], &width, &height);
+        GifSize(s.station() + "/" + gifs[0], &width, &height);
         if (s.display.empty()) {
             EXPECT_EQ(width, 1920);
             EXPECT_EQ(height, 1500);
@@ -167,7 +176,7 @@ TEST(EndToEnd, RunsSideBySide) {
         }
 
         // A day without a log is no failure, but the path looked for is named once.
-        std::string noLog = "TALVOR: no day log at " + (*s.exeDir / "BRANTOS/");
+        std::string noLog = "TALVOR: no day log at " + s.station() + "/BRANTOS/";
         size_t said = s.result.output.find(noLog);
         EXPECT_EQ(said != std::string::npos, !s.withDayLog);
         if (said != std::string::npos) {
@@ -194,6 +203,29 @@ TEST(EndToEnd, RunsSideBySide) {
         scenarios[4].result.output.find("TALVOR: [KELDAN] : \"" +
                                         (*scenarios[4].profileDir / "Gone") + "\" DOES NOT EXIST"),
         std::string::npos);
+}
+
+// Started by its bare name, as after installation, each program takes the working directory as
+// its station folder and leaves the folder it is installed in alone.
+TEST(EndToEnd, ProgramsStartedByBareNameStandInTheWorkingDirectory) {
+    TempDir installed("talvor-e2e-bin");
+    TempDir station("talvor-e2e-station");
+    for (const char* program : {TALVOR_RENDER, TALVOR_LOG}) {
+        fs::create_symlink(fs::absolute(program), installed / fs::path(program).filename().string());
+    }
+    const std::string path = "env -u DISPLAY -u WAYLAND_DISPLAY PATH='" + installed.path() + "' ";
+    CommandResult shown = RunCommand(path + "talvor-render --show-config", station.path());
+    EXPECT_EQ(shown.exitCode, 0) << shown.output;
+    EXPECT_NE(shown.output.find("configuration: " + station.path() + "/TALVOR.INI"),
+              std::string::npos)
+        << shown.output;
+    CommandResult logged = RunCommand(
+        "printf '2030-01-02, 00:01:00, 519500, 521500, 1000, 1, -60, -30\\n' | " + path +
+            "talvor-log --utc",
+        station.path());
+    EXPECT_EQ(logged.exitCode, 0) << logged.output;
+    EXPECT_EQ(ReadFileBytes(station / "BRANTOS/2030-01-02/VOK.LOG").size(), 2u * 4890);
+    EXPECT_FALSE(FileExists(installed / "BRANTOS"));
 }
 
 }  // namespace

@@ -352,7 +352,10 @@ TEST(Process, ExecutablePathIsThePathStartedBy) {
         std::string want;
     } cases[] = {
         {nullptr, self},
-        {"talvor", self},  // found through PATH: no folder in the name
+        // Found through PATH: it stands in the working directory, whatever is installed where.
+        {"talvor", cwd + "/talvor"},
+        {"talvorZ", cwd + "/talvorZ"},
+        {"talvor-log", cwd + "/talvor-log"},
         {"", self},
         {"station/talvor", cwd + "/station/talvor"},  // the link, not what it points at
         {"./station/./talvor", cwd + "/station/talvor"},

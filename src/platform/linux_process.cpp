@@ -49,10 +49,16 @@ std::string ProcSelfExe() {
 }  // namespace
 
 std::string GetExecutablePath(const char* firstArgument) {
-    if (firstArgument == nullptr || std::strchr(firstArgument, '/') == nullptr) {
-        return ProcSelfExe();  // found through PATH, or started without a usable name
-    }
+    if (firstArgument == nullptr || firstArgument[0] == '\0') return ProcSelfExe();
     std::string path = firstArgument;
+    if (path.find('/') == std::string::npos) {
+        // Found through PATH: an installed program is shared by every station, so it stands in
+        // the folder it was started from and never reads or writes the one it is installed in.
+        // The name stays, as it selects the variant.
+        std::string here = WorkingDirectory();
+        if (here.empty()) return ProcSelfExe();
+        return (here == "/" ? "" : here) + "/" + path;
+    }
     if (path.front() != '/') {
         std::string here = WorkingDirectory();
         if (here.empty()) return ProcSelfExe();

@@ -29,7 +29,9 @@ void SleepMs(int ms);
 // The executable's path as the program was started: firstArgument (the process's argv[0]) when
 // it holds a '/' and names a file, taken against the working directory when relative, with a
 // symbolic link at its end left unresolved (a link in a station folder makes that folder the
-// program's); otherwise /proc/self/exe. Empty when neither can be read.
+// program's). A bare name (found through PATH) stands in the working directory at start:
+// that folder + "/" + the name, whether or not a file is there. Otherwise /proc/self/exe.
+// Empty when none of these can be read.
 std::string GetExecutablePath(const char* firstArgument);
 
 // The name that starts the program's messages ("TALVOR" unless the program sets another).
