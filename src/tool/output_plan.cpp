@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tool/output_plan.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "station/calendar.h"
+#include "station/run_state.h"
+#include "tool/run_report.h"
+
+namespace {
+
+std::string ErrorText(int error) {
+    return std::strerror(error != 0 ? error : EIO);
+}
+
+bool IsFolder(const std::string& path) {
+    return !path.empty() && PathExists((path + "/.").c_str());
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+bool FileReadable(const std::string& path, std::string* reason) {
+    errno = 0;
+    int fd = OpenForReading(path.c_str());
+    if (fd < 0) {
+        *reason = errno != 0 ? ErrorText(errno) : "not a regular file";
+        return false;
+    }
+    CloseFile(fd);
+    return true;
+}
+
+// Asked before the surface is made, so that an output folder that cannot take files fails at
+// once instead of after the first drawing. The permissions do not tell everything (root passes
+// them where the file system still refuses), so a temporary file is made as a write would make
+// it, under a name nobody can foresee, and removed again.
+bool FolderTakesFiles(const std::string& folder, std::string* reason) {
+    int error = 0;
+    if (!FolderTakesNewFiles(folder.c_str(), &error)) {
+        *reason = ErrorText(error);
+        return false;
+    }
+    std::string temporary;
+    errno = 0;
+    int fd = CreateTemporaryBeside((folder + "/talvor-render").c_str(), &temporary);
+    if (fd < 0) {
+        *reason = ErrorText(errno);
+        return false;
+    }
+    CloseFile(fd);
+    RemoveFile(temporary.c_str());
+    return true;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.resolved && b.resolved && a.device == b.device && a.inode == b.inode;
+}
+
+// The summary file goes into a folder that takes files, under a name that nothing read or drawn
+// uses.
+bool SummaryAccepted(const std::string& summaryPath, const OutputPlan& plan,
+                     const ReadFiles& reads) {
+    std::string summaryFolder = FolderOf(summaryPath);
+    if (!IsFolder(summaryFolder) || IsFolder(summaryPath)) {
+        Complain("cannot write summary " + summaryPath + ": not a file in a folder");
+        return false;
+    }
+    std::string reason;
+    if (!FolderTakesFiles(summaryFolder, &reason)) {
+        Complain("cannot write in folder " + summaryFolder + ": " + reason);
+        return false;
+    }
+    if (summaryPath == plan.file) {
+        Complain("cannot write summary " + summaryPath + ": it is the picture's name");
+        return false;
+    }
+    return OutputAccepted(summaryPath, reads);
+}
+
+}  // namespace
+
+// Only the days with a log are kept: a range may span centuries of days without one.
+std::vector<DayJob> ListDays(const RenderRequest& request) {
+    std::vector<DayJob> jobs;
+    std::string reason;
+    if (request.source == RenderSource::LogFile) {
+        DayJob job;
+        job.logPath = request.logFile;
+        job.dayKnown = DateFromLogPath(request.logFile, &job.day);
+        if (FileReadable(request.logFile, &reason)) jobs.push_back(job);
+        return jobs;
+    }
+    for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
+        std::string path = ComposeDayLogPath(runPaths.DataFolder, day);
+        if (!FileReadable(path, &reason)) continue;
+        DayJob job;
+        job.day = day;
+        job.dayKnown = true;
+        job.logPath = path;
+        jobs.push_back(job);
+    }
+    return jobs;
+}
+
+void ComplainNoDays(const RenderRequest& request) {
+    if (request.source == RenderSource::LogFile) {
+        std::string reason;
+        FileReadable(request.logFile, &reason);
+        Complain("cannot read day log " + request.logFile + ": " + reason);
+    } else if (request.source == RenderSource::Date) {
+        Complain("no day log for " + FormatDate(request.from) + " (" +
+                 ComposeDayLogPath(runPaths.DataFolder, request.from) + ")");
+    } else {
+        Complain("no day log from " + FormatDate(request.from) + " to " + FormatDate(request.to) +
+                 " in " + runPaths.DataFolder);
+    }
+}
+
+ReadFiles FilesReadBy(const std::vector<DayJob>& jobs) {
+    ReadFiles reads;
+    reads.config = IdentifyFile(runPaths.ConfigFilePath.c_str());
+    for (const DayJob& job : jobs) reads.logs.push_back(IdentifyFile(job.logPath.c_str()));
+    return reads;
+}
+
+bool PlanOutput(const RenderRequest& request, const std::vector<DayJob>& jobs,
+                const ReadFiles& reads, OutputPlan* plan) {
+    bool single = request.source != RenderSource::Range;
+    const std::string& out = request.output;
+    plan->format = request.format;
+    if (out.empty()) {
+        plan->folder = std::string(".");  // not from a literal: GCC 12 -O3 warns wrongly
+    } else if (IsFolder(out)) {
+        plan->folder = WithoutTrailingSlashes(out);
+    } else if (!single || out.back() == '/') {
+        Complain("output folder " + out + " does not exist");
+        return false;
+    } else {
+        plan->file = out;
+        plan->folder = FolderOf(out);
+        if (!request.formatGiven && HasPngExtension(out)) plan->format = PictureFormat::Png;
+        if (!IsFolder(plan->folder)) {
+            Complain("cannot write " + out + ": folder " + plan->folder + " does not exist");
+            return false;
+        }
+    }
+    std::string reason;
+    if (!FolderTakesFiles(plan->folder, &reason)) {
+        Complain("cannot write in folder " + plan->folder + ": " + reason);
+        return false;
+    }
+    if (!request.summaryPath.empty() && !SummaryAccepted(request.summaryPath, *plan, reads)) {
+        return false;
+    }
+    for (const DayJob& job : jobs) {
+        if (job.dayKnown || !plan->file.empty()) {
+            if (!OutputAccepted(PicturePath(*plan, job.day), reads)) return false;
+        }
+    }
+    return true;
+}
+
+// Asked before drawing, so that a refused name leaves every file as it was.
+bool OutputAccepted(const std::string& path, const ReadFiles& reads) {
+    FileIdentity there = IdentifyFile(path.c_str());
+    if (!there.exists) return true;
+    std::string reason;
+    if (!there.resolved) {
+        reason = there.error == ENOENT ? "it is a link to nothing" : ErrorText(there.error);
+    } else if (!there.regular) {
+        reason = "it is not a regular file";
+    } else if (SameFile(there, reads.config)) {
+        reason = "it is the configuration file";
+    } else {
+        for (const FileIdentity& log : reads.logs) {
+            if (SameFile(there, log)) {
+                reason = "it is a day log to be drawn";
+                break;
+            }
+        }
+    }
+    if (reason.empty()) return true;
+    Complain("cannot write " + path + ": " + reason);
+    return false;
+}
+
+std::string PicturePath(const OutputPlan& plan, const UtcTime& day) {
+    if (!plan.file.empty()) return plan.file;
+    return plan.folder + "/" + PictureName(day, plan.format);
+}
