@@ -157,7 +157,9 @@ TEST(EndToEnd, RunsSideBySide) {
 
         std::vector<std::string> gifs = GifsIn(s.station());
         ASSERT_EQ(gifs.size(), 1u);
-        if (s.throughPath) EXPECT_EQ(GifsIn(s.exeDir->path()).size(), 0u);
+        if (s.throughPath) {
+            EXPECT_EQ(GifsIn(s.exeDir->path()).size(), 0u);
+        }
         if (s.exeName == "talvorZ") {
             EXPECT_EQ(gifs[0], "z.gif");
         } else {
@@ -203,6 +205,45 @@ TEST(EndToEnd, RunsSideBySide) {
         scenarios[4].result.output.find("TALVOR: [KELDAN] : \"" +
                                         (*scenarios[4].profileDir / "Gone") + "\" DOES NOT EXIST"),
         std::string::npos);
+}
+
+// The daily run takes no arguments: asked for its usage or version it answers and exits, and any
+// other argument is refused; either way no picture, summary or folder is made.
+TEST(EndToEnd, ArgumentsAreAnsweredWithoutARun) {
+    TempDir station("talvor-e2e-args");
+    TempDir work("talvor-e2e-args-work");
+    fs::create_symlink(fs::absolute(TALVOR_EXE), station / "talvor");
+    const struct {
+        std::string arguments;
+        int exitCode;
+        std::string out, err;  // what each stream starts with
+    } cases[] = {
+        {"--help", 0, "Usage: talvor [--help | --version]\n", ""},
+        {"--version", 0, "talvor 1.", ""},
+        {"--bogus", 2, "", "TALVOR: unknown argument '--bogus'\n\nUsage: talvor"},
+        {"-h", 2, "", "TALVOR: unknown argument '-h'\n"},
+        {"--help --version", 2, "", "TALVOR: --help and --version are given alone\n"},
+        {"--help today", 2, "", "TALVOR: unknown argument 'today'\n"},
+        {"''", 2, "", "TALVOR: unknown argument ''\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const std::string errPath = work / "err";
+        CommandResult run = RunCommand("{ env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                           (station / "talvor") + " " + c.arguments + " 2>" +
+                                           errPath + "; }",
+                                       work.path());
+        std::string err = ReadFileBytes(errPath);
+        fs::remove(errPath);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.output.compare(0, c.out.size(), c.out), 0) << run.output;
+        EXPECT_EQ(c.out.empty(), run.output.empty()) << run.output;
+        EXPECT_EQ(err.compare(0, c.err.size(), c.err), 0) << err;
+        EXPECT_EQ(c.err.empty(), err.empty()) << err;
+        EXPECT_TRUE(fs::is_empty(work.path()));
+        EXPECT_EQ(std::distance(fs::directory_iterator(station.path()), fs::directory_iterator()),
+                  1);
+    }
 }
 
 // Started by its bare name, as after installation, each program takes the working directory as

@@ -1,8 +1,15 @@
 // Run control: start-up, the timed capture and the end of the run.
 #pragma once
 
+#include <cstdio>
+
 // The whole run, for the program started as firstArgument (argv[0]); returns the exit code.
 int RunTalvor(const char* firstArgument);
+
+// For a command line with arguments (argc > 1), which the daily run never gets: --help prints
+// the usage and --version the version to out, anything else the usage to err; nothing is read
+// or written otherwise. Returns the exit code: 0, or 2 for arguments not understood.
+int AnswerArguments(int argc, const char* const argv[], std::FILE* out, std::FILE* err);
 
 // Start-up steps up to the derived paths and geometry, without timer or render thread.
 void StartUp(const char* firstArgument);
