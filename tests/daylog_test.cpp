@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "daylog/day_log.h"
+#include "daylog/sun_events.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -187,6 +188,60 @@ TEST_F(DayLogTest, AppendingWhileLoadingNeverCountsPartialRecords) {
     }
     stop = true;
     logger.join();
+}
+
+// Published sunrise and sunset times, to the minute they are rounded to, in UTC: NOAA's own table
+// for Sydney (2017, taken from local time), and the times published for the other places. An
+// event of the local day before or after that falls in this UTC day counts for it; -1: none, as
+// in a polar night or day.
+TEST(SunEvents, LandInTheMinuteOfThePublishedTimes) {
+    using namespace std::chrono;
+    const struct {
+        const char* place;
+        double latitude, longitude;
+        sys_days day;
+        int rise, set;  // minute of the UTC day; -2: not published
+    } cases[] = {
+        {"Sydney, summer", -33.85, 151.2, year{2017} / 1 / 1, 18 * 60 + 49, 9 * 60 + 9},
+        {"Sydney, autumn", -33.85, 151.2, year{2017} / 3 / 21, 20 * 60, 8 * 60 + 5},
+        {"Sydney, winter", -33.85, 151.2, year{2017} / 6 / 21, 21 * 60, 6 * 60 + 54},
+        {"Sydney, spring", -33.85, 151.2, year{2017} / 9 / 30, 19 * 60 + 33, 7 * 60 + 57},
+        {"New York, winter", 40.71, -74.01, year{2026} / 12 / 21, 12 * 60 + 17, 21 * 60 + 32},
+        // Sunset at 20:31 EDT on 20 June is 00:31 UTC on the 21st.
+        {"New York, summer", 40.71, -74.01, year{2026} / 6 / 21, 9 * 60 + 25, 31},
+        {"Helsinki, summer", 60.17, 24.94, year{2026} / 6 / 21, 54, 19 * 60 + 50},
+        {"Buenos Aires, summer", -34.60, -58.38, year{2025} / 12 / 10, -2, 22 * 60 + 59},
+        {"Tromso, polar night", 69.65, 18.96, year{2026} / 12 / 21, -1, -1},
+        {"Tromso, midnight sun", 69.65, 18.96, year{2026} / 6 / 21, -1, -1},
+        {"McMurdo, midnight sun", -77.85, 166.67, year{2026} / 12 / 21, -1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.place);
+        const SunEventTimes times = SunEventTimesOn(c.day, c.latitude, c.longitude);
+        const SunEvents markers = SunEventsOn(c.day, c.latitude, c.longitude);
+        const struct {
+            const char* what;
+            int published;
+            double time;
+            int marker;
+        } events[] = {{"rise", c.rise, times.rise, markers.rise},
+                      {"set", c.set, times.set, markers.set}};
+        for (const auto& e : events) {
+            SCOPED_TRACE(e.what);
+            if (e.published == -2) continue;
+            if (e.published == -1) {
+                EXPECT_TRUE(std::isnan(e.time)) << e.time;
+                EXPECT_EQ(e.marker, -1);
+                continue;
+            }
+            // Rounded to the published minute (a second's leeway for the places' coordinates),
+            // and marked in the minute that holds it: that one or the one before.
+            EXPECT_LE(std::abs(e.time - e.published), 0.5 + 1.0 / 60) << e.time;
+            EXPECT_LE(e.marker, e.time);
+            EXPECT_GT(e.marker + 1, e.time);
+            EXPECT_TRUE(e.marker == e.published || e.marker == e.published - 1) << e.marker;
+        }
+    }
 }
 
 }  // namespace

@@ -229,10 +229,10 @@ TEST(EndToEnd, ArgumentsAreAnsweredWithoutARun) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         const std::string errPath = work / "err";
-        CommandResult run = RunCommand("{ env -u DISPLAY -u WAYLAND_DISPLAY " +
-                                           (station / "talvor") + " " + c.arguments + " 2>" +
-                                           errPath + "; }",
-                                       work.path());
+        CommandResult run =
+            RunCommand("{ env -u DISPLAY -u WAYLAND_DISPLAY " + (station / "talvor") + " " +
+                           c.arguments + " 2>" + errPath + "; }",
+                       work.path());
         std::string err = ReadFileBytes(errPath);
         fs::remove(errPath);
         EXPECT_EQ(run.exitCode, c.exitCode);
@@ -252,7 +252,8 @@ TEST(EndToEnd, ProgramsStartedByBareNameStandInTheWorkingDirectory) {
     TempDir installed("talvor-e2e-bin");
     TempDir station("talvor-e2e-station");
     for (const char* program : {TALVOR_RENDER, TALVOR_LOG}) {
-        fs::create_symlink(fs::absolute(program), installed / fs::path(program).filename().string());
+        fs::create_symlink(fs::absolute(program),
+                           installed / fs::path(program).filename().string());
     }
     const std::string path = "env -u DISPLAY -u WAYLAND_DISPLAY PATH='" + installed.path() + "' ";
     CommandResult shown = RunCommand(path + "talvor-render --show-config", station.path());
@@ -260,10 +261,10 @@ TEST(EndToEnd, ProgramsStartedByBareNameStandInTheWorkingDirectory) {
     EXPECT_NE(shown.output.find("configuration: " + station.path() + "/TALVOR.INI"),
               std::string::npos)
         << shown.output;
-    CommandResult logged = RunCommand(
-        "printf '2030-01-02, 00:01:00, 519500, 521500, 1000, 1, -60, -30\\n' | " + path +
-            "talvor-log --utc",
-        station.path());
+    CommandResult logged =
+        RunCommand("printf '2030-01-02, 00:01:00, 519500, 521500, 1000, 1, -60, -30\\n' | " + path +
+                       "talvor-log --utc",
+                   station.path());
     EXPECT_EQ(logged.exitCode, 0) << logged.output;
     EXPECT_EQ(ReadFileBytes(station / "BRANTOS/2030-01-02/VOK.LOG").size(), 2u * 4890);
     EXPECT_FALSE(FileExists(installed / "BRANTOS"));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 
 constexpr int kMinutesPerDay = 1440;
@@ -14,6 +15,14 @@ struct SunEvents {
     int set = -1;
 };
 SunEvents SunEventsOn(std::chrono::sys_days day, double latitude, double longitude);
+
+// The same events in fractional minutes of the UTC day (0 <= t < 1440), NAN where there is none;
+// the marker goes in the minute that holds the event (SunEventsOn's floor of these).
+struct SunEventTimes {
+    double rise = NAN;
+    double set = NAN;
+};
+SunEventTimes SunEventTimesOn(std::chrono::sys_days day, double latitude, double longitude);
 
 constexpr double kNewYorkLatitude = 40.71;
 constexpr double kNewYorkLongitude = -74.01;
