@@ -3,10 +3,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
-#include "daylog/minute_levels.h"
-#include "daylog/power_scan.h"
+#include "logger/minute_levels.h"
+#include "logger/power_scan.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -16,9 +17,9 @@ ScanLine line;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    ScanLineResult result = ParseScanLine(text, &line);
-    FUZZ_CHECK(int(result) >= 0 && int(result) < kScanLineResults);
-    if (result != ScanLineResult::Scan) {
+    std::optional<SkipReason> why = ParseScanLine(text, &line);
+    if (why) {
+        FUZZ_CHECK(int(*why) >= 0 && int(*why) < kSkipReasons);
         FUZZ_CHECK(line.db.empty());
         return 0;
     }

@@ -8,7 +8,7 @@
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "config/station_config.h"
-#include "logger/gz_input.h"
+#include "logger/scan_input.h"
 #include "logger/logger.h"
 #include "platform/platform.h"
 #include "station/run_state.h"
@@ -26,11 +26,6 @@ constexpr size_t kReadChunk = 1u << 20;
 
 void Complain(const std::string& text) {
     std::fprintf(stderr, "talvor-log: %s\n", text.c_str());
-}
-
-bool EndsWith(const std::string& text, const char* tail) {
-    size_t n = std::strlen(tail);
-    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
 }
 
 bool FiniteNumber(const std::string& text, double* value) {
@@ -91,59 +86,30 @@ struct LineSplitter {
 // Reads one input to its end (or to a stop signal); false when it could not be read.
 bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* buffer,
                    bool* stopped) {
-    LineSplitter splitter;
-    const bool standardInput = name == "-";
-    if (!standardInput && EndsWith(name, ".gz")) {
-        std::string reason;
-        GzInput* input = OpenGzInput(name, &reason);
-        if (input == nullptr) {
-            Complain("cannot read " + name + ": " + reason);
-            return false;
-        }
-        bool ok = true;
-        for (;;) {
-            if (StopSignalled()) {
-                *stopped = true;
-                break;
-            }
-            long n = ReadGzInput(input, buffer->data(), buffer->size(), &reason);
-            if (n < 0) {
-                Complain("cannot read " + name + ": " + reason);
-                ok = false;
-                break;
-            }
-            if (n == 0) break;
-            splitter.Feed(logger, buffer->data(), size_t(n));
-        }
-        CloseGzInput(input);
-        splitter.Finish(logger);
-        return ok;
-    }
-
-    errno = 0;
-    int fd = standardInput ? 0 : OpenForReading(name.c_str());
-    if (fd < 0) {
-        Complain("cannot read " + name + ": " +
-                 (errno != 0 ? std::strerror(errno) : "not a regular file"));
+    const std::string shownName = name == "-" ? std::string("standard input") : name;
+    std::string reason;
+    ScanInput* input = OpenScanInput(name, &reason);
+    if (input == nullptr) {
+        Complain("cannot read " + shownName + ": " + reason);
         return false;
     }
+    LineSplitter splitter;
     bool ok = true;
     for (;;) {
-        long n = ReadInput(fd, buffer->data(), buffer->size());
+        long n = ReadScanInput(input, buffer->data(), buffer->size(), &reason);
         if (n == kInputStopped) {
             *stopped = true;
             break;
         }
         if (n < 0) {
-            Complain("cannot read " + (standardInput ? std::string("standard input") : name) +
-                     ": " + std::strerror(errno));
+            Complain("cannot read " + shownName + ": " + reason);
             ok = false;
             break;
         }
         if (n == 0) break;
         splitter.Feed(logger, buffer->data(), size_t(n));
     }
-    if (!standardInput) CloseFile(fd);
+    CloseScanInput(input);
     splitter.Finish(logger);
     return ok;
 }

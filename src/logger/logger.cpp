@@ -112,27 +112,8 @@ void ReportWhenDue(Logger* logger, sys_days day) {
 }  // namespace
 
 const char* SkipReasonText(SkipReason reason) {
-    switch (reason) {
-        case SkipReason::BlankOrComment:
-            return "blank or comment";
-        case SkipReason::TooFewFields:
-            return "too few fields";
-        case SkipReason::BadDateTime:
-            return "no date and time";
-        case SkipReason::BadNumber:
-            return "not a number";
-        case SkipReason::BadRange:
-            return "no frequency range";
-        case SkipReason::TooLong:
-            return "too long";
-        case SkipReason::NoSuchLocalTime:
-            return "local time that does not exist";
-        case SkipReason::BeforeMinute:
-            return "out of order";
-        case SkipReason::AlreadyInLog:
-            return "minute already in the log";
-        case SkipReason::LogNotWritable:
-            return "day log not writable";
+    for (const SkipReasonEntry& entry : kSkipReasonTable) {
+        if (entry.reason == reason) return entry.text;
     }
     return "?";
 }
@@ -140,11 +121,12 @@ const char* SkipReasonText(SkipReason reason) {
 std::string DaySummary(sys_days day, const DayTally& tally) {
     int skipped = 0;
     std::string reasons;
-    for (int r = 0; r < kSkipReasons; ++r) {
-        if (tally.skipped[r] == 0) continue;
-        skipped += tally.skipped[r];
+    for (const SkipReasonEntry& entry : kSkipReasonTable) {
+        int count = tally.skipped[int(entry.reason)];
+        if (count == 0) continue;
+        skipped += count;
         if (!reasons.empty()) reasons += ", ";
-        reasons += std::to_string(tally.skipped[r]) + " " + SkipReasonText(SkipReason(r));
+        reasons += std::to_string(count) + " " + entry.text;
     }
     std::string text = FormatDate(StartOfDay(day)) + ": " + std::to_string(tally.written) +
                        " minutes written (" + std::to_string(tally.empty) + " empty), " +
@@ -175,10 +157,8 @@ void SkipLongLine(Logger* logger) {
 }
 
 void LogLine(Logger* logger, std::string_view text) {
-    ScanLineResult result = ParseScanLine(text, &logger->line);
-    if (result != ScanLineResult::Scan) {
-        // The reader's reasons come first among the logger's, in the same order.
-        Skip(CurrentTally(logger), SkipReason(int(result) - 1));
+    if (std::optional<SkipReason> why = ParseScanLine(text, &logger->line)) {
+        Skip(CurrentTally(logger), *why);
         return;
     }
     int64_t utc;

@@ -11,9 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "daylog/day_log_writer.h"
-#include "daylog/minute_levels.h"
-#include "daylog/power_scan.h"
+#include "logger/day_log_writer.h"
+#include "logger/minute_levels.h"
+#include "logger/power_scan.h"
+#include "logger/skip_reasons.h"
 
 struct LogOptions {
     std::vector<std::string> inputs;  // empty: standard input
@@ -34,22 +35,6 @@ constexpr int kLogGoOn = -1;
 // on out, or a message on err).
 int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out,
                         std::ostream& err);
-
-// Why a line was not logged, beyond the reasons of the line reader.
-enum class SkipReason {
-    BlankOrComment,
-    TooFewFields,
-    BadDateTime,
-    BadNumber,
-    BadRange,
-    TooLong,          // longer than any scan line
-    NoSuchLocalTime,  // in the hour skipped when summer time begins
-    BeforeMinute,     // earlier than the minute in hand
-    AlreadyInLog,     // the day log holds that minute already
-    LogNotWritable,   // its day log cannot be written
-};
-constexpr int kSkipReasons = 10;
-const char* SkipReasonText(SkipReason reason);
 
 struct DayTally {
     int written = 0;  // records written this run, the empty ones included

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "daylog/power_scan.h"
+#include "logger/power_scan.h"
 
 constexpr int kLoggedFirstKhz = 520;  // the span the logger fills; the rest of a record stays 0
 constexpr int kLoggedLastKhz = 1700;

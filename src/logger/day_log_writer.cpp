@@ -1,4 +1,4 @@
-#include "daylog/day_log_writer.h"
+#include "logger/day_log_writer.h"
 
 #include <cerrno>
 #include <cstring>

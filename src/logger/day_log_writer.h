@@ -7,7 +7,7 @@
 #include <string>
 
 #include "daylog/day_log.h"
-#include "daylog/minute_levels.h"
+#include "logger/minute_levels.h"
 #include "daylog/sun_events.h"
 
 // A record for minute (0..1439) of the day: its time text, minute of the hour, the hourly row

@@ -5,20 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
-// Why a line gave no scan. The order is the order of the summary's reasons.
-enum class ScanLineResult {
-    Scan,            // a scan: the fields are set
-    BlankOrComment,  // empty, only spaces, or starting with '#'
-    TooFewFields,    // fewer than the six leading fields and one value
-    BadDateTime,     // not a calendar date and a time of day
-    BadNumber,       // text where a number belongs
-    BadRange,        // Hz high not above Hz low, or a step of 0 or below
-};
-constexpr int kScanLineResults = 6;
-const char* ScanLineResultText(ScanLineResult result);
+#include "logger/skip_reasons.h"
 
 struct ScanLine {
     int year = 0, month = 0, day = 0;
@@ -29,5 +20,6 @@ struct ScanLine {
     std::vector<float> db;
 };
 
-// Reads one line (without its line end; a trailing CR is allowed). line->db keeps its capacity.
-ScanLineResult ParseScanLine(std::string_view text, ScanLine* line);
+// Reads one line (without its line end; a trailing CR is allowed): nothing when it is a scan (the
+// fields then set), else why it is not one. line->db keeps its capacity.
+std::optional<SkipReason> ParseScanLine(std::string_view text, ScanLine* line);

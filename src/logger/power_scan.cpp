@@ -1,4 +1,4 @@
-#include "daylog/power_scan.h"
+#include "logger/power_scan.h"
 
 #include <charconv>
 #include <chrono>
@@ -82,51 +82,33 @@ bool ParseTimeField(std::string_view s, ScanLine* line) {
 
 }  // namespace
 
-const char* ScanLineResultText(ScanLineResult result) {
-    switch (result) {
-        case ScanLineResult::Scan:
-            return "scan";
-        case ScanLineResult::BlankOrComment:
-            return "blank or comment";
-        case ScanLineResult::TooFewFields:
-            return "too few fields";
-        case ScanLineResult::BadDateTime:
-            return "no date and time";
-        case ScanLineResult::BadNumber:
-            return "not a number";
-        case ScanLineResult::BadRange:
-            return "no frequency range";
-    }
-    return "?";
-}
-
-ScanLineResult ParseScanLine(std::string_view text, ScanLine* line) {
+std::optional<SkipReason> ParseScanLine(std::string_view text, ScanLine* line) {
     line->db.clear();
     std::string_view rest = Trim(text);
-    if (rest.empty() || rest.front() == '#') return ScanLineResult::BlankOrComment;
+    if (rest.empty() || rest.front() == '#') return SkipReason::BlankOrComment;
 
     std::string_view fields[6];
     for (int i = 0; i < 6; ++i) {
-        if (rest.empty()) return ScanLineResult::TooFewFields;
+        if (rest.empty()) return SkipReason::TooFewFields;
         fields[i] = NextField(&rest);
     }
-    if (Trim(rest).empty()) return ScanLineResult::TooFewFields;
+    if (Trim(rest).empty()) return SkipReason::TooFewFields;
     if (!ParseDateField(fields[0], line) || !ParseTimeField(fields[1], line)) {
-        return ScanLineResult::BadDateTime;
+        return SkipReason::BadDateTime;
     }
     double samples;
     if (!WholeDouble(fields[2], &line->hzLow) || !WholeDouble(fields[3], &line->hzHigh) ||
         !WholeDouble(fields[4], &line->hzStep) || !WholeDouble(fields[5], &samples)) {
-        return ScanLineResult::BadNumber;
+        return SkipReason::BadNumber;
     }
     if (!std::isfinite(line->hzLow) || !std::isfinite(line->hzHigh) ||
         !std::isfinite(line->hzStep) || !(line->hzHigh > line->hzLow) || !(line->hzStep > 0)) {
-        return ScanLineResult::BadRange;
+        return SkipReason::BadRange;
     }
     // The step is printed rounded to two decimals, so the count comes from the span; one value
     // more than that (rtl_power writes it) is not part of the span.
     double bins = std::nearbyint((line->hzHigh - line->hzLow) / line->hzStep);
-    if (bins < 1) return ScanLineResult::BadRange;
+    if (bins < 1) return SkipReason::BadRange;
     size_t wanted = size_t(bins < kMaxBinsPerLine ? bins : kMaxBinsPerLine);
 
     // The values, in one pass over the text: a day of scans holds close to two million.
@@ -142,7 +124,7 @@ ScanLineResult ParseScanLine(std::string_view text, ScanLine* line) {
         double value;
         if (!WholeDouble(std::string_view(p, size_t(last - p)), &value)) {
             line->db.clear();
-            return ScanLineResult::BadNumber;
+            return SkipReason::BadNumber;
         }
         if (line->db.size() < wanted) {
             line->db.push_back(std::isfinite(value) ? float(value)
@@ -150,6 +132,6 @@ ScanLineResult ParseScanLine(std::string_view text, ScanLine* line) {
         }
         p = comma == end ? end : comma + 1;
     }
-    if (line->db.empty()) return ScanLineResult::TooFewFields;
-    return ScanLineResult::Scan;
+    if (line->db.empty()) return SkipReason::TooFewFields;
+    return std::nullopt;
 }

@@ -1,4 +1,4 @@
-#include "daylog/minute_levels.h"
+#include "logger/minute_levels.h"
 
 #include <algorithm>
 #include <cmath>

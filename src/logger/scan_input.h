@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Where the scans come from: a recorded file, plain or compressed with gzip alike, or standard
+// input as a receiver writes it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct ScanInput;
+// Opens the file of that name ("-": standard input); nullptr with the reason when it cannot be.
+ScanInput* OpenScanInput(const std::string& name, std::string* reason);
+// The count of bytes read; 0 at the end, kInputStopped once a stop signal has come, -1 with the
+// reason when the input cannot be read on (damaged or cut-off compressed data among others).
+long ReadScanInput(ScanInput* input, void* buffer, size_t count, std::string* reason);
+void CloseScanInput(ScanInput* input);
