@@ -507,9 +507,9 @@ TEST_F(ConfigTest, ProfileLineKeywords) {
         std::strcpy(settings.locationName, "KEEP");
         ProfileFolder = "/before";
         std::string line = c.line;
-        testing::internal::CaptureStderr();
+        ReportedLines reported;
         EXPECT_EQ(HandleProfileLine(line.data()), c.answer);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(reported.text(), "");
         EXPECT_STREQ(settings.locationName, c.location);
         EXPECT_EQ(ProfileFolder, "/before");
     }
@@ -545,9 +545,9 @@ TEST_F(ConfigTest, ProfileLinePaths) {
         SCOPED_TRACE(c.line);
         ProfileFolder = "/before";
         std::string line = c.line;
-        testing::internal::CaptureStderr();
+        ReportedLines reported;
         EXPECT_EQ(HandleProfileLine(line.data()), c.answer);
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err = reported.text();
         EXPECT_EQ(ProfileFolder, c.folder);
         if (c.answer == 1) {
             EXPECT_NE(err.find("[KELDAN] : \"" + c.message + "\" DOES NOT EXIST"),
@@ -570,9 +570,9 @@ TEST_F(ConfigTest, ProfileLineRelativePathsAndSetAlone) {
     for (const std::string alone : {"SET", "Set", "  set"}) {
         SCOPED_TRACE(alone);
         std::string line = alone;
-        testing::internal::CaptureStderr();
+        ReportedLines reported;
         EXPECT_EQ(HandleProfileLine(line.data()), 1);
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err = reported.text();
         EXPECT_NE(err.find("[KELDAN] : \"" + alone + "\" DOES NOT EXIST"), std::string::npos)
             << err;
         EXPECT_EQ(ProfileFolder, "Logs");
@@ -614,9 +614,9 @@ TEST_F(ConfigTest, ProfileSectionSetsTheDataFolder) {
         SCOPED_TRACE(c.name);
         ResetSettings();
         runPaths.DataFolder = kDefaultDataFolder;
-        testing::internal::CaptureStderr();
+        ReportedLines reported;
         ReadText(c.text);
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err = reported.text();
         EXPECT_EQ(runPaths.DataFolder, c.dataFolder);
         EXPECT_STREQ(settings.locationName, c.location.c_str());
         size_t count = 0;
@@ -740,9 +740,8 @@ TEST_F(ConfigFileTest, BinaryFilesAreHarmless) {
         std::string bytes(1 + random() % 65536, '\0');
         for (char& b : bytes) b = char(random());
         WriteFileBytes(runPaths.ConfigFilePath, bytes);
-        testing::internal::CaptureStderr();
+        ReportedLines quiet;
         ReadConfiguration();
-        testing::internal::GetCapturedStderr();
         ExpectSettingsInRange();
     }
 }
@@ -756,7 +755,7 @@ TEST_F(ConfigTest, TextsBuiltFromTheGrammarAreHarmless) {
         "QTH ", "QTH=", "LEM", "OSLO",      "59.9", "VOKSENS=",  "0.5",     "VOKTEXT=",
         "9",    "10",   "MW",  "OVERSEAS=", "\0"s,  "VOKCOLOR=", dir / "D", std::string(40, 'x')};
     std::mt19937 random(7);
-    testing::internal::CaptureStderr();
+    ReportedLines quiet;
     for (int round = 0; round < 20000; ++round) {
         std::string text;
         int count = int(random() % 40);
@@ -769,7 +768,6 @@ TEST_F(ConfigTest, TextsBuiltFromTheGrammarAreHarmless) {
         ASSERT_TRUE(runPaths.DataFolder == kDefaultDataFolder || FileExists(runPaths.DataFolder))
             << runPaths.DataFolder;
     }
-    testing::internal::GetCapturedStderr();
 }
 
 // ---- Very large files ------------------------------------------------------------------------
@@ -806,9 +804,9 @@ TEST_F(ConfigFileTest, HugeSingleLines) {
         text.resize(kHugeSize, c.fill);
         WriteFileBytes(runPaths.ConfigFilePath, text);
         ResetSettings();
-        testing::internal::CaptureStderr();
+        ReportedLines reported;
         ReadConfiguration();
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err = reported.text();
         EXPECT_LT(err.size(), 8192u);  // a missing path is shown, but not all of it
         EXPECT_EQ(LastScannedLength(), text.size());
         ExpectSettings(c.want);

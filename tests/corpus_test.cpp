@@ -174,9 +174,9 @@ class ConfigCorpusTest : public ::testing::Test {
     std::string Read(const std::string& bytes) {
         ResetProcessState();
         runPaths.DataFolder = kDefaultDataFolder;
-        testing::internal::CaptureStderr();
+        ReportedLines reported;
         ReadConfigurationBytes(bytes.data(), bytes.size());
-        return testing::internal::GetCapturedStderr();
+        return reported.text();
     }
 };
 
@@ -357,9 +357,9 @@ class DayLogCorpusTest : public ::testing::Test {
         LoadDayLog();
         std::vector<unsigned char> before(RecordBuffer + kDayLogRecordSize,
                                           RecordBuffer + kDayLogRecordSize * (recordCount + 1));
-        testing::internal::CaptureStderr();
+        ReportedLines reported;
         WriteSummaryFile();
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(reported.text(), "");
         // The summary only reads the records.
         EXPECT_TRUE(std::equal(before.begin(), before.end(), RecordBuffer + kDayLogRecordSize));
         ReadChartFields();

@@ -81,14 +81,14 @@ TEST_F(DayLogTest, MissingOrUnusableLogGivesNoRecords) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteLog(3, 0);
-        testing::internal::CaptureStderr();
+        ReportedLines reported;
         LoadDayLog();
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(reported.text(), "");
         ASSERT_EQ(recordCount, 3);
         runPaths.DayLogPath = c.path;
-        testing::internal::CaptureStderr();
+        ReportedLines reportedAgain;
         LoadDayLog();
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+        EXPECT_EQ(reportedAgain.text(), c.message);
         EXPECT_EQ(recordCount, 0);
         runPaths.DayLogPath = dir / "VOK.LOG";
     }

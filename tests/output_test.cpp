@@ -271,9 +271,9 @@ TEST_F(SummaryTest, UncreatableFileIsReportedAndTheRunGoesOn) {
     std::filesystem::create_directory(dir_ / "Z.TXT");  // a folder where the file should go
     FillRecord(0, 0, "x", 0);
     recordCount = 1;
-    ::testing::internal::CaptureStderr();
+    ReportedLines reported;
     WriteSummaryFile();
-    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string err = reported.text();
     EXPECT_EQ(err.rfind("TALVOR: cannot write Z.TXT: ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
     EXPECT_TRUE(std::filesystem::is_directory(dir_ / "Z.TXT"));
@@ -288,9 +288,9 @@ TEST_F(SummaryTest, WritesUnderAnotherNameAndSaysWhetherItWorked) {
     EXPECT_FALSE(FileExists(dir_ / "Z.TXT"));
 
     std::string missing = dir_ / "no/such/folder/day.txt";
-    ::testing::internal::CaptureStderr();
+    ReportedLines reported;
     EXPECT_FALSE(WriteSummaryFileTo(missing.c_str()));
-    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string err = reported.text();
     EXPECT_EQ(err.rfind("TALVOR: cannot write " + missing + ": ", 0), 0u) << err;
 }
 
@@ -452,18 +452,18 @@ TEST(WriteGif, FailuresLeaveNothingBehind) {
     TestFrame t(16, 16);
     t.Set(3, 3, 1, 2, 3);
 
-    ::testing::internal::CaptureStderr();
+    ReportedLines reported;
     std::string missingFolder = dir / "no/such/folder/z.gif";
     EXPECT_FALSE(WriteGifFile(t.frame, missingFolder.c_str()));
-    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string err = reported.text();
     EXPECT_EQ(err.rfind("TALVOR: cannot write " + missingFolder + ": ", 0), 0u) << err;
 
     // A folder standing where the picture should go: the rename fails and the temporary goes.
     std::filesystem::create_directory(dir / "z.gif");
     std::filesystem::create_directory(dir / "z.gif/inside");
-    ::testing::internal::CaptureStderr();
+    ReportedLines reportedAgain;
     EXPECT_FALSE(WriteGifFile(t.frame, (dir / "z.gif").c_str()));
-    err = ::testing::internal::GetCapturedStderr();
+    err = reportedAgain.text();
     EXPECT_NE(err.find("cannot write"), std::string::npos);
     EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"z.gif"});
 
@@ -471,16 +471,14 @@ TEST(WriteGif, FailuresLeaveNothingBehind) {
         std::filesystem::create_directory(dir / "locked");
         std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read |
                                                          std::filesystem::perms::owner_exec);
-        ::testing::internal::CaptureStderr();
+        ReportedLines quiet;
         EXPECT_FALSE(WriteGifFile(t.frame, (dir / "locked/z.gif").c_str()));
-        ::testing::internal::GetCapturedStderr();
         EXPECT_TRUE(FolderEntries(dir / "locked").empty());
     }
 
     FrameBitmap empty;
-    ::testing::internal::CaptureStderr();
+    ReportedLines quiet;
     EXPECT_FALSE(WriteGifFile(empty, (dir / "empty.gif").c_str()));
-    ::testing::internal::GetCapturedStderr();
     EXPECT_FALSE(FileExists(dir / "empty.gif"));
 }
 
@@ -530,9 +528,9 @@ TEST_F(SaveSnapshotTest, DatedNameIsTheDayTheRunStarted) {
 
 TEST_F(SaveSnapshotTest, MissingFrameSavesNothing) {
     CaptureMode = 2;
-    ::testing::internal::CaptureStderr();
+    ReportedLines reported;
     SaveSnapshotGif();
-    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string err = reported.text();
     EXPECT_EQ(err, "TALVOR: no frame was drawn; no picture saved\n");
     EXPECT_TRUE(FolderEntries(dir_.path()).empty());
 }
@@ -541,9 +539,9 @@ TEST_F(SaveSnapshotTest, UnwritableFolderStillFreesTheFrame) {
     runPaths.ExeFolder = dir_ / "gone";
     MakeFrame(8, 8);
     CaptureMode = 2;
-    ::testing::internal::CaptureStderr();
+    ReportedLines reported;
     SaveSnapshotGif();
-    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string err = reported.text();
     EXPECT_NE(err.find("TALVOR: cannot write " + (dir_ / "gone/z.gif")), std::string::npos);
     EXPECT_EQ(frameBitmap, nullptr);
     EXPECT_TRUE(FolderEntries(dir_.path()).empty());

@@ -47,11 +47,11 @@ ParseOutcome Parse(std::vector<std::string> args) {
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     ParseOutcome outcome;
-    std::ostringstream out, err;
-    outcome.code =
-        ParseRenderCommandLine(int(argv.size()), argv.data(), &outcome.request, out, err);
+    std::ostringstream out;
+    ReportedLines reported;
+    outcome.code = ParseRenderCommandLine(int(argv.size()), argv.data(), &outcome.request, out);
     outcome.out = out.str();
-    outcome.err = err.str();
+    outcome.err = reported.text();
     return outcome;
 }
 

@@ -1,7 +1,12 @@
-// The shared calendar: day counts across months, leap days and centuries.
+// The shared calendar: day counts across months, leap days and centuries; the one reporter.
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "station/calendar.h"
+#include "station/report.h"
+#include "test_support.h"
 
 TEST(Calendar, DaysFromToCountsBothEnds) {
     struct Case {
@@ -32,4 +37,55 @@ TEST(Calendar, DayOfWeekAndMonthLengths) {
     EXPECT_EQ(DaysInMonth(2000, 2), 29);
     EXPECT_EQ(DaysInMonth(2026, 13), 0);
     EXPECT_FALSE(ParseDate("2100-02-29", &day));
+}
+
+TEST(Reporter, EveryMessageStartsWithTheRunningProgramsName) {
+    struct Case {
+        const char* program;  // as the program sets it; nullptr: the default
+        const char* text;
+        const char* line;
+    } cases[] = {
+        {nullptr, "no day log at /x; the day is drawn empty",
+         "TALVOR: no day log at /x; the day is drawn empty\n"},
+        {"talvor-render", "cannot write a.gif: No space left on device",
+         "talvor-render: cannot write a.gif: No space left on device\n"},
+        {"talvor-log", "", "talvor-log: \n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        SetProgramName(c.program);
+        ReportedLines reported;
+        Report(c.text);
+        EXPECT_EQ(reported.text(), c.line);
+    }
+    SetProgramName(nullptr);
+    ReportedLines reported;
+    ReportFormatted("%s %d of %d", "drawn", 3, 40);
+    EXPECT_EQ(reported.text(), "TALVOR: drawn 3 of 40\n");
+}
+
+TEST(Reporter, WithoutAHandlerMessagesGoToStandardError) {
+    { ReportedLines gone; }
+    testing::internal::CaptureStderr();
+    Report("still heard");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "TALVOR: still heard\n");
+}
+
+TEST(Reporter, MessagesFromSeveralThreadsStayWhole) {
+    ReportedLines reported;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([] {
+            for (int i = 0; i < 200; ++i) Report("one whole message");
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    std::string text = reported.text();
+    size_t lines = 0;
+    for (size_t at = 0; (at = text.find("TALVOR: one whole message\n", at)) != std::string::npos;
+         at += 1) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 800u);
+    EXPECT_EQ(text.size(), 800u * std::string("TALVOR: one whole message\n").size());
 }

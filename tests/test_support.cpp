@@ -17,11 +17,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "config/settings.h"
 #include "daylog/day_log.h"
+#include "station/report.h"
 #include "station/run_state.h"
 
 namespace fs = std::filesystem;
@@ -65,6 +67,28 @@ bool FileExists(const std::string& path) {
 void MakeDirs(const std::string& path) {
     std::error_code ec;
     fs::create_directories(path, ec);
+}
+
+struct ReportedLines::Lines {
+    std::mutex mutex;
+    std::string text;
+};
+
+ReportedLines::ReportedLines() : lines_(new Lines) {
+    SetReportHandler([lines = lines_](const std::string& line) {
+        std::lock_guard<std::mutex> lock(lines->mutex);
+        lines->text += line + "\n";
+    });
+}
+
+ReportedLines::~ReportedLines() {
+    SetReportHandler(nullptr);
+    delete lines_;
+}
+
+std::string ReportedLines::text() const {
+    std::lock_guard<std::mutex> lock(lines_->mutex);
+    return lines_->text;
 }
 
 void ResetProcessState() {

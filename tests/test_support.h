@@ -24,6 +24,21 @@ std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
 
+// What the code under test reports while the object lives, in place of standard error: every
+// message's line ("<program>: text") with its newline, in order.
+class ReportedLines {
+  public:
+    ReportedLines();
+    ~ReportedLines();
+    ReportedLines(const ReportedLines&) = delete;
+    ReportedLines& operator=(const ReportedLines&) = delete;
+    std::string text() const;
+
+  private:
+    struct Lines;
+    Lines* lines_;
+};
+
 // Puts settings, paths, geometry and the day log state back to their start-of-process values.
 void ResetProcessState();
 

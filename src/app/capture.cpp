@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "render/render_thread.h"
 #include "station/run_state.h"
+#include "station/report.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ void ReleaseRenderThread() {
         known = ownHandle;
     }
     if (known == nullptr) {
-        std::fprintf(stderr, "TALVOR: the capture event could not be opened\n");
+        Report("the capture event could not be opened");
         return;
     }
     SetNamedEvent(known);
@@ -50,10 +51,10 @@ void TakeBackSignal() {
 // them; an empty file still tells the reader that this run found nothing to report.
 bool WriteEmptySummary() {
     if (int error = WriteFileWhole("Z.TXT", nullptr, 0); error != 0) {
-        std::fprintf(stderr, "TALVOR: cannot write Z.TXT: %s\n", std::strerror(error));
+        ReportFormatted("cannot write Z.TXT: %s", std::strerror(error));
         return false;
     }
-    std::fprintf(stderr, "TALVOR: Z.TXT left empty, the day log was not read in time\n");
+    Report("Z.TXT left empty, the day log was not read in time");
     return true;
 }
 
@@ -86,7 +87,7 @@ void CaptureTimerProc() {
         ReleaseRecordBuffer();
     } else {
         // The frame and the records are left alone: the render thread may still be writing them.
-        std::fprintf(stderr, "TALVOR: the chart was not finished in time; no picture saved\n");
+        Report("the chart was not finished in time; no picture saved");
         summaryWritten = WriteEmptySummary();
     }
     PostQuit(pictureSaved && summaryWritten ? 0 : 1);

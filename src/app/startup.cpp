@@ -8,6 +8,7 @@
 #include "render/render_surface.h"
 #include "render/render_thread.h"
 #include "station/run_state.h"
+#include "station/report.h"
 
 void StartUp(const char* firstArgument) {
     // First of all: the day log to read is the one of the day the run started on.
@@ -15,9 +16,7 @@ void StartUp(const char* firstArgument) {
 
     std::string executable = GetExecutablePath(firstArgument);
     if (executable.empty()) {
-        std::fprintf(
-            stderr,
-            "TALVOR: the executable's path could not be read; using the working directory\n");
+        Report("the executable's path could not be read; using the working directory");
     }
     runPaths.ZVariant = NameSelectsZVariant(executable);
     std::string unused;
@@ -26,10 +25,9 @@ void StartUp(const char* firstArgument) {
     int reportedWidth = 0;
     int reportedHeight = 0;
     if (GetScreenSize(&reportedWidth, &reportedHeight) == DisplayQuery::TimedOut) {
-        std::fprintf(stderr,
-                     "TALVOR: the display server did not answer within %d s; drawing without "
-                     "it at %d x %d\n",
-                     kDisplayQueryTimeoutMs / 1000, reportedWidth, reportedHeight);
+        ReportFormatted("the display server did not answer within %d s; drawing without it at "
+                        "%d x %d",
+                        kDisplayQueryTimeoutMs / 1000, reportedWidth, reportedHeight);
     }
     screenGeometry.screenWidth = StoredScreenWidth(reportedWidth);
     screenGeometry.screenHeight = reportedHeight;
@@ -41,7 +39,7 @@ void StartUp(const char* firstArgument) {
     screenGeometry = ComputeScreenGeometry(reportedWidth, reportedHeight);
 
     if (!LoadTitleFont()) {
-        std::fprintf(stderr, "TALVOR: no heavy sans face found; the headline is left out\n");
+        Report("no heavy sans face found; the headline is left out");
     }
 
     if (!AllocateRecordBuffer()) {

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "station/run_state.h"
+#include "station/report.h"
 
 unsigned char* RecordBuffer = nullptr;
 int recordCount = 0;
@@ -84,11 +85,11 @@ void LoadDayLog() {
         // No log is an ordinary day without reception, but a misplaced data folder looks just
         // the same in the picture: one line says where the log was looked for.
         if (PathExists(runPaths.DayLogPath.c_str())) {
-            std::fprintf(stderr, "TALVOR: cannot read the day log %s: not a readable file\n",
-                         runPaths.DayLogPath.c_str());
+            ReportFormatted("cannot read the day log %s: not a readable file",
+                            runPaths.DayLogPath.c_str());
         } else {
-            std::fprintf(stderr, "TALVOR: no day log at %s; the day is drawn empty\n",
-                         runPaths.DayLogPath.c_str());
+            ReportFormatted("no day log at %s; the day is drawn empty",
+                            runPaths.DayLogPath.c_str());
         }
         return;
     }

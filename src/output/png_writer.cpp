@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "station/frame_bitmap.h"
+#include "station/report.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ void AppendBytes(png_structp png, png_bytep data, size_t length) {
 void FlushNothing(png_structp) {}
 
 void ReportFailure(const char* path, const char* reason) {
-    std::fprintf(stderr, "%s: cannot write %s: %s\n", MessagePrefix(), path, reason);
+    ReportFormatted("cannot write %s: %s", path, reason);
 }
 
 // libpng reports its errors by longjmp; the text is kept for the message, in the caller's

@@ -10,6 +10,7 @@
 #include "output/colour_reduction.h"
 #include "station/frame_bitmap.h"
 #include "station/run_state.h"
+#include "station/report.h"
 
 int CaptureMode = 1;
 
@@ -19,7 +20,7 @@ namespace {
 constexpr int kMaxGifSide = 65535;
 
 void ReportSaveFailure(const char* path, const char* reason) {
-    std::fprintf(stderr, "%s: cannot write %s: %s\n", MessagePrefix(), path, reason);
+    ReportFormatted("cannot write %s: %s", path, reason);
 }
 
 const char* ErrorText(int error) {
@@ -171,7 +172,7 @@ bool ReadGifFile(const char* path, DecodedGif* image) {
 bool SaveSnapshotGif() {
     bool saved = false;
     if (frameBitmap == nullptr || frameBitmap->bits == nullptr) {
-        std::fputs("TALVOR: no frame was drawn; no picture saved\n", stderr);
+        Report("no frame was drawn; no picture saved");
     } else {
         // Named after the day whose log was drawn: a run that starts just before midnight must
         // not save its day under the next day's name, where the next day's run would replace it.

@@ -8,6 +8,7 @@
 
 #include "config/channel_plan.h"
 #include "platform/platform.h"
+#include "station/report.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ const char* ErrorText(int error) {
 }
 
 void ReportWriteFailure(const char* path, int error) {
-    std::fprintf(stderr, "%s: cannot write %s: %s\n", MessagePrefix(), path, ErrorText(error));
+    ReportFormatted("cannot write %s: %s", path, ErrorText(error));
 }
 
 bool IsQuarterHour(int32_t minute) {

@@ -78,18 +78,6 @@ void EndProcess(int exitCode) {
     _exit(exitCode);
 }
 
-namespace {
-const char* messagePrefix = "TALVOR";
-}  // namespace
-
-void SetMessagePrefix(const char* prefix) {
-    messagePrefix = prefix != nullptr ? prefix : "TALVOR";
-}
-
-const char* MessagePrefix() {
-    return messagePrefix;
-}
-
 void IgnoreWriteSignals() {
     signal(SIGXFSZ, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);

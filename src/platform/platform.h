@@ -34,10 +34,6 @@ void SleepMs(int ms);
 // Empty when none of these can be read.
 std::string GetExecutablePath(const char* firstArgument);
 
-// The name that starts the program's messages ("TALVOR" unless the program sets another).
-void SetMessagePrefix(const char* prefix);
-const char* MessagePrefix();
-
 // A full disk quota or a closed pipe must be reported like any failed write, not end the
 // process silently: SIGXFSZ and SIGPIPE are ignored, so that the write fails with EFBIG or EPIPE.
 void IgnoreWriteSignals();

@@ -18,6 +18,7 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "station/run_state.h"
+#include "station/report.h"
 
 std::atomic<NamedEvent*> CaptureEvent{nullptr};
 std::atomic<bool> CaptureTaken{false};
@@ -85,8 +86,8 @@ void RenderThreadMain() {
                                            "no drawing surface",
                                            "no OpenGL context",
                                            "the context could not be used"};
-        std::fprintf(stderr, "TALVOR: OpenGL is not available (%s, status %d)\n",
-                     status > 0 && status <= 5 ? kWhy[status] : "unknown failure", status);
+        ReportFormatted("OpenGL is not available (%s, status %d)",
+                        status > 0 && status <= 5 ? kWhy[status] : "unknown failure", status);
         DestroyRenderSurface();
         // Without a frame the run still writes its summary, which needs the records.
         LoadDayLog();
@@ -96,10 +97,10 @@ void RenderThreadMain() {
 
     NamedEvent* event = OpenNamedEvent(kCaptureEventName);
     if (const char* why = NamedEventPrivateReason(event); why != nullptr) {
-        std::fprintf(stderr,
-                     "TALVOR: the capture event %s is not used (%s); this run hands over "
-                     "through an event of its own\n",
-                     kCaptureEventName, why);
+        ReportFormatted(
+            "the capture event %s is not used (%s); this run hands over through an event of its "
+            "own",
+            kCaptureEventName, why);
     }
     CaptureEvent.store(event);
     if (event == nullptr) {

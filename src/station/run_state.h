@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "station/report.h"
 
 struct RunPaths {
     UtcTime StartTime;           // taken first at start-up; its date names the day log's folder
@@ -41,5 +42,3 @@ std::string FolderOf(const std::string& path);
 // DataFolder + "/yyyy-mm-dd/VOK.LOG" for the given date.
 std::string ComposeDayLogPath(const std::string& dataFolder, const UtcTime& date);
 
-// Reports a problem: "TALVOR: text" on standard error, and a modal dialog when a desktop is there.
-void ShowMessage(const char* text);

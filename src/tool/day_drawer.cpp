@@ -9,6 +9,7 @@
 #include "render/render_thread.h"
 #include "station/calendar.h"
 #include "station/frame_bitmap.h"
+#include "station/report.h"
 #include "station/run_state.h"
 #include "tool/run_report.h"
 
@@ -75,7 +76,7 @@ bool MakeSurface() {
     int status = CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
     if (status != 0) {
         DestroyRenderSurface();
-        Complain("cannot make the OpenGL surface (step " + std::to_string(status) + " failed)");
+        Report("cannot make the OpenGL surface (step " + std::to_string(status) + " failed)");
         return false;
     }
     SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);

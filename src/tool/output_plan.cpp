@@ -6,7 +6,7 @@
 
 #include "station/calendar.h"
 #include "station/run_state.h"
-#include "tool/run_report.h"
+#include "station/report.h"
 
 namespace {
 
@@ -66,16 +66,16 @@ bool SummaryAccepted(const std::string& summaryPath, const OutputPlan& plan,
                      const ReadFiles& reads) {
     std::string summaryFolder = FolderOf(summaryPath);
     if (!IsFolder(summaryFolder) || IsFolder(summaryPath)) {
-        Complain("cannot write summary " + summaryPath + ": not a file in a folder");
+        Report("cannot write summary " + summaryPath + ": not a file in a folder");
         return false;
     }
     std::string reason;
     if (!FolderTakesFiles(summaryFolder, &reason)) {
-        Complain("cannot write in folder " + summaryFolder + ": " + reason);
+        Report("cannot write in folder " + summaryFolder + ": " + reason);
         return false;
     }
     if (summaryPath == plan.file) {
-        Complain("cannot write summary " + summaryPath + ": it is the picture's name");
+        Report("cannot write summary " + summaryPath + ": it is the picture's name");
         return false;
     }
     return OutputAccepted(summaryPath, reads);
@@ -106,16 +106,16 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
     return jobs;
 }
 
-void ComplainNoDays(const RenderRequest& request) {
+void ReportNoDays(const RenderRequest& request) {
     if (request.source == RenderSource::LogFile) {
         std::string reason;
         FileReadable(request.logFile, &reason);
-        Complain("cannot read day log " + request.logFile + ": " + reason);
+        Report("cannot read day log " + request.logFile + ": " + reason);
     } else if (request.source == RenderSource::Date) {
-        Complain("no day log for " + FormatDate(request.from) + " (" +
+        Report("no day log for " + FormatDate(request.from) + " (" +
                  ComposeDayLogPath(runPaths.DataFolder, request.from) + ")");
     } else {
-        Complain("no day log from " + FormatDate(request.from) + " to " + FormatDate(request.to) +
+        Report("no day log from " + FormatDate(request.from) + " to " + FormatDate(request.to) +
                  " in " + runPaths.DataFolder);
     }
 }
@@ -137,20 +137,20 @@ bool PlanOutput(const RenderRequest& request, const std::vector<DayJob>& jobs,
     } else if (IsFolder(out)) {
         plan->folder = WithoutTrailingSlashes(out);
     } else if (!single || out.back() == '/') {
-        Complain("output folder " + out + " does not exist");
+        Report("output folder " + out + " does not exist");
         return false;
     } else {
         plan->file = out;
         plan->folder = FolderOf(out);
         if (!request.formatGiven && HasPngExtension(out)) plan->format = PictureFormat::Png;
         if (!IsFolder(plan->folder)) {
-            Complain("cannot write " + out + ": folder " + plan->folder + " does not exist");
+            Report("cannot write " + out + ": folder " + plan->folder + " does not exist");
             return false;
         }
     }
     std::string reason;
     if (!FolderTakesFiles(plan->folder, &reason)) {
-        Complain("cannot write in folder " + plan->folder + ": " + reason);
+        Report("cannot write in folder " + plan->folder + ": " + reason);
         return false;
     }
     if (!request.summaryPath.empty() && !SummaryAccepted(request.summaryPath, *plan, reads)) {
@@ -184,7 +184,7 @@ bool OutputAccepted(const std::string& path, const ReadFiles& reads) {
         }
     }
     if (reason.empty()) return true;
-    Complain("cannot write " + path + ": " + reason);
+    Report("cannot write " + path + ": " + reason);
     return false;
 }
 

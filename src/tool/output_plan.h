@@ -31,7 +31,7 @@ struct ReadFiles {
 // The days asked for whose log is there, in order, each with its log's path.
 std::vector<DayJob> ListDays(const RenderRequest& request);
 // Says why a request found no day to draw.
-void ComplainNoDays(const RenderRequest& request);
+void ReportNoDays(const RenderRequest& request);
 
 // The configuration and the day logs of the jobs, as they stand now.
 ReadFiles FilesReadBy(const std::vector<DayJob>& jobs);

@@ -5,13 +5,13 @@
 
 #include "output/png_writer.h"
 #include "output/snapshot.h"
-#include "tool/run_report.h"
+#include "station/report.h"
 
 namespace {
 
 void WritePicture(PendingPicture* picture) {
     if (picture->frame == nullptr) {
-        Complain("cannot write " + picture->path + ": out of memory for the frame");
+        Report("cannot write " + picture->path + ": out of memory for the frame");
         picture->written = false;
     } else if (picture->format == PictureFormat::Png) {
         picture->written = WritePngFile(*picture->frame, picture->path.c_str());

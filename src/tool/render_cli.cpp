@@ -4,17 +4,21 @@
 #include <cstdio>
 #include <ostream>
 
+#include "station/report.h"
+
 #ifndef TALVOR_VERSION
 #define TALVOR_VERSION "unknown"
 #endif
 
 namespace {
 
-int BadDate(const std::string& option, const std::string& text, std::ostream& err) {
-    err << "talvor-render: " << option << ": not a date: \"" << text
-        << "\" (expected a real day as yyyy-mm-dd, for example 2014-03-05)\n";
+int BadDate(const std::string& option, const std::string& text) {
+    Report(option + ": not a date: \"" + text +
+           "\" (expected a real day as yyyy-mm-dd, for example 2014-03-05)");
     return kExitUsage;
 }
+
+constexpr const char* kSeeHelp = "\nRun with --help for more information.";
 
 }  // namespace
 
@@ -65,7 +69,7 @@ bool HasPngExtension(const std::string& path) {
 }
 
 int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* request,
-                           std::ostream& out, std::ostream& err) {
+                           std::ostream& out) {
     CLI::App app{
         "Draws the waterfall chart of any day log, immediately, exactly as the daily talvor run "
         "draws it.",
@@ -117,8 +121,8 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
-        err << "talvor-render: " << e.what() << "\nRun with --help for more information.\n";
+        if (e.get_exit_code() == 0) return app.exit(e, out);  // --help, --version
+        Report(e.what() + std::string(kSeeHelp));
         return kExitUsage;
     }
 
@@ -129,32 +133,33 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
         request->logFile = logFile;
     } else if (!dateText.empty()) {
         request->source = RenderSource::Date;
-        if (!ParseDate(dateText, &request->from)) return BadDate("--date", dateText, err);
+        if (!ParseDate(dateText, &request->from)) return BadDate("--date", dateText);
         request->to = request->from;
     } else if (!fromText.empty()) {
         request->source = RenderSource::Range;
-        if (!ParseDate(fromText, &request->from)) return BadDate("--from", fromText, err);
-        if (!ParseDate(toText, &request->to)) return BadDate("--to", toText, err);
+        if (!ParseDate(fromText, &request->from)) return BadDate("--from", fromText);
+        if (!ParseDate(toText, &request->to)) return BadDate("--to", toText);
         if (CompareDays(request->from, request->to) > 0) {
-            err << "talvor-render: --from " << fromText << " is after --to " << toText << "\n";
+            Report("--from " + fromText + " is after --to " + toText);
             return kExitUsage;
         }
         if (!request->summaryPath.empty()) {
-            err << "talvor-render: --summary names one file, so it takes one day (LOGFILE or "
-                   "--date), not a range\n";
+            Report("--summary names one file, so it takes one day (LOGFILE or --date), not a "
+                   "range");
             return kExitUsage;
         }
     } else {
-        err << "talvor-render: nothing to draw: name a day log file, --date, or --from and --to\n"
-            << "Run with --help for more information.\n";
+        Report("nothing to draw: name a day log file, --date, or --from and --to" +
+               std::string(kSeeHelp));
         return kExitUsage;
     }
 
     if (!sizeText.empty()) {
         if (!ParseSize(sizeText, &request->width, &request->height)) {
-            err << "talvor-render: --size: not a picture size: \"" << sizeText
-                << "\" (expected WxH, each from " << kMinSide << " to " << kMaxSide
-                << " pixels, for example 1920x1080)\n";
+            ReportFormatted(
+                "--size: not a picture size: \"%s\" (expected WxH, each from %d to %d pixels, "
+                "for example 1920x1080)",
+                sizeText.c_str(), kMinSide, kMaxSide);
             return kExitUsage;
         }
         request->sizeGiven = true;

@@ -41,10 +41,10 @@ constexpr int kExitUsage = 2;   // the command line could not be understood
 constexpr int kGoOn = -1;       // ParseRenderCommandLine: nothing printed yet, run the request
 
 // Parses the arguments into request. Returns kGoOn when the request is to be run, otherwise the
-// exit code: kExitOk after --help or --version (printed to out), kExitUsage after a message on
-// err.
+// exit code: kExitOk after --help or --version (printed to out), kExitUsage after a reported
+// message.
 int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* request,
-                           std::ostream& out, std::ostream& err);
+                           std::ostream& out);
 
 // "WxH" (also with a capital X), each side from kMinSide to kMaxSide pixels.
 bool ParseSize(const std::string& text, int* width, int* height);

@@ -7,6 +7,7 @@
 #include "config/station_config.h"
 #include "daylog/day_log.h"
 #include "render/render_surface.h"
+#include "station/report.h"
 #include "station/run_state.h"
 #include "tool/range_drawing.h"
 #include "tool/render_cli.h"
@@ -22,13 +23,13 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
     std::string reason;
     if (!FindStationConfiguration(GetExecutablePath(request.program.c_str()), request.configPath,
                                   &reason)) {
-        Complain("cannot read configuration " + request.configPath + ": " + reason);
+        Report("cannot read configuration " + request.configPath + ": " + reason);
         return false;
     }
 
     int width = request.width, height = request.height;
     if (!request.sizeGiven && GetScreenSize(&width, &height) == DisplayQuery::TimedOut) {
-        Complain("the display server did not answer within " +
+        Report("the display server did not answer within " +
                  std::to_string(kDisplayQueryTimeoutMs / 1000) + " s; drawing at " +
                  std::to_string(width) + " x " + std::to_string(height));
     }
@@ -71,7 +72,7 @@ int RunRenderRequest(const RenderRequest& request) {
 
     std::vector<DayJob> jobs = ListDays(request);
     if (jobs.empty()) {
-        ComplainNoDays(request);
+        ReportNoDays(request);
         return kExitFailed;
     }
     ReadFiles reads = FilesReadBy(jobs);
@@ -79,11 +80,11 @@ int RunRenderRequest(const RenderRequest& request) {
     if (!PlanOutput(request, jobs, reads, &plan)) return kExitFailed;
 
     if (!AllocateRecordBuffer()) {
-        Complain("not enough memory for a day log");
+        Report("not enough memory for a day log");
         return kExitFailed;
     }
     RecordBufferHeld buffer;
-    if (!LoadTitleFont()) Complain("no heavy sans face found; the headline is left out");
+    if (!LoadTitleFont()) Report("no heavy sans face found; the headline is left out");
 
     DrawingPlan work{&jobs, &plan, &reads, request.summaryPath};
     RunReport report = StartReport(request);
@@ -95,11 +96,11 @@ int RunRenderRequest(const RenderRequest& request) {
 }
 
 int RunRenderTool(int argc, const char* const* argv) {
-    SetMessagePrefix("talvor-render");
+    SetProgramName("talvor-render");
     // A closed standard output (a pipe into head) ends the day lines, never the pictures.
     IgnoreWriteSignals();
     RenderRequest request;
-    int code = ParseRenderCommandLine(argc, argv, &request, std::cout, std::cerr);
+    int code = ParseRenderCommandLine(argc, argv, &request, std::cout);
     if (code != kGoOn) return code;
     return RunRenderRequest(request);
 }

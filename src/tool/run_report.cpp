@@ -37,10 +37,6 @@ void DrawBar(ProgressLine* progress, const UtcTime& day) {
 
 }  // namespace
 
-void Complain(const std::string& text) {
-    std::fprintf(stderr, "talvor-render: %s\n", text.c_str());
-}
-
 RunReport StartReport(const RenderRequest& request) {
     bool range = request.source == RenderSource::Range;
     RunReport report;

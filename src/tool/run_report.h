@@ -29,9 +29,6 @@ struct RunReport {
     bool summaryFailed = false;
 };
 
-// "talvor-render: text" on standard error.
-void Complain(const std::string& text);
-
 // A report for the request, its bar and day lines chosen by where the output goes.
 RunReport StartReport(const RenderRequest& request);
 void ReportPicture(RunReport* report, const std::string& day, const std::string& path,
