@@ -7,9 +7,9 @@
 int RunTalvor(const char* firstArgument);
 
 // For a command line with arguments (argc > 1), which the daily run never gets: --help prints
-// the usage and --version the version to out, anything else the usage to err; nothing is read
-// or written otherwise. Returns the exit code: 0, or 2 for arguments not understood.
-int AnswerArguments(int argc, const char* const argv[], std::FILE* out, std::FILE* err);
+// the usage and --version the version to out, anything else is reported with the usage; nothing
+// is read or written otherwise. Returns the exit code: 0, or 2 for arguments not understood.
+int AnswerArguments(int argc, const char* const argv[], std::FILE* out);
 
 // Start-up steps up to the derived paths and geometry, without timer or render thread.
 void StartUp(const char* firstArgument);

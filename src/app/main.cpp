@@ -2,6 +2,6 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-    if (argc > 1) EndProcess(AnswerArguments(argc, argv, stdout, stderr));
+    if (argc > 1) EndProcess(AnswerArguments(argc, argv, stdout));
     EndProcess(RunTalvor(argc > 0 ? argv[0] : nullptr));
 }

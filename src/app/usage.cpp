@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstring>
+#include <string>
 
 #include "app/app.h"
 #include "platform/platform.h"
+#include "station/report.h"
 
 #ifndef TALVOR_VERSION
 #define TALVOR_VERSION "unknown"
@@ -40,7 +42,7 @@ bool IsOption(const char* argument) {
 
 }  // namespace
 
-int AnswerArguments(int argc, const char* const argv[], std::FILE* out, std::FILE* err) {
+int AnswerArguments(int argc, const char* const argv[], std::FILE* out) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::fputs(kUsage, out);
         return std::fflush(out) == 0 ? 0 : 1;
@@ -53,12 +55,11 @@ int AnswerArguments(int argc, const char* const argv[], std::FILE* out, std::FIL
     // overwrite the station's picture when the user meant to ask something.
     int unknown = 1;
     while (unknown < argc && IsOption(argv[unknown])) ++unknown;
+    std::string usage(kUsage, std::strlen(kUsage) - 1);  // the report ends the line
     if (unknown < argc) {
-        std::fprintf(err, "%s: unknown argument '%s'\n\n%s", MessagePrefix(), argv[unknown],
-                     kUsage);
+        ReportFormatted("unknown argument '%s'\n\n%s", argv[unknown], usage.c_str());
     } else {
-        std::fprintf(err, "%s: --help and --version are given alone\n\n%s", MessagePrefix(),
-                     kUsage);
+        ReportFormatted("--help and --version are given alone\n\n%s", usage.c_str());
     }
     return kExitUsage;
 }
