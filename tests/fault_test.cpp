@@ -473,4 +473,31 @@ TEST(Fault, CaptureEventNameTakenByAnotherObject) {
     EXPECT_EQ(ReadFileBytes(shortOwn.errorFile / "object").substr(0, 4), "4:0:");
 }
 
+// An object under the event's name that an earlier process of this user left writable by all:
+// another user opens it while it is, and cuts it short once the run has it. The run never uses
+// that object (which would end it with SIGBUS), and keeps its timeline.
+TEST(Fault, CaptureEventCutShortByAnotherUser) {
+    if (RunCommand("unshare -m sh -c 'mount -t tmpfs tmpfs /dev/shm' 2>&1").exitCode != 0) {
+        GTEST_SKIP() << "no private /dev/shm here";
+    }
+    FaultRun run("a semaphore writable by all, held open by another user");
+    const std::string object = kEventObject;
+    run.shmSetup = "head -c 32 /dev/zero >" + object + " && chmod 0666 " + object +
+                   " && setpriv --reuid=65534 --regid=65534 --clear-groups perl -e '"
+                   "open(my $f, \"+<\", $ARGV[0]) or die; open(my $o, \">\", \"/dev/shm/opened\"); "
+                   "close($o); for (1..200) { last if ((stat $ARGV[0])[2] & 0777) == 0600; "
+                   "select(undef, undef, undef, 0.05) } truncate($f, 0); sleep 1' " +
+                   object +
+                   " >/dev/null 2>&1 &\nwhile [ ! -e /dev/shm/opened ]; do sleep 0.05; done";
+    run.Prepare();
+    if (HasFatalFailure()) return;
+    run.Launch();
+    run.Finish();
+    run.ExpectCleanEnd();
+    EXPECT_TRUE(HasGif(run.exeDir.path()));
+    EXPECT_EQ(LinesIn(ReadFileBytes(run.summary())), 96);
+    // A whole semaphore of this user stands under the name, not the one cut short.
+    EXPECT_EQ(ReadFileBytes(run.errorFile / "object").substr(0, 5), "32:0:");
+}
+
 }  // namespace

@@ -577,6 +577,80 @@ TEST(NamedEventOwnership, ForeignOrBrokenObjectsAreLeftAlone) {
     EXPECT_EQ(ReadFileBytes(report), "");
 }
 
+// Whoever opened an object of ours for writing while its mode let others in can keep that
+// descriptor and cut the object short at any time, whatever its mode is made later: such an
+// object is replaced by a fresh one, and an object cut short under the process (a descriptor
+// older than its mode) costs the process its sharing but never its life (SIGBUS).
+TEST(NamedEventOwnership, ObjectsOthersCouldCutShortNeverEndTheProcess) {
+    TempDir dir;
+    std::string report = dir / "report";
+    std::string errors = dir / "errors";
+    const struct {
+        const char* label;
+        mode_t mode;        // of the planted semaphore, held open for writing meanwhile
+        bool keepsTheName;  // the planted object stays in use under the name
+    } cases[] = {
+        {"writable by all", 0666, false},
+        {"readable by all", 0644, false},
+        {"ours only now, but held open from before", 0600, true},
+    };
+    int code = InPrivateFolders(
+        {"/dev/shm"},
+        [&] {
+            FILE* out = std::fopen(report.c_str(), "w");
+            if (out == nullptr || freopen(errors.c_str(), "w", stderr) == nullptr) return 2;
+            int n = 0;
+            for (const auto& c : cases) {
+                std::string name = "/talvor-cut-" + std::to_string(n++);
+                std::string object = "/dev/shm/sem." + name.substr(1);
+                sem_close(sem_open(name.c_str(), O_CREAT, 0600, 0));
+                int held = open(object.c_str(), O_RDWR);
+                struct stat planted {};
+                if (held < 0 || fchmod(held, c.mode) != 0 || fstat(held, &planted) != 0) return 3;
+                if (c.mode == 0600) fchmod(held, 0600);
+
+                NamedEvent* first = OpenNamedEvent(name.c_str());
+                NamedEvent* second = OpenNamedEvent(name.c_str());
+                if (first == nullptr || second == nullptr) return 4;
+                struct stat named {};
+                lstat(object.c_str(), &named);
+                if ((named.st_ino == planted.st_ino) != c.keepsTheName ||
+                    (named.st_mode & 0777) != 0600) {
+                    std::fprintf(out, "%s: the name holds %o, the planted one %s\n", c.label,
+                                 unsigned(named.st_mode & 0777),
+                                 named.st_ino == planted.st_ino ? "still" : "no more");
+                }
+                // A waiter asleep on the event while the holder cuts it short, then a signal.
+                bool woke = false;
+                std::thread waiter([&] { woke = WaitNamedEvent(first, 5000); });
+                SleepMs(200);
+                if (ftruncate(held, 0) != 0) return 5;
+                SetNamedEvent(second);
+                waiter.join();
+                if (!woke) std::fprintf(out, "%s: the waiter was not woken\n", c.label);
+                SetNamedEvent(first);
+                SetNamedEvent(first);
+                if (!WaitNamedEvent(second, 0) || WaitNamedEvent(second, 0)) {
+                    std::fprintf(out, "%s: not one auto-reset event\n", c.label);
+                }
+                close(held);
+                CloseNamedEvent(first);
+                CloseNamedEvent(second);
+            }
+            std::fclose(out);
+            return 0;
+        },
+        30000);
+    if (code == 125) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFileBytes(report), "");
+    // Said once, for the one object that was cut short under the process.
+    std::string said = ReadFileBytes(errors);
+    const std::string message = "the capture event was cut short by another program";
+    EXPECT_NE(said.find(message), std::string::npos) << said;
+    EXPECT_EQ(said.find(message), said.rfind(message)) << said;
+}
+
 // ---- Display query ------------------------------------------------------------------------------
 
 // A display server that accepts connections and never answers (or a frozen desktop) must not hold

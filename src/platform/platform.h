@@ -118,7 +118,10 @@ struct NamedEvent;
 // Opens (creating if needed, not signalled) the event, readable and writable by the user only.
 // An object under the name that belongs to another user or is not a whole event is left alone
 // (never opened, mapped or removed): the process then gets an event of its own under that name,
-// which every later open in this process shares. nullptr only for an unusable name.
+// which every later open in this process shares. One of the user's own whose mode lets others in
+// is removed and made afresh (any of them may hold it open for writing). Should a mapped object
+// be cut short all the same, the process goes on with a page of its own in its place and says
+// so, instead of ending with SIGBUS. nullptr only for an unusable name.
 NamedEvent* OpenNamedEvent(const char* name);
 // Why the event is private to this process (a text for a message), or nullptr when it is shared.
 const char* NamedEventPrivateReason(const NamedEvent* event);

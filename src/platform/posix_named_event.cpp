@@ -1,11 +1,15 @@
 #include <fcntl.h>
+#include <sched.h>
 #include <semaphore.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -19,14 +23,35 @@
 // /dev/shm, so that the user's other processes, sem_open ones included, share it), opened and
 // checked here instead: sem_open maps whatever file is under the name, and a short file planted
 // by anyone kills the process with SIGBUS at the first wait.
+//
+// A mapped object can still be cut short later by whoever holds it open for writing (someone who
+// opened it while its mode let others in, before it was made ours only). Then its page is
+// replaced by one of this process's own at the first touch, instead of SIGBUS ending the run;
+// the event goes on within the process, which is all a run needs of it.
+
+struct SharedMapping;
 
 struct NamedEvent {
     sem_t* semaphore = nullptr;
-    bool mapped = false;                  // a shared object, unmapped on close
+    SharedMapping* mapping = nullptr;     // a shared object, let go on close
     const char* privateReason = nullptr;  // set for an event of this process only
 };
 
+// A shared object mapped by this process: one mapping for each object however often it is
+// opened, so that a page put in its place is again the same for every handle.
+struct SharedMapping {
+    std::atomic<char*> page{nullptr};
+    std::atomic<int> state{0};  // kObjectPage, kBeingReplaced or kOwnPage
+    dev_t device = 0;
+    ino_t inode = 0;
+    int users = 0;
+};
+
 namespace {
+
+constexpr int kObjectPage = 0;
+constexpr int kBeingReplaced = 1;
+constexpr int kOwnPage = 2;
 
 constexpr const char* kSemaphoreFolder = "/dev/shm/";
 
@@ -40,6 +65,51 @@ struct PrivateEvent {
 std::mutex privateEventsMutex;
 std::vector<PrivateEvent*> privateEvents;
 
+// Guarded by privateEventsMutex, except that the SIGBUS handler reads page and state.
+SharedMapping sharedMappings[8];
+struct sigaction earlierBusAction;
+bool busHandlerInstalled = false;
+long pageSize = 4096;  // the system's, read before the handler is installed
+
+void WriteText(const char* text) {
+    ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+    (void)ignored;
+}
+
+// Only async-signal-safe calls: mmap and write are plain system calls.
+void OnBusError(int signal, siginfo_t* info, void* context) {
+    char* address = static_cast<char*>(info->si_addr);
+    for (SharedMapping& mapping : sharedMappings) {
+        char* page = mapping.page.load();
+        if (page == nullptr || address < page || address >= page + pageSize) continue;
+        int expected = kObjectPage;
+        if (mapping.state.compare_exchange_strong(expected, kBeingReplaced)) {
+            void* own = mmap(page, size_t(pageSize), PROT_READ | PROT_WRITE,
+                             MAP_SHARED | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+            if (own == MAP_FAILED) break;
+            // A fresh page reads as a semaphore of value 0 with no waiters.
+            mapping.state.store(kOwnPage);
+            WriteText(MessagePrefix());
+            WriteText(
+                ": the capture event was cut short by another program; this run goes on "
+                "with an event of its own\n");
+        } else {
+            while (mapping.state.load() != kOwnPage) sched_yield();
+        }
+        return;  // the access is made again, on the new page
+    }
+    // Not ours: as if this handler had never been there.
+    if ((earlierBusAction.sa_flags & SA_SIGINFO) != 0 && earlierBusAction.sa_sigaction != nullptr) {
+        earlierBusAction.sa_sigaction(signal, info, context);
+    } else if (earlierBusAction.sa_handler != SIG_DFL && earlierBusAction.sa_handler != SIG_IGN) {
+        earlierBusAction.sa_handler(signal);
+    } else {
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        sigaction(SIGBUS, &standard, nullptr);  // the access faults again and ends the process
+    }
+}
+
 // The folder holds names of many users; "/THEMEXXX" is "sem.THEMEXXX" in it.
 bool ObjectPath(const char* name, std::string* path) {
     if (name == nullptr || name[0] != '/' || name[1] == '\0') return false;
@@ -48,13 +118,20 @@ bool ObjectPath(const char* name, std::string* path) {
     return true;
 }
 
-NamedEvent* NewHandle(sem_t* semaphore, bool mapped, const char* privateReason) {
+NamedEvent* NewHandle(sem_t* semaphore, SharedMapping* mapping, const char* privateReason) {
     NamedEvent* event = new (std::nothrow) NamedEvent;
     if (event == nullptr) return nullptr;
     event->semaphore = semaphore;
-    event->mapped = mapped;
+    event->mapping = mapping;
     event->privateReason = privateReason;
     return event;
+}
+
+void ReleaseMapping(SharedMapping* mapping) {
+    if (--mapping->users > 0) return;
+    char* page = mapping->page.exchange(nullptr);
+    munmap(page, size_t(pageSize));
+    mapping->state.store(kObjectPage);
 }
 
 // The process's own event for the name, made on first use; the caller holds the mutex.
@@ -73,14 +150,46 @@ PrivateEvent* PrivateEventFor(const std::string& name, const std::string& reason
     return made;
 }
 
-sem_t* MapSemaphore(int fd) {
-    void* at = mmap(nullptr, sizeof(sem_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    return at == MAP_FAILED ? nullptr : static_cast<sem_t*>(at);
+// The object's mapping, shared with earlier opens of it; nullptr with errno set when it cannot be
+// had. The caller holds the mutex.
+SharedMapping* MapObject(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return nullptr;
+    SharedMapping* free = nullptr;
+    for (SharedMapping& mapping : sharedMappings) {
+        if (mapping.page.load() == nullptr) {
+            if (free == nullptr) free = &mapping;
+        } else if (mapping.device == st.st_dev && mapping.inode == st.st_ino) {
+            ++mapping.users;
+            return &mapping;
+        }
+    }
+    if (free == nullptr) {
+        errno = EMFILE;
+        return nullptr;
+    }
+    if (!busHandlerInstalled) {
+        pageSize = sysconf(_SC_PAGESIZE);
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        if (sigaction(SIGBUS, &action, &earlierBusAction) != 0) return nullptr;
+        busHandlerInstalled = true;
+    }
+    void* at = mmap(nullptr, size_t(pageSize), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (at == MAP_FAILED) return nullptr;
+    free->device = st.st_dev;
+    free->inode = st.st_ino;
+    free->users = 1;
+    free->state.store(kObjectPage);
+    free->page.store(static_cast<char*>(at));
+    return free;
 }
 
 // Makes a whole, unsignalled semaphore under the name, never a half-made one: it is written under
 // a random name first and then linked into place. EEXIST when someone else was faster.
-int CreateObject(const std::string& path, sem_t** semaphore) {
+int CreateObject(const std::string& path, SharedMapping** mapping) {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::string temporary;
     int fd = -1;
@@ -101,8 +210,8 @@ int CreateObject(const std::string& path, sem_t** semaphore) {
     if (error == 0 && link(temporary.c_str(), path.c_str()) != 0) error = errno;
     unlink(temporary.c_str());
     if (error == 0) {
-        *semaphore = MapSemaphore(fd);
-        if (*semaphore == nullptr) error = errno != 0 ? errno : ENOMEM;
+        *mapping = MapObject(fd);
+        if (*mapping == nullptr) error = errno != 0 ? errno : ENOMEM;
     }
     close(fd);
     return error;
@@ -110,13 +219,13 @@ int CreateObject(const std::string& path, sem_t** semaphore) {
 
 // The shared object under the name when it is this user's whole semaphore; otherwise nullptr
 // and why not.
-sem_t* OpenObject(const std::string& path, std::string* reason) {
+SharedMapping* OpenObject(const std::string& path, std::string* reason) {
     for (int attempt = 0; attempt < 10; ++attempt) {
         int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT) {
-            sem_t* semaphore = nullptr;
-            int error = CreateObject(path, &semaphore);
-            if (error == 0) return semaphore;
+            SharedMapping* mapping = nullptr;
+            int error = CreateObject(path, &mapping);
+            if (error == 0) return mapping;
             if (error == EEXIST) continue;
             *reason = std::string("it cannot be created (") + std::strerror(error) + ")";
             return nullptr;
@@ -134,15 +243,26 @@ sem_t* OpenObject(const std::string& path, std::string* reason) {
             *reason = "it belongs to another user";
         } else if (!S_ISREG(st.st_mode) || st.st_size < off_t(sizeof(sem_t))) {
             *reason = "it is not a whole semaphore";
+        } else if ((st.st_mode & 077) != 0) {
+            // One of ours from a time when others were let in: any of them may hold it open
+            // for writing still, whatever its mode is made now. A fresh one takes its name.
+            struct stat named;
+            if (lstat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev &&
+                named.st_ino == st.st_ino && unlink(path.c_str()) != 0) {
+                *reason = std::string("others could write to it and it cannot be removed (") +
+                          std::strerror(errno) + ")";
+                close(fd);
+                return nullptr;
+            }
+            close(fd);
+            continue;
         } else {
-            // One of ours from a time when it was made readable by all: for this user only now.
-            if ((st.st_mode & 077) != 0) fchmod(fd, 0600);
-            sem_t* semaphore = MapSemaphore(fd);
-            if (semaphore == nullptr) {
+            SharedMapping* mapping = MapObject(fd);
+            if (mapping == nullptr) {
                 *reason = std::string("it cannot be mapped (") + std::strerror(errno) + ")";
             }
             close(fd);
-            return semaphore;
+            return mapping;
         }
         close(fd);
         return nullptr;
@@ -160,18 +280,21 @@ NamedEvent* OpenNamedEvent(const char* name) {
     // Once the name stood for a private event, it does so for the whole process, so that two
     // opens of one name always reach each other.
     for (PrivateEvent* known : privateEvents) {
-        if (known->name == name) return NewHandle(&known->semaphore, false, known->reason.c_str());
+        if (known->name == name) {
+            return NewHandle(&known->semaphore, nullptr, known->reason.c_str());
+        }
     }
     std::string reason;
-    sem_t* shared = OpenObject(path, &reason);
+    SharedMapping* shared = OpenObject(path, &reason);
     if (shared != nullptr) {
-        NamedEvent* event = NewHandle(shared, true, nullptr);
-        if (event == nullptr) munmap(shared, sizeof(sem_t));
+        NamedEvent* event =
+            NewHandle(reinterpret_cast<sem_t*>(shared->page.load()), shared, nullptr);
+        if (event == nullptr) ReleaseMapping(shared);
         return event;
     }
     PrivateEvent* own = PrivateEventFor(name, reason);
     if (own == nullptr) return nullptr;
-    return NewHandle(&own->semaphore, false, own->reason.c_str());
+    return NewHandle(&own->semaphore, nullptr, own->reason.c_str());
 }
 
 const char* NamedEventPrivateReason(const NamedEvent* event) {
@@ -188,31 +311,34 @@ void SetNamedEvent(NamedEvent* event) {
 
 bool WaitNamedEvent(NamedEvent* event, int timeoutMs) {
     if (event == nullptr) return false;
-    if (timeoutMs < 0) {
-        while (sem_wait(event->semaphore) != 0) {
-            if (errno != EINTR) return false;
-        }
-        return true;
-    }
     // Measured on the monotonic clock so that a change of the system time cannot stretch or
-    // cut the wait.
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += timeoutMs / 1000;
-    deadline.tv_nsec += long(timeoutMs % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
+    // cut the wait. It is waited in slices: a waiter asleep on a shared page that was replaced
+    // (see above) is woken by nobody, and looks again at the page that is there now.
+    constexpr int64_t kSliceMs = 200;
+    const int64_t end = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
+    for (;;) {
+        int64_t sliceMs = kSliceMs;
+        if (end >= 0) sliceMs = std::min(sliceMs, std::max<int64_t>(end - MonotonicMs(), 0));
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += time_t(sliceMs / 1000);
+        deadline.tv_nsec += long(sliceMs % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        if (sem_clockwait(event->semaphore, CLOCK_MONOTONIC, &deadline) == 0) return true;
+        if (errno != EINTR && errno != ETIMEDOUT) return false;
+        if (end >= 0 && MonotonicMs() >= end) return false;
     }
-    while (sem_clockwait(event->semaphore, CLOCK_MONOTONIC, &deadline) != 0) {
-        if (errno != EINTR) return false;
-    }
-    return true;
 }
 
 void CloseNamedEvent(NamedEvent* event) {
     if (event == nullptr) return;
-    if (event->mapped) munmap(event->semaphore, sizeof(sem_t));
+    if (event->mapping != nullptr) {
+        std::lock_guard<std::mutex> lock(privateEventsMutex);
+        ReleaseMapping(event->mapping);
+    }
     delete event;
 }
 
