@@ -120,10 +120,11 @@ struct NamedEvent;
 // (never opened, mapped or removed): the process then gets an event of its own under that name,
 // which every later open in this process shares. One of the user's own whose mode lets others in
 // is removed and made afresh (any of them may hold it open for writing). Should a mapped object
-// be cut short all the same, the process goes on with a page of its own in its place and says
-// so, instead of ending with SIGBUS. nullptr only for an unusable name.
+// be cut short all the same, the process goes on with a page of its own in its place instead of
+// ending with SIGBUS (NamedEventPrivateReason then says so). nullptr only for an unusable name.
 NamedEvent* OpenNamedEvent(const char* name);
-// Why the event is private to this process (a text for a message), or nullptr when it is shared.
+// Why the event is private to this process (a text for a message), or nullptr when it is shared
+// (so far: a shared one becomes private when it is cut short).
 const char* NamedEventPrivateReason(const NamedEvent* event);
 // Signals the event; a signal that nobody has taken yet is not counted twice.
 void SetNamedEvent(NamedEvent* event);

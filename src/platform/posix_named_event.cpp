@@ -71,11 +71,6 @@ struct sigaction earlierBusAction;
 bool busHandlerInstalled = false;
 long pageSize = 4096;  // the system's, read before the handler is installed
 
-void WriteText(const char* text) {
-    ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
-    (void)ignored;
-}
-
 // Only async-signal-safe calls: mmap and write are plain system calls.
 void OnBusError(int signal, siginfo_t* info, void* context) {
     char* address = static_cast<char*>(info->si_addr);
@@ -89,10 +84,6 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
             if (own == MAP_FAILED) break;
             // A fresh page reads as a semaphore of value 0 with no waiters.
             mapping.state.store(kOwnPage);
-            WriteText(MessagePrefix());
-            WriteText(
-                ": the capture event was cut short by another program; this run goes on "
-                "with an event of its own\n");
         } else {
             while (mapping.state.load() != kOwnPage) sched_yield();
         }
@@ -298,7 +289,11 @@ NamedEvent* OpenNamedEvent(const char* name) {
 }
 
 const char* NamedEventPrivateReason(const NamedEvent* event) {
-    return event != nullptr ? event->privateReason : nullptr;
+    if (event == nullptr) return nullptr;
+    if (event->mapping != nullptr && event->mapping->state.load() == kOwnPage) {
+        return "another program cut it short";
+    }
+    return event->privateReason;
 }
 
 void SetNamedEvent(NamedEvent* event) {

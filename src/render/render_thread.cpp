@@ -17,8 +17,8 @@
 #include "platform/platform.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
-#include "station/run_state.h"
 #include "station/report.h"
+#include "station/run_state.h"
 
 std::atomic<NamedEvent*> CaptureEvent{nullptr};
 std::atomic<bool> CaptureTaken{false};
@@ -109,7 +109,12 @@ void RenderThreadMain() {
         return;
     }
 
+    const bool sharedBefore = NamedEventPrivateReason(event) == nullptr;
     WaitNamedEvent(event, -1);
+    if (const char* why = NamedEventPrivateReason(event); sharedBefore && why != nullptr) {
+        ReportFormatted("the capture event %s went private while this run waited (%s)",
+                        kCaptureEventName, why);
+    }
     // From here on a signal is left for nobody; the capture sequence stops signalling.
     CaptureTaken.store(true);
     DrawFrame();
