@@ -24,12 +24,14 @@ build_packages=(
 
 # What the tests and CI need: GoogleTest, an X server with a window tool for the dialog tests,
 # systemd-analyze for the units, man for the man pages, mount and strace for the fault and
-# flush tests, and the sanitizer, fuzzing and leak tools.
+# flush tests, the sanitizer, fuzzing and leak tools, and Chromium with its driver and Selenium
+# for the website's browser test.
 test_packages=(
   libgtest-dev googletest
   xvfb xdotool x11-utils
   systemd man-db groff-base mount strace
   clang libclang-rt-14-dev valgrind e2fsprogs
+  chromium chromium-driver python3-selenium
 )
 
 packages=("${runtime_packages[@]}")

@@ -111,6 +111,10 @@ TEST_F(PackageTest, HoldsExactlyTheProgramsPagesUnitsAndExample) {
     };
     for (const char* unit : kUnits) want.insert(std::string("./usr/lib/systemd/system/") + unit);
     for (const char* page : kManPages) want.insert(std::string("./usr/share/man/") + page);
+    // The website's scripts and style, as the source tree holds them.
+    for (const auto& entry : std::filesystem::directory_iterator(TALVOR_SOURCE_DIR "/web")) {
+        want.insert("./usr/share/talvor/web/" + entry.path().filename().string());
+    }
     EXPECT_EQ(files, want);
 
     // The libraries the programs link come from dpkg-shlibdeps; what is only loaded at run time

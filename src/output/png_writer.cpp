@@ -53,8 +53,10 @@ void IgnoreWarning(png_structp, png_const_charp) {}
 
 // The whole file in memory first, so that the file is written in one piece or not at all.
 // Everything that owns memory lives outside this function, as longjmp skips destructors.
-bool EncodePng(const FrameBitmap& frame, png_bytep* rows, std::vector<unsigned char>* bytes,
-               PngError* error) {
+// A frame's pixels are blue, green, red and an unused byte; other pictures are given as they
+// are stored.
+bool EncodePng(int width, int height, int colourType, bool frameOrder, png_bytep* rows,
+               std::vector<unsigned char>* bytes, PngError* error) {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, error, KeepError, IgnoreWarning);
     if (png == nullptr) return false;
@@ -66,13 +68,13 @@ bool EncodePng(const FrameBitmap& frame, png_bytep* rows, std::vector<unsigned c
     png_set_write_fn(png, bytes, AppendBytes, FlushNothing);
     png_set_compression_level(png, kCompressionLevel);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, png_uint_32(frame.width), png_uint_32(frame.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
-                 PNG_FILTER_TYPE_BASE);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, colourType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
     png_write_info(png, info);
-    // The frame's pixels are blue, green, red and an unused byte.
-    png_set_bgr(png);
-    png_set_filler(png, 0, PNG_FILLER_AFTER);
+    if (frameOrder) {
+        png_set_bgr(png);
+        png_set_filler(png, 0, PNG_FILLER_AFTER);
+    }
     png_write_image(png, rows);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -81,18 +83,18 @@ bool EncodePng(const FrameBitmap& frame, png_bytep* rows, std::vector<unsigned c
 
 }  // namespace
 
-bool WritePngFile(const FrameBitmap& frame, const char* path) {
+bool EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* bytes,
+                    std::string* reason) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
-        ReportFailure(path, "the frame is empty");
+        *reason = "the frame is empty";
         return false;
     }
     std::vector<png_bytep> rows;
-    std::vector<unsigned char> bytes;
     try {
         rows.resize(size_t(frame.height));
-        bytes.reserve(size_t(frame.width) * size_t(frame.height) / 4);
+        bytes->reserve(size_t(frame.width) * size_t(frame.height) / 4);
     } catch (const std::bad_alloc&) {
-        ReportFailure(path, "out of memory");
+        *reason = "out of memory";
         return false;
     }
     // The frame is stored bottom row first; a PNG starts with the top row.
@@ -101,12 +103,37 @@ bool WritePngFile(const FrameBitmap& frame, const char* path) {
         rows[size_t(y)] = frame.bits + size_t(frame.height - 1 - y) * stride;
     }
     PngError pngError{};
-    bool encoded = EncodePng(frame, rows.data(), &bytes, &pngError);
-    if (!encoded) {
-        ReportFailure(path, pngError.text[0] != '\0' ? pngError.text : "the encoder failed");
+    if (!EncodePng(frame.width, frame.height, PNG_COLOR_TYPE_RGB, true, rows.data(), bytes,
+                   &pngError)) {
+        *reason = pngError.text[0] != '\0' ? pngError.text : "the encoder failed";
         return false;
     }
+    return true;
+}
 
+bool EncodeRgbPng(const unsigned char* rgb, int width, int height,
+                  std::vector<unsigned char>* bytes) {
+    if (rgb == nullptr || width <= 0 || height <= 0) return false;
+    std::vector<png_bytep> rows;
+    try {
+        rows.resize(size_t(height));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int y = 0; y < height; ++y) {
+        rows[size_t(y)] = const_cast<png_bytep>(rgb + size_t(y) * size_t(width) * 3);
+    }
+    PngError pngError{};
+    return EncodePng(width, height, PNG_COLOR_TYPE_RGB, false, rows.data(), bytes, &pngError);
+}
+
+bool WritePngFile(const FrameBitmap& frame, const char* path) {
+    std::vector<unsigned char> bytes;
+    std::string reason;
+    if (!EncodeFramePng(frame, &bytes, &reason)) {
+        ReportFailure(path, reason.c_str());
+        return false;
+    }
     int error = WriteFileWhole(path, bytes.data(), bytes.size());
     if (error != 0) {
         ReportFailure(path, std::strerror(error));

@@ -80,7 +80,6 @@ int levelFieldRowsPerBatch = 64;
 
 namespace {
 
-constexpr int kLevelFieldTop = 40;  // row 0 of the level field
 constexpr int kSpotHalfWidth = 6;
 constexpr int kLowestLevelKhz = 520;  // the records carry levels for 520..1700 kHz
 constexpr int kHighestLevelKhz = 1700;

@@ -15,6 +15,9 @@ extern ChannelRange chartChannelRange;
 // Level-field rows drawn in one batch before it is ended and flushed (0: one batch for all).
 extern int levelFieldRowsPerBatch;
 
+// The frame's y of the level field's row 0 (record 0); record k lies k rows below it.
+constexpr int kLevelFieldTop = 40;
+
 // Rows drawn for a number of records on a chart of the given height.
 int RowsToDraw(int records, int chartHeight);
 

@@ -12,6 +12,7 @@
 #include "station/report.h"
 #include "station/run_state.h"
 #include "tool/run_report.h"
+#include "tool/site_run.h"
 
 namespace {
 
@@ -64,6 +65,15 @@ void DayDrawer::Draw(size_t index) {
     }
     FrameBitmap* frame = frameBitmap;
     frameBitmap = nullptr;
+    if (work_.site != nullptr) {
+        // The site takes the day's records as well as its frame: written before the next load.
+        bool written = frame != nullptr && WriteDrawnDay(work_.site, *job, *frame);
+        FreeFrameBitmap(frame);
+        CloseDayLog();
+        Settle();
+        done_(index, written, false);
+        return;
+    }
     bool summaryWritten =
         work_.summaryPath.empty() || WriteSummaryFileTo(work_.summaryPath.c_str());
     CloseDayLog();

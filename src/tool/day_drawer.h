@@ -10,12 +10,15 @@
 #include "tool/output_plan.h"
 #include "tool/picture_writer.h"
 
+struct SiteRun;
+
 // What every drawer of a run works from, set up once for the run.
 struct DrawingPlan {
     std::vector<DayJob>* jobs = nullptr;
     const OutputPlan* plan = nullptr;
     const ReadFiles* reads = nullptr;
     std::string summaryPath;  // empty: no summary
+    SiteRun* site = nullptr;  // --site: each day goes into the website instead of a picture
 };
 
 // Told of each day once its picture is written (or has failed), in the order the days were

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "station/calendar.h"
 #include "station/run_state.h"
@@ -83,6 +84,23 @@ bool SummaryAccepted(const std::string& summaryPath, const OutputPlan& plan,
 
 }  // namespace
 
+bool FindLoggedDays(const std::string& dataFolder, UtcTime* first, UtcTime* last) {
+    std::error_code error;
+    bool found = false;
+    std::string reason;
+    for (const auto& entry : std::filesystem::directory_iterator(dataFolder, error)) {
+        UtcTime day;
+        std::string name = entry.path().filename().string();
+        if (!ParseDate(name, &day) || !FileReadable(ComposeDayLogPath(dataFolder, day), &reason)) {
+            continue;
+        }
+        if (!found || CompareDays(day, *first) < 0) *first = day;
+        if (!found || CompareDays(day, *last) > 0) *last = day;
+        found = true;
+    }
+    return found;
+}
+
 // Only the days with a log are kept: a range may span centuries of days without one.
 std::vector<DayJob> ListDays(const RenderRequest& request) {
     std::vector<DayJob> jobs;
@@ -114,6 +132,8 @@ void ReportNoDays(const RenderRequest& request) {
     } else if (request.source == RenderSource::Date) {
         Report("no day log for " + FormatDate(request.from) + " (" +
                  ComposeDayLogPath(runPaths.DataFolder, request.from) + ")");
+    } else if (request.source == RenderSource::AllDays) {
+        Report("no day log in " + runPaths.DataFolder);
     } else {
         Report("no day log from " + FormatDate(request.from) + " to " + FormatDate(request.to) +
                  " in " + runPaths.DataFolder);
@@ -189,6 +209,7 @@ bool OutputAccepted(const std::string& path, const ReadFiles& reads) {
 }
 
 std::string PicturePath(const OutputPlan& plan, const UtcTime& day) {
+    if (plan.site) return plan.folder + "/" + FormatDate(day) + "/index.html";
     if (!plan.file.empty()) return plan.file;
     return plan.folder + "/" + PictureName(day, plan.format);
 }

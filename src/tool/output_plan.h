@@ -20,6 +20,7 @@ struct OutputPlan {
     std::string file;    // non-empty: the single picture's path
     std::string folder;  // the folder of the file, or of the dated names
     PictureFormat format = PictureFormat::Gif;
+    bool site = false;  // the folder is a website: a day goes to its page's folder
 };
 
 // What the run reads: an output must never replace one of these.
@@ -27,6 +28,9 @@ struct ReadFiles {
     FileIdentity config;
     std::vector<FileIdentity> logs;
 };
+
+// The first and the last day that have a day log in the data folder; false when none has.
+bool FindLoggedDays(const std::string& dataFolder, UtcTime* first, UtcTime* last);
 
 // The days asked for whose log is there, in order, each with its log's path.
 std::vector<DayJob> ListDays(const RenderRequest& request);

@@ -79,6 +79,7 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
         "  talvor-render BRANTOS/2014-03-05/VOK.LOG -o day.gif\n"
         "  talvor-render --date 2014-03-05 -o archive/\n"
         "  talvor-render --from 2014-03-01 --to 2014-03-31 -o archive/ --format png\n"
+        "  talvor-render --date 2014-03-05 --site /var/www/talvor\n"
         "  talvor-render --show-config\n"
         "Exit status: 0 when every requested picture was written, 1 when one was not, 2 for a "
         "command line that cannot be used.");
@@ -106,11 +107,20 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
     app.add_option("--config", request->configPath,
                    "Configuration file (default: TALVOR.INI beside the executable); the data "
                    "folder BRANTOS is looked for beside it");
+    auto* siteOption = app.add_option(
+        "--site", request->siteFolder,
+        "Write the days into the static website in this folder (made when missing): a page per "
+        "day with its chart, a readout and downloads, a page per month, and the index; without "
+        "a date, every day that has a day log");
     auto* showOption =
         app.add_flag("--show-config", request->showConfig,
                      "Print the settings in effect after reading the configuration (location, "
                      "text, sensitivity, colours, channel plan, data folder and its day logs), "
                      "then exit without drawing");
+    siteOption->excludes(logOption)->excludes(showOption);
+    for (const char* pictureOnly : {"--output", "--format", "--summary"}) {
+        siteOption->excludes(app.get_option(pictureOnly));
+    }
     showOption->excludes(logOption)->excludes(dateOption)->excludes(fromOption)->excludes(toOption);
     logOption->excludes(dateOption)->excludes(fromOption)->excludes(toOption);
     dateOption->excludes(fromOption)->excludes(toOption);
@@ -148,6 +158,8 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
                    "range");
             return kExitUsage;
         }
+    } else if (!request->siteFolder.empty()) {
+        request->source = RenderSource::AllDays;
     } else {
         Report("nothing to draw: name a day log file, --date, or --from and --to" +
                std::string(kSeeHelp));

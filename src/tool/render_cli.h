@@ -14,6 +14,7 @@ enum class RenderSource {
     LogFile,  // one day log named by its path
     Date,     // one day resolved through the data folder
     Range,    // every day from..to whose log exists
+    AllDays,  // every day whose log is in the data folder (--site without a date)
 };
 
 struct RenderRequest {
@@ -32,6 +33,7 @@ struct RenderRequest {
     std::string program;      // argv[0]: the path the program was started by
     bool showConfig = false;  // print the settings in effect instead of drawing
     int jobs = 0;             // worker processes for a range; 0: one per usable processor
+    std::string siteFolder;   // --site: the website to write the days into; empty: pictures
 };
 
 // The exit codes of talvor-render.

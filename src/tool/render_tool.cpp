@@ -12,6 +12,7 @@
 #include "tool/range_drawing.h"
 #include "tool/render_cli.h"
 #include "tool/show_config.h"
+#include "tool/site_run.h"
 #include "tool/terminal.h"
 
 namespace {
@@ -63,9 +64,18 @@ struct RecordBufferHeld {
 
 }  // namespace
 
-int RunRenderRequest(const RenderRequest& request) {
-    if (!SetUpLikeTheDailyRun(request)) return kExitFailed;
-    if (request.showConfig) return ShowConfig();
+int RunRenderRequest(const RenderRequest& given) {
+    if (!SetUpLikeTheDailyRun(given)) return kExitFailed;
+    if (given.showConfig) return ShowConfig();
+    // A site without a date takes every logged day: the range from the first to the last.
+    RenderRequest request = given;
+    if (request.source == RenderSource::AllDays) {
+        if (!FindLoggedDays(runPaths.DataFolder, &request.from, &request.to)) {
+            ReportNoDays(request);
+            return kExitFailed;
+        }
+        request.source = RenderSource::Range;
+    }
     // Before any thread: the driver's threads and the workers take the heap as set up here.
     PrepareHeapForDrawing();
     DisplayOpening opening(request.source != RenderSource::Range);
@@ -77,7 +87,15 @@ int RunRenderRequest(const RenderRequest& request) {
     }
     ReadFiles reads = FilesReadBy(jobs);
     OutputPlan plan;
-    if (!PlanOutput(request, jobs, reads, &plan)) return kExitFailed;
+    SiteRun site;
+    bool toSite = !request.siteFolder.empty();
+    if (toSite) {
+        if (!StartSiteRun(request, jobs, &site)) return kExitFailed;
+        plan.site = true;
+        plan.folder = site.folder.path;
+    } else if (!PlanOutput(request, jobs, reads, &plan)) {
+        return kExitFailed;
+    }
 
     if (!AllocateRecordBuffer()) {
         Report("not enough memory for a day log");
@@ -86,13 +104,14 @@ int RunRenderRequest(const RenderRequest& request) {
     RecordBufferHeld buffer;
     if (!LoadTitleFont()) Report("no heavy sans face found; the headline is left out");
 
-    DrawingPlan work{&jobs, &plan, &reads, request.summaryPath};
+    DrawingPlan work{&jobs, &plan, &reads, request.summaryPath, toSite ? &site : nullptr};
     RunReport report = StartReport(request);
     if (!DrawDays(request, work, WorkerCountFor(request, jobs.size()), &report)) {
         return kExitFailed;
     }
+    bool siteFinished = !toSite || FinishSiteRun(&site, report.writtenDays);
     ReportEnd(&report, plan.folder);
-    return report.failed == 0 && !report.summaryFailed ? kExitOk : kExitFailed;
+    return report.failed == 0 && !report.summaryFailed && siteFinished ? kExitOk : kExitFailed;
 }
 
 int RunRenderTool(int argc, const char* const* argv) {

@@ -50,6 +50,7 @@ void ReportPicture(RunReport* report, const std::string& day, const std::string&
                    bool written) {
     if (written) {
         ++report->written;
+        report->writtenDays.push_back(day);
         if (report->dayLines) std::printf("%s %s\n", day.c_str(), path.c_str());
     } else {
         ++report->failed;

@@ -27,6 +27,7 @@ struct RunReport {
     int written = 0;
     int failed = 0;
     bool summaryFailed = false;
+    std::vector<std::string> writtenDays;  // "yyyy-mm-dd" of every day written
 };
 
 // A report for the request, its bar and day lines chosen by where the output goes.

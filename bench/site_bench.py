@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""The archive's website: how long a year's site takes from scratch and a one-day update takes
+from start to exit, how much each day weighs, and, in headless Chromium, a day page's first
+paint from a local server and the readout's time per pointer move. Figures only, no verdicts.
+
+    bench/site_bench.py --render build/talvor-render --gen build/talvor-gen-daylog [--days 365]
+"""
+import argparse
+import datetime
+import functools
+import http.server
+import os
+import shutil
+import subprocess
+import tempfile
+import threading
+import time
+
+
+def timed(command, cwd):
+    start = time.monotonic()
+    result = subprocess.run(command, cwd=cwd, capture_output=True, text=True)
+    elapsed = time.monotonic() - start
+    if result.returncode != 0:
+        raise SystemExit("failed: %s\n%s" % (" ".join(command), result.stderr))
+    return elapsed
+
+
+def folder_size(path):
+    return sum(os.path.getsize(os.path.join(folder, name))
+               for folder, _, names in os.walk(path) for name in names)
+
+
+def browser_figures(site, day):
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+    handler = functools.partial(Quiet, directory=site)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=2000,1700"):
+        options.add_argument(flag)
+    browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    try:
+        url = "http://127.0.0.1:%d/%s/index.html" % (server.server_address[1], day)
+        paints = []
+        for _ in range(5):
+            browser.get("about:blank")
+            browser.get(url)
+            paint = -1
+            for _ in range(100):
+                paint = browser.execute_script(
+                    "var p = performance.getEntriesByName('first-contentful-paint')[0];"
+                    "return p ? p.startTime : -1")
+                if paint >= 0:
+                    break
+                time.sleep(0.05)
+            paints.append(paint)
+        browser.execute_script("return Talvor.ready")
+        per_move = browser.execute_script("""
+            var image = document.getElementById('chart-image'), box = image.getBoundingClientRect();
+            var n = 2000, start = performance.now();
+            for (var i = 0; i < n; i++) {
+              image.parentElement.dispatchEvent(new PointerEvent('pointermove', {bubbles: true,
+                clientX: box.left + 400 + (i % 1000), clientY: box.top + 40 + (i % 1400)}));
+            }
+            return (performance.now() - start) / n;""")
+        return sorted(paints)[len(paints) // 2], per_move
+    finally:
+        browser.quit()
+        server.shutdown()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--render", required=True)
+    parser.add_argument("--gen", required=True)
+    parser.add_argument("--days", type=int, default=365)
+    args = parser.parse_args()
+    work = tempfile.mkdtemp(prefix="talvor-site-bench-")
+    try:
+        first = datetime.date(2026, 1, 1)
+        days = [(first + datetime.timedelta(d)).isoformat() for d in range(args.days)]
+        for day in days:
+            subprocess.run([args.gen, "BRANTOS", day], cwd=work, check=True, capture_output=True)
+        with open(os.path.join(work, "TALVOR.INI"), "w") as f:
+            f.write("[KELDAN]\n")
+        render = [args.render, "--config", "TALVOR.INI", "--size", "1920x1500", "--site", "www"]
+        scratch = timed(render, work)
+        print("site of %d days from scratch: %.1f s (%.3f s a day)" % (args.days, scratch, scratch / args.days))
+        update_day = days[len(days) // 2]
+        updates = sorted(timed(render + ["--date", update_day], work) for _ in range(5))
+        print("one-day update, start to exit: median %.0f ms (of 5: %s)" %
+              (updates[2] * 1000, ", ".join("%.0f" % (u * 1000) for u in updates)))
+        day_folder = os.path.join(work, "www", update_day)
+        sizes = {name: os.path.getsize(os.path.join(day_folder, name)) for name in os.listdir(day_folder)}
+        print("a day's files: " + ", ".join("%s %d KB" % (n, (s + 500) // 1000) for n, s in sorted(sizes.items())))
+        print("a day on disk: %.1f MB; the whole site: %.0f MB" %
+              (folder_size(day_folder) / 1e6, folder_size(os.path.join(work, "www")) / 1e6))
+        page = sizes["index.html"] + sizes["chart.png"] + sizes["data.js"]
+        print("browser's data for a day over HTTP (page, chart, data.js, levels.bin): %d KB, of which levels %d KB;"
+              " from file:// (levels.js instead): %d KB" % ((page + sizes["levels.bin"] + 500) // 1000,
+                                                          (sizes["levels.bin"] + 500) // 1000,
+                                                          (page + sizes["levels.js"] + 500) // 1000))
+        try:
+            paint, per_move = browser_figures(os.path.join(work, "www"), update_day)
+            print("day page first contentful paint (local server, headless Chromium): median %.0f ms" % paint)
+            print("readout update per pointer move: %.3f ms" % per_move)
+        except ImportError:
+            print("python3-selenium missing: no browser figures")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the archive keeps of a loaded day log besides its picture: the quarter-hour activity, the
+// station's sunrise and sunset, the summary lines, and every level in a compact form that the
+// day page decodes itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "daylog/day_log.h"
+
+constexpr int kQuarterHours = 96;
+// The kHz the day page can read out: every level the logging program writes.
+constexpr int kSiteFirstKhz = 520;
+constexpr int kSiteLastKhz = 1700;
+constexpr int kSiteKhzCount = kSiteLastKhz - kSiteFirstKhz + 1;  // 1181
+
+struct DayDigest {
+    int records = 0;
+    int activity[kQuarterHours] = {};  // J of each quarter hour; 0 where the log has none
+    int sunrise = -1;                  // minute of the UTC day of the half-sun markers; -1: none
+    int sunset = -1;
+};
+
+// Record k of count records that start at records (record k at records + k * 4890): the logging
+// program's layout, as RecordAt gives it.
+struct RecordSpan {
+    const DayLogRecord* first = nullptr;
+    int count = 0;
+    const DayLogRecord* At(int k) const { return first + size_t(k) * kDayLogRecordSize; }
+};
+
+// The minute of the UTC day that record k stands for: its time text's "hh:mm" where that reads
+// as a time, else its place in the log (one record a minute from 00:00).
+int MinuteOfDay(const DayLogRecord* record, int k);
+
+DayDigest DigestDay(RecordSpan records);
+
+// The digest as the few lines the site keeps beside a day's page, and back.
+std::string DigestText(const DayDigest& digest);
+bool ParseDigestText(const std::string& text, DayDigest* digest);
+
+// The day's summary: the lines of Z.TXT, in the log's order.
+std::string SummaryText(RecordSpan records);
+
+// Every level from 520 to 1700 kHz of every record: one byte a level (0..255 as logged), record
+// after record, compressed as a zlib stream (which the browser's DecompressionStream reads). A level outside 0..255 is stored clipped and listed in outside
+// (its index k * 1181 + kHz - 520 and its value), so that the page shows the logged number.
+struct EncodedLevels {
+    std::vector<unsigned char> deflated;
+    std::vector<std::pair<int, int32_t>> outside;
+};
+bool EncodeLevels(RecordSpan records, EncodedLevels* encoded);
+// The reverse, for checking what a page will see; false when the data does not decode.
+bool DecodeLevels(const EncodedLevels& encoded, int records, std::vector<int32_t>* levels);
+
+// Each record's "hh:mm" (its time text's characters 11..15), or the minute of its place in the
+// log when the text holds none: five characters a record.
+std::string RecordClocks(RecordSpan records);

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The station's archive as a static website: a page per drawn day, a page per month, an index,
+// and the pages' own scripts, written into a folder that any web server can serve as it is.
+// Days are written by whichever process drew them; the months and the index follow once all
+// days are done.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "site/day_digest.h"
+#include "site/site_folder.h"
+#include "site/site_pages.h"
+
+struct FrameBitmap;
+
+// One drawn day: its log (still loaded) and its frame.
+struct SiteDayInput {
+    std::string logPath;
+    RecordSpan records;
+    const FrameBitmap* frame = nullptr;
+    DayDataInput data;  // its day, and where the chart put the levels
+};
+
+// Asked before anything is drawn: true when every file that these days, their months and the
+// index take may be written (see MayWrite); else false with the first refusal.
+bool SiteMayWriteDays(const SiteFolder& site, const std::vector<std::chrono::sys_days>& days,
+                      std::string* reason);
+
+// Writes one day's folder; false, after a message, when a file of it was not written.
+bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);
+
+// Records a day's files as written, where another process wrote them.
+void NoteSiteDayWritten(SiteFolder* site, std::chrono::sys_days day);
+
+// After the days: the pages of the months of the updated days, the index, the list of days, the
+// station list (from stationsCsv when it exists) and the pages' scripts from webFolder, then the
+// manifest. False, after a message, when any of them was not written.
+bool FinishSite(SiteFolder* site, const std::vector<std::chrono::sys_days>& updated,
+                const SiteLook& look, const std::string& webFolder,
+                const std::string& stationsCsv);
+
+// Where the pages' scripts and style are: share/talvor/web beside the installed program's
+// folder, else the source tree's web folder that the program was built from.
+std::string SiteWebFolder(const std::string& executablePath);

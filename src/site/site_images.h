@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The small pictures of the archive: a day's thumbnail, its activity strip, and a month's
+// propagation calendar (one row a day, one column a quarter hour).
+#pragma once
+
+#include <vector>
+
+#include "site/day_digest.h"
+
+struct FrameBitmap;
+
+// The chart shrunk by kThumbnailScale in each direction, each pixel the mean of its block.
+constexpr int kThumbnailScale = 8;
+bool ThumbnailPng(const FrameBitmap& frame, std::vector<unsigned char>* png);
+
+struct Rgb {
+    unsigned char red, green, blue;
+};
+// The colour of an activity figure J (1..100) in the station's palette; a quarter hour without a
+// record is dark grey.
+Rgb ActivityColour(int figure);
+constexpr Rgb kNoRecordColour = {48, 48, 48};
+constexpr Rgb kNoLogColour = {20, 20, 20};
+
+// The day's 96 quarter hours, one pixel each.
+bool ActivityStripPng(const DayDigest& digest, std::vector<unsigned char>* png);
+
+// One row per day of the month (days[d] for day d + 1; nullptr where the day has no log).
+bool PropagationCalendarPng(const std::vector<const DayDigest*>& days,
+                            std::vector<unsigned char>* png);

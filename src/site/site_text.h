@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Text for the archive's pages: every string from the station passes through here on its way
+// into HTML or a script, so that escaping is done in one place.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The text as HTML character data or an attribute value: & < > " ' replaced by references. The
+// station's 8-bit text (Latin-1 where it is not UTF-8) comes out as UTF-8.
+std::string EscapeHtml(const std::string& text);
+
+// A JavaScript (and JSON) string literal, quotes included. Besides the usual escapes, < > & and
+// the line separators are written as \u escapes, so that the literal can never end a script
+// element or be read as markup wherever it is put.
+std::string JsString(const std::string& text);
+
+// The text as UTF-8: kept as it is when it is valid UTF-8, else read as Latin-1 (the day log's
+// and the configuration's 8-bit text).
+std::string AsUtf8(const std::string& text);
+
+// Standard base64 with padding.
+std::string Base64(const unsigned char* bytes, size_t count);

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tool/site_run.h"
+
+#include "config/settings.h"
+#include "daylog/day_log.h"
+#include "render/chart.h"
+#include "station/calendar.h"
+#include "station/frame_bitmap.h"
+#include "station/report.h"
+#include "station/run_state.h"
+#include "tool/run_report.h"
+
+bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs, SiteRun* run) {
+    std::string reason;
+    if (!OpenSiteFolder(request.siteFolder, &run->folder, &reason)) {
+        Report("cannot write the site in " + request.siteFolder + ": " + reason);
+        return false;
+    }
+    std::vector<std::chrono::sys_days> days;
+    for (const DayJob& job : jobs) days.push_back(DayOf(job.day));
+    if (!SiteMayWriteDays(run->folder, days, &reason)) {
+        Report("cannot write the site: " + reason + "; nothing was written");
+        return false;
+    }
+    run->look.location = settings.locationName;
+    run->look.frameWidth = screenGeometry.screenWidth;
+    run->look.frameHeight = screenGeometry.screenHeight;
+    run->webFolder = SiteWebFolder(GetExecutablePath(request.program.c_str()));
+    run->stationsCsv = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
+    return true;
+}
+
+bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame) {
+    SiteDayInput input;
+    input.logPath = job.logPath;
+    input.records = {RecordAt(0), recordCount};
+    input.frame = &frame;
+    input.data.day = DayOf(job.day);
+    input.data.frameWidth = frame.width;
+    input.data.frameHeight = frame.height;
+    input.data.xOrigin = screenGeometry.chartXOrigin;
+    input.data.drawnRows = RowsToDraw(recordCount, screenGeometry.chartHeight);
+    input.data.sensitivity = settings.sensitivity;
+    input.data.colourMode = settings.colourMode;
+    return WriteSiteDay(&run->folder, input, run->look);
+}
+
+bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays) {
+    std::vector<std::chrono::sys_days> days;
+    for (const std::string& text : writtenDays) {
+        UtcTime day;
+        if (!ParseDate(text, &day)) continue;
+        NoteSiteDayWritten(&run->folder, DayOf(day));
+        days.push_back(DayOf(day));
+    }
+    return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv);
+}

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// talvor-render --site: the website that the drawn days go into, set up before anything is drawn
+// and finished (months, index, manifest) after the last day.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "site/site.h"
+#include "tool/output_plan.h"
+
+struct SiteRun {
+    SiteFolder folder;
+    SiteLook look;
+    std::string webFolder;    // the pages' scripts and style
+    std::string stationsCsv;  // STATIONS.CSV beside the configuration
+};
+
+// Opens the request's site folder and checks every file the days will take; false, after a
+// message, when the folder cannot hold the site or a file there is not the program's own.
+bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs, SiteRun* run);
+
+// Writes a drawn day from the loaded day log and its frame; false after a message.
+bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame);
+
+// The months of the days written (by this process or its workers), the index and the manifest.
+bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays);

@@ -1,0 +1,425 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The archive's site writer: text escaping, the station list, the levels the pages decode, the
+// day digest, the folder's manifest rules, and whole sites written and updated from days that
+// are drawn here as plain frames (no OpenGL).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "daylog/day_log.h"
+#include "site/day_digest.h"
+#include "site/site.h"
+#include "site/site_folder.h"
+#include "site/site_pages.h"
+#include "site/site_text.h"
+#include "site/station_list.h"
+#include "station/frame_bitmap.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+namespace {
+
+// ---- Text ---------------------------------------------------------------------------------
+
+TEST(SiteText, HtmlEscapesEveryMarkupCharacterAndReadsLatin1) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"LONDON", "LONDON"},
+        {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+        {"a & b \"c\" 'd'", "a &amp; b &quot;c&quot; &#39;d&#39;"},
+        {"K\xC3\xB6ln", "K\xC3\xB6ln"},     // UTF-8 stays
+        {"K\xF6ln", "K\xC3\xB6ln"},         // Latin-1 becomes UTF-8
+    };
+    for (const Case& c : cases) EXPECT_EQ(EscapeHtml(c.in), c.out) << c.in;
+}
+
+TEST(SiteText, ScriptStringsCannotEndTheirScriptOrCarryMarkup) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"Radio", "\"Radio\""},
+        {"</script><b>", "\"\\u003c/script\\u003e\\u003cb\\u003e\""},
+        {"say \"hi\"\\", "\"say \\\"hi\\\"\\\\\""},
+        {"a\nb\x01", "\"a\\u000ab\\u0001\""},
+        {"x\xE2\x80\xA8y", "\"x\\u2028y\""},
+        {"\xE9t\xE9", "\"\xC3\xA9t\xC3\xA9\""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(JsString(c.in), c.out) << c.in;
+}
+
+TEST(SiteText, Base64OfEachPaddingLength) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+                 {"\xFF\xFE\xFD", "//79"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(Base64(reinterpret_cast<const unsigned char*>(c.in.data()), c.in.size()), c.out);
+    }
+}
+
+// ---- Station list -------------------------------------------------------------------------
+
+TEST(StationList, ReadsStationsAndCountsTheLinesItSkips) {
+    std::string csv =
+        "# kHz,name,place\n"                     // 1 comment
+        "1215,Absolute Radio,London\n"           // 2
+        "\n"                                     // 3 blank
+        "1000, Night Radio , Somewhere,18:00-02:30 UTC\r\n"  // 4
+        "999x,Bad,Place\n"                       // 5 bad kHz
+        "1700,Edge,\n"                           // 6 empty place is fine
+        "1701,Too high,X\n"                      // 7 bad
+        "1000,,Nameless\n"                       // 8 bad
+        "900,Hours,X,25:00-01:00\n"              // 9 bad hours
+        "900,<script>x</script>,X,06:00-06:00\n" // 10 bad: no time on air
+        "909,Two,Fields\n"                       // 11
+        "909,Five,Fields,01:00-02:00,extra\n";   // 12 bad
+    StationList list = ParseStationList(csv);
+    ASSERT_EQ(list.stations.size(), 4u);
+    EXPECT_EQ(list.badLines, (std::vector<int>{5, 7, 8, 9, 10, 12}));
+    struct Expected {
+        int khz;
+        const char* name;
+        const char* place;
+        int on, off;
+    } expected[] = {{1215, "Absolute Radio", "London", -1, -1},
+                    {1000, "Night Radio", "Somewhere", 18 * 60, 2 * 60 + 30},
+                    {1700, "Edge", "", -1, -1},
+                    {909, "Two", "Fields", -1, -1}};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(list.stations[i].khz, expected[i].khz);
+        EXPECT_EQ(list.stations[i].name, expected[i].name);
+        EXPECT_EQ(list.stations[i].place, expected[i].place);
+        EXPECT_EQ(list.stations[i].onMinute, expected[i].on);
+        EXPECT_EQ(list.stations[i].offMinute, expected[i].off);
+    }
+}
+
+TEST(StationList, ScriptHoldsNamesOnlyAsStringLiterals) {
+    StationList list = ParseStationList("1000,<script>alert(1)</script>,\"Town\"\n");
+    std::string script = StationListScript(list);
+    EXPECT_EQ(script.find("<script>"), std::string::npos);
+    EXPECT_NE(script.find("[1000,\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\","
+                          "\"\\\"Town\\\"\",-1,-1]"),
+              std::string::npos)
+        << script;
+}
+
+// ---- Records ------------------------------------------------------------------------------
+
+// count records of a day, one a minute from 00:00, with levels from level(k, kHz).
+std::vector<unsigned char> MakeRecords(int count, int32_t (*level)(int, int),
+                                       const char* date = "2026-12-01") {
+    std::vector<unsigned char> bytes(size_t(count) * kDayLogRecordSize, 0);
+    for (int k = 0; k < count; ++k) {
+        DayLogRecord* r = bytes.data() + size_t(k) * kDayLogRecordSize;
+        SetMinute(r, k % 60);
+        char text[32];
+        std::snprintf(text, sizeof text, "%s %02d:%02d", date, k / 60, k % 60);
+        SetTimeText(r, text);
+        for (int f = 520; f <= 1700; ++f) SetLevel(r, f, level(k, f));
+    }
+    return bytes;
+}
+
+int32_t Ramp(int k, int f) {
+    return (k * 7 + f * 3) % 256;
+}
+
+TEST(DayLevels, EveryLevelComesBackExactlyIncludingThoseOutsideAByte) {
+    struct Case {
+        int record, khz;
+        int32_t level;
+    } planted[] = {{0, 520, 0}, {0, 1700, 255}, {3, 1003, 256}, {5, 540, 1000},
+                   {5, 541, 1001}, {9, 999, -3}, {9, 1000, 123456}};
+    std::vector<unsigned char> bytes = MakeRecords(12, Ramp);
+    RecordSpan span{bytes.data(), 12};
+    for (const Case& c : planted) {
+        SetLevel(bytes.data() + size_t(c.record) * kDayLogRecordSize, c.khz, c.level);
+    }
+    EncodedLevels encoded;
+    ASSERT_TRUE(EncodeLevels(span, &encoded));
+    EXPECT_EQ(encoded.outside.size(), 5u);
+    std::vector<int32_t> levels;
+    ASSERT_TRUE(DecodeLevels(encoded, 12, &levels));
+    for (int k = 0; k < 12; ++k) {
+        for (int f = 520; f <= 1700; ++f) {
+            ASSERT_EQ(levels[size_t(k * kSiteKhzCount + f - 520)], LevelAt(span.At(k), f))
+                << k << " " << f;
+        }
+    }
+}
+
+TEST(DayLevels, AFullLoggedDayStaysWithinThePageBudget) {
+    // As talvor-log writes a day: the minute's median is level 0, so about half the band is 0;
+    // above it some steps of noise in every kHz, and carriers on the 10 kHz channels.
+    std::vector<unsigned char> bytes = MakeRecords(1440, [](int k, int f) -> int32_t {
+        uint32_t h = uint32_t(k) * 2654435761u ^ uint32_t(f) * 40503u;
+        h ^= h >> 13;
+        h *= 0x5bd1e995u;
+        h ^= h >> 15;
+        if (f % 10 == 0) return int32_t(120 + (k / 30) % 60 + h % 4);
+        return h % 2 == 0 ? 0 : int32_t(1 + (h >> 1) % 9);
+    });
+    EncodedLevels encoded;
+    ASSERT_TRUE(EncodeLevels({bytes.data(), 1440}, &encoded));
+    EXPECT_LT(encoded.deflated.size(), 700u * 1000u);
+}
+
+TEST(DayDigest, QuarterHoursSunAndClocksComeFromTheRecords) {
+    std::vector<unsigned char> bytes = MakeRecords(1440, [](int, int) -> int32_t { return 51; });
+    auto record = [&](int k) { return bytes.data() + size_t(k) * kDayLogRecordSize; };
+    SetMarkerKind(record(7 * 60 + 58), 2);   // sunrise
+    SetMarkerKind(record(16 * 60 + 3), 1);   // sunset
+    SetMarkerKind(record(21 * 60), -1);      // New York: neither
+    for (int f = 520; f <= 1700; ++f) SetLevel(record(12 * 60 + 15), f, 255);
+    SetMinute(record(13 * 60), 7);           // not a quarter hour by its minute field
+    SetTimeText(record(100), "no clock here");
+    RecordSpan span{bytes.data(), 1440};
+    DayDigest digest = DigestDay(span);
+    EXPECT_EQ(digest.records, 1440);
+    EXPECT_EQ(digest.sunrise, 7 * 60 + 58);
+    EXPECT_EQ(digest.sunset, 16 * 60 + 3);
+    EXPECT_EQ(digest.activity[0], 20);
+    EXPECT_EQ(digest.activity[12 * 4 + 1], 100);
+    EXPECT_EQ(digest.activity[13 * 4], 0);
+    EXPECT_EQ(RecordClocks(span).substr(100 * 5, 5), "01:40");  // by its place in the log
+    EXPECT_EQ(RecordClocks(span).substr(1439 * 5, 5), "23:59");
+
+    DayDigest back;
+    ASSERT_TRUE(ParseDigestText(DigestText(digest), &back));
+    EXPECT_EQ(DigestText(back), DigestText(digest));
+    for (const char* bad : {"", "records 5\n", "records 2000\nsunrise -1\nsunset -1\nactivity 1",
+                            "bogus 1\n"}) {
+        EXPECT_FALSE(ParseDigestText(bad, &back)) << bad;
+    }
+}
+
+// ---- The folder and its manifest -------------------------------------------------------------
+
+TEST(SiteFolder, WritesOnlyWhereNothingStandsOrItsOwnFileDoes) {
+    TempDir dir("site");
+    SiteFolder site;
+    std::string reason;
+    ASSERT_TRUE(OpenSiteFolder(dir.path(), &site, &reason)) << reason;
+    WriteFileBytes(dir / "mine.html", "old");
+    WriteFileBytes(dir / "theirs.html", "keep");
+    MakeDirs(dir / "folder.html");
+    ASSERT_EQ(symlink((dir / "theirs.html").c_str(), (dir / "link.html").c_str()), 0);
+    MakeDirs(dir / "real");
+    ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "linked").c_str()), 0);
+    WriteFileBytes(dir / "plain", "x");
+    site.owned = {"mine.html", "link.html", "folder.html"};
+    struct Case {
+        const char* name;
+        bool allowed;
+    } cases[] = {{"new.html", true},      {"mine.html", true},     {"theirs.html", false},
+                 {"folder.html", false},  {"link.html", false},    {"linked/a.html", false},
+                 {"real/a.html", true},   {"plain/a.html", false}, {"../out.html", false},
+                 {"/etc/passwd", false},  {"a//b", false}};
+    for (const Case& c : cases) EXPECT_EQ(MayWrite(site, c.name, &reason), c.allowed) << c.name;
+
+    EXPECT_FALSE(PutSiteFile(&site, "theirs.html", std::string("new")));
+    EXPECT_EQ(ReadFileBytes(dir / "theirs.html"), "keep");
+    EXPECT_TRUE(PutSiteFile(&site, "mine.html", std::string("new")));
+    EXPECT_EQ(ReadFileBytes(dir / "mine.html"), "new");
+    EXPECT_TRUE(PutSiteFile(&site, "deep/er/page.html", std::string("p")));
+    ASSERT_TRUE(SaveManifest(&site));
+
+    SiteFolder again;
+    ASSERT_TRUE(OpenSiteFolder(dir.path(), &again, &reason)) << reason;
+    EXPECT_EQ(again.owned,
+              (std::set<std::string>{"deep/er/page.html", "folder.html", "link.html", "mine.html"}));
+}
+
+TEST(SiteFolder, AnUnchangedFileIsNotWrittenAgain) {
+    TempDir dir("site");
+    SiteFolder site;
+    std::string reason;
+    ASSERT_TRUE(OpenSiteFolder(dir.path(), &site, &reason));
+    ASSERT_TRUE(PutSiteFile(&site, "a.js", std::string("same")));
+    struct stat before {};
+    ASSERT_EQ(stat((dir / "a.js").c_str(), &before), 0);
+    ASSERT_TRUE(PutSiteFile(&site, "a.js", std::string("same")));
+    struct stat after {};
+    ASSERT_EQ(stat((dir / "a.js").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);  // a rewrite renames a new file into place
+}
+
+TEST(SiteFolder, RefusesWhatCannotHoldASite) {
+    TempDir dir("site");
+    WriteFileBytes(dir / "file", "x");
+    MakeDirs(dir / "foreign");
+    WriteFileBytes(dir / (std::string("foreign/") + kManifestName), "my own notes\n");
+    struct Case {
+        std::string path;
+        bool opens;
+    } cases[] = {{dir / "file", false},         {dir / "missing/deeper", false},
+                 {dir / "foreign", false},      {dir / "new", true},
+                 {dir.path() + "/", true}};
+    for (const Case& c : cases) {
+        SiteFolder site;
+        std::string reason;
+        EXPECT_EQ(OpenSiteFolder(c.path, &site, &reason), c.opens) << c.path << ": " << reason;
+        if (!c.opens) {
+            EXPECT_FALSE(reason.empty());
+        }
+    }
+    EXPECT_EQ(ReadFileBytes(dir / (std::string("foreign/") + kManifestName)), "my own notes\n");
+}
+
+// ---- Pages --------------------------------------------------------------------------------
+
+TEST(SitePages, MonthCalendarsStartOnMondayAndLinkOnlyLoggedDays) {
+    SiteLook look{"LONDON", 1920, 1500};
+    // December 2026 begins on a Tuesday, February 2027 on a Monday.
+    std::vector<sys_days> days = {sys_days{2026y / 12 / 1}, sys_days{2026y / 12 / 31},
+                                  sys_days{2027y / 2 / 14}};
+    std::string index = IndexHtml(days, look);
+    EXPECT_LT(index.find("February 2027"), index.find("December 2026"));  // newest first
+    size_t december = index.find("<section class=\"month\" id=\"m2026-12\">");
+    ASSERT_NE(december, std::string::npos);
+    auto firstCells = [&](size_t month) {
+        return index.substr(index.find("<tbody>\n<tr>", month) + 12, 40);
+    };
+    EXPECT_EQ(firstCells(december), "<td class=\"pad\"></td><td class=\"logged\">");
+    size_t february = index.find("id=\"m2027-02\"");
+    EXPECT_EQ(firstCells(february), "<td class=\"empty\"><span class=\"date\">1</");
+    size_t links = 0;
+    for (size_t at = 0; (at = index.find("/index.html\" title=", at)) != std::string::npos; ++at) {
+        ++links;
+    }
+    EXPECT_EQ(links, 3u);
+    for (const char* day : {"2026-12-01/thumb.png", "2026-12-31/strip.png", "2027-02-14/thumb.png"}) {
+        EXPECT_NE(index.find(day), std::string::npos) << day;
+    }
+    EXPECT_EQ(index.find("2026-12-02/"), std::string::npos);
+}
+
+TEST(SitePages, PropagationCalendarDrawsSunLinesOnlyThroughDaysThatHaveThem) {
+    SiteLook look{"<b>X</b>", 1920, 1500};
+    DayDigest a, b, c;
+    a.sunrise = 480, b.sunrise = 482, c.sunrise = 490;
+    a.sunset = 960;
+    std::map<int, DayDigest> days = {{1, a}, {2, b}, {4, c}};
+    std::string page = MonthPageHtml(2026y / 12, days, look);
+    EXPECT_NE(page.find("<polyline class=\"sunrise\" points=\"32.00,0.5 32.13,1.5\""),
+              std::string::npos);
+    EXPECT_NE(page.find("<polyline class=\"sunrise\" points=\"32.67,3.5\""), std::string::npos);
+    EXPECT_NE(page.find("<polyline class=\"sunset\" points=\"64.00,0.5\""), std::string::npos);
+    EXPECT_EQ(page.find("<b>X</b>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;b&gt;X&lt;/b&gt;"), std::string::npos);
+}
+
+// ---- Whole sites --------------------------------------------------------------------------
+
+struct SyntheticFrame {
+    FrameBitmap frame;
+    std::vector<unsigned char> bits;
+    explicit SyntheticFrame(int seed) {
+        frame.width = 240;
+        frame.height = 200;
+        bits.resize(size_t(frame.width) * size_t(frame.height) * 4);
+        for (size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<unsigned char>(i * 31 + size_t(seed) * 7);
+        frame.bits = bits.data();
+    }
+};
+
+// Writes the days (their logs made in logs/) into the site as one run of the program would.
+bool WriteDays(const std::string& root, const std::string& siteDir, const std::vector<sys_days>& days,
+               int seed) {
+    SiteFolder site;
+    std::string reason;
+    if (!OpenSiteFolder(siteDir, &site, &reason) || !SiteMayWriteDays(site, days, &reason)) {
+        return false;
+    }
+    SiteLook look{"LONDON", 240, 200};
+    for (sys_days d : days) {
+        std::string name = DayFolderName(d);
+        std::vector<unsigned char> records = MakeRecords(60, Ramp, name.c_str());
+        std::string logPath = root + "/logs/" + name + "/VOK.LOG";
+        MakeDirs(root + "/logs/" + name);
+        WriteFileBytes(logPath, std::string(records.begin(), records.end()));
+        SyntheticFrame frame(seed);
+        SiteDayInput input;
+        input.logPath = logPath;
+        input.records = {records.data(), 60};
+        input.frame = &frame.frame;
+        input.data = {d, 240, 200, -260, 60, 1.0, 1};
+        if (!WriteSiteDay(&site, input, look)) return false;
+    }
+    return FinishSite(&site, days, look, TALVOR_SOURCE_DIR "/web", root + "/STATIONS.CSV");
+}
+
+std::map<std::string, std::string> SiteFiles(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), root).string()] = ReadFileBytes(entry.path().string());
+        }
+    }
+    return files;
+}
+
+TEST(Site, UpdatingOneDayRewritesOnlyThatDayItsMonthAndTheIndex) {
+    TempDir dir("site");
+    std::string siteDir = dir / "www";
+    WriteFileBytes(dir / "STATIONS.CSV", "1000,Test <b>Radio</b>,Here\nbad line\n");
+    std::vector<sys_days> days = {sys_days{2026y / 11 / 30}, sys_days{2026y / 12 / 1},
+                                  sys_days{2026y / 12 / 2}};
+    ASSERT_TRUE(WriteDays(dir.path(), siteDir, days, 1));
+    std::map<std::string, std::string> before = SiteFiles(siteDir);
+    for (sys_days d : days) {
+        for (const char* file : kDayFiles) {
+            EXPECT_EQ(before.count(DayFolderName(d) + "/" + file), 1u) << DayFolderName(d) << file;
+        }
+    }
+    for (const char* file : {"index.html", "days.js", "stations.js", "assets/day.js",
+                             "2026-11/index.html", "2026-12/activity.png", kManifestName}) {
+        EXPECT_EQ(before.count(file), 1u) << file;
+    }
+    EXPECT_NE(before["days.js"].find("\"2026-11-30\",\n\"2026-12-01\",\n\"2026-12-02\""),
+              std::string::npos);
+
+    // The same day drawn differently: its files change, and only the month and index beside it.
+    WriteFileBytes(siteDir + "/notes.txt", "the station's own file");
+    ASSERT_TRUE(WriteDays(dir.path(), siteDir, {sys_days{2026y / 12 / 1}}, 2));
+    std::map<std::string, std::string> after = SiteFiles(siteDir);
+    std::set<std::string> changed;
+    for (const auto& [name, bytes] : after) {
+        if (before.count(name) == 0 || before[name] != bytes) changed.insert(name);
+    }
+    std::set<std::string> mayChange = {"notes.txt", "index.html", "days.js", kManifestName,
+                                       "2026-12/index.html", "2026-12/activity.png"};
+    for (const char* file : kDayFiles) mayChange.insert(std::string("2026-12-01/") + file);
+    for (const std::string& name : changed) EXPECT_EQ(mayChange.count(name), 1u) << name;
+    EXPECT_EQ(changed.count("2026-12-01/chart.png"), 1u);
+    EXPECT_EQ(after["notes.txt"], "the station's own file");
+    EXPECT_EQ(ReadFileBytes(siteDir + "/" + kManifestName).find("notes.txt"), std::string::npos);
+}
+
+TEST(Site, AForeignFileInADaysPlaceStopsTheRunBeforeAnythingIsWritten) {
+    TempDir dir("site");
+    std::string siteDir = dir / "www";
+    MakeDirs(siteDir + "/2026-12-01");
+    WriteFileBytes(siteDir + "/2026-12-01/index.html", "hand-made page");
+    WriteFileBytes(siteDir + "/index.html", "hand-made index");
+    SiteFolder site;
+    std::string reason;
+    ASSERT_TRUE(OpenSiteFolder(siteDir, &site, &reason));
+    EXPECT_FALSE(SiteMayWriteDays(site, {sys_days{2026y / 12 / 1}}, &reason));
+    EXPECT_NE(reason.find("did not write"), std::string::npos) << reason;
+    EXPECT_FALSE(WriteDays(dir.path(), siteDir, {sys_days{2026y / 12 / 2}}, 1));
+    EXPECT_EQ(ReadFileBytes(siteDir + "/index.html"), "hand-made index");
+    EXPECT_FALSE(FileExists(siteDir + "/2026-12-02"));
+}
+
+}  // namespace
