@@ -282,6 +282,23 @@ TEST(RenderCliParse, AcceptsTheThreeSynopses) {
     EXPECT_EQ(d.code, kGoOn) << d.err;
 }
 
+TEST(RenderCliParse, SiteTakesEveryLoggedDayOrTheDaysNamed) {
+    struct Case {
+        std::vector<std::string> args;
+        RenderSource source;
+    } cases[] = {
+        {{"--site", "www"}, RenderSource::AllDays},
+        {{"--site", "www", "--date", "2014-03-05"}, RenderSource::Date},
+        {{"--from", "2014-03-01", "--to", "2014-03-09", "--site=www"}, RenderSource::Range},
+    };
+    for (const Case& c : cases) {
+        ParseOutcome outcome = Parse(c.args);
+        ASSERT_EQ(outcome.code, kGoOn) << outcome.err;
+        EXPECT_EQ(outcome.request.source, c.source);
+        EXPECT_EQ(outcome.request.siteFolder, "www");
+    }
+}
+
 TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
     struct Case {
         std::vector<std::string> args;
@@ -305,6 +322,12 @@ TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
         {{"--date", "2014-03-05", "--bogus"}, "bogus"},
         {{"a.log", "b.log"}, ""},
         {{"--date"}, "--date"},
+        {{"--site", "www", "-o", "x"}, "xcludes"},
+        {{"--site", "www", "--format", "png"}, "xcludes"},
+        {{"--site", "www", "--date", "2014-03-05", "--summary", "z.txt"}, "xcludes"},
+        {{"--site", "www", "VOK.LOG"}, "xcludes"},
+        {{"--site", "www", "--show-config"}, "xcludes"},
+        {{"--site"}, "--site"},
     };
     for (const Case& c : cases) {
         ParseOutcome outcome = Parse(c.args);
@@ -706,6 +729,24 @@ TEST_F(RenderCliRun, PastDayPngEqualsTheChartAtTheEndOfThatDay) {
     EXPECT_EQ(DifferingPixels(rendered, drawn[0], 0, rendered.height), 0);
     EXPECT_GT(DifferingPixels(rendered, drawn[1], kFooterFirstRow, rendered.height), 0);
     EXPECT_EQ(DifferingPixels(rendered, drawn[1], 0, kFooterFirstRow), 0);
+}
+
+TEST_F(RenderCliRun, SiteDayHoldsThePicturesThatTheRenderDraws) {
+    CommandRun png = Render("--config '" + Config("plain") + "' --date 2014-03-05 --format png -o .");
+    ASSERT_EQ(png.code, 0) << png.err;
+    CommandRun gif = Render("--config '" + Config("plain") + "' --date 2014-03-05 -o .");
+    ASSERT_EQ(gif.code, 0) << gif.err;
+    CommandRun site = Render("--config '" + Config("plain") + "' --date 2014-03-05 --site www");
+    ASSERT_EQ(site.code, 0) << site.err;
+    EXPECT_EQ(ReadFileBytes(Out("www/2014-03-05/chart.png")), ReadFileBytes(Out("VOKLOG 2014-03-05.png")));
+    EXPECT_EQ(ReadFileBytes(Out("www/2014-03-05/chart.gif")), ReadFileBytes(Out("VOKLOG 2014-03-05.GIF")));
+    // Without a date, every logged day; the site's index lists them.
+    CommandRun all = Render("--config '" + Config("plain") + "' --site www");
+    ASSERT_EQ(all.code, 0) << all.err;
+    std::string days = ReadFileBytes(Out("www/days.js"));
+    for (const std::string& day : {std::string("2014-03-03"), std::string("2014-03-05"), FormatDate(today_)}) {
+        EXPECT_NE(days.find("\"" + day + "\""), std::string::npos) << day;
+    }
 }
 
 TEST_F(RenderCliRun, LogFileToANamedFileMatchesTheDatedPicture) {
