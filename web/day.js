@@ -92,6 +92,8 @@
   chart.addEventListener("pointerdown", function (event) {
     if (event.button !== 0) return;
     dragStart = { x: event.clientX, y: event.clientY, pixel: chartPixel(event) };
+    // A touch has no pointer hovering before it: the readout answers the touch itself.
+    show(T.chartPlace(day, dragStart.pixel.x, dragStart.pixel.y));
     chart.setPointerCapture(event.pointerId);
     event.preventDefault();
   });
