@@ -2,6 +2,8 @@
 // The archive's site writer: text escaping, the station list, the levels the pages decode, the
 // day digest, the folder's manifest rules, and whole sites written and updated from days that
 // are drawn here as plain frames (no OpenGL).
+#include "site/site.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +16,6 @@
 
 #include "daylog/day_log.h"
 #include "site/day_digest.h"
-#include "site/site.h"
 #include "site/site_folder.h"
 #include "site/site_pages.h"
 #include "site/site_text.h"
@@ -36,8 +37,8 @@ TEST(SiteText, HtmlEscapesEveryMarkupCharacterAndReadsLatin1) {
         {"LONDON", "LONDON"},
         {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
         {"a & b \"c\" 'd'", "a &amp; b &quot;c&quot; &#39;d&#39;"},
-        {"K\xC3\xB6ln", "K\xC3\xB6ln"},     // UTF-8 stays
-        {"K\xF6ln", "K\xC3\xB6ln"},         // Latin-1 becomes UTF-8
+        {"K\xC3\xB6ln", "K\xC3\xB6ln"},  // UTF-8 stays
+        {"K\xF6ln", "K\xC3\xB6ln"},      // Latin-1 becomes UTF-8
     };
     for (const Case& c : cases) EXPECT_EQ(EscapeHtml(c.in), c.out) << c.in;
 }
@@ -59,8 +60,8 @@ TEST(SiteText, ScriptStringsCannotEndTheirScriptOrCarryMarkup) {
 TEST(SiteText, Base64OfEachPaddingLength) {
     struct Case {
         std::string in, out;
-    } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-                 {"\xFF\xFE\xFD", "//79"}};
+    } cases[] = {{"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+                 {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"\xFF\xFE\xFD", "//79"}};
     for (const Case& c : cases) {
         EXPECT_EQ(Base64(reinterpret_cast<const unsigned char*>(c.in.data()), c.in.size()), c.out);
     }
@@ -70,18 +71,18 @@ TEST(SiteText, Base64OfEachPaddingLength) {
 
 TEST(StationList, ReadsStationsAndCountsTheLinesItSkips) {
     std::string csv =
-        "# kHz,name,place\n"                     // 1 comment
-        "1215,Absolute Radio,London\n"           // 2
-        "\n"                                     // 3 blank
+        "# kHz,name,place\n"                                 // 1 comment
+        "1215,Absolute Radio,London\n"                       // 2
+        "\n"                                                 // 3 blank
         "1000, Night Radio , Somewhere,18:00-02:30 UTC\r\n"  // 4
-        "999x,Bad,Place\n"                       // 5 bad kHz
-        "1700,Edge,\n"                           // 6 empty place is fine
-        "1701,Too high,X\n"                      // 7 bad
-        "1000,,Nameless\n"                       // 8 bad
-        "900,Hours,X,25:00-01:00\n"              // 9 bad hours
-        "900,<script>x</script>,X,06:00-06:00\n" // 10 bad: no time on air
-        "909,Two,Fields\n"                       // 11
-        "909,Five,Fields,01:00-02:00,extra\n";   // 12 bad
+        "999x,Bad,Place\n"                                   // 5 bad kHz
+        "1700,Edge,\n"                                       // 6 empty place is fine
+        "1701,Too high,X\n"                                  // 7 bad
+        "1000,,Nameless\n"                                   // 8 bad
+        "900,Hours,X,25:00-01:00\n"                          // 9 bad hours
+        "900,<script>x</script>,X,06:00-06:00\n"             // 10 bad: no time on air
+        "909,Two,Fields\n"                                   // 11
+        "909,Five,Fields,01:00-02:00,extra\n";               // 12 bad
     StationList list = ParseStationList(csv);
     ASSERT_EQ(list.stations.size(), 4u);
     EXPECT_EQ(list.badLines, (std::vector<int>{5, 7, 8, 9, 10, 12}));
@@ -138,8 +139,8 @@ TEST(DayLevels, EveryLevelComesBackExactlyIncludingThoseOutsideAByte) {
     struct Case {
         int record, khz;
         int32_t level;
-    } planted[] = {{0, 520, 0}, {0, 1700, 255}, {3, 1003, 256}, {5, 540, 1000},
-                   {5, 541, 1001}, {9, 999, -3}, {9, 1000, 123456}};
+    } planted[] = {{0, 520, 0},    {0, 1700, 255}, {3, 1003, 256},   {5, 540, 1000},
+                   {5, 541, 1001}, {9, 999, -3},   {9, 1000, 123456}};
     std::vector<unsigned char> bytes = MakeRecords(12, Ramp);
     RecordSpan span{bytes.data(), 12};
     for (const Case& c : planted) {
@@ -177,11 +178,11 @@ TEST(DayLevels, AFullLoggedDayStaysWithinThePageBudget) {
 TEST(DayDigest, QuarterHoursSunAndClocksComeFromTheRecords) {
     std::vector<unsigned char> bytes = MakeRecords(1440, [](int, int) -> int32_t { return 51; });
     auto record = [&](int k) { return bytes.data() + size_t(k) * kDayLogRecordSize; };
-    SetMarkerKind(record(7 * 60 + 58), 2);   // sunrise
-    SetMarkerKind(record(16 * 60 + 3), 1);   // sunset
-    SetMarkerKind(record(21 * 60), -1);      // New York: neither
+    SetMarkerKind(record(7 * 60 + 58), 2);  // sunrise
+    SetMarkerKind(record(16 * 60 + 3), 1);  // sunset
+    SetMarkerKind(record(21 * 60), -1);     // New York: neither
     for (int f = 520; f <= 1700; ++f) SetLevel(record(12 * 60 + 15), f, 255);
-    SetMinute(record(13 * 60), 7);           // not a quarter hour by its minute field
+    SetMinute(record(13 * 60), 7);  // not a quarter hour by its minute field
     SetTimeText(record(100), "no clock here");
     RecordSpan span{bytes.data(), 1440};
     DayDigest digest = DigestDay(span);
@@ -197,8 +198,8 @@ TEST(DayDigest, QuarterHoursSunAndClocksComeFromTheRecords) {
     DayDigest back;
     ASSERT_TRUE(ParseDigestText(DigestText(digest), &back));
     EXPECT_EQ(DigestText(back), DigestText(digest));
-    for (const char* bad : {"", "records 5\n", "records 2000\nsunrise -1\nsunset -1\nactivity 1",
-                            "bogus 1\n"}) {
+    for (const char* bad :
+         {"", "records 5\n", "records 2000\nsunrise -1\nsunset -1\nactivity 1", "bogus 1\n"}) {
         EXPECT_FALSE(ParseDigestText(bad, &back)) << bad;
     }
 }
@@ -221,13 +222,17 @@ TEST(SiteFolder, WritesOnlyWhereNothingStandsOrItsOwnFileDoes) {
     struct Case {
         const char* name;
         bool allowed;
-    } cases[] = {{"new.html", true},      {"mine.html", true},     {"theirs.html", false},
-                 {"folder.html", false},  {"link.html", false},    {"linked/a.html", false},
-                 {"real/a.html", true},   {"plain/a.html", false}, {"../out.html", false},
-                 {"/etc/passwd", false},  {"a//b", false}};
+    } cases[] = {{"new.html", true},     {"mine.html", true},     {"theirs.html", false},
+                 {"folder.html", false}, {"link.html", false},    {"linked/a.html", false},
+                 {"real/a.html", true},  {"plain/a.html", false}, {"../out.html", false},
+                 {"/etc/passwd", false}, {"a//b", false}};
     for (const Case& c : cases) EXPECT_EQ(MayWrite(site, c.name, &reason), c.allowed) << c.name;
 
+    ReportedLines reported;
     EXPECT_FALSE(PutSiteFile(&site, "theirs.html", std::string("new")));
+    EXPECT_NE(reported.text().find("theirs.html: a file this program did not write"),
+              std::string::npos)
+        << reported.text();
     EXPECT_EQ(ReadFileBytes(dir / "theirs.html"), "keep");
     EXPECT_TRUE(PutSiteFile(&site, "mine.html", std::string("new")));
     EXPECT_EQ(ReadFileBytes(dir / "mine.html"), "new");
@@ -236,8 +241,8 @@ TEST(SiteFolder, WritesOnlyWhereNothingStandsOrItsOwnFileDoes) {
 
     SiteFolder again;
     ASSERT_TRUE(OpenSiteFolder(dir.path(), &again, &reason)) << reason;
-    EXPECT_EQ(again.owned,
-              (std::set<std::string>{"deep/er/page.html", "folder.html", "link.html", "mine.html"}));
+    EXPECT_EQ(again.owned, (std::set<std::string>{"deep/er/page.html", "folder.html", "link.html",
+                                                  "mine.html"}));
 }
 
 TEST(SiteFolder, AnUnchangedFileIsNotWrittenAgain) {
@@ -262,8 +267,10 @@ TEST(SiteFolder, RefusesWhatCannotHoldASite) {
     struct Case {
         std::string path;
         bool opens;
-    } cases[] = {{dir / "file", false},         {dir / "missing/deeper", false},
-                 {dir / "foreign", false},      {dir / "new", true},
+    } cases[] = {{dir / "file", false},
+                 {dir / "missing/deeper", false},
+                 {dir / "foreign", false},
+                 {dir / "new", true},
                  {dir.path() + "/", true}};
     for (const Case& c : cases) {
         SiteFolder site;
@@ -298,7 +305,8 @@ TEST(SitePages, MonthCalendarsStartOnMondayAndLinkOnlyLoggedDays) {
         ++links;
     }
     EXPECT_EQ(links, 3u);
-    for (const char* day : {"2026-12-01/thumb.png", "2026-12-31/strip.png", "2027-02-14/thumb.png"}) {
+    for (const char* day :
+         {"2026-12-01/thumb.png", "2026-12-31/strip.png", "2027-02-14/thumb.png"}) {
         EXPECT_NE(index.find(day), std::string::npos) << day;
     }
     EXPECT_EQ(index.find("2026-12-02/"), std::string::npos);
@@ -328,14 +336,15 @@ struct SyntheticFrame {
         frame.width = 240;
         frame.height = 200;
         bits.resize(size_t(frame.width) * size_t(frame.height) * 4);
-        for (size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<unsigned char>(i * 31 + size_t(seed) * 7);
+        for (size_t i = 0; i < bits.size(); ++i)
+            bits[i] = static_cast<unsigned char>(i * 31 + size_t(seed) * 7);
         frame.bits = bits.data();
     }
 };
 
 // Writes the days (their logs made in logs/) into the site as one run of the program would.
-bool WriteDays(const std::string& root, const std::string& siteDir, const std::vector<sys_days>& days,
-               int seed) {
+bool WriteDays(const std::string& root, const std::string& siteDir,
+               const std::vector<sys_days>& days, int seed) {
     SiteFolder site;
     std::string reason;
     if (!OpenSiteFolder(siteDir, &site, &reason) || !SiteMayWriteDays(site, days, &reason)) {
@@ -375,7 +384,10 @@ TEST(Site, UpdatingOneDayRewritesOnlyThatDayItsMonthAndTheIndex) {
     WriteFileBytes(dir / "STATIONS.CSV", "1000,Test <b>Radio</b>,Here\nbad line\n");
     std::vector<sys_days> days = {sys_days{2026y / 11 / 30}, sys_days{2026y / 12 / 1},
                                   sys_days{2026y / 12 / 2}};
+    ReportedLines reported;
     ASSERT_TRUE(WriteDays(dir.path(), siteDir, days, 1));
+    EXPECT_NE(reported.text().find("STATIONS.CSV: 1 lines skipped"), std::string::npos)
+        << reported.text();
     std::map<std::string, std::string> before = SiteFiles(siteDir);
     for (sys_days d : days) {
         for (const char* file : kDayFiles) {
@@ -397,8 +409,8 @@ TEST(Site, UpdatingOneDayRewritesOnlyThatDayItsMonthAndTheIndex) {
     for (const auto& [name, bytes] : after) {
         if (before.count(name) == 0 || before[name] != bytes) changed.insert(name);
     }
-    std::set<std::string> mayChange = {"notes.txt", "index.html", "days.js", kManifestName,
-                                       "2026-12/index.html", "2026-12/activity.png"};
+    std::set<std::string> mayChange = {"notes.txt",   "index.html",         "days.js",
+                                       kManifestName, "2026-12/index.html", "2026-12/activity.png"};
     for (const char* file : kDayFiles) mayChange.insert(std::string("2026-12-01/") + file);
     for (const std::string& name : changed) EXPECT_EQ(mayChange.count(name), 1u) << name;
     EXPECT_EQ(changed.count("2026-12-01/chart.png"), 1u);

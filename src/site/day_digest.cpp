@@ -56,8 +56,8 @@ DayDigest DigestDay(RecordSpan records) {
 
 std::string DigestText(const DayDigest& digest) {
     std::string out = "records " + std::to_string(digest.records) + "\nsunrise " +
-                      std::to_string(digest.sunrise) + "\nsunset " +
-                      std::to_string(digest.sunset) + "\nactivity";
+                      std::to_string(digest.sunrise) + "\nsunset " + std::to_string(digest.sunset) +
+                      "\nactivity";
     for (int value : digest.activity) out += " " + std::to_string(value);
     return out + "\n";
 }

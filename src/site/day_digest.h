@@ -46,8 +46,9 @@ bool ParseDigestText(const std::string& text, DayDigest* digest);
 std::string SummaryText(RecordSpan records);
 
 // Every level from 520 to 1700 kHz of every record: one byte a level (0..255 as logged), record
-// after record, compressed as a zlib stream (which the browser's DecompressionStream reads). A level outside 0..255 is stored clipped and listed in outside
-// (its index k * 1181 + kHz - 520 and its value), so that the page shows the logged number.
+// after record, compressed as a zlib stream (which the browser's DecompressionStream reads). A
+// level outside 0..255 is stored clipped and listed in outside (its index k * 1181 + kHz - 520 and
+// its value), so that the page shows the logged number.
 struct EncodedLevels {
     std::vector<unsigned char> deflated;
     std::vector<std::pair<int, int32_t>> outside;

@@ -250,7 +250,8 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
     for (sys_days d : updated) months.insert(MonthOf(d));
     // A month whose page a failed run never wrote gets it now.
     for (sys_days d : days) {
-        if (!PathExists((site->path + "/" + MonthFolderName(MonthOf(d)) + "/" + kIndexPage).c_str())) {
+        if (!PathExists(
+                (site->path + "/" + MonthFolderName(MonthOf(d)) + "/" + kIndexPage).c_str())) {
             months.insert(MonthOf(d));
         }
     }

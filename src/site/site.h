@@ -38,8 +38,7 @@ void NoteSiteDayWritten(SiteFolder* site, std::chrono::sys_days day);
 // station list (from stationsCsv when it exists) and the pages' scripts from webFolder, then the
 // manifest. False, after a message, when any of them was not written.
 bool FinishSite(SiteFolder* site, const std::vector<std::chrono::sys_days>& updated,
-                const SiteLook& look, const std::string& webFolder,
-                const std::string& stationsCsv);
+                const SiteLook& look, const std::string& webFolder, const std::string& stationsCsv);
 
 // Where the pages' scripts and style are: share/talvor/web beside the installed program's
 // folder, else the source tree's web folder that the program was built from.

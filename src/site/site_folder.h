@@ -14,9 +14,9 @@
 extern const char kManifestName[];
 
 struct SiteFolder {
-    std::string path;                 // without a trailing '/'
-    std::set<std::string> owned;      // relative names in the manifest when the run began
-    std::set<std::string> written;    // relative names this run wrote (or found unchanged)
+    std::string path;               // without a trailing '/'
+    std::set<std::string> owned;    // relative names in the manifest when the run began
+    std::set<std::string> written;  // relative names this run wrote (or found unchanged)
 };
 
 // Opens folder for a site: makes it when missing (its parent must exist), reads its manifest.
@@ -36,7 +36,8 @@ bool MayWrite(const SiteFolder& site, const std::string& name, std::string* reas
 // Writes bytes under the relative name (making its folders), unless the file already holds
 // exactly these bytes; records the name. False, after a message, when refused or not written.
 bool PutSiteFile(SiteFolder* site, const std::string& name, const std::string& bytes);
-bool PutSiteFile(SiteFolder* site, const std::string& name, const std::vector<unsigned char>& bytes);
+bool PutSiteFile(SiteFolder* site, const std::string& name,
+                 const std::vector<unsigned char>& bytes);
 
 // Makes the folders of a relative name; false, after a message, when one cannot be made.
 bool MakeSiteFolders(const SiteFolder& site, const std::string& name);

@@ -13,9 +13,9 @@ using namespace std::chrono;
 
 namespace {
 
-const char* const kMonthNames[] = {"January", "February", "March",     "April",
-                                   "May",     "June",     "July",      "August",
-                                   "September", "October", "November", "December"};
+const char* const kMonthNames[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
 
 std::string Two(unsigned value) {
     char text[8];
@@ -38,7 +38,8 @@ std::string Head(const std::string& title, const std::string& root) {
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
            // No icon: a browser would otherwise ask the server for one.
            "<link rel=\"icon\" href=\"data:,\">\n"
-           "<title>" + EscapeHtml(title) + "</title>\n<link rel=\"stylesheet\" href=\"" + root +
+           "<title>" +
+           EscapeHtml(title) + "</title>\n<link rel=\"stylesheet\" href=\"" + root +
            "assets/site.css\">\n</head>\n";
 }
 
@@ -142,10 +143,10 @@ std::string MonthFolderName(year_month month) {
 std::string ActivitySvg(const DayDigest& digest) {
     // 8 units a quarter hour across, 1.6 a per cent up, with room for the axes.
     constexpr int kLeft = 34, kTop = 8, kPlotWidth = 768, kPlotHeight = 160;
-    std::string out = "<svg class=\"activity\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " +
-                      std::to_string(kLeft + kPlotWidth + 10) + " " +
-                      std::to_string(kTop + kPlotHeight + 26) +
-                      "\" role=\"img\" aria-label=\"Activity by quarter hour, UTC\">\n";
+    std::string out =
+        "<svg class=\"activity\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " +
+        std::to_string(kLeft + kPlotWidth + 10) + " " + std::to_string(kTop + kPlotHeight + 26) +
+        "\" role=\"img\" aria-label=\"Activity by quarter hour, UTC\">\n";
     out += "<rect class=\"plot\" x=\"" + std::to_string(kLeft) + "\" y=\"" + std::to_string(kTop) +
            "\" width=\"" + std::to_string(kPlotWidth) + "\" height=\"" +
            std::to_string(kPlotHeight) + "\"/>\n";
@@ -192,26 +193,32 @@ std::string DayPageHtml(sys_days day, const DayDigest& digest, const SiteLook& l
     year_month month{year_month_day{day}.year(), year_month_day{day}.month()};
     std::string title = look.location.empty() ? name : look.location + " " + name;
     std::string out = Head(title + " \xE2\x80\x93 medium wave", "../");
-    out += "<body class=\"day-page\" data-day=\"" + name + "\">\n<nav class=\"bar\">"
-           "<a id=\"prev\" rel=\"prev\" href=\"../index.html\">&larr; <span>earlier</span></a> "
-           "<a href=\"../index.html\">All days</a> <a href=\"../" + MonthFolderName(month) +
-           "/index.html\">" + MonthTitle(month) + "</a> "
-           "<a id=\"next\" rel=\"next\" href=\"../index.html\"><span>later</span> &rarr;</a></nav>\n";
+    out +=
+        "<body class=\"day-page\" data-day=\"" + name +
+        "\">\n<nav class=\"bar\">"
+        "<a id=\"prev\" rel=\"prev\" href=\"../index.html\">&larr; <span>earlier</span></a> "
+        "<a href=\"../index.html\">All days</a> <a href=\"../" +
+        MonthFolderName(month) + "/index.html\">" + MonthTitle(month) +
+        "</a> "
+        "<a id=\"next\" rel=\"next\" href=\"../index.html\"><span>later</span> &rarr;</a></nav>\n";
     out += "<h1>" + EscapeHtml(title) + "</h1>\n";
     std::string sun;
     if (digest.sunrise >= 0) sun += "sunrise " + Clock(digest.sunrise) + " UTC";
-    if (digest.sunset >= 0) sun += std::string(sun.empty() ? "" : ", ") + "sunset " + Clock(digest.sunset) + " UTC";
+    if (digest.sunset >= 0)
+        sun += std::string(sun.empty() ? "" : ", ") + "sunset " + Clock(digest.sunset) + " UTC";
     out += "<p class=\"facts\">" + std::to_string(digest.records) + " minutes logged" +
            (sun.empty() ? "" : "; " + sun) + ".</p>\n";
-    out += "<p id=\"readout\" class=\"readout\" aria-live=\"polite\">Point at the chart to read "
-           "frequency, time and level; drag a rectangle to enlarge it.</p>\n"
-           "<p id=\"stations\" class=\"stations\"></p>\n";
+    out +=
+        "<p id=\"readout\" class=\"readout\" aria-live=\"polite\">Point at the chart to read "
+        "frequency, time and level; drag a rectangle to enlarge it.</p>\n"
+        "<p id=\"stations\" class=\"stations\"></p>\n";
     out += "<div id=\"chart\" class=\"chart\"><img id=\"chart-image\" src=\"chart.png\" width=\"" +
            std::to_string(look.frameWidth) + "\" height=\"" + std::to_string(look.frameHeight) +
            "\" alt=\"Waterfall chart of " + name +
            "\" draggable=\"false\"><div id=\"selection\" hidden></div></div>\n";
-    out += "<div id=\"zoom\" class=\"zoom\" hidden><p class=\"hint\">Escape: back to the whole "
-           "day</p><canvas id=\"zoom-canvas\"></canvas></div>\n";
+    out +=
+        "<div id=\"zoom\" class=\"zoom\" hidden><p class=\"hint\">Escape: back to the whole "
+        "day</p><canvas id=\"zoom-canvas\"></canvas></div>\n";
     out += "<section><h2>Activity</h2>\n" + ActivitySvg(digest) + ActivityLegend() + "</section>\n";
     out += "<section><h2>Downloads</h2>\n<ul class=\"downloads\">\n";
     for (const DayDownload& d : downloads) {
@@ -232,17 +239,21 @@ std::string MonthPageHtml(year_month month, const std::map<int, DayDigest>& days
     std::string title = MonthTitle(month);
     if (!look.location.empty()) title = look.location + " " + title;
     std::string out = Head(title + " \xE2\x80\x93 medium wave", "../");
-    out += "<body class=\"month-page\">\n<nav class=\"bar\"><a href=\"../index.html\">All "
-           "days</a></nav>\n<h1>" + EscapeHtml(title) + "</h1>\n";
+    out +=
+        "<body class=\"month-page\">\n<nav class=\"bar\"><a href=\"../index.html\">All "
+        "days</a></nav>\n<h1>" +
+        EscapeHtml(title) + "</h1>\n";
     std::set<unsigned> logged;
     for (const auto& entry : days) logged.insert(unsigned(entry.first));
     out += MonthCalendar(month, logged, "../", look);
     unsigned count = unsigned((month / last).day());
-    out += "<section class=\"propagation\" id=\"propagation\"><h2>Propagation</h2>\n"
-           "<p>One row a day, one column a quarter hour (UTC); the lines are the station's "
-           "<span class=\"key-sunrise\">sunrise</span> and <span class=\"key-sunset\">sunset"
-           "</span>.</p>\n";
-    out += "<div class=\"prop\" style=\"--days:" + std::to_string(count) + "\">\n<div class=\"prop-hours\">";
+    out +=
+        "<section class=\"propagation\" id=\"propagation\"><h2>Propagation</h2>\n"
+        "<p>One row a day, one column a quarter hour (UTC); the lines are the station's "
+        "<span class=\"key-sunrise\">sunrise</span> and <span class=\"key-sunset\">sunset"
+        "</span>.</p>\n";
+    out += "<div class=\"prop\" style=\"--days:" + std::to_string(count) +
+           "\">\n<div class=\"prop-hours\">";
     for (int hour = 0; hour < 24; hour += 3) out += "<span>" + Two(unsigned(hour)) + ":00</span>";
     out += "</div>\n<div class=\"prop-days\">";
     for (unsigned d = 1; d <= count; ++d) {
@@ -253,10 +264,12 @@ std::string MonthPageHtml(year_month month, const std::map<int, DayDigest>& days
             out += "<span>" + std::to_string(d) + "</span>";
         }
     }
-    out += "</div>\n<div class=\"prop-plot\"><img id=\"propagation-image\" src=\"activity.png\" alt=\"Activity of "
-           "each quarter hour of the month\" width=\"96\" height=\"" + std::to_string(count) +
-           "\"><svg viewBox=\"0 0 96 " + std::to_string(count) +
-           "\" preserveAspectRatio=\"none\" aria-hidden=\"true\">";
+    out +=
+        "</div>\n<div class=\"prop-plot\"><img id=\"propagation-image\" src=\"activity.png\" "
+        "alt=\"Activity of "
+        "each quarter hour of the month\" width=\"96\" height=\"" +
+        std::to_string(count) + "\"><svg viewBox=\"0 0 96 " + std::to_string(count) +
+        "\" preserveAspectRatio=\"none\" aria-hidden=\"true\">";
     for (int hour = 3; hour < 24; hour += 3) {
         out += "<line class=\"grid\" x1=\"" + std::to_string(hour * 4) + "\" y1=\"0\" x2=\"" +
                std::to_string(hour * 4) + "\" y2=\"" + std::to_string(count) +
@@ -290,8 +303,9 @@ std::string IndexHtml(const std::vector<sys_days>& days, const SiteLook& look) {
 }
 
 std::string DaysScript(const std::vector<sys_days>& days) {
-    std::string out = "// Written by talvor-render: the days that have a page, oldest first.\n"
-                      "(window.Talvor = window.Talvor || {}).days = [\n";
+    std::string out =
+        "// Written by talvor-render: the days that have a page, oldest first.\n"
+        "(window.Talvor = window.Talvor || {}).days = [\n";
     for (sys_days d : days) out += "\"" + DayFolderName(d) + "\",\n";
     return out + "];\n";
 }
@@ -299,15 +313,18 @@ std::string DaysScript(const std::vector<sys_days>& days) {
 std::string DayDataScript(const DayDataInput& input, RecordSpan records,
                           const EncodedLevels& levels) {
     char number[64];
-    std::string out = "// Written by talvor-render: the day log's levels for the readout and the zoom.\n"
-                      "(window.Talvor = window.Talvor || {}).day = {\n";
+    std::string out =
+        "// Written by talvor-render: the day log's levels for the readout and the zoom.\n"
+        "(window.Talvor = window.Talvor || {}).day = {\n";
     out += "\"date\":\"" + DayFolderName(input.day) + "\",\n";
-    out += "\"width\":" + std::to_string(input.frameWidth) + ",\"height\":" +
-           std::to_string(input.frameHeight) + ",\"xOrigin\":" + std::to_string(input.xOrigin) +
-           ",\"top\":" + std::to_string(kLevelFieldTop) + ",\"drawnRows\":" +
-           std::to_string(input.drawnRows) + ",\"records\":" + std::to_string(records.count) +
-           ",\n\"firstKhz\":" + std::to_string(kSiteFirstKhz) + ",\"lastKhz\":" +
-           std::to_string(kSiteLastKhz) + ",";
+    out += "\"width\":" + std::to_string(input.frameWidth) +
+           ",\"height\":" + std::to_string(input.frameHeight) +
+           ",\"xOrigin\":" + std::to_string(input.xOrigin) +
+           ",\"top\":" + std::to_string(kLevelFieldTop) +
+           ",\"drawnRows\":" + std::to_string(input.drawnRows) +
+           ",\"records\":" + std::to_string(records.count) +
+           ",\n\"firstKhz\":" + std::to_string(kSiteFirstKhz) +
+           ",\"lastKhz\":" + std::to_string(kSiteLastKhz) + ",";
     std::snprintf(number, sizeof number, "%.17g", input.sensitivity);
     out += "\"sensitivity\":" + std::string(number) + ",\n\"plan\":[";
     for (int j = 1; j < 108; ++j) out += std::to_string(ChannelPlan10[j]) + (j < 107 ? "," : "");
