@@ -105,7 +105,7 @@ void Phases(const std::string& config, const std::string& dataFolder, const std:
     LoadTitleFont();
     double titleFont = MsSince(t);
     t = Clock::now();
-    if (CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight) != 0) {
+    if (!CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight)) {
         std::printf("no OpenGL surface\n");
         return;
     }

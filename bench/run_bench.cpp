@@ -104,10 +104,10 @@ int main() {
     for (const auto& size : sizes) {
         screenGeometry = ComputeScreenGeometry(size[0], size[1]);
         ResetMarkerGeometry();
-        int status =
+        Outcome made =
             CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
-        if (status != 0) {
-            std::printf("%dx%d: no surface (status %d)\n", size[0], size[1], status);
+        if (!made) {
+            std::printf("%dx%d: no surface (%s)\n", size[0], size[1], made.reason.c_str());
             continue;
         }
         SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);

@@ -65,7 +65,7 @@ TEST(Files, WriteFileWholeReplacesWhatStandsUnderTheNameWithoutFollowingIt) {
         std::string path = dir / ("out" + std::to_string(n++));
         c.plant(path);
         // In a child: a FIFO opened for writing would wait for a reader.
-        int code = RunInChild([&] { return WriteFileWhole(path.c_str(), "new", 3); }, 3000);
+        int code = RunInChild([&] { return WriteFileWhole(path.c_str(), "new", 3).code; }, 3000);
         EXPECT_EQ(code, 0);
         EXPECT_EQ(ReadFileBytes(victim), "keep me");
         struct stat st;
@@ -94,7 +94,7 @@ TEST(Files, FailedWriteKeepsThePreviousFile) {
             struct rlimit limit = {4096, 4096};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
             std::string big(100000, 'x');
-            return WriteFileWhole(path.c_str(), big.data(), big.size());
+            return WriteFileWhole(path.c_str(), big.data(), big.size()).code;
         },
         5000);
     EXPECT_EQ(code, EFBIG);
@@ -217,7 +217,9 @@ TEST(Files, FailuresAreReported) {
     EXPECT_EQ(CreateTemporaryBeside("", &temporary), -1);
     // A folder under the name is not replaced, and the temporary goes.
     MakeDirs(dir / "folder");
-    EXPECT_EQ(WriteFileWhole((dir / "folder").c_str(), "x", 1), EISDIR);
+    Outcome refused = WriteFileWhole((dir / "folder").c_str(), "x", 1);
+    EXPECT_EQ(refused.code, EISDIR);
+    EXPECT_EQ(refused.reason, std::strerror(EISDIR));
     EXPECT_TRUE(FileExists(dir / "folder"));
 
     int readOnly = open("/dev/null", O_RDONLY);
@@ -246,10 +248,11 @@ TEST(Files, FolderTakesNewFilesAndIdentifyFile) {
     ASSERT_EQ(symlink("f", (dir / "link").c_str()), 0);
     ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-    int error = 0;
-    EXPECT_TRUE(FolderTakesNewFiles(dir.path().c_str(), &error));
-    EXPECT_FALSE(FolderTakesNewFiles((dir / "missing").c_str(), &error));
-    EXPECT_EQ(error, ENOENT);
+    EXPECT_TRUE(FolderTakesNewFiles(dir.path().c_str()));
+    Outcome missing = FolderTakesNewFiles((dir / "missing").c_str());
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.code, ENOENT);
+    EXPECT_EQ(missing.reason, std::strerror(ENOENT));
 
     FileIdentity file = IdentifyFile((dir / "f").c_str());
     FileIdentity link = IdentifyFile((dir / "link").c_str());

@@ -698,8 +698,9 @@ TEST_F(RenderCliRun, PastDayPngEqualsTheChartAtTheEndOfThatDay) {
     screenGeometry = ComputeScreenGeometry(kHeadlessWidth, kHeadlessHeight);
     ASSERT_TRUE(AllocateRecordBuffer());
     LoadTitleFont();
-    ASSERT_EQ(CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight),
-              0);
+    Outcome made =
+        CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+    ASSERT_TRUE(made) << made.reason;
     SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
     ResetMarkerGeometry();
     runPaths.DayLogPath = Log("footer", "2014-03-05");

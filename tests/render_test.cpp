@@ -199,8 +199,9 @@ class ChartFrameTest : public ::testing::Test {
         for (int i = 0; i < records; ++i) SetMinute(MutableRecordAt(i), 1);
         ResetMarkerGeometry();
         chartChannelRange = ChooseChannelRange(10);
-        ASSERT_EQ(
-            CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight), 0);
+        Outcome made =
+            CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+        ASSERT_TRUE(made) << made.reason;
         SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
     }
 

@@ -44,7 +44,9 @@ void PrepareRun(const TempDir& dir, int records, int khz) {
 TEST(RenderWithoutGl, DISABLED_ChildWithoutEglVendor) {
     TempDir dir("talvor-render");
     PrepareRun(dir, 3, 1000);
-    EXPECT_EQ(CreateRenderSurfaceOfSize(640, 480), 1);
+    Outcome made = CreateRenderSurfaceOfSize(640, 480);
+    EXPECT_EQ(made.code, int(SurfaceStatus::NoDisplay));
+    EXPECT_NE(made.reason.find("no EGL display"), std::string::npos) << made.reason;
     DestroyRenderSurface();
     RenderThreadMain();
     // No frame, but the records are there for the summary and the main thread is told.
@@ -70,8 +72,8 @@ TEST(RenderSurfaceTest, WidthTakenAfreshFromTheReportedWidth) {
     ResetProcessState();
     screenGeometry = ComputeScreenGeometry(1366, 768);
     screenGeometry.screenWidth = 0;  // derived again from the reported 1366, stored as 1368
-    int status = CreateRenderSurface();
-    ASSERT_EQ(status, 0);
+    Outcome made = CreateRenderSurface();
+    ASSERT_TRUE(made) << made.reason;
     EXPECT_EQ(screenGeometry.screenWidth, 1368);
     EXPECT_NE(FooterFontList, 0u);
     EXPECT_NE(LabelFontList, 0u);

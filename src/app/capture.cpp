@@ -50,8 +50,8 @@ void TakeBackSignal() {
 // The records may still be in the render thread's hands, so the summary cannot be made from
 // them; an empty file still tells the reader that this run found nothing to report.
 bool WriteEmptySummary() {
-    if (int error = WriteFileWhole("Z.TXT", nullptr, 0); error != 0) {
-        ReportFormatted("cannot write Z.TXT: %s", std::strerror(error));
+    if (Outcome written = WriteFileWhole("Z.TXT", nullptr, 0); !written) {
+        ReportCannotWrite("Z.TXT", written.reason);
         return false;
     }
     Report("Z.TXT left empty, the day log was not read in time");

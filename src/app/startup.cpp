@@ -19,8 +19,7 @@ void StartUp(const char* firstArgument) {
         Report("the executable's path could not be read; using the working directory");
     }
     runPaths.ZVariant = NameSelectsZVariant(executable);
-    std::string unused;
-    FindStationConfiguration(executable, "", &unused);  // the default file is optional
+    FindStationConfiguration(executable, "");  // the default file is optional: it cannot fail
 
     int reportedWidth = 0;
     int reportedHeight = 0;

@@ -6,8 +6,8 @@
 #include "platform/platform.h"
 #include "station/run_state.h"
 
-bool FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
-                              std::string* reason) {
+Outcome FindStationConfiguration(const std::string& executablePath,
+                                 const std::string& configPath) {
     runPaths.ExeFolder = FolderOf(executablePath);
     if (configPath.empty()) {
         runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";
@@ -16,12 +16,11 @@ bool FindStationConfiguration(const std::string& executablePath, const std::stri
         errno = 0;
         int fd = OpenForReading(configPath.c_str());
         if (fd < 0) {
-            *reason = errno != 0 ? std::strerror(errno) : "not a regular file";
-            return false;
+            return errno != 0 ? FailedWithErrno(errno) : FailedWith(EINVAL, "not a regular file");
         }
         CloseFile(fd);
         runPaths.ConfigFilePath = configPath;
     }
     runPaths.DataFolder = FolderOf(runPaths.ConfigFilePath) + "/BRANTOS";
-    return true;
+    return Succeeded();
 }

@@ -3,9 +3,17 @@
 
 #include <string>
 
+#include "platform/outcome.h"
+
 // Sets runPaths' executable folder, configuration file and default data folder from the
 // executable's path. An empty configPath means TALVOR.INI beside the executable (optional);
-// a named one must be readable, else false with the reason. The data folder is BRANTOS beside
+// a named one must be readable, else the failure says why. The data folder is BRANTOS beside
 // the configuration until ReadConfiguration's profile section moves it.
-bool FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
-                              std::string* reason);
+Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath);
+// The same with the reason put in *reason, for callers not yet on the outcome.
+inline bool FindStationConfiguration(const std::string& executablePath,
+                                     const std::string& configPath, std::string* reason) {
+    Outcome found = FindStationConfiguration(executablePath, configPath);
+    if (!found) *reason = found.reason;
+    return bool(found);
+}

@@ -33,10 +33,6 @@ void AppendBytes(png_structp png, png_bytep data, size_t length) {
 
 void FlushNothing(png_structp) {}
 
-void ReportFailure(const char* path, const char* reason) {
-    ReportFormatted("cannot write %s: %s", path, reason);
-}
-
 // libpng reports its errors by longjmp; the text is kept for the message, in the caller's
 // buffer so that pictures can be written on several threads.
 struct PngError {
@@ -131,12 +127,11 @@ bool WritePngFile(const FrameBitmap& frame, const char* path) {
     std::vector<unsigned char> bytes;
     std::string reason;
     if (!EncodeFramePng(frame, &bytes, &reason)) {
-        ReportFailure(path, reason.c_str());
+        ReportCannotWrite(path, reason);
         return false;
     }
-    int error = WriteFileWhole(path, bytes.data(), bytes.size());
-    if (error != 0) {
-        ReportFailure(path, std::strerror(error));
+    if (Outcome written = WriteFileWhole(path, bytes.data(), bytes.size()); !written) {
+        ReportCannotWrite(path, written.reason);
         return false;
     }
     return true;

@@ -19,14 +19,6 @@ namespace {
 // The largest side a GIF's 16-bit screen and image sizes can describe.
 constexpr int kMaxGifSide = 65535;
 
-void ReportSaveFailure(const char* path, const char* reason) {
-    ReportFormatted("cannot write %s: %s", path, reason);
-}
-
-const char* ErrorText(int error) {
-    return error != 0 ? std::strerror(error) : "unknown error";
-}
-
 // Where giflib's output goes: memory, so that the file is written in one piece or not at all.
 struct GifSink {
     std::vector<unsigned char> bytes;
@@ -52,7 +44,7 @@ int PaletteBits(int colourCount) {
     return bits;
 }
 
-bool EncodeGif(const IndexedImage& image, GifSink* sink, const char** reason) {
+Outcome EncodeGif(const IndexedImage& image, GifSink* sink) {
     int bits = PaletteBits(image.colourCount);
     GifColorType colours[kMaxGifColours] = {};
     for (int i = 0; i < image.colourCount; ++i) {
@@ -65,8 +57,7 @@ bool EncodeGif(const IndexedImage& image, GifSink* sink, const char** reason) {
     GifFileType* gif = map != nullptr ? EGifOpen(sink, AppendToSink, &error) : nullptr;
     if (gif == nullptr) {
         GifFreeMapObject(map);
-        *reason = map != nullptr ? GifErrorString(error) : "out of memory";
-        return false;
+        return FailedWith(error, map != nullptr ? GifErrorString(error) : "out of memory");
     }
     EGifSetGifVersion(gif, true);
     bool ok = EGifPutScreenDesc(gif, image.width, image.height, bits, 0, map) == GIF_OK &&
@@ -84,12 +75,9 @@ bool EncodeGif(const IndexedImage& image, GifSink* sink, const char** reason) {
         error = closeError;
     }
     GifFreeMapObject(map);
-    if (sink->outOfMemory) {
-        *reason = "out of memory";
-        return false;
-    }
-    if (!ok) *reason = GifErrorString(error);
-    return ok;
+    if (sink->outOfMemory) return FailedWith(E_GIF_ERR_NOT_ENOUGH_MEM, "out of memory");
+    if (!ok) return FailedWith(error, GifErrorString(error));
+    return Succeeded();
 }
 
 }  // namespace
@@ -103,34 +91,32 @@ std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& 
 
 bool WriteGifFile(const FrameBitmap& frame, const char* path) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
-        ReportSaveFailure(path, "the frame is empty");
+        ReportCannotWrite(path, "the frame is empty");
         return false;
     }
     if (frame.width > kMaxGifSide || frame.height > kMaxGifSide) {
-        ReportSaveFailure(path, "the frame is larger than a GIF can hold");
+        ReportCannotWrite(path, "the frame is larger than a GIF can hold");
         return false;
     }
     IndexedImage image;
     if (!ReduceFrameColours(frame, &image)) {
-        ReportSaveFailure(path, "out of memory");
+        ReportCannotWrite(path, "out of memory");
         return false;
     }
     GifSink sink;
-    const char* reason = "out of memory";
-    bool encoded = false;
+    Outcome encoded = FailedWith(E_GIF_ERR_NOT_ENOUGH_MEM, "out of memory");
     try {
         sink.bytes.reserve(size_t(frame.width) * size_t(frame.height) / 4);
-        encoded = EncodeGif(image, &sink, &reason);
+        encoded = EncodeGif(image, &sink);
     } catch (const std::bad_alloc&) {
-        encoded = false;  // the reason stands as set
+        // the reason stands as set
     }
     if (!encoded) {
-        ReportSaveFailure(path, reason);
+        ReportCannotWrite(path, encoded.reason);
         return false;
     }
-    int error = WriteFileWhole(path, sink.bytes.data(), sink.bytes.size());
-    if (error != 0) {
-        ReportSaveFailure(path, ErrorText(error));
+    if (Outcome written = WriteFileWhole(path, sink.bytes.data(), sink.bytes.size()); !written) {
+        ReportCannotWrite(path, written.reason);
         return false;
     }
     return true;

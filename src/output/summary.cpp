@@ -17,14 +17,6 @@ namespace {
 constexpr int kFirstSummaryChannel = 1;
 constexpr int kSummaryChannels = 104;
 
-const char* ErrorText(int error) {
-    return error != 0 ? std::strerror(error) : "unknown error";
-}
-
-void ReportWriteFailure(const char* path, int error) {
-    ReportFormatted("cannot write %s: %s", path, ErrorText(error));
-}
-
 bool IsQuarterHour(int32_t minute) {
     return minute == 0 || minute == 15 || minute == 30 || minute == 45;
 }
@@ -85,11 +77,11 @@ bool WriteSummaryFileTo(const char* path) {
             text.append(line, size_t(length));
         }
     } catch (const std::bad_alloc&) {
-        ReportWriteFailure(path, ENOMEM);
+        ReportCannotWrite(path, std::strerror(ENOMEM));
         return false;
     }
-    if (int error = WriteFileWhole(path, text.data(), text.size()); error != 0) {
-        ReportWriteFailure(path, error);
+    if (Outcome written = WriteFileWhole(path, text.data(), text.size()); !written) {
+        ReportCannotWrite(path, written.reason);
         return false;
     }
     return true;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 // A UTC calendar time, field for field what the system clock gives.
 struct UtcTime {
     int year = 0;
@@ -94,11 +96,11 @@ void RemoveFile(const char* path);
 
 // Writes a whole file under a temporary name beside it, flushes it and renames it into place,
 // so that a reader never finds it half-written and a failed write leaves any earlier file
-// whole; 0 on success, else the error number of the failing step.
-int WriteFileWhole(const char* path, const void* data, size_t count);
+// whole; on failure, the error number of the failing step.
+Outcome WriteFileWhole(const char* path, const void* data, size_t count);
 
-// True when the effective user may create files in the folder; else false and the error number.
-bool FolderTakesNewFiles(const char* folder, int* error);
+// Whether the effective user may create files in the folder; on failure, the error number.
+Outcome FolderTakesNewFiles(const char* folder);
 
 // What a name stands for, links followed.
 struct FileIdentity {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -163,12 +164,17 @@ void RemoveFile(const char* path) {
     if (path != nullptr && *path != '\0') unlink(path);
 }
 
-int WriteFileWhole(const char* path, const void* data, size_t count) {
-    if (path == nullptr || *path == '\0') return ENOENT;
+Outcome FailedWithErrno(int error) {
+    if (error == 0) error = EIO;
+    return FailedWith(error, std::strerror(error));
+}
+
+Outcome WriteFileWhole(const char* path, const void* data, size_t count) {
+    if (path == nullptr || *path == '\0') return FailedWithErrno(ENOENT);
     std::string temporary;
     errno = 0;
     int fd = CreateTemporaryBeside(path, &temporary);
-    if (fd < 0) return errno != 0 ? errno : EIO;
+    if (fd < 0) return FailedWithErrno(errno);
     errno = 0;
     bool written = WriteAll(fd, data, count);
     int error = errno;
@@ -177,27 +183,18 @@ int WriteFileWhole(const char* path, const void* data, size_t count) {
     if (written && !closed) error = errno;
     if (!written || !closed) {
         unlink(temporary.c_str());
-        return error != 0 ? error : EIO;
+        return FailedWithErrno(error);
     }
     errno = 0;
-    if (!ReplaceFile(temporary.c_str(), path)) return errno != 0 ? errno : EIO;
-    return 0;
+    if (!ReplaceFile(temporary.c_str(), path)) return FailedWithErrno(errno);
+    return Succeeded();
 }
 
-bool FolderTakesNewFiles(const char* folder, int* error) {
-    int dummy = 0;
-    if (error == nullptr) error = &dummy;
-    *error = 0;
-    if (folder == nullptr || *folder == '\0') {
-        *error = ENOENT;
-        return false;
-    }
+Outcome FolderTakesNewFiles(const char* folder) {
+    if (folder == nullptr || *folder == '\0') return FailedWithErrno(ENOENT);
     // Asked of the folder itself, with the rights the writes will have; no file is made.
-    if (faccessat(AT_FDCWD, folder, W_OK | X_OK, AT_EACCESS) != 0) {
-        *error = errno;
-        return false;
-    }
-    return true;
+    if (faccessat(AT_FDCWD, folder, W_OK | X_OK, AT_EACCESS) != 0) return FailedWithErrno(errno);
+    return Succeeded();
 }
 
 FileIdentity IdentifyFile(const char* path) {

@@ -42,6 +42,7 @@ struct EglApi {
     void* library = nullptr;
     bool tried = false;
     PFNEGLGETPROCADDRESSPROC GetProcAddress = nullptr;
+    PFNEGLGETERRORPROC GetError = nullptr;
     PFNEGLGETDISPLAYPROC GetDisplay = nullptr;
     PFNEGLINITIALIZEPROC Initialize = nullptr;
     PFNEGLQUERYSTRINGPROC QueryString = nullptr;
@@ -83,6 +84,7 @@ bool LoadEgl() {
     egl.library = dlopen("libEGL.so.1", RTLD_NOW | RTLD_LOCAL);
     if (egl.library == nullptr) return false;
     Resolve(&egl.GetProcAddress, "eglGetProcAddress");
+    Resolve(&egl.GetError, "eglGetError");
     Resolve(&egl.GetDisplay, "eglGetDisplay");
     Resolve(&egl.Initialize, "eglInitialize");
     Resolve(&egl.QueryString, "eglQueryString");
@@ -413,38 +415,88 @@ void FinishOpeningRenderDisplay() {
     if (displayOpener.joinable()) displayOpener.join();
 }
 
-int CreateRenderSurfaceOfSize(int width, int height) {
+namespace {
+
+const char* EglErrorName(EGLint error) {
+    switch (error) {
+        case EGL_NOT_INITIALIZED: return "EGL_NOT_INITIALIZED";
+        case EGL_BAD_ACCESS: return "EGL_BAD_ACCESS";
+        case EGL_BAD_ALLOC: return "EGL_BAD_ALLOC";
+        case EGL_BAD_ATTRIBUTE: return "EGL_BAD_ATTRIBUTE";
+        case EGL_BAD_CONTEXT: return "EGL_BAD_CONTEXT";
+        case EGL_BAD_CONFIG: return "EGL_BAD_CONFIG";
+        case EGL_BAD_CURRENT_SURFACE: return "EGL_BAD_CURRENT_SURFACE";
+        case EGL_BAD_DISPLAY: return "EGL_BAD_DISPLAY";
+        case EGL_BAD_SURFACE: return "EGL_BAD_SURFACE";
+        case EGL_BAD_MATCH: return "EGL_BAD_MATCH";
+        case EGL_BAD_PARAMETER: return "EGL_BAD_PARAMETER";
+        case EGL_BAD_NATIVE_PIXMAP: return "EGL_BAD_NATIVE_PIXMAP";
+        case EGL_BAD_NATIVE_WINDOW: return "EGL_BAD_NATIVE_WINDOW";
+        case EGL_CONTEXT_LOST: return "EGL_CONTEXT_LOST";
+        default: return nullptr;
+    }
+}
+
+// A failed surface step, with EGL's own error where it has one.
+Outcome SurfaceFailed(SurfaceStatus step, const char* what) {
+    std::string reason = what;
+    if (egl.library == nullptr) {
+        reason += ": libEGL.so.1 could not be loaded";
+    } else if (egl.GetError != nullptr) {
+        EGLint error = egl.GetError();
+        if (error != EGL_SUCCESS) {
+            const char* name = EglErrorName(error);
+            reason += ": ";
+            reason += name != nullptr ? name : "EGL error " + std::to_string(error);
+        }
+    }
+    return FailedWith(int(step), reason);
+}
+
+}  // namespace
+
+Outcome CreateRenderSurfaceOfSize(int width, int height) {
     FinishOpeningRenderDisplay();
     // A surface left from an earlier call goes first: there is one per process.
     DestroyRenderSurface();
-    if (width <= 0 || height <= 0) return 3;
-    if (!LoadEgl()) return 1;
+    if (width <= 0 || height <= 0) {
+        return FailedWith(int(SurfaceStatus::NoSurface), "no drawing surface of that size");
+    }
+    if (!LoadEgl()) return SurfaceFailed(SurfaceStatus::NoDisplay, "no EGL display");
     renderSurface.display = OpenDisplay();
-    if (renderSurface.display == EGL_NO_DISPLAY) return 1;
+    if (renderSurface.display == EGL_NO_DISPLAY) {
+        return SurfaceFailed(SurfaceStatus::NoDisplay, "no EGL display could be opened");
+    }
 
     EGLConfig config = nullptr;
-    if (!ChooseConfig(renderSurface.display, &config)) return 2;
+    if (!ChooseConfig(renderSurface.display, &config)) {
+        return SurfaceFailed(SurfaceStatus::NoConfig, "no suitable frame format");
+    }
 
     const EGLint size[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     renderSurface.surface = egl.CreatePbufferSurface(renderSurface.display, config, size);
-    if (renderSurface.surface == EGL_NO_SURFACE) return 3;
+    if (renderSurface.surface == EGL_NO_SURFACE) {
+        return SurfaceFailed(SurfaceStatus::NoSurface, "no drawing surface");
+    }
 
     renderSurface.context = CreateCompatibilityContext(renderSurface.display, config);
-    if (renderSurface.context == EGL_NO_CONTEXT) return 4;
+    if (renderSurface.context == EGL_NO_CONTEXT) {
+        return SurfaceFailed(SurfaceStatus::NoContext, "no OpenGL context");
+    }
 
     if (!egl.MakeCurrent(renderSurface.display, renderSurface.surface, renderSurface.surface,
                          renderSurface.context)) {
-        return 5;
+        return SurfaceFailed(SurfaceStatus::NotCurrent, "the context could not be used");
     }
 
     glViewport(0, 0, width, height);
     glShadeModel(GL_SMOOTH);
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
     BuildFontLists();
-    return 0;
+    return Succeeded();
 }
 
-int CreateRenderSurface() {
+Outcome CreateRenderSurface() {
     // The width again by the start-up rule, from the size start-up measured: asking the display
     // a second time, from this thread, could only give another answer if it had changed, and
     // the frame and the chart must agree on one.

@@ -79,15 +79,8 @@ void ReadBackFrame() {
 }
 
 void RenderThreadMain() {
-    if (int status = CreateRenderSurface(); status != 0) {
-        static const char* const kWhy[] = {"",
-                                           "no EGL display could be opened",
-                                           "no suitable frame format",
-                                           "no drawing surface",
-                                           "no OpenGL context",
-                                           "the context could not be used"};
-        ReportFormatted("OpenGL is not available (%s, status %d)",
-                        status > 0 && status <= 5 ? kWhy[status] : "unknown failure", status);
+    if (Outcome made = CreateRenderSurface(); !made) {
+        ReportFormatted("OpenGL is not available (%s, status %d)", made.reason.c_str(), made.code);
         DestroyRenderSurface();
         // Without a frame the run still writes its summary, which needs the records.
         LoadDayLog();

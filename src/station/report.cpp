@@ -54,6 +54,10 @@ void ReportFormatted(const char* format, ...) {
     Report(text);
 }
 
+void ReportCannotWrite(const std::string& path, const std::string& reason) {
+    Report("cannot write " + path + ": " + reason);
+}
+
 void SetReportHandler(ReportHandler newHandler) {
     std::lock_guard<std::mutex> lock(handlerMutex);
     handler = std::move(newHandler);

@@ -16,6 +16,9 @@ void Report(const std::string& text);
 // Report with the text made by printf's rules.
 void ReportFormatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// "cannot write <path>: <reason>", the message of every output that could not be written.
+void ReportCannotWrite(const std::string& path, const std::string& reason);
+
 // Receives each message as its whole line ("<program>: text", without the newline) instead of
 // standard error; an empty handler puts standard error back. Called from whichever thread
 // reports, one message at a time.

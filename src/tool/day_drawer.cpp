@@ -83,10 +83,12 @@ void DayDrawer::Draw(size_t index) {
 }
 
 bool MakeSurface() {
-    int status = CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
-    if (status != 0) {
+    Outcome made =
+        CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+    if (!made) {
         DestroyRenderSurface();
-        Report("cannot make the OpenGL surface (step " + std::to_string(status) + " failed)");
+        Report("cannot make the OpenGL surface: " + made.reason + " (step " +
+               std::to_string(made.code) + ")");
         return false;
     }
     SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);

@@ -11,10 +11,6 @@
 
 namespace {
 
-std::string ErrorText(int error) {
-    return std::strerror(error != 0 ? error : EIO);
-}
-
 bool IsFolder(const std::string& path) {
     return !path.empty() && PathExists((path + "/.").c_str());
 }
@@ -24,37 +20,27 @@ std::string WithoutTrailingSlashes(std::string path) {
     return path;
 }
 
-bool FileReadable(const std::string& path, std::string* reason) {
+Outcome FileReadable(const std::string& path) {
     errno = 0;
     int fd = OpenForReading(path.c_str());
-    if (fd < 0) {
-        *reason = errno != 0 ? ErrorText(errno) : "not a regular file";
-        return false;
-    }
+    if (fd < 0) return errno != 0 ? FailedWithErrno(errno) : FailedWith(EINVAL, "not a regular file");
     CloseFile(fd);
-    return true;
+    return Succeeded();
 }
 
 // Asked before the surface is made, so that an output folder that cannot take files fails at
 // once instead of after the first drawing. The permissions do not tell everything (root passes
 // them where the file system still refuses), so a temporary file is made as a write would make
 // it, under a name nobody can foresee, and removed again.
-bool FolderTakesFiles(const std::string& folder, std::string* reason) {
-    int error = 0;
-    if (!FolderTakesNewFiles(folder.c_str(), &error)) {
-        *reason = ErrorText(error);
-        return false;
-    }
+Outcome FolderTakesFiles(const std::string& folder) {
+    if (Outcome allowed = FolderTakesNewFiles(folder.c_str()); !allowed) return allowed;
     std::string temporary;
     errno = 0;
     int fd = CreateTemporaryBeside((folder + "/talvor-render").c_str(), &temporary);
-    if (fd < 0) {
-        *reason = ErrorText(errno);
-        return false;
-    }
+    if (fd < 0) return FailedWithErrno(errno);
     CloseFile(fd);
     RemoveFile(temporary.c_str());
-    return true;
+    return Succeeded();
 }
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
@@ -70,9 +56,8 @@ bool SummaryAccepted(const std::string& summaryPath, const OutputPlan& plan,
         Report("cannot write summary " + summaryPath + ": not a file in a folder");
         return false;
     }
-    std::string reason;
-    if (!FolderTakesFiles(summaryFolder, &reason)) {
-        Report("cannot write in folder " + summaryFolder + ": " + reason);
+    if (Outcome takes = FolderTakesFiles(summaryFolder); !takes) {
+        Report("cannot write in folder " + summaryFolder + ": " + takes.reason);
         return false;
     }
     if (summaryPath == plan.file) {
@@ -104,17 +89,16 @@ bool FindLoggedDays(const std::string& dataFolder, UtcTime* first, UtcTime* last
 // Only the days with a log are kept: a range may span centuries of days without one.
 std::vector<DayJob> ListDays(const RenderRequest& request) {
     std::vector<DayJob> jobs;
-    std::string reason;
     if (request.source == RenderSource::LogFile) {
         DayJob job;
         job.logPath = request.logFile;
         job.dayKnown = DateFromLogPath(request.logFile, &job.day);
-        if (FileReadable(request.logFile, &reason)) jobs.push_back(job);
+        if (FileReadable(request.logFile)) jobs.push_back(job);
         return jobs;
     }
     for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
         std::string path = ComposeDayLogPath(runPaths.DataFolder, day);
-        if (!FileReadable(path, &reason)) continue;
+        if (!FileReadable(path)) continue;
         DayJob job;
         job.day = day;
         job.dayKnown = true;
@@ -126,9 +110,8 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
 
 void ReportNoDays(const RenderRequest& request) {
     if (request.source == RenderSource::LogFile) {
-        std::string reason;
-        FileReadable(request.logFile, &reason);
-        Report("cannot read day log " + request.logFile + ": " + reason);
+        Report("cannot read day log " + request.logFile + ": " +
+               FileReadable(request.logFile).reason);
     } else if (request.source == RenderSource::Date) {
         Report("no day log for " + FormatDate(request.from) + " (" +
                  ComposeDayLogPath(runPaths.DataFolder, request.from) + ")");
@@ -168,9 +151,8 @@ bool PlanOutput(const RenderRequest& request, const std::vector<DayJob>& jobs,
             return false;
         }
     }
-    std::string reason;
-    if (!FolderTakesFiles(plan->folder, &reason)) {
-        Report("cannot write in folder " + plan->folder + ": " + reason);
+    if (Outcome takes = FolderTakesFiles(plan->folder); !takes) {
+        Report("cannot write in folder " + plan->folder + ": " + takes.reason);
         return false;
     }
     if (!request.summaryPath.empty() && !SummaryAccepted(request.summaryPath, *plan, reads)) {
@@ -190,7 +172,8 @@ bool OutputAccepted(const std::string& path, const ReadFiles& reads) {
     if (!there.exists) return true;
     std::string reason;
     if (!there.resolved) {
-        reason = there.error == ENOENT ? "it is a link to nothing" : ErrorText(there.error);
+        reason = there.error == ENOENT ? "it is a link to nothing"
+                                       : FailedWithErrno(there.error).reason;
     } else if (!there.regular) {
         reason = "it is not a regular file";
     } else if (SameFile(there, reads.config)) {
@@ -204,7 +187,7 @@ bool OutputAccepted(const std::string& path, const ReadFiles& reads) {
         }
     }
     if (reason.empty()) return true;
-    Report("cannot write " + path + ": " + reason);
+    ReportCannotWrite(path, reason);
     return false;
 }
 

@@ -21,10 +21,10 @@ namespace {
 bool SetUpLikeTheDailyRun(const RenderRequest& request) {
     runPaths = RunPaths{};
     runPaths.StartTime = GetUtcTime();
-    std::string reason;
-    if (!FindStationConfiguration(GetExecutablePath(request.program.c_str()), request.configPath,
-                                  &reason)) {
-        Report("cannot read configuration " + request.configPath + ": " + reason);
+    Outcome found =
+        FindStationConfiguration(GetExecutablePath(request.program.c_str()), request.configPath);
+    if (!found) {
+        Report("cannot read configuration " + request.configPath + ": " + found.reason);
         return false;
     }
 
