@@ -78,6 +78,19 @@ void EndProcess(int exitCode) {
     _exit(exitCode);
 }
 
+namespace {
+constexpr const char* kDefaultProgramName = "TALVOR";
+const char* programName = kDefaultProgramName;
+}  // namespace
+
+void SetProgramName(const char* name) {
+    programName = name != nullptr ? name : kDefaultProgramName;
+}
+
+const char* ProgramName() {
+    return programName;
+}
+
 void IgnoreWriteSignals() {
     signal(SIGXFSZ, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);

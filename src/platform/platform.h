@@ -36,6 +36,18 @@ void SleepMs(int ms);
 // Empty when none of these can be read.
 std::string GetExecutablePath(const char* firstArgument);
 
+// The running program's name, which starts its messages: "TALVOR" unless the program sets
+// another. Set at start-up, before any thread; a signal handler may read it.
+void SetProgramName(const char* name);
+const char* ProgramName();
+// The earlier names of the two.
+inline void SetMessagePrefix(const char* prefix) {
+    SetProgramName(prefix);
+}
+inline const char* MessagePrefix() {
+    return ProgramName();
+}
+
 // A full disk quota or a closed pipe must be reported like any failed write, not end the
 // process silently: SIGXFSZ and SIGPIPE are ignored, so that the write fails with EFBIG or EPIPE.
 void IgnoreWriteSignals();

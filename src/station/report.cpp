@@ -5,14 +5,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/platform.h"
 
 namespace {
-
-constexpr const char* kDefaultProgramName = "TALVOR";
-
-// Written at start-up, before any thread; read by every message.
-const char* programName = kDefaultProgramName;
 
 // The handler is set while nothing else reports (a test's set-up), yet a picture writer's message
 // may come from its own thread: the lock keeps one message whole and the handler in one piece.
@@ -21,16 +15,8 @@ ReportHandler handler;
 
 }  // namespace
 
-void SetProgramName(const char* name) {
-    programName = name != nullptr ? name : kDefaultProgramName;
-}
-
-const char* ProgramName() {
-    return programName;
-}
-
 void Report(const std::string& text) {
-    std::string line = std::string(programName) + ": " + text;
+    std::string line = std::string(ProgramName()) + ": " + text;
     std::lock_guard<std::mutex> lock(handlerMutex);
     if (handler) {
         handler(line);

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One voice for every program's messages: each goes through Report, which starts it with the
-// running program's name ("TALVOR: ", "talvor-render: ", "talvor-log: ") and writes it to
+// running program's name (ProgramName) ("TALVOR: ", "talvor-render: ", "talvor-log: ") and writes it to
 // standard error, or hands it to the handler a test has put in its place.
 #pragma once
 
 #include <functional>
 #include <string>
 
-// The name that starts the messages: "TALVOR" unless the program sets another.
-void SetProgramName(const char* name);
-const char* ProgramName();
+#include "platform/platform.h"
 
 // "<program>: text" and a newline on standard error (flushed), or to the handler.
 void Report(const std::string& text);
@@ -28,11 +26,3 @@ void SetReportHandler(ReportHandler handler);
 // Report, and a modal dialog as well where a desktop display answers: the daily run's way of
 // telling a user at the screen.
 void ShowMessage(const char* text);
-
-// The earlier names of SetProgramName and ProgramName.
-inline void SetMessagePrefix(const char* prefix) {
-    SetProgramName(prefix);
-}
-inline const char* MessagePrefix() {
-    return ProgramName();
-}
