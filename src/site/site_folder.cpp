@@ -87,9 +87,8 @@ bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* re
         *reason = "it is not a folder";
         return false;
     }
-    int access = 0;
-    if (!FolderTakesNewFiles(path.c_str(), &access)) {
-        *reason = "cannot write in it: " + ErrorText(access);
+    if (Outcome allowed = FolderTakesNewFiles(path.c_str()); !allowed) {
+        *reason = "cannot write in it: " + allowed.reason;
         return false;
     }
     std::string temporary;
@@ -177,9 +176,8 @@ bool PutSiteFile(SiteFolder* site, const std::string& name, const std::string& b
         return true;
     }
     if (!MakeSiteFolders(*site, name)) return false;
-    int error = WriteFileWhole(path.c_str(), bytes.data(), bytes.size());
-    if (error != 0) {
-        ReportSiteProblem("cannot write " + path + ": " + ErrorText(error));
+    if (Outcome written = WriteFileWhole(path.c_str(), bytes.data(), bytes.size()); !written) {
+        ReportSiteProblem("cannot write " + path + ": " + written.reason);
         return false;
     }
     site->written.insert(name);
@@ -198,9 +196,8 @@ bool SaveManifest(SiteFolder* site) {
     std::string path = site->path + "/" + kManifestName;
     std::string there;
     if (ReadWholeFile(path, &there) && there == text) return true;
-    int error = WriteFileWhole(path.c_str(), text.data(), text.size());
-    if (error != 0) {
-        ReportSiteProblem("cannot write " + path + ": " + ErrorText(error));
+    if (Outcome written = WriteFileWhole(path.c_str(), text.data(), text.size()); !written) {
+        ReportSiteProblem("cannot write " + path + ": " + written.reason);
         return false;
     }
     return true;

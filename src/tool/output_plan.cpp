@@ -72,11 +72,10 @@ bool SummaryAccepted(const std::string& summaryPath, const OutputPlan& plan,
 bool FindLoggedDays(const std::string& dataFolder, UtcTime* first, UtcTime* last) {
     std::error_code error;
     bool found = false;
-    std::string reason;
     for (const auto& entry : std::filesystem::directory_iterator(dataFolder, error)) {
         UtcTime day;
         std::string name = entry.path().filename().string();
-        if (!ParseDate(name, &day) || !FileReadable(ComposeDayLogPath(dataFolder, day), &reason)) {
+        if (!ParseDate(name, &day) || !FileReadable(ComposeDayLogPath(dataFolder, day))) {
             continue;
         }
         if (!found || CompareDays(day, *first) < 0) *first = day;
