@@ -6,9 +6,9 @@
 #include <optional>
 #include <string_view>
 
+#include "fuzz_support.h"
 #include "logger/minute_levels.h"
 #include "logger/power_scan.h"
-#include "fuzz_support.h"
 
 namespace {
 MinuteLevels minute;

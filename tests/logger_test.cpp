@@ -23,10 +23,10 @@
 
 #include "config/settings.h"
 #include "daylog/day_log.h"
+#include "daylog/sun_events.h"
 #include "logger/day_log_writer.h"
 #include "logger/minute_levels.h"
 #include "logger/power_scan.h"
-#include "daylog/sun_events.h"
 #include "platform/platform.h"
 #include "station/calendar.h"
 #include "station/run_state.h"
@@ -94,21 +94,22 @@ TEST(ScanLine, ReadsLinesAsTheToolsWriteThem) {
     struct Case {
         const char* text;
         std::optional<SkipReason> result;  // nothing: a scan
-        size_t values;  // kept values, with a Scan
-        int nanAt;      // index of a value that must be "no measurement", or -1
+        size_t values;                     // kept values, with a Scan
+        int nanAt;                         // index of a value that must be "no measurement", or -1
         int second;
     };
     const Case cases[] = {
-        {"2026-12-07, 21:04:00, 400000, 1800000, 976.56, 245, -41.27, -39.80", kScan,
-         2, -1, 0},
+        {"2026-12-07, 21:04:00, 400000, 402000, 976.56, 245, -41.27, -39.80", kScan, 2, -1, 0},
+        // Fewer values than the range needs: cut off while it was written.
+        {"2026-12-07, 21:04:00, 400000, 1800000, 976.56, 245, -41.27, -39.80", SkipReason::Torn, 0,
+         -1, 0},
+        {"2026-12-07, 21:04:00, 1000, 5000, 1000, 3, 1, 2, 3", SkipReason::Torn, 0, -1, 0},
         // A fraction of the second, CR LF line ends, a trailing comma.
-        {"2026-12-07, 21:04:07.123456, 1000, 4000, 1000, 3, 1, 2, 3,\r", kScan, 3,
-         -1, 7},
+        {"2026-12-07, 21:04:07.123456, 1000, 4000, 1000, 3, 1, 2, 3,\r", kScan, 3, -1, 7},
         // The extra value past (high - low) / step is not kept.
         {"2026-12-07, 21:04:00, 1000, 4000, 1000, 3, 1, 2, 3, 4", kScan, 3, -1, 0},
         {"2026-12-07, 21:04:00, 0, 2930, 976.56, 3, 1, 2, 3, 4", kScan, 3, -1, 0},
-        {"2026-12-07, 21:04:00, 1000, 5000, 1000, 3, -inf, nan, -nan, inf", kScan, 4,
-         0, 0},
+        {"2026-12-07, 21:04:00, 1000, 5000, 1000, 3, -inf, nan, -nan, inf", kScan, 4, 0, 0},
         {"2026-12-07, 21:04:00, 1000, 5000, 1000, 3, 1, 2, nan, 4", kScan, 4, 2, 0},
         {"2026-12-07,21:04:00,1000,3000,1000,3,+1,-2", kScan, 2, -1, 0},
         {"", SkipReason::BlankOrComment, 0, -1, 0},
@@ -155,10 +156,10 @@ TEST(ScanLine, ReadsLinesAsTheToolsWriteThem) {
         }
     }
     ASSERT_EQ(
-        ParseScanLine("2026-12-07, 21:04:00, 400000, 1800000, 976.56, 245, -41.27, -39.80", &line),
+        ParseScanLine("2026-12-07, 21:04:00, 400000, 402000, 976.56, 245, -41.27, -39.80", &line),
         kScan);
     EXPECT_DOUBLE_EQ(line.hzLow, 400000);
-    EXPECT_DOUBLE_EQ(line.hzHigh, 1800000);
+    EXPECT_DOUBLE_EQ(line.hzHigh, 402000);
     EXPECT_DOUBLE_EQ(line.hzStep, 976.56);
     EXPECT_FLOAT_EQ(line.db[0], -41.27f);
     EXPECT_FLOAT_EQ(line.db[1], -39.80f);
@@ -407,6 +408,9 @@ class LoggerTest : public ::testing::Test {
     void Start(LogOptions options = {}) {
         StartLogger(&logger_, options, folder_->path() + "/BRANTOS", 51.5, 0.1);
         logger_.messages = messages_;
+        input_ = InputState{};
+        input_.name = "test input";
+        BeginInput(&logger_, &input_);
     }
     void Feed(const std::string& date, const std::string& time) {
         for (const std::string& line : RtlPowerScan(date, time, band_)) LogLine(&logger_, line);
@@ -427,6 +431,7 @@ class LoggerTest : public ::testing::Test {
     std::unique_ptr<TempDir> folder_;
     Band band_;
     Logger logger_;
+    InputState input_;
     std::FILE* messages_ = nullptr;
 };
 
@@ -438,7 +443,7 @@ TEST_F(LoggerTest, LocalTimesAcrossTheAutumnChangeStayInOrder) {
     const char* times[] = {"02:58:00", "02:58:30",   "02:59:00",
                            "02:00:00", "02:01:00.5", "03:00:00"};
     for (const char* time : times) Feed("2026-10-25", time);
-    LogLine(&logger_, "2026-10-25, 02:00:10, 1000, 3000, 1000, 3, 1");  // earlier than 03:00
+    LogLine(&logger_, "2026-10-25, 02:00:10, 600000, 602000, 1000, 3, 1, 2");  // before 03:00
     LogLine(&logger_, "2026-10-25, 02:00:10, 1000, 3000, 0, 3, 1");
     FinishLogger(&logger_);
 
@@ -475,8 +480,10 @@ TEST_F(LoggerTest, LocalTimesAcrossTheAutumnChangeStayInOrder) {
     EXPECT_EQ(tally.skipped[int(SkipReason::BlankOrComment)], 1);
     EXPECT_EQ(tally.skipped[int(SkipReason::BeforeMinute)], 1);
     EXPECT_EQ(tally.skipped[int(SkipReason::BadRange)], 1);
-    EXPECT_NE(Messages().find("talvor-log: 2026-10-25: 121 minutes written (116 empty), 3 lines "
-                              "skipped (1 blank or comment, 1 no frequency range, 1 out of order)"),
+    EXPECT_NE(Messages().find("talvor-log: " + folder_->path() +
+                              "/BRANTOS/2026-10-25/VOK.LOG: 121 minutes written (116 empty), 3 "
+                              "lines skipped (1 blank or comment, 1 no frequency range, 1 out of "
+                              "order)"),
               std::string::npos)
         << Messages();
 }
@@ -522,9 +529,12 @@ TEST_F(LoggerTest, AMinuteIsWrittenOnceALaterMinuteArrives) {
     EXPECT_EQ(Messages(), "");  // not yet due
     logger_.reportEveryMs = 0;
     Feed("2026-12-07", "01:00:00");
-    EXPECT_EQ(Messages(),
-              "talvor-log: 2026-12-07: 60 minutes written (57 empty), 2 lines skipped (2 out of "
-              "order)\n");
+    EXPECT_EQ(Messages().rfind("talvor-log: " + folder_->path() +
+                                   "/BRANTOS/2026-12-07/VOK.LOG: 60 minutes written (57 empty), 2 "
+                                   "lines skipped (2 out of order)\n",
+                               0),
+              0u)
+        << Messages();
     FinishLogger(&logger_);
     EXPECT_EQ(Log("2026-12-07").records(), 61);
     EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[int(SkipReason::BeforeMinute)], 2);
@@ -588,6 +598,179 @@ TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
     CloseDayLog();
 }
 
+// Lines whose time jumps: a single bad line is skipped, a run of lines that agree is followed
+// either way, and live, lines far ahead of the system clock are skipped.
+TEST_F(LoggerTest, TimeJumpsAreFollowedOnlyWhenTheLinesAfterThemAgree) {
+    struct Written {
+        const char* date;
+        int records;  // 0: no log
+        int scanned;  // a record that must hold levels, or -1
+    };
+    struct Case {
+        const char* name;
+        bool live;
+        std::vector<const char*> scans;  // "date time"; a leading '!' feeds one hop only
+        std::vector<Written> logs;
+        SkipReason reason;
+        int skipped;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"a damaged date among recorded lines",
+         false,
+         {"2026-01-05 00:00:00", "2026-01-05 00:01:00", "!2999-01-05 00:02:00",
+          "2026-01-05 00:02:00", "2026-01-05 00:03:00", "2026-01-05 00:04:00",
+          "2026-01-05 00:05:00", "2026-01-05 00:06:00"},
+         {{"2026-01-05", 7, 2}, {"2999-01-05", 0, -1}},
+         SkipReason::TimeJump,
+         1,
+         "1 line from 2999-01-05 00:02 UTC skipped"},
+        {"the same read live",
+         true,
+         {"2026-01-05 00:00:00", "2026-01-05 00:01:00", "!2999-01-05 00:02:00",
+          "2026-01-05 00:02:00", "2026-01-05 00:03:00"},
+         {{"2026-01-05", 4, 2}, {"2999-01-05", 0, -1}},
+         SkipReason::AheadOfClock,
+         1,
+         "far ahead of the system clock"},
+        {"a receiver off for days",
+         false,
+         {"2026-01-05 00:00:00", "2026-01-05 00:01:00", "2026-01-08 10:00:00",
+          "2026-01-08 10:01:00", "2026-01-08 10:02:00"},
+         {{"2026-01-05", 2, 1}, {"2026-01-08", 603, 600}},
+         SkipReason::TimeJump,
+         0,
+         "the time jumped from 2026-01-05 00:01 UTC to 2026-01-08 10:00 UTC"},
+        {"a clock put back a day, live",
+         true,
+         {"2026-01-06 00:00:00", "2026-01-06 00:01:00", "2026-01-05 12:00:00",
+          "2026-01-05 12:01:00", "2026-01-05 12:02:00"},
+         {{"2026-01-06", 2, 1}, {"2026-01-05", 723, 720}},
+         SkipReason::BeforeMinute,
+         0,
+         "the time jumped"},
+        {"a clock a day fast, live",
+         true,
+         {"2026-01-11 00:00:00", "2026-01-11 00:01:00", "2026-01-11 00:02:00"},
+         {{"2026-01-11", 0, -1}},
+         SkipReason::AheadOfClock,
+         6,
+         "nothing written; 6 lines skipped (6 ahead of the system clock)"},
+    };
+    LogOptions options;
+    options.utc = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder_ = std::make_unique<TempDir>("logger-jump");
+        std::rewind(messages_);
+        ASSERT_EQ(ftruncate(fileno(messages_), 0), 0);
+        Start(options);
+        logger_.live = c.live;
+        logger_.systemClock = [] { return int64_t{1768003200}; };  // 2026-01-10 00:00 UTC
+        for (const char* scan : c.scans) {
+            std::string text = scan[0] == '!' ? scan + 1 : scan;
+            std::vector<std::string> lines =
+                RtlPowerScan(text.substr(0, 10), text.substr(11), band_);
+            if (scan[0] == '!') lines.resize(1);
+            for (const std::string& line : lines) LogLine(&logger_, line);
+        }
+        EndInput(&logger_);
+        FinishLogger(&logger_);
+        int skipped = 0;
+        for (const auto& [day, tally] : logger_.tallies) skipped += tally.skipped[int(c.reason)];
+        skipped += logger_.withoutScans.skipped[int(c.reason)];
+        EXPECT_EQ(skipped, c.skipped);
+        for (const Written& w : c.logs) {
+            SCOPED_TRACE(w.date);
+            LoggedDay day = Log(w.date);
+            EXPECT_EQ(day.records(), w.records);
+            if (w.scanned >= 0 && day.records() > w.scanned) {
+                EXPECT_FALSE(day.empty(w.scanned));
+            }
+        }
+        EXPECT_NE(Messages().find(c.message), std::string::npos) << Messages();
+    }
+}
+
+TEST_F(LoggerTest, ABusyDayLogIsTriedAgainOnLaterMinutes) {
+    LogOptions options;
+    options.utc = true;
+    Start(options);
+    DayLogAppender other;
+    std::string reason;
+    ASSERT_TRUE(OpenDayLogAppender(&other, folder_->path() + "/BRANTOS", Day(2026, 12, 7), 51.5,
+                                   0.1, &reason))
+        << reason;
+    Feed("2026-12-07", "00:00:00");
+    Feed("2026-12-07", "00:01:00");  // 00:00 cannot be written: the other program holds the log
+    Feed("2026-12-07", "00:02:00");
+    CloseDayLogAppender(&other);
+    Feed("2026-12-07", "00:03:00");  // 00:02 is written
+    FinishLogger(&logger_);
+    LoggedDay day = Log("2026-12-07");
+    ASSERT_EQ(day.records(), 4);
+    EXPECT_TRUE(day.empty(0));
+    EXPECT_TRUE(day.empty(1));
+    EXPECT_FALSE(day.empty(2));
+    EXPECT_FALSE(day.empty(3));
+    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[int(SkipReason::LogNotWritable)], 4);
+    std::string path = folder_->path() + "/BRANTOS/2026-12-07/VOK.LOG";
+    std::string messages = Messages();
+    size_t refused = messages.find("another program is writing " + path);
+    EXPECT_NE(refused, std::string::npos) << messages;
+    EXPECT_EQ(messages.find("another program", refused + 1), std::string::npos) << messages;
+    EXPECT_NE(messages.find("writing " + path + " again"), std::string::npos) << messages;
+}
+
+TEST_F(LoggerTest, TimesOutsideTheFourDigitYearsAreBadDates) {
+    struct Case {
+        const char* zone;
+        const char* date;
+        const char* time;
+        const char* folder;  // the day log that the line goes to, or nullptr
+    };
+    const Case cases[] = {
+        {"America/New_York", "9999-12-31", "20:00:00", nullptr},  // 10000-01-01 01:00 UTC
+        {"Europe/Berlin", "1900-01-01", "00:30:00", nullptr},     // 1899-12-31 23:30 UTC
+        {"America/New_York", "9999-12-31", "18:00:00", "9999-12-31"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.zone) + " " + c.date + " " + c.time);
+        folder_ = std::make_unique<TempDir>("logger-years");
+        ASSERT_TRUE(UseTimeZone(c.zone));
+        Start();
+        Feed(c.date, c.time);
+        FinishLogger(&logger_);
+        if (c.folder == nullptr) {
+            EXPECT_EQ(logger_.tallies.size(), 0u);
+            EXPECT_EQ(logger_.withoutScans.skipped[int(SkipReason::BadDateTime)], 0);
+            EXPECT_EQ(input_.beforeFirstScan.skipped[int(SkipReason::BadDateTime)], 2);
+            EXPECT_FALSE(FileExists(folder_->path() + "/BRANTOS/10000-01-01"));
+        } else {
+            EXPECT_GT(Log(c.folder).records(), 0);
+        }
+    }
+}
+
+TEST(LogSummary, NamesTheDayLogAndCountsInWords) {
+    struct Case {
+        int written, empty, blank;
+        const char* text;
+    };
+    const Case cases[] = {
+        {1, 0, 1, "/d/VOK.LOG: 1 minute written (0 empty), 1 line skipped (1 blank or comment)"},
+        {2, 1, 0, "/d/VOK.LOG: 2 minutes written (1 empty), 0 lines skipped"},
+        {0, 0, 3, "/d/VOK.LOG: 0 minutes written (0 empty), 3 lines skipped (3 blank or comment)"},
+    };
+    for (const Case& c : cases) {
+        DayTally tally;
+        tally.written = c.written;
+        tally.empty = c.empty;
+        tally.skipped[int(SkipReason::BlankOrComment)] = c.blank;
+        EXPECT_EQ(DaySummary("/d/VOK.LOG", tally), c.text);
+    }
+}
+
 // ---- The command line --------------------------------------------------------------------------
 
 TEST(LogCli, OptionsAndExitCodes) {
@@ -633,6 +816,33 @@ TEST(LogCli, OptionsAndExitCodes) {
     UseTimeZone("UTC");
 }
 
+TEST(LogCli, FrequenciesAsTheScanToolsWriteThem) {
+    struct Case {
+        const char* text;
+        bool ok;
+        double hz;
+    };
+    const Case cases[] = {{"125M", true, 125e6},   {"125000k", true, 125e6},
+                          {"1.25e8", true, 125e6}, {"125000000", true, 125e6},
+                          {"-2.5k", true, -2500},  {"1G", true, 1e9},
+                          {"125 MHz", false, 0},   {"M", false, 0},
+                          {"12x", false, 0},       {"1e400", false, 0},
+                          {"", false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        double hz = 0;
+        EXPECT_EQ(ParseFrequency(c.text, &hz), c.ok);
+        if (c.ok) {
+            EXPECT_DOUBLE_EQ(hz, c.hz);
+        }
+    }
+    LogOptions options;
+    std::ostringstream out, err;
+    const char* argv[] = {"talvor-log", "--utc", "--offset", "125M"};
+    EXPECT_EQ(ParseLogCommandLine(4, argv, &options, out, err), kLogGoOn) << err.str();
+    EXPECT_DOUBLE_EQ(options.offsetHz, 125e6);
+}
+
 // ---- The built program -------------------------------------------------------------------------
 
 struct Picture {
@@ -656,13 +866,16 @@ bool ReadPng(const std::string& path, Picture* picture) {
     return png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr) != 0;
 }
 
+// A day in the past of any clock that runs the tests: live lines ahead of the clock are skipped.
+const std::string kDate = "2025-12-07", kNextDate = "2025-12-08";
+
 class LogProgramTest : public ::testing::Test {
   protected:
     void SetUp() override {
         dir_ = std::make_unique<TempDir>("log-program");
         WriteFileBytes(*dir_ / "TALVOR.INI", "[CUSTOM]\r\nQTH=London,51.5,-0.1\r\n");
     }
-    // A day of scans in Berlin's local time, covering the UTC day 2026-12-07, with a carrier on
+    // A day of scans in Berlin's local time, covering the UTC day 2025-12-07, with a carrier on
     // 1000 kHz all day and a few lines the tools might leave behind.
     std::string DayOfScans() {
         Band band;
@@ -672,7 +885,7 @@ class LogProgramTest : public ::testing::Test {
         std::string text = "# recorded with rtl_power\n";
         for (int m = 0; m < kMinutesPerDay; ++m) {
             // Berlin is an hour ahead of UTC in December.
-            sys_seconds local = sys_days{Day(2026, 12, 7)} + minutes{m} + hours{1};
+            sys_seconds local = sys_days{Day(2025, 12, 7)} + minutes{m} + hours{1};
             sys_days day = floor<days>(local);
             hh_mm_ss clock{local - day};
             char time[16];
@@ -687,7 +900,7 @@ class LogProgramTest : public ::testing::Test {
         }
         return text;
     }
-    std::string LogPath() const { return *dir_ / "BRANTOS/2026-12-07/VOK.LOG"; }
+    std::string LogPath() const { return *dir_ / "BRANTOS/2025-12-07/VOK.LOG"; }
     std::string Logger(const std::string& arguments, const std::string& input = "") {
         return "TZ=Europe/Berlin '" TALVOR_LOG "' --config '" + (*dir_ / "TALVOR.INI") + "' " +
                arguments + (input.empty() ? "" : " < '" + input + "'");
@@ -699,17 +912,18 @@ TEST_F(LogProgramTest, ADayPipedThroughIsDrawnWithTheCarrierBrightAndItsNeighbou
     WriteFileBytes(*dir_ / "day.csv", DayOfScans());
     CommandResult logged = RunCommand("cat '" + (*dir_ / "day.csv") + "' | " + Logger(""));
     ASSERT_EQ(logged.exitCode, 0) << logged.output;
-    EXPECT_NE(logged.output.find("talvor-log: 2026-12-07: 1440 minutes written (0 empty), 3 "
-                                 "lines skipped (2 blank or comment, 1 too few fields)"),
+    EXPECT_NE(logged.output.find("talvor-log: " + LogPath() +
+                                 ": 1440 minutes written (0 empty), 3 lines skipped (2 blank or "
+                                 "comment, 1 too few fields)"),
               std::string::npos)
         << logged.output;
     LoggedDay day{ReadFileBytes(LogPath())};
     ASSERT_EQ(day.records(), 1440);
-    EXPECT_EQ(day.time(0), "2026-12-07 00:00");
-    EXPECT_EQ(day.time(1439), "2026-12-07 23:59");
+    EXPECT_EQ(day.time(0), "2025-12-07 00:00");
+    EXPECT_EQ(day.time(1439), "2025-12-07 23:59");
     // The QTH of the configuration, not the default.
-    SunEvents london = SunEventsOn(Day(2026, 12, 7), 51.5, -0.1);
-    SunEvents newYork = SunEventsOn(Day(2026, 12, 7), kNewYorkLatitude, kNewYorkLongitude);
+    SunEvents london = SunEventsOn(Day(2025, 12, 7), 51.5, -0.1);
+    SunEvents newYork = SunEventsOn(Day(2025, 12, 7), kNewYorkLatitude, kNewYorkLongitude);
     int markers[3] = {};
     for (int k = 0; k < 1440; ++k) {
         int kind = MarkerKind(day.at(k));
@@ -734,7 +948,7 @@ TEST_F(LogProgramTest, ADayPipedThroughIsDrawnWithTheCarrierBrightAndItsNeighbou
     CommandResult drawn =
         RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY '" TALVOR_RENDER "' --config '" +
                    (*dir_ / "TALVOR.INI") +
-                   "' --date 2026-12-07 --size 1920x1500 --format png -o '" + picture + "'");
+                   "' --date 2025-12-07 --size 1920x1500 --format png -o '" + picture + "'");
     ASSERT_EQ(drawn.exitCode, 0) << drawn.output;
     Picture png;
     ASSERT_TRUE(ReadPng(picture, &png));
@@ -784,7 +998,7 @@ TEST_F(LogProgramTest, ExitStatusSaysWhatFailedAndTheOtherFilesAreStillRead) {
     Band band;
     band.carriers = {{1000.2, 30}};
     std::string lines;
-    for (const std::string& line : RtlPowerScan("2026-12-07", "10:30:00", band))
+    for (const std::string& line : RtlPowerScan("2025-12-07", "10:30:00", band))
         lines += line + "\n";
     WriteFileBytes(*dir_ / "good.csv", lines);
     WriteFileBytes(*dir_ / "broken.csv.gz", "not gzip at all, and not a scan either");
@@ -798,9 +1012,9 @@ TEST_F(LogProgramTest, ExitStatusSaysWhatFailedAndTheOtherFilesAreStillRead) {
     EXPECT_EQ(LoggedDay{ReadFileBytes(LogPath())}.records(), 9 * 60 + 31);
 
     // A day folder that is a file: the log cannot be written.
-    WriteFileBytes(*dir_ / "BRANTOS/2026-12-08", "");
+    WriteFileBytes(*dir_ / "BRANTOS/2025-12-08", "");
     std::string tomorrow;
-    for (const std::string& line : RtlPowerScan("2026-12-08", "10:30:00", band))
+    for (const std::string& line : RtlPowerScan("2025-12-08", "10:30:00", band))
         tomorrow += line + "\n";
     WriteFileBytes(*dir_ / "tomorrow.csv", tomorrow);
     CommandResult unwritable = RunCommand(Logger("'" + (*dir_ / "tomorrow.csv") + "'"));
@@ -820,55 +1034,241 @@ TEST_F(LogProgramTest, StopSignalWritesTheMinuteInHandAndEndsWell) {
     band.carriers = {{1000.2, 30}};
     std::string lines;
     for (const char* time : {"12:00:00", "12:01:00", "12:02:00"}) {
-        for (const std::string& line : RtlPowerScan("2026-12-07", time, band)) lines += line + "\n";
+        for (const std::string& line : RtlPowerScan("2025-12-07", time, band)) lines += line + "\n";
     }
     WriteFileBytes(*dir_ / "live.csv", lines);
-    // The writer keeps the pipe open, as a receiver tool does between its scans.
-    int input[2];
-    ASSERT_EQ(pipe(input), 0);
-    std::string config = *dir_ / "TALVOR.INI", errors = *dir_ / "errors.txt";
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        dup2(input[0], 0);
+    // A terminal that closes sends SIGHUP: taken as the others.
+    for (int stopSignal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(stopSignal));
+        RunCommand("rm -rf '" + (*dir_ / "BRANTOS") + "'");
+        // The writer keeps the pipe open, as a receiver tool does between its scans.
+        int input[2];
+        ASSERT_EQ(pipe(input), 0);
+        std::string config = *dir_ / "TALVOR.INI", errors = *dir_ / "errors.txt";
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(input[0], 0);
+            close(input[0]);
+            close(input[1]);
+            int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (err >= 0) dup2(err, 2);
+            setenv("TZ", "Europe/Berlin", 1);
+            execl(TALVOR_LOG, TALVOR_LOG, "--config", config.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
         close(input[0]);
+        ASSERT_EQ(write(input[1], lines.data(), lines.size()), ssize_t(lines.size()));
+        // 12:00 and 12:01 are written once 12:02 arrives; 12:02 is the minute in hand.
+        int records = 0;
+        for (int waited = 0; waited < 10000 && records < 11 * 60 + 2; waited += 20) {
+            SleepMs(20);
+            if (FileExists(LogPath()))
+                records = int(ReadFileBytes(LogPath()).size() / kDayLogRecordSize);
+        }
+        EXPECT_EQ(records, 11 * 60 + 2);
+        kill(child, stopSignal);
+        int status = -1;
+        for (int waited = 0; waited < 10000; waited += 20) {
+            if (waitpid(child, &status, WNOHANG) == child) break;
+            SleepMs(20);
+        }
         close(input[1]);
-        int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (err >= 0) dup2(err, 2);
-        setenv("TZ", "Europe/Berlin", 1);
-        execl(TALVOR_LOG, TALVOR_LOG, "--config", config.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+        if (kill(child, 0) == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "talvor-log did not end on " << strsignal(stopSignal);
+        }
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFileBytes(errors);
+        LoggedDay day{ReadFileBytes(LogPath())};
+        ASSERT_EQ(day.records(), 11 * 60 + 3);
+        EXPECT_FALSE(day.empty(11 * 60 + 2));
+        EXPECT_NE(ReadFileBytes(errors).find(LogPath() + ": 663 minutes written (660 empty)"),
+                  std::string::npos)
+            << ReadFileBytes(errors);
     }
-    close(input[0]);
-    ASSERT_EQ(write(input[1], lines.data(), lines.size()), ssize_t(lines.size()));
-    // 12:00 and 12:01 are written once 12:02 arrives; 12:02 is the minute in hand.
-    int records = 0;
-    for (int waited = 0; waited < 10000 && records < 11 * 60 + 2; waited += 20) {
-        SleepMs(20);
-        if (FileExists(LogPath()))
-            records = int(ReadFileBytes(LogPath()).size() / kDayLogRecordSize);
+}
+
+std::string ScansText(const std::vector<std::string>& times, const std::string& date = kDate,
+                      double offsetHz = 0) {
+    Band band;
+    band.carriers = {{1000.2, 30}};
+    std::string text;
+    for (const std::string& time : times) {
+        for (const std::string& line : RtlPowerScan(date, time, band, offsetHz))
+            text += line + "\n";
     }
-    EXPECT_EQ(records, 11 * 60 + 2);
-    kill(child, SIGTERM);
-    int status = -1;
-    for (int waited = 0; waited < 10000; waited += 20) {
-        if (waitpid(child, &status, WNOHANG) == child) break;
-        SleepMs(20);
+    return text;
+}
+
+TEST_F(LogProgramTest, RecordedFilesInAnyOrderGiveTheDayLogsOfDateOrder) {
+    WriteFileBytes(*dir_ / "a.csv", ScansText({"10:00:00", "10:01:00", "10:02:30.25"}));
+    WriteFileBytes(*dir_ / "b.csv", ScansText({"12:00:00", "12:01:00"}));
+    WriteFileBytes(*dir_ / "c.csv", ScansText({"02:00:00", "02:01:00"}, kNextDate));
+    const char* orders[] = {"a.csv b.csv c.csv", "c.csv b.csv a.csv", "b.csv c.csv a.csv"};
+    std::string first, second;
+    for (const char* order : orders) {
+        SCOPED_TRACE(order);
+        RunCommand("rm -rf '" + (*dir_ / "BRANTOS") + "'");
+        CommandResult result = RunCommand("cd '" + dir_->path() + "' && " + Logger(order));
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_NE(result.output.find(LogPath() + ": 662 minutes written (657 empty)"),
+                  std::string::npos)
+            << result.output;
+        EXPECT_NE(result.output.find("2 days, 724 minutes written, 0 lines skipped"),
+                  std::string::npos)
+            << result.output;
+        std::string day = ReadFileBytes(LogPath()),
+                    next = ReadFileBytes(*dir_ / ("BRANTOS/" + kNextDate + "/VOK.LOG"));
+        EXPECT_EQ(LoggedDay{day}.records(), 11 * 60 + 2);  // Berlin is an hour ahead
+        if (first.empty()) {
+            first = day;
+            second = next;
+        }
+        EXPECT_EQ(day, first);
+        EXPECT_EQ(next, second);
     }
-    close(input[1]);
-    if (kill(child, 0) == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        FAIL() << "talvor-log did not end on SIGTERM";
+}
+
+TEST_F(LogProgramTest, InputsThatCannotMakeALogSayWhy) {
+    Band band;
+    std::string coarse;
+    for (const char* time : {"10:00:00", "10:01:00"}) {
+        coarse += ScanLineText(kDate, time, 500000, 1720000, 20000, band, false) + "\n";
     }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFileBytes(errors);
-    LoggedDay day{ReadFileBytes(LogPath())};
-    ASSERT_EQ(day.records(), 11 * 60 + 3);
-    EXPECT_FALSE(day.empty(11 * 60 + 2));
-    EXPECT_NE(ReadFileBytes(errors).find("2026-12-07: 663 minutes written (660 empty)"),
-              std::string::npos)
-        << ReadFileBytes(errors);
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* options;
+        int exitCode;
+        std::vector<std::string> said;
+        bool logged;
+    };
+    const Case cases[] = {
+        {"up-converted scans without --offset",
+         ScansText({"10:00:00"}, kDate, 125e6),
+         "",
+         1,
+         {"up.csv: the scans cover 125.400..126.800 MHz, none of the 520..1700 kHz", "--offset",
+          "2 lines skipped (2 outside 520..1700 kHz)"},
+         false},
+        {"up-converted scans with --offset",
+         ScansText({"10:00:00"}, kDate, 125e6),
+         "--offset 125M",
+         0,
+         {LogPath() + ": 541 minutes written (540 empty)"},
+         true},
+        {"bins of 20 kHz", coarse, "", 0, {"bins of 20.0 kHz cannot tell channels"}, true},
+        {"a letter",
+         "Dear station,\n\nit rained all day.\n",
+         "",
+         0,
+         {"up.csv: no scans; 3 lines skipped (1 blank or comment, 2 too few fields)"},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunCommand("rm -rf '" + (*dir_ / "BRANTOS") + "'");
+        WriteFileBytes(*dir_ / "up.csv", c.text);
+        // Through a pipe, as a receiver gives them.
+        CommandResult result =
+            RunCommand("cd '" + dir_->path() + "' && cat up.csv | " + Logger(c.options));
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+        std::string output = result.output;
+        for (const std::string& text : c.said) {
+            std::string named = text;
+            if (named.rfind("up.csv", 0) == 0) named.replace(0, 6, "standard input");
+            EXPECT_NE(output.find(named), std::string::npos) << output;
+        }
+        // Said once for the input, not once a line.
+        EXPECT_EQ(output.find("bins of", output.find("bins of") + 1), std::string::npos);
+        EXPECT_EQ(FileExists(LogPath()), c.logged) << output;
+    }
+}
+
+TEST_F(LogProgramTest, CutRecordingsKeepTheirWholeLinesAndTheWholeFileFillsTheRest) {
+    WriteFileBytes(*dir_ / "day.csv", DayOfScans());
+    ASSERT_EQ(RunCommand(Logger("'" + (*dir_ / "day.csv") + "'")).exitCode, 0);
+    const std::string whole = ReadFileBytes(LogPath());
+    struct Case {
+        const char* name;
+        const char* cut;  // makes cut.csv from day.csv
+        int exitCode;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"a plain file cut in a line", "head -c 1500000 day.csv > cut.csv", 0, "torn"},
+        {"a compressed file cut short",
+         "gzip -c day.csv > whole.gz && head -c $(($(stat -c %s whole.gz) / 2)) whole.gz > cut.csv",
+         1, "cut.csv: unexpected end of file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunCommand("rm -rf '" + (*dir_ / "BRANTOS") + "'");
+        ASSERT_EQ(RunCommand("cd '" + dir_->path() + "' && " + c.cut).exitCode, 0);
+        CommandResult cut = RunCommand("cd '" + dir_->path() + "' && " + Logger("cut.csv"));
+        EXPECT_EQ(cut.exitCode, c.exitCode) << cut.output;
+        EXPECT_NE(cut.output.find(c.said), std::string::npos) << cut.output;
+        int records = LoggedDay{ReadFileBytes(LogPath())}.records();
+        EXPECT_GT(records, 60);
+        EXPECT_LT(records, 1440);
+        CommandResult rest = RunCommand(Logger("'" + (*dir_ / "day.csv") + "'"));
+        EXPECT_EQ(rest.exitCode, 0) << rest.output;
+        EXPECT_TRUE(ReadFileBytes(LogPath()) == whole);
+    }
+}
+
+// Made folders are flushed into their parents, and a live log every few minutes, not only at
+// the day's end.
+TEST_F(LogProgramTest, FoldersAndTheLiveLogAreFlushedToTheDisk) {
+    WriteFileBytes(*dir_ / "live.csv",
+                   ScansText({"10:30:00", "10:31:00", "10:32:00", "10:33:00", "10:34:00"}));
+    std::string trace = *dir_ / "trace.txt";
+    CommandResult traced =
+        RunCommand("cat '" + (*dir_ / "live.csv") + "' | TZ=Europe/Berlin " +
+                   "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" " +
+                   "strace -f -y -qq -e trace=fsync,fdatasync -o '" + trace +
+                   "' '" TALVOR_LOG "' --config '" + (*dir_ / "TALVOR.INI") + "'");
+    if (traced.exitCode != 0 && ReadFileBytes(trace).empty()) GTEST_SKIP() << "no strace here";
+    ASSERT_EQ(traced.exitCode, 0) << traced.output;
+    std::string text = ReadFileBytes(trace);
+    std::string folder = *dir_ / "BRANTOS";
+    // BRANTOS made in the station folder, the day's folder in it, the log in that.
+    for (const std::string& flushed : {std::string("fsync("), "<" + dir_->path() + ">)",
+                                       "<" + folder + ">)", "<" + folder + "/" + kDate + ">)"}) {
+        EXPECT_NE(text.find(flushed), std::string::npos) << flushed << "\n" << text;
+    }
+    size_t synced = text.find("fdatasync(");
+    ASSERT_NE(synced, std::string::npos) << text;
+    EXPECT_EQ(text.compare(text.find('<', synced) + 1, LogPath().size(), LogPath()), 0) << text;
+}
+
+TEST_F(LogProgramTest, TheReceiverCommandIsTheSameEverywhereItIsGiven) {
+    const std::string receiver = "rtl_power -D -f 520k:1710k:1k -i 60 - | ";
+    const std::string converted = "rtl_power -f 125.52M:126.71M:1k -i 60 - | ";
+    CommandResult help = RunCommand("'" TALVOR_LOG "' --help");
+    ASSERT_EQ(help.exitCode, 0);
+    struct Case {
+        const char* source;
+        std::string text;
+        bool converter;  // gives the up-converter's command too
+    };
+    const Case cases[] = {
+        {"--help", help.output, true},
+        {"README", ReadFileBytes(TALVOR_SOURCE_DIR "/README.md"), true},
+        {"man page", ReadFileBytes(TALVOR_SOURCE_DIR "/docs/man/talvor-log.1.scd"), true},
+        {"unit", ReadFileBytes(TALVOR_SOURCE_DIR "/packaging/systemd/talvor-log.service.in"),
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        EXPECT_NE(c.text.find(receiver), std::string::npos);
+        if (c.converter) {
+            EXPECT_NE(c.text.find(converted + "talvor-log --offset 125M"), std::string::npos);
+        }
+        EXPECT_EQ(c.text.find("rtl_power -D 2"), std::string::npos);
+    }
 }
 
 }  // namespace

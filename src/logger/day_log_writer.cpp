@@ -15,13 +15,16 @@ std::string ErrorText(int error) {
     return std::strerror(error != 0 ? error : EIO);
 }
 
+// Makes the folder when missing; a folder made is flushed into its parent, so that after a
+// power cut the records written in it are not left without a name.
 bool MakeFolder(const std::string& path, std::string* reason) {
     std::error_code ec;
-    std::filesystem::create_directory(path, ec);
+    bool made = std::filesystem::create_directory(path, ec);
     if (ec) {
         *reason = "cannot make the folder " + path + ": " + ec.message();
         return false;
     }
+    if (made) SyncFolder(FolderOf(path).c_str());
     return true;
 }
 
@@ -69,6 +72,7 @@ bool OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
                   (errno == EINVAL ? std::string("not a regular file") : ErrorText(errno));
         return false;
     }
+    if (created) SyncFolder(FolderOf(log->path).c_str());
     // Two loggers appending to one day would interleave their minutes, and one of them could
     // take the other's record in progress for a crash's remains and cut it.
     errno = 0;
@@ -115,6 +119,10 @@ AppendResult AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int3
     ComposeRecord(record, log->day, minuteOfDay, log->markerKinds[minuteOfDay], levels);
     if (!WriteRecord(log, record, reason)) return AppendResult::Failed;
     return AppendResult::Written;
+}
+
+bool SyncDayLogAppender(DayLogAppender* log) {
+    return log->file >= 0 && SyncFileData(log->file);
 }
 
 void CloseDayLogAppender(DayLogAppender* log) {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "daylog/day_log.h"
-#include "logger/minute_levels.h"
 #include "daylog/sun_events.h"
+#include "logger/minute_levels.h"
 
 // A record for minute (0..1439) of the day: its time text, minute of the hour, the hourly row
 // mark, the marker and the levels of 520..1700 kHz (all 0 when levels is nullptr); every byte
@@ -40,4 +40,6 @@ enum class AppendResult {
 // minute missing before it (their number goes to *emptyWritten).
 AppendResult AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int32_t* levels,
                                 int* emptyWritten, std::string* reason);
+// Flushes the records written so far to the disk.
+bool SyncDayLogAppender(DayLogAppender* log);
 void CloseDayLogAppender(DayLogAppender* log);

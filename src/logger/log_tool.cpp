@@ -1,15 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <set>
 #include <string>
+#include <tuple>
 
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "config/station_config.h"
-#include "logger/scan_input.h"
 #include "logger/logger.h"
+#include "logger/scan_input.h"
 #include "platform/platform.h"
 #include "station/run_state.h"
 
@@ -76,21 +80,23 @@ struct LineSplitter {
             data = lf + 1;
         }
     }
+    // What is left has no line end: the writer was cut off in the middle of it.
     void Finish(Logger* logger) {
-        if (!pending.empty() && !dropping) LogLine(logger, pending);
+        if (!pending.empty() && !dropping) SkipTornLine(logger);
         pending.clear();
         dropping = false;
     }
 };
 
-// Reads one input to its end (or to a stop signal); false when it could not be read.
-bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* buffer,
+// Reads one input to its end (or to a stop signal) into the logger's input in use; false when it
+// could not be read (said unless quiet).
+bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* buffer, bool quiet,
                    bool* stopped) {
     const std::string shownName = name == "-" ? std::string("standard input") : name;
     std::string reason;
     ScanInput* input = OpenScanInput(name, &reason);
     if (input == nullptr) {
-        Complain("cannot read " + shownName + ": " + reason);
+        if (!quiet) Complain("cannot read " + shownName + ": " + reason);
         return false;
     }
     LineSplitter splitter;
@@ -102,7 +108,10 @@ bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* b
             break;
         }
         if (n < 0) {
-            Complain("cannot read " + shownName + ": " + reason);
+            if (!quiet) {
+                Complain("cannot read " + shownName + ": " + reason +
+                         " (the whole lines before it are used)");
+            }
             ok = false;
             break;
         }
@@ -114,7 +123,75 @@ bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* b
     return ok;
 }
 
+// Recorded files: a first reading learns their days, then each day is written from every file
+// that holds it, in date order whatever the files' order. False when one could not be read.
+bool LogRecordedFiles(Logger* logger, const std::vector<std::string>& recorded,
+                      std::vector<char>* buffer, bool* stopped) {
+    bool allRead = true;
+    std::vector<InputState> inputs(recorded.size());
+    for (size_t i = 0; i < recorded.size() && !*stopped; ++i) {
+        inputs[i].name = recorded[i];
+        inputs[i].pass = InputPass::Survey;
+        BeginInput(logger, &inputs[i]);
+        if (!ReadInputFile(logger, recorded[i], buffer, false, stopped)) allRead = false;
+        EndInput(logger);
+    }
+    std::vector<size_t> order(inputs.size());
+    std::set<std::chrono::sys_days> days;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        order[i] = i;
+        days.insert(inputs[i].days.begin(), inputs[i].days.end());
+    }
+    // Files that share a minute add their scans in one order whatever the command line's.
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return std::tie(inputs[a].firstUtc, inputs[a].name) <
+               std::tie(inputs[b].firstUtc, inputs[b].name);
+    });
+    for (std::chrono::sys_days day : days) {
+        if (*stopped) break;
+        BeginCollectingDay(logger, day);
+        for (size_t i : order) {
+            if (*stopped || inputs[i].days.count(day) == 0) continue;
+            InputState again;
+            again.name = inputs[i].name;
+            again.pass = InputPass::Collect;
+            again.droppedMinuteUtc = inputs[i].droppedMinuteUtc;
+            BeginInput(logger, &again);
+            ReadInputFile(logger, again.name, buffer, true, stopped);
+            EndInput(logger);
+        }
+        // A day cut short by a stop is left for the next run, which can still add its minutes.
+        if (!*stopped) WriteCollectedDay(logger);
+    }
+    return allRead;
+}
+
 }  // namespace
+
+bool ParseFrequency(const std::string& text, double* hz) {
+    // The scan tools' suffixes: k, M and G.
+    double scale = 1;
+    std::string number = text;
+    if (!number.empty()) {
+        switch (number.back()) {
+            case 'k':
+            case 'K':
+                scale = 1e3;
+                break;
+            case 'M':
+                scale = 1e6;
+                break;
+            case 'G':
+                scale = 1e9;
+                break;
+        }
+        if (scale != 1) number.pop_back();
+    }
+    double value;
+    if (!FiniteNumber(number, &value) || !std::isfinite(value * scale)) return false;
+    *hz = value * scale;
+    return true;
+}
 
 int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out,
                         std::ostream& err) {
@@ -124,18 +201,18 @@ int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, 
         "talvor-log"};
     app.footer(
         "Examples:\n"
-        "  rtl_power -D 2 -f 520k:1710k:1k -i 60 - | talvor-log\n"
-        "  rtl_power -f 125.52M:126.71M:1k -i 60 - | talvor-log --offset 125000000\n"
+        "  rtl_power -D -f 520k:1710k:1k -i 60 - | talvor-log\n"
+        "  rtl_power -f 125.52M:126.71M:1k -i 60 - | talvor-log --offset 125M\n"
         "  talvor-log scans/*.csv scans/*.csv.gz\n"
         "Levels: the minute's median (or --floor) is 0, and --span dB above it 255.\n"
-        "Exit status: 0 done, 1 a day log could not be written or an input not read, 2 a "
-        "command line that cannot be used.");
+        "Exit status: 0 done, 1 a day log could not be written, an input not read or its scans "
+        "all outside 520..1700 kHz, 2 a command line that cannot be used.");
     app.set_version_flag("--version", std::string("talvor-log ") + TALVOR_VERSION);
 
     std::string offsetText, floorText, spanText;
     app.add_option("FILE", options->inputs,
-                   "Recorded scans (.csv or .csv.gz), read in order; none or - for standard "
-                   "input");
+                   "Recorded scans (plain or gzip-compressed), in any order; none or - for "
+                   "standard input, read live after the files");
     app.add_option("--config", options->configPath,
                    "Configuration file (default: TALVOR.INI beside the executable); its data "
                    "folder and QTH are used");
@@ -145,7 +222,8 @@ int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, 
     auto* utcOption = app.add_flag("--utc", options->utc, "The input's times are UTC");
     zoneOption->excludes(utcOption);
     app.add_option("--offset", offsetText,
-                   "Hz to subtract from every frequency (an up-converter's oscillator)");
+                   "Frequency to subtract from every frequency of the scans (an up-converter's "
+                   "oscillator): 125M, 125000k, 1.25e8 or 125000000");
     app.add_option("--floor", floorText, "dB that maps to level 0 (default: each minute's median)");
     app.add_option("--span", spanText, "dB from the floor to level 255 (default 50)");
 
@@ -156,8 +234,9 @@ int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, 
         err << "talvor-log: " << e.what() << "\nRun with --help for more information.\n";
         return kLogExitUsage;
     }
-    if (!offsetText.empty() && !FiniteNumber(offsetText, &options->offsetHz)) {
-        err << "talvor-log: --offset: not a frequency in Hz: \"" << offsetText << "\"\n";
+    if (!offsetText.empty() && !ParseFrequency(offsetText, &options->offsetHz)) {
+        err << "talvor-log: --offset: not a frequency (125M, 125000k, 1.25e8 or 125000000): \""
+            << offsetText << "\"\n";
         return kLogExitUsage;
     }
     if (!floorText.empty()) {
@@ -208,18 +287,29 @@ int RunLogTool(int argc, const char* const* argv) {
 
     StartLogger(&logger, options, runPaths.DataFolder, settings.latitude, settings.longitude);
     if (options.inputs.empty()) options.inputs.push_back("-");
-    logger.live = false;
+    std::vector<std::string> recorded;
+    bool readStandardInput = false;
     for (const std::string& name : options.inputs) {
-        if (name == "-") logger.live = true;
+        if (name == "-") {
+            readStandardInput = true;
+        } else {
+            recorded.push_back(name);
+        }
     }
     CatchStopSignals();
 
     std::vector<char> buffer(kReadChunk);
     bool stopped = false;
     bool inputFailed = false;
-    for (const std::string& name : options.inputs) {
-        if (!ReadInputFile(&logger, name, &buffer, &stopped)) inputFailed = true;
-        if (stopped) break;
+    if (!LogRecordedFiles(&logger, recorded, &buffer, &stopped)) inputFailed = true;
+    // Standard input, live: minute by minute as the lines come.
+    if (readStandardInput && !stopped) {
+        logger.live = true;
+        InputState live;
+        live.name = "standard input";
+        BeginInput(&logger, &live);
+        if (!ReadInputFile(&logger, "-", &buffer, false, &stopped)) inputFailed = true;
+        EndInput(&logger);
     }
     FinishLogger(&logger);
     return inputFailed || logger.failed ? kLogExitFailed : kLogExitOk;

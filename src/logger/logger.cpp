@@ -1,27 +1,54 @@
 #include "logger/logger.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "platform/platform.h"
 #include "station/calendar.h"
+#include "station/run_state.h"
 
 using namespace std::chrono;
 
 namespace {
 
-DayTally& TallyOf(Logger* logger, sys_days day) {
-    return logger->tallies[day];
+// The day folders are named by four-digit years: a time that converts outside them has none.
+const int64_t kFirstUtc =
+    int64_t(sys_days{year{1900} / January / 1}.time_since_epoch().count()) * 86400;
+const int64_t kLastUtc =
+    int64_t(sys_days{year{9999} / December / 31}.time_since_epoch().count()) * 86400 + 86399;
+
+std::string Count(int n, const char* thing) {
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
 
-// Lines that are not scans belong to the day being logged, or to the input before any day.
-DayTally& CurrentTally(Logger* logger) {
-    if (logger->haveMinute) return TallyOf(logger, logger->day);
-    if (logger->log.file >= 0) return TallyOf(logger, logger->log.day);
-    return logger->beforeFirstScan;
+std::string Reasons(const DayTally& tally, int* skipped) {
+    *skipped = 0;
+    std::string reasons;
+    for (const SkipReasonEntry& entry : kSkipReasonTable) {
+        int count = tally.skipped[int(entry.reason)];
+        if (count == 0) continue;
+        *skipped += count;
+        if (!reasons.empty()) reasons += ", ";
+        reasons += std::to_string(count) + " " + entry.text;
+    }
+    return reasons;
 }
 
-void Skip(DayTally& tally, SkipReason reason) {
-    ++tally.skipped[int(reason)];
+// "S lines skipped (N reason, ...)".
+std::string SkippedText(const DayTally& tally) {
+    int skipped;
+    std::string reasons = Reasons(tally, &skipped);
+    std::string text = Count(skipped, "line") + " skipped";
+    if (!reasons.empty()) text += " (" + reasons + ")";
+    return text;
+}
+
+void Add(DayTally* to, DayTally* from) {
+    for (int r = 0; r < kSkipReasons; ++r) {
+        to->skipped[r] += from->skipped[r];
+        from->skipped[r] = 0;
+    }
 }
 
 void Message(Logger* logger, const std::string& text) {
@@ -29,20 +56,51 @@ void Message(Logger* logger, const std::string& text) {
     std::fflush(logger->messages);
 }
 
-// The day's log open for appending; false when it cannot be (said once per day).
+bool Quiet(const Logger* logger) {
+    return logger->input != nullptr && logger->input->pass == InputPass::Collect;
+}
+
+std::string TimeText(int64_t utc) {
+    sys_days day;
+    int minute;
+    SplitUtcSeconds(utc, &day, &minute);
+    return FormatDayMinute(day, minute) + " UTC";
+}
+
+int64_t NowUtc(const Logger* logger) {
+    if (logger->systemClock != nullptr) return logger->systemClock();
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string DayLogPathOf(const Logger* logger, sys_days day) {
+    return ComposeDayLogPath(logger->dataFolder, StartOfDay(day));
+}
+
+// A line of the input that was not used. The second reading of a recorded file counts nothing:
+// the first did. Lines that are not scans belong to the day the input is at.
+void SkipLine(Logger* logger, SkipReason reason) {
+    if (Quiet(logger)) return;
+    InputState* in = logger->input;
+    DayTally& tally = in->haveDay ? logger->tallies[in->day] : in->beforeFirstScan;
+    ++tally.skipped[int(reason)];
+}
+
+// The day's log open for appending; false when it cannot be. An open that failed is tried
+// again for the next minute (another program's lock goes, a disk gets room), and writing again
+// after a failure is said as the failure was.
 bool EnsureDayLog(Logger* logger, sys_days day) {
     if (logger->log.file >= 0 && logger->log.day == day) return true;
-    if (logger->failedDayKnown && logger->failedDay == day) return false;
     CloseDayLogAppender(&logger->log);
     std::string reason;
     if (!OpenDayLogAppender(&logger->log, logger->dataFolder, day, logger->latitude,
                             logger->longitude, &reason)) {
-        Message(logger, reason);
+        if (!logger->logRefused) Message(logger, reason + "; trying again each minute");
+        logger->logRefused = true;
         logger->failed = true;
-        logger->failedDayKnown = true;
-        logger->failedDay = day;
         return false;
     }
+    if (logger->logRefused) Message(logger, "writing " + logger->log.path + " again");
+    logger->logRefused = false;
     if (logger->log.cutBytes > 0) {
         Message(logger, logger->log.path + " ended in a partial record: cut " +
                             std::to_string(logger->log.cutBytes) + " bytes, " +
@@ -51,26 +109,43 @@ bool EnsureDayLog(Logger* logger, sys_days day) {
     return true;
 }
 
-void WriteMinuteInHand(Logger* logger) {
-    if (!logger->haveMinute) return;
-    logger->haveMinute = false;
-    DayTally& tally = TallyOf(logger, logger->day);
-    if (!EnsureDayLog(logger, logger->day)) return;
-    int32_t levels[kLoggedKhzCount];
-    MapLevels(logger->levels, logger->options.scale, levels);
+// Writes the record of a minute from its levels; scans is the count of lines that made it.
+void WriteMinute(Logger* logger, sys_days day, int minute, const MinuteLevels& levels) {
+    DayTally& tally = logger->tallies[day];
+    if (!EnsureDayLog(logger, day)) {
+        tally.skipped[int(SkipReason::LogNotWritable)] += levels.scans;
+        return;
+    }
+    if (minute < logger->log.records) {
+        tally.skipped[int(SkipReason::AlreadyInLog)] += levels.scans;
+        return;
+    }
+    int32_t mapped[kLoggedKhzCount];
+    MapLevels(levels, logger->options.scale, mapped);
     int empty = 0;
     std::string reason;
-    AppendResult result = AppendMinuteRecord(&logger->log, logger->minute, levels, &empty, &reason);
+    AppendResult result = AppendMinuteRecord(&logger->log, minute, mapped, &empty, &reason);
     tally.written += empty;
     tally.empty += empty;
     if (result == AppendResult::Written) {
         ++tally.written;
+        // Live, a power cut must not take more than a few minutes of the day with it.
+        if (logger->live && ++logger->recordsSinceSync >= kSyncEveryRecords) {
+            logger->recordsSinceSync = 0;
+            SyncDayLogAppender(&logger->log);
+        }
     } else if (result == AppendResult::Failed) {
         Message(logger, reason);
         logger->failed = true;
         // Try again with a fresh open for the next minute: the disk may have room by then.
         CloseDayLogAppender(&logger->log);
     }
+}
+
+void WriteMinuteInHand(Logger* logger) {
+    if (!logger->haveMinute) return;
+    logger->haveMinute = false;
+    WriteMinute(logger, logger->day, logger->minute, logger->levels);
 }
 
 // Seconds since 1970 of the line's time, read as UTC or as the zone's local time.
@@ -89,9 +164,10 @@ bool LineUtcSeconds(Logger* logger, const ScanLine& line, int64_t* utc) {
     // In the hour that repeats, the first reading that does not go back before the lines
     // already read keeps the input in order: after 02:59 summer time, 02:00 is winter time.
     // A minute and a half of slack lets the hops of one scan and a late clock share a minute.
+    const int64_t last = logger->input->lastUtc;
     *utc = candidates[count - 1];
     for (int i = 0; i < count; ++i) {
-        if (logger->lastUtc == INT64_MIN || candidates[i] >= logger->lastUtc - 90) {
+        if (last == INT64_MIN || candidates[i] >= last - 90) {
             *utc = candidates[i];
             break;
         }
@@ -99,14 +175,171 @@ bool LineUtcSeconds(Logger* logger, const ScanLine& line, int64_t* utc) {
     return true;
 }
 
-// Live, a line every hour of the clock says that the logger is still at work and how.
-void ReportWhenDue(Logger* logger, sys_days day) {
+// Live, a line every hour of the clock says that the logger is still at work and how, written
+// minutes or not.
+void ReportWhenDue(Logger* logger) {
     if (!logger->live) return;
     int64_t now = MonotonicMs();
     if (now - logger->lastReportMs < logger->reportEveryMs) return;
     logger->lastReportMs = now;
-    auto it = logger->tallies.find(day);
-    if (it != logger->tallies.end()) Message(logger, DaySummary(day, it->second));
+    const InputState* in = logger->input;
+    if (in->haveDay) {
+        Message(logger, DaySummary(DayLogPathOf(logger, in->day), logger->tallies[in->day]));
+    } else {
+        Message(logger, "no minute written yet; " + SkippedText(in->beforeFirstScan));
+    }
+}
+
+// A scan taken: live into the minute in hand, else into the day being collected.
+void TakeScan(Logger* logger, int64_t utc) {
+    InputState* in = logger->input;
+    if (!in->anchored || utc > in->anchorUtc) in->anchorUtc = utc;
+    in->anchored = true;
+    if (utc > in->lastUtc) in->lastUtc = utc;
+    in->aheadOfClockSaid = false;
+    sys_days day;
+    int minute;
+    SplitUtcSeconds(utc, &day, &minute);
+    if (!in->haveDay && !Quiet(logger)) Add(&logger->tallies[day], &in->beforeFirstScan);
+    in->haveDay = true;
+    in->day = day;
+    const int64_t minuteUtc = utc - (utc % 60 + 60) % 60;
+    if (minuteUtc != in->lastMinuteUtc) {
+        in->lastMinuteUtc = minuteUtc;
+        in->linesInLastMinute = 0;
+    }
+    ++in->linesInLastMinute;
+
+    switch (in->pass) {
+        case InputPass::Survey:
+            in->days.insert(day);
+            in->firstUtc = std::min(in->firstUtc, utc);
+            return;
+        case InputPass::Collect:
+            if (day != logger->collectDay || minuteUtc == in->droppedMinuteUtc) return;
+            if (!logger->collected[minute]) {
+                logger->collected[minute] = std::make_unique<MinuteLevels>();
+                ClearMinute(logger->collected[minute].get());
+            }
+            AddScan(logger->collected[minute].get(), logger->line, logger->options.offsetHz);
+            return;
+        case InputPass::Live:
+            break;
+    }
+    if (logger->haveMinute) {
+        if (day == logger->day && minute == logger->minute) {
+            AddScan(&logger->levels, logger->line, logger->options.offsetHz);
+            return;
+        }
+        // A little behind the minute in hand is out of order; far behind, the input's clock
+        // went back and was followed (a minute already logged is still never written twice).
+        int64_t inHand =
+            int64_t(logger->day.time_since_epoch().count()) * 86400 + logger->minute * 60;
+        if (utc < inHand && utc >= inHand - kJumpSeconds) {
+            ++logger->tallies[day].skipped[int(SkipReason::BeforeMinute)];
+            return;
+        }
+        WriteMinuteInHand(logger);
+    }
+    logger->haveMinute = true;
+    logger->day = day;
+    logger->minute = minute;
+    ClearMinute(&logger->levels);
+    AddScan(&logger->levels, logger->line, logger->options.offsetHz);
+}
+
+// Takes the lines held at a jump: the input's clock moved, and the lines agree.
+void FollowHeldLines(Logger* logger) {
+    InputState* in = logger->input;
+    std::vector<HeldLine> held = std::move(in->held);
+    in->held.clear();
+    in->heldBytes = 0;
+    if (in->anchored && !Quiet(logger)) {
+        Message(logger, in->name + ": the time jumped from " + TimeText(in->anchorUtc) + " to " +
+                            TimeText(held.front().utc) + "; the lines after it agree and are kept");
+    }
+    in->anchored = true;
+    in->anchorUtc = held.front().utc;
+    in->lastUtc = held.front().utc;
+    for (const HeldLine& line : held) {
+        if (ParseScanLine(line.text, &logger->line)) continue;  // read once already
+        TakeScan(logger, line.utc);
+    }
+}
+
+// Skips the lines held at a jump: the input went on where it was, or ended.
+void DropHeldLines(Logger* logger) {
+    InputState* in = logger->input;
+    if (in->held.empty()) return;
+    if (!Quiet(logger)) {
+        Message(logger, in->name + ": " + Count(int(in->held.size()), "line") + " from " +
+                            TimeText(in->held.front().utc) + " skipped, far from the time of " +
+                            "the lines around " + (in->held.size() == 1 ? "it" : "them") + " (" +
+                            TimeText(in->anchorUtc) + ")");
+    }
+    for (size_t i = 0; i < in->held.size(); ++i) SkipLine(logger, SkipReason::TimeJump);
+    in->held.clear();
+    in->heldBytes = 0;
+}
+
+bool HeldLinesAgree(const InputState& in) {
+    return (int(in.held.size()) >= kAgreeingLines &&
+            in.held.back().utc - in.held.front().utc >= kAgreeingSeconds) ||
+           in.heldBytes > kMostHeldBytes;
+}
+
+// A scan line whose time is known: taken, or held while its time is far from the input's.
+void GuardTime(Logger* logger, std::string_view text, int64_t utc) {
+    InputState* in = logger->input;
+    if (!in->anchored || std::llabs(utc - in->anchorUtc) <= kJumpSeconds) {
+        DropHeldLines(logger);
+        TakeScan(logger, utc);
+        return;
+    }
+    // Far from the input's time: a damaged line, or the clock moved. Lines that agree with each
+    // other decide.
+    if (!in->held.empty()) {
+        int64_t previous = in->held.back().utc;
+        if (utc < previous - 90 || utc > previous + kJumpSeconds) DropHeldLines(logger);
+    }
+    in->held.push_back(HeldLine{std::string(text), utc});
+    in->heldBytes += text.size();
+    if (HeldLinesAgree(*in)) FollowHeldLines(logger);
+}
+
+// Whether the scan reaches the logged band, and what the input covered.
+bool InBand(Logger* logger, const ScanLine& line) {
+    InputState* in = logger->input;
+    const double low = line.hzLow - logger->options.offsetHz;
+    const double high =
+        line.hzLow + double(line.db.size()) * line.hzStep - logger->options.offsetHz;
+    if (in->scans == 0 || low < in->lowestHz) in->lowestHz = low;
+    if (in->scans == 0 || high > in->highestHz) in->highestHz = high;
+    ++in->scans;
+    if (high <= (kLoggedFirstKhz - 0.5) * 1000 || low >= (kLoggedLastKhz + 0.5) * 1000) {
+        return false;
+    }
+    ++in->inBand;
+    if (line.hzStep > kWidestUsefulBinHz && !in->wideBinsSaid && !Quiet(logger)) {
+        in->wideBinsSaid = true;
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      ": bins of %.1f kHz cannot tell channels 10 kHz apart from each other; "
+                      "scan in 1 kHz steps (rtl_power -f 520k:1710k:1k)",
+                      line.hzStep / 1000);
+        Message(logger, in->name + text);
+    }
+    return true;
+}
+
+std::string BandText(double lowHz, double highHz) {
+    char text[80];
+    if (highHz >= 10e6) {
+        std::snprintf(text, sizeof text, "%.3f..%.3f MHz", lowHz / 1e6, highHz / 1e6);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f..%.1f kHz", lowHz / 1e3, highHz / 1e3);
+    }
+    return text;
 }
 
 }  // namespace
@@ -118,21 +351,9 @@ const char* SkipReasonText(SkipReason reason) {
     return "?";
 }
 
-std::string DaySummary(sys_days day, const DayTally& tally) {
-    int skipped = 0;
-    std::string reasons;
-    for (const SkipReasonEntry& entry : kSkipReasonTable) {
-        int count = tally.skipped[int(entry.reason)];
-        if (count == 0) continue;
-        skipped += count;
-        if (!reasons.empty()) reasons += ", ";
-        reasons += std::to_string(count) + " " + entry.text;
-    }
-    std::string text = FormatDate(StartOfDay(day)) + ": " + std::to_string(tally.written) +
-                       " minutes written (" + std::to_string(tally.empty) + " empty), " +
-                       std::to_string(skipped) + " lines skipped";
-    if (!reasons.empty()) text += " (" + reasons + ")";
-    return text;
+std::string DaySummary(const std::string& path, const DayTally& tally) {
+    return path + ": " + Count(tally.written, "minute") + " written (" +
+           std::to_string(tally.empty) + " empty), " + SkippedText(tally);
 }
 
 void StartLogger(Logger* logger, const LogOptions& options, const std::string& dataFolder,
@@ -142,77 +363,129 @@ void StartLogger(Logger* logger, const LogOptions& options, const std::string& d
     logger->latitude = latitude;
     logger->longitude = longitude;
     logger->haveMinute = false;
-    logger->lastUtc = INT64_MIN;
     logger->lastReportMs = MonotonicMs();
+    logger->recordsSinceSync = 0;
     CloseDayLogAppender(&logger->log);
-    logger->failedDayKnown = false;
+    logger->logRefused = false;
     logger->tallies.clear();
-    logger->beforeFirstScan = DayTally{};
+    logger->withoutScans = DayTally{};
     logger->failed = false;
+    logger->input = nullptr;
+    logger->collected.clear();
     logger->line.db.reserve(8192);
 }
 
+void BeginInput(Logger* logger, InputState* input) {
+    logger->input = input;
+}
+
 void SkipLongLine(Logger* logger) {
-    Skip(CurrentTally(logger), SkipReason::TooLong);
+    SkipLine(logger, SkipReason::TooLong);
+}
+
+void SkipTornLine(Logger* logger) {
+    SkipLine(logger, SkipReason::Torn);
+    logger->input->tornEnd = true;
 }
 
 void LogLine(Logger* logger, std::string_view text) {
     if (std::optional<SkipReason> why = ParseScanLine(text, &logger->line)) {
-        Skip(CurrentTally(logger), *why);
-        return;
-    }
-    int64_t utc;
-    if (!LineUtcSeconds(logger, logger->line, &utc)) {
-        Skip(CurrentTally(logger), SkipReason::NoSuchLocalTime);
-        return;
-    }
-    if (utc > logger->lastUtc) logger->lastUtc = utc;
-    sys_days day;
-    int minute;
-    SplitUtcSeconds(utc, &day, &minute);
-
-    if (logger->haveMinute) {
-        if (day == logger->day && minute == logger->minute) {
-            AddScan(&logger->levels, logger->line, logger->options.offsetHz);
-            return;
+        SkipLine(logger, *why);
+    } else {
+        int64_t utc;
+        if (!LineUtcSeconds(logger, logger->line, &utc)) {
+            SkipLine(logger, SkipReason::NoSuchLocalTime);
+        } else if (utc < kFirstUtc || utc > kLastUtc) {
+            SkipLine(logger, SkipReason::BadDateTime);
+        } else if (!InBand(logger, logger->line)) {
+            SkipLine(logger, SkipReason::OutsideBand);
+        } else if (logger->live && utc > NowUtc(logger) + kJumpSeconds) {
+            InputState* in = logger->input;
+            if (!in->aheadOfClockSaid) {
+                in->aheadOfClockSaid = true;
+                Message(logger, in->name + ": a line of " + TimeText(utc) +
+                                    " is far ahead of the system clock (" +
+                                    TimeText(NowUtc(logger)) + "); such lines are skipped");
+            }
+            SkipLine(logger, SkipReason::AheadOfClock);
+        } else {
+            GuardTime(logger, text, utc);
         }
-        if (day < logger->day || (day == logger->day && minute < logger->minute)) {
-            Skip(TallyOf(logger, day), SkipReason::BeforeMinute);
-            return;
-        }
-        sys_days previousDay = logger->day;
-        WriteMinuteInHand(logger);
-        ReportWhenDue(logger, previousDay);
     }
+    ReportWhenDue(logger);
+}
 
-    DayTally& tally = TallyOf(logger, day);
-    // Lines skipped before the first scan are counted with the first day.
-    for (int r = 0; r < kSkipReasons; ++r) {
-        tally.skipped[r] += logger->beforeFirstScan.skipped[r];
-        logger->beforeFirstScan.skipped[r] = 0;
+void EndInput(Logger* logger) {
+    InputState* in = logger->input;
+    if (in == nullptr) return;
+    // Lines held at the end: kept when enough of them agree, as a run in the middle would be.
+    if (int(in->held.size()) >= kAgreeingLines) {
+        FollowHeldLines(logger);
+    } else {
+        DropHeldLines(logger);
     }
-    if (!EnsureDayLog(logger, day)) {
-        Skip(tally, SkipReason::LogNotWritable);
-        return;
+    // A torn end: the minute of the last whole lines may lack the rest of its scans.
+    if (in->tornEnd && in->haveDay) {
+        if (in->pass == InputPass::Live && logger->haveMinute) {
+            logger->haveMinute = false;
+            logger->tallies[logger->day].skipped[int(SkipReason::Torn)] += logger->levels.scans;
+        } else if (in->pass == InputPass::Survey) {
+            in->droppedMinuteUtc = in->lastMinuteUtc;
+            logger->tallies[in->day].skipped[int(SkipReason::Torn)] += in->linesInLastMinute;
+        }
     }
-    if (minute < logger->log.records) {
-        Skip(tally, SkipReason::AlreadyInLog);
-        return;
+    if (!Quiet(logger)) {
+        if (in->scans > 0 && in->inBand == 0) {
+            Message(logger, in->name + ": the scans cover " +
+                                BandText(in->lowestHz, in->highestHz) +
+                                (logger->options.offsetHz != 0 ? " (after --offset)" : "") +
+                                ", none of the 520..1700 kHz that day logs hold; behind an "
+                                "up-converter, give its oscillator with --offset (e.g. "
+                                "--offset 125M); nothing written for them");
+            logger->failed = true;
+        }
+        if (!in->haveDay) {
+            int skipped;
+            Reasons(in->beforeFirstScan, &skipped);
+            if (skipped > 0 && in->scans == 0) {
+                Message(logger, in->name + ": no scans; " + SkippedText(in->beforeFirstScan));
+            }
+            Add(&logger->withoutScans, &in->beforeFirstScan);
+        }
     }
-    logger->haveMinute = true;
-    logger->day = day;
-    logger->minute = minute;
-    ClearMinute(&logger->levels);
-    AddScan(&logger->levels, logger->line, logger->options.offsetHz);
+    logger->input = nullptr;
+}
+
+void BeginCollectingDay(Logger* logger, sys_days day) {
+    logger->collectDay = day;
+    logger->collected.clear();
+    logger->collected.resize(kMinutesPerDay);
+}
+
+void WriteCollectedDay(Logger* logger) {
+    for (int minute = 0; minute < kMinutesPerDay; ++minute) {
+        if (logger->collected[minute]) {
+            WriteMinute(logger, logger->collectDay, minute, *logger->collected[minute]);
+            logger->collected[minute].reset();
+        }
+    }
+    logger->collected.clear();
 }
 
 void FinishLogger(Logger* logger) {
     WriteMinuteInHand(logger);
     CloseDayLogAppender(&logger->log);
-    for (const auto& [day, tally] : logger->tallies) Message(logger, DaySummary(day, tally));
-    int skipped = 0;
-    for (int r = 0; r < kSkipReasons; ++r) skipped += logger->beforeFirstScan.skipped[r];
+    DayTally total;
+    for (const auto& [day, tally] : logger->tallies) {
+        Message(logger, DaySummary(DayLogPathOf(logger, day), tally));
+        total.written += tally.written;
+        for (int r = 0; r < kSkipReasons; ++r) total.skipped[r] += tally.skipped[r];
+    }
+    for (int r = 0; r < kSkipReasons; ++r) total.skipped[r] += logger->withoutScans.skipped[r];
     if (logger->tallies.empty()) {
-        Message(logger, "no scans read; " + std::to_string(skipped) + " lines skipped");
+        Message(logger, "nothing written; " + SkippedText(total));
+    } else {
+        Message(logger, Count(int(logger->tallies.size()), "day") + ", " +
+                            Count(total.written, "minute") + " written, " + SkippedText(total));
     }
 }

@@ -1,5 +1,5 @@
 // talvor-log: power scans in, day logs out. The run is plain logic over lines of text, so that
-// the tests feed it lines directly; main.cpp and the input readers do the I/O around it.
+// the tests feed it lines directly; log_tool.cpp and the input reader do the I/O around it.
 #pragma once
 
 #include <chrono>
@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <iosfwd>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +29,7 @@ struct LogOptions {
 
 // The exit codes of talvor-log.
 constexpr int kLogExitOk = 0;
-constexpr int kLogExitFailed = 1;  // a day log could not be written or an input not read
+constexpr int kLogExitFailed = 1;  // a day log not written, an input not read or out of band
 constexpr int kLogExitUsage = 2;
 constexpr int kLogGoOn = -1;
 
@@ -35,6 +37,24 @@ constexpr int kLogGoOn = -1;
 // on out, or a message on err).
 int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out,
                         std::ostream& err);
+// A frequency as the scan tools take it: 125M, 125000k, 1.25e8 or 125000000 (Hz); false when
+// the text is none.
+bool ParseFrequency(const std::string& text, double* hz);
+
+// A line further than this from the input's recent lines is a jump of its clock (or a damaged
+// date), and live, a line this far ahead of the system clock cannot be a measurement.
+constexpr int64_t kJumpSeconds = 2 * 3600;
+// A jump is followed once this many lines, spread over at least a minute, agree with each other:
+// a receiver switched off for days comes back, a single bad line does not.
+constexpr int kAgreeingLines = 3;
+constexpr int64_t kAgreeingSeconds = 60;
+// So many bytes of lines agreeing with each other are followed even within a second (a sweep of
+// many hops): what is held must stay bounded.
+constexpr size_t kMostHeldBytes = 16u << 20;
+// Live, a record a minute: the day log is flushed to the disk every few of them.
+constexpr int kSyncEveryRecords = 3;
+// Bins wider than this cannot tell neighbouring channels (10 kHz apart) from each other.
+constexpr double kWidestUsefulBinHz = 10000;
 
 struct DayTally {
     int written = 0;  // records written this run, the empty ones included
@@ -42,43 +62,97 @@ struct DayTally {
     int skipped[kSkipReasons] = {};
 };
 
+// How a line is used: live, written minute by minute as it comes; a recorded file is read
+// twice, first to learn which days it holds (every skip counted and said then), then once for
+// each of those days, so that the days are written in date order whatever the files' order.
+enum class InputPass { Live, Survey, Collect };
+
+// A line whose time jumped, kept until the lines after it show whether the input follows.
+struct HeldLine {
+    std::string text;
+    int64_t utc;
+};
+
+// What the logger knows of one input.
+struct InputState {
+    std::string name;  // as messages name it
+    InputPass pass = InputPass::Live;
+    int64_t lastUtc = INT64_MIN;  // the latest line taken, for the hour that repeats in autumn
+    bool anchored = false;        // a line was taken: later lines are measured against it
+    int64_t anchorUtc = 0;
+    std::vector<HeldLine> held;  // lines far from the anchor that may become the new one
+    size_t heldBytes = 0;
+    bool aheadOfClockSaid = false;
+    bool haveDay = false;  // the day of the latest line taken: lines that are not scans count there
+    std::chrono::sys_days day{};
+    DayTally beforeFirstScan;            // lines skipped before any was taken
+    int scans = 0;                       // scan lines read
+    int inBand = 0;                      // of them, those that reached 520..1700 kHz
+    double lowestHz = 0, highestHz = 0;  // what the scans covered, after the offset
+    bool wideBinsSaid = false;
+    // The minute of the last line taken and how many lines it has: an input that ends in a
+    // torn line may have lost the rest of that minute, which is then not written (the whole
+    // recording, read later, still can).
+    int64_t lastMinuteUtc = INT64_MIN;
+    int linesInLastMinute = 0;
+    bool tornEnd = false;
+    int64_t droppedMinuteUtc = INT64_MIN;  // from the survey: the minute that a torn end cut
+    // From the survey: the days the input holds and its first time, which orders the inputs.
+    std::set<std::chrono::sys_days> days;
+    int64_t firstUtc = INT64_MAX;
+};
+
 struct Logger {
     LogOptions options;
     std::string dataFolder;
     double latitude = 51.5;
     double longitude = 0.1;
-    bool live = false;  // a summary line every hour of the clock
+    bool live = false;  // a summary line every hour of the clock, lines checked against it
     int64_t reportEveryMs = 3600 * 1000;
     int64_t lastReportMs = 0;
+    int recordsSinceSync = 0;            // live, the log goes to the disk every kSyncEveryRecords
+    int64_t (*systemClock)() = nullptr;  // UTC seconds; nullptr: the system's clock
     std::FILE* messages = stderr;
+    InputState* input = nullptr;  // the input being read
 
-    bool haveMinute = false;  // a minute in hand, not yet written
+    bool haveMinute = false;  // live: a minute in hand, not yet written
     std::chrono::sys_days day{};
     int minute = 0;
     MinuteLevels levels;
-    int64_t lastUtc = INT64_MIN;
+    // Collecting a recorded day: its minutes, in the inputs' order and each input's line order.
+    std::chrono::sys_days collectDay{};
+    std::vector<std::unique_ptr<MinuteLevels>> collected;
 
     DayLogAppender log;
-    bool failedDayKnown = false;  // the day whose log could not be opened, not tried again
-    std::chrono::sys_days failedDay{};
+    bool logRefused = false;  // the last open failed (said once): the next success is said too
 
     std::map<std::chrono::sys_days, DayTally> tallies;
-    DayTally beforeFirstScan;  // lines skipped before any scan gave a day
-    bool failed = false;
+    DayTally withoutScans;  // lines of inputs that gave no scan
+    bool failed = false;    // a day log not written or an input out of band: exit status 1
     ScanLine line;
 };
 
 // Sets up a run over the data folder (the logger's minute state cleared).
 void StartLogger(Logger* logger, const LogOptions& options, const std::string& dataFolder,
                  double latitude, double longitude);
+// Starts reading an input; it stays in use until EndInput.
+void BeginInput(Logger* logger, InputState* input);
 // One line of input, without its line end.
 void LogLine(Logger* logger, std::string_view text);
 // A line too long to be a scan, dropped by the reader.
 void SkipLongLine(Logger* logger);
+// The last line of an input without its line end: cut off, never used.
+void SkipTornLine(Logger* logger);
+// The input's end: the lines held at a jump settled, and what it covered said.
+void EndInput(Logger* logger);
+// Starts collecting a recorded day (the inputs then read again with InputPass::Collect).
+void BeginCollectingDay(Logger* logger, std::chrono::sys_days day);
+// Writes the collected minutes of the day in time order.
+void WriteCollectedDay(Logger* logger);
 // Writes the minute in hand, closes the log and prints the per-day summary lines.
 void FinishLogger(Logger* logger);
-// "yyyy-mm-dd: N minutes written (E empty), S lines skipped (...)".
-std::string DaySummary(std::chrono::sys_days day, const DayTally& tally);
+// "PATH: N minutes written (E empty), S lines skipped (...)".
+std::string DaySummary(const std::string& path, const DayTally& tally);
 
 // The whole program; returns the exit code.
 int RunLogTool(int argc, const char* const* argv);

@@ -133,5 +133,10 @@ std::optional<SkipReason> ParseScanLine(std::string_view text, ScanLine* line) {
         p = comma == end ? end : comma + 1;
     }
     if (line->db.empty()) return SkipReason::TooFewFields;
+    // A line that stops before its range ends was cut off while it was written.
+    if (line->db.size() < wanted) {
+        line->db.clear();
+        return SkipReason::Torn;
+    }
     return std::nullopt;
 }

@@ -59,7 +59,14 @@ long ReadScanInput(ScanInput* input, void* buffer, size_t count, std::string* re
     int code = Z_OK;
     const char* text = gzerror(input->file, &code);
     if (n == 0 && code == Z_OK) return 0;
-    *reason = code == Z_ERRNO ? ErrnoText() : (text != nullptr && *text ? text : "damaged data");
+    if (code == Z_ERRNO) {
+        *reason = ErrnoText();
+    } else {
+        // zlib names the stream "<fd:N>: " before its words; the caller names the file.
+        std::string words = text != nullptr && *text ? text : "damaged data";
+        size_t named = words.rfind("<fd:", 0) == 0 ? words.find(": ") : std::string::npos;
+        *reason = named == std::string::npos ? words : words.substr(named + 2);
+    }
     return -1;
 }
 

@@ -170,8 +170,12 @@ bool TruncateOpenFile(int fd, int64_t size);
 // Takes the file's exclusive advisory lock without waiting; false when another open of it
 // holds the lock (errno EWOULDBLOCK) or on failure. It goes with the descriptor's close.
 bool LockExclusively(int fd);
+// Flushes a file's data to the disk; false on failure (errno set).
+bool SyncFileData(int fd);
+// Flushes a folder's entries to the disk, so that a file made in it survives a power cut.
+bool SyncFolder(const char* path);
 
-// Catches SIGTERM and SIGINT from now on: they end the next or current ReadInput with
+// Catches SIGTERM, SIGINT and SIGHUP from now on: they end the next or current ReadInput with
 // kInputStopped instead of ending the process.
 void CatchStopSignals();
 constexpr long kInputStopped = -2;

@@ -49,6 +49,20 @@ bool TruncateOpenFile(int fd, int64_t size) {
     return rc == 0;
 }
 
+bool SyncFileData(int fd) {
+    return fdatasync(fd) == 0;
+}
+
+bool SyncFolder(const char* path) {
+    int dir = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    bool synced = fsync(dir) == 0;
+    int error = errno;
+    close(dir);
+    errno = error;
+    return synced;
+}
+
 bool LockExclusively(int fd) {
     int rc;
     do {

@@ -26,16 +26,20 @@ void CatchStopSignals() {
     action.sa_flags = 0;  // no SA_RESTART: a wait must end
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // A terminal that closes under a logger started from it: the minute in hand is written.
+    sigaction(SIGHUP, &action, nullptr);
     // The signals stay blocked except while ppoll waits, so one that comes between the check
     // and the wait still ends the wait instead of being missed until the next line.
     sigset_t stops, previous;
     sigemptyset(&stops);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGHUP);
     sigprocmask(SIG_BLOCK, &stops, &previous);
     unblockedMask = previous;
     sigdelset(&unblockedMask, SIGTERM);
     sigdelset(&unblockedMask, SIGINT);
+    sigdelset(&unblockedMask, SIGHUP);
     catching = true;
 }
 
@@ -44,7 +48,8 @@ bool StopSignalled() {
         // A signal that came while blocked outside a wait is delivered here.
         sigset_t pending;
         if (sigpending(&pending) == 0 &&
-            (sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1)) {
+            (sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1 ||
+             sigismember(&pending, SIGHUP) == 1)) {
             stopSignalled = 1;
         }
     }
