@@ -29,6 +29,7 @@
 #include "logger/power_scan.h"
 #include "platform/platform.h"
 #include "station/calendar.h"
+#include "station/report.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -398,16 +399,17 @@ class LoggerTest : public ::testing::Test {
     void SetUp() override {
         folder_ = std::make_unique<TempDir>("logger");
         band_.carriers = {{1000.2, 30}};
-        messages_ = std::tmpfile();
+        SetProgramName("talvor-log");
+        reported_ = std::make_unique<ReportedLines>();
     }
     void TearDown() override {
         CloseDayLogAppender(&logger_.log);
-        if (messages_ != nullptr) std::fclose(messages_);
+        reported_.reset();
+        SetProgramName("TALVOR");
         UseTimeZone("UTC");
     }
     void Start(LogOptions options = {}) {
         StartLogger(&logger_, options, folder_->path() + "/BRANTOS", 51.5, 0.1);
-        logger_.messages = messages_;
         input_ = InputState{};
         input_.name = "test input";
         BeginInput(&logger_, &input_);
@@ -419,20 +421,12 @@ class LoggerTest : public ::testing::Test {
         std::string path = folder_->path() + "/BRANTOS/" + date + "/VOK.LOG";
         return LoggedDay{FileExists(path) ? ReadFileBytes(path) : std::string()};
     }
-    std::string Messages() {
-        std::fflush(messages_);
-        std::rewind(messages_);
-        std::string text;
-        char buffer[512];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, messages_)) > 0) text.append(buffer, n);
-        return text;
-    }
+    std::string Messages() { return reported_->text(); }
     std::unique_ptr<TempDir> folder_;
     Band band_;
     Logger logger_;
     InputState input_;
-    std::FILE* messages_ = nullptr;
+    std::unique_ptr<ReportedLines> reported_;
 };
 
 TEST_F(LoggerTest, LocalTimesAcrossTheAutumnChangeStayInOrder) {
@@ -662,8 +656,8 @@ TEST_F(LoggerTest, TimeJumpsAreFollowedOnlyWhenTheLinesAfterThemAgree) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         folder_ = std::make_unique<TempDir>("logger-jump");
-        std::rewind(messages_);
-        ASSERT_EQ(ftruncate(fileno(messages_), 0), 0);
+        reported_.reset();
+        reported_ = std::make_unique<ReportedLines>();
         Start(options);
         logger_.live = c.live;
         logger_.systemClock = [] { return int64_t{1768003200}; };  // 2026-01-10 00:00 UTC
@@ -774,6 +768,7 @@ TEST(LogSummary, NamesTheDayLogAndCountsInWords) {
 // ---- The command line --------------------------------------------------------------------------
 
 TEST(LogCli, OptionsAndExitCodes) {
+    SetProgramName("talvor-log");
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -801,10 +796,12 @@ TEST(LogCli, OptionsAndExitCodes) {
         std::vector<const char*> argv = {"talvor-log"};
         for (const std::string& a : c.args) argv.push_back(a.c_str());
         LogOptions options;
-        std::ostringstream out, err;
-        EXPECT_EQ(ParseLogCommandLine(int(argv.size()), argv.data(), &options, out, err), c.code);
+        std::ostringstream out;
+        ReportedLines reported;
+        EXPECT_EQ(ParseLogCommandLine(int(argv.size()), argv.data(), &options, out), c.code);
+        const std::string err = reported.text();
         if (c.code == kLogExitUsage) {
-            EXPECT_EQ(err.str().rfind("talvor-log: ", 0), 0u) << err.str();
+            EXPECT_EQ(err.rfind("talvor-log: ", 0), 0u) << err;
         }
         if (c.code == kLogGoOn && c.args.size() > 2 && c.args[1] == "--offset") {
             EXPECT_DOUBLE_EQ(options.offsetHz, 125e6);
@@ -814,6 +811,7 @@ TEST(LogCli, OptionsAndExitCodes) {
         }
     }
     UseTimeZone("UTC");
+    SetProgramName("TALVOR");
 }
 
 TEST(LogCli, FrequenciesAsTheScanToolsWriteThem) {
@@ -837,9 +835,9 @@ TEST(LogCli, FrequenciesAsTheScanToolsWriteThem) {
         }
     }
     LogOptions options;
-    std::ostringstream out, err;
+    std::ostringstream out;
     const char* argv[] = {"talvor-log", "--utc", "--offset", "125M"};
-    EXPECT_EQ(ParseLogCommandLine(4, argv, &options, out, err), kLogGoOn) << err.str();
+    EXPECT_EQ(ParseLogCommandLine(4, argv, &options, out), kLogGoOn);
     EXPECT_DOUBLE_EQ(options.offsetHz, 125e6);
 }
 

@@ -15,6 +15,7 @@
 #include "logger/logger.h"
 #include "logger/scan_input.h"
 #include "platform/platform.h"
+#include "station/report.h"
 #include "station/run_state.h"
 
 #ifndef TALVOR_VERSION
@@ -27,10 +28,6 @@ namespace {
 // without a line end is not a scan and must not take all memory.
 constexpr size_t kMaxLineLength = 32u << 20;
 constexpr size_t kReadChunk = 1u << 20;
-
-void Complain(const std::string& text) {
-    std::fprintf(stderr, "talvor-log: %s\n", text.c_str());
-}
 
 bool FiniteNumber(const std::string& text, double* value) {
     try {
@@ -96,7 +93,7 @@ bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* b
     std::string reason;
     ScanInput* input = OpenScanInput(name, &reason);
     if (input == nullptr) {
-        if (!quiet) Complain("cannot read " + shownName + ": " + reason);
+        if (!quiet) Report("cannot read " + shownName + ": " + reason);
         return false;
     }
     LineSplitter splitter;
@@ -109,8 +106,8 @@ bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* b
         }
         if (n < 0) {
             if (!quiet) {
-                Complain("cannot read " + shownName + ": " + reason +
-                         " (the whole lines before it are used)");
+                Report("cannot read " + shownName + ": " + reason +
+                       " (the whole lines before it are used)");
             }
             ok = false;
             break;
@@ -193,8 +190,7 @@ bool ParseFrequency(const std::string& text, double* hz) {
     return true;
 }
 
-int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out,
-                        std::ostream& err) {
+int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out) {
     CLI::App app{
         "Writes day logs for talvor from power scans (date, time, Hz low, Hz high, Hz step, "
         "samples, dB...), live from standard input or from recorded files.",
@@ -230,30 +226,30 @@ int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help, --version
-        err << "talvor-log: " << e.what() << "\nRun with --help for more information.\n";
+        if (e.get_exit_code() == 0) return app.exit(e, out);  // --help, --version
+        Report(e.what() + std::string("\nRun with --help for more information."));
         return kLogExitUsage;
     }
     if (!offsetText.empty() && !ParseFrequency(offsetText, &options->offsetHz)) {
-        err << "talvor-log: --offset: not a frequency (125M, 125000k, 1.25e8 or 125000000): \""
-            << offsetText << "\"\n";
+        Report("--offset: not a frequency (125M, 125000k, 1.25e8 or 125000000): \"" + offsetText +
+               "\"");
         return kLogExitUsage;
     }
     if (!floorText.empty()) {
         if (!FiniteNumber(floorText, &options->scale.floorDb)) {
-            err << "talvor-log: --floor: not a level in dB: \"" << floorText << "\"\n";
+            Report("--floor: not a level in dB: \"" + floorText + "\"");
             return kLogExitUsage;
         }
         options->scale.fixedFloor = true;
     }
     if (!spanText.empty() && (!FiniteNumber(spanText, &options->scale.spanDb) ||
                               options->scale.spanDb < 0.1 || options->scale.spanDb > 1000)) {
-        err << "talvor-log: --span: not a span from 0.1 to 1000 dB: \"" << spanText << "\"\n";
+        Report("--span: not a span from 0.1 to 1000 dB: \"" + spanText + "\"");
         return kLogExitUsage;
     }
     if (!options->utc && !UseTimeZone(options->timeZone)) {
-        err << "talvor-log: --timezone: no such zone: \"" << options->timeZone
-            << "\" (expected a name such as Europe/Helsinki)\n";
+        Report("--timezone: no such zone: \"" + options->timeZone +
+               "\" (expected a name such as Europe/Helsinki)");
         return kLogExitUsage;
     }
     return kLogGoOn;
@@ -262,10 +258,10 @@ int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, 
 int RunLogTool(int argc, const char* const* argv) {
     static Logger logger;  // large (a minute's sums), so not on the stack
     LogOptions options;
-    int code = ParseLogCommandLine(argc, argv, &options, std::cout, std::cerr);
+    SetProgramName("talvor-log");
+    int code = ParseLogCommandLine(argc, argv, &options, std::cout);
     if (code != kLogGoOn) return code;
 
-    SetMessagePrefix("talvor-log");
     // A full disk or quota must fail the write and be reported, not end the process.
     IgnoreWriteSignals();
     // Unattended: a configuration message goes to standard error, not to a dialog.
@@ -275,14 +271,14 @@ int RunLogTool(int argc, const char* const* argv) {
     std::string reason;
     if (!FindStationConfiguration(GetExecutablePath(argc > 0 ? argv[0] : nullptr),
                                   options.configPath, &reason)) {
-        Complain("cannot read configuration " + options.configPath + ": " + reason);
+        Report("cannot read configuration " + options.configPath + ": " + reason);
         return kLogExitUsage;
     }
     ReadConfiguration();
     if (!settings.coordinatesGiven) {
-        Complain(std::string("the QTH of ") + settings.locationName +
-                 " gives no latitude and longitude; the sun markers are for " +
-                 std::to_string(settings.latitude) + ", " + std::to_string(settings.longitude));
+        Report(std::string("the QTH of ") + settings.locationName +
+               " gives no latitude and longitude; the sun markers are for " +
+               std::to_string(settings.latitude) + ", " + std::to_string(settings.longitude));
     }
 
     StartLogger(&logger, options, runPaths.DataFolder, settings.latitude, settings.longitude);

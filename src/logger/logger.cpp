@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "station/calendar.h"
+#include "station/report.h"
 #include "station/run_state.h"
 
 using namespace std::chrono;
@@ -51,11 +52,6 @@ void Add(DayTally* to, DayTally* from) {
     }
 }
 
-void Message(Logger* logger, const std::string& text) {
-    std::fprintf(logger->messages, "talvor-log: %s\n", text.c_str());
-    std::fflush(logger->messages);
-}
-
 bool Quiet(const Logger* logger) {
     return logger->input != nullptr && logger->input->pass == InputPass::Collect;
 }
@@ -94,17 +90,17 @@ bool EnsureDayLog(Logger* logger, sys_days day) {
     std::string reason;
     if (!OpenDayLogAppender(&logger->log, logger->dataFolder, day, logger->latitude,
                             logger->longitude, &reason)) {
-        if (!logger->logRefused) Message(logger, reason + "; trying again each minute");
+        if (!logger->logRefused) Report(reason + "; trying again each minute");
         logger->logRefused = true;
         logger->failed = true;
         return false;
     }
-    if (logger->logRefused) Message(logger, "writing " + logger->log.path + " again");
+    if (logger->logRefused) Report("writing " + logger->log.path + " again");
     logger->logRefused = false;
     if (logger->log.cutBytes > 0) {
-        Message(logger, logger->log.path + " ended in a partial record: cut " +
-                            std::to_string(logger->log.cutBytes) + " bytes, " +
-                            std::to_string(logger->log.records) + " whole records kept");
+        Report(logger->log.path + " ended in a partial record: cut " +
+               std::to_string(logger->log.cutBytes) + " bytes, " +
+               std::to_string(logger->log.records) + " whole records kept");
     }
     return true;
 }
@@ -135,7 +131,7 @@ void WriteMinute(Logger* logger, sys_days day, int minute, const MinuteLevels& l
             SyncDayLogAppender(&logger->log);
         }
     } else if (result == AppendResult::Failed) {
-        Message(logger, reason);
+        Report(reason);
         logger->failed = true;
         // Try again with a fresh open for the next minute: the disk may have room by then.
         CloseDayLogAppender(&logger->log);
@@ -184,9 +180,9 @@ void ReportWhenDue(Logger* logger) {
     logger->lastReportMs = now;
     const InputState* in = logger->input;
     if (in->haveDay) {
-        Message(logger, DaySummary(DayLogPathOf(logger, in->day), logger->tallies[in->day]));
+        Report(DaySummary(DayLogPathOf(logger, in->day), logger->tallies[in->day]));
     } else {
-        Message(logger, "no minute written yet; " + SkippedText(in->beforeFirstScan));
+        Report("no minute written yet; " + SkippedText(in->beforeFirstScan));
     }
 }
 
@@ -255,8 +251,8 @@ void FollowHeldLines(Logger* logger) {
     in->held.clear();
     in->heldBytes = 0;
     if (in->anchored && !Quiet(logger)) {
-        Message(logger, in->name + ": the time jumped from " + TimeText(in->anchorUtc) + " to " +
-                            TimeText(held.front().utc) + "; the lines after it agree and are kept");
+        Report(in->name + ": the time jumped from " + TimeText(in->anchorUtc) + " to " +
+               TimeText(held.front().utc) + "; the lines after it agree and are kept");
     }
     in->anchored = true;
     in->anchorUtc = held.front().utc;
@@ -272,10 +268,10 @@ void DropHeldLines(Logger* logger) {
     InputState* in = logger->input;
     if (in->held.empty()) return;
     if (!Quiet(logger)) {
-        Message(logger, in->name + ": " + Count(int(in->held.size()), "line") + " from " +
-                            TimeText(in->held.front().utc) + " skipped, far from the time of " +
-                            "the lines around " + (in->held.size() == 1 ? "it" : "them") + " (" +
-                            TimeText(in->anchorUtc) + ")");
+        Report(in->name + ": " + Count(int(in->held.size()), "line") + " from " +
+               TimeText(in->held.front().utc) + " skipped, far from the time of " +
+               "the lines around " + (in->held.size() == 1 ? "it" : "them") + " (" +
+               TimeText(in->anchorUtc) + ")");
     }
     for (size_t i = 0; i < in->held.size(); ++i) SkipLine(logger, SkipReason::TimeJump);
     in->held.clear();
@@ -327,7 +323,7 @@ bool InBand(Logger* logger, const ScanLine& line) {
                       ": bins of %.1f kHz cannot tell channels 10 kHz apart from each other; "
                       "scan in 1 kHz steps (rtl_power -f 520k:1710k:1k)",
                       line.hzStep / 1000);
-        Message(logger, in->name + text);
+        Report(in->name + text);
     }
     return true;
 }
@@ -403,9 +399,9 @@ void LogLine(Logger* logger, std::string_view text) {
             InputState* in = logger->input;
             if (!in->aheadOfClockSaid) {
                 in->aheadOfClockSaid = true;
-                Message(logger, in->name + ": a line of " + TimeText(utc) +
-                                    " is far ahead of the system clock (" +
-                                    TimeText(NowUtc(logger)) + "); such lines are skipped");
+                Report(in->name + ": a line of " + TimeText(utc) +
+                       " is far ahead of the system clock (" + TimeText(NowUtc(logger)) +
+                       "); such lines are skipped");
             }
             SkipLine(logger, SkipReason::AheadOfClock);
         } else {
@@ -436,19 +432,18 @@ void EndInput(Logger* logger) {
     }
     if (!Quiet(logger)) {
         if (in->scans > 0 && in->inBand == 0) {
-            Message(logger, in->name + ": the scans cover " +
-                                BandText(in->lowestHz, in->highestHz) +
-                                (logger->options.offsetHz != 0 ? " (after --offset)" : "") +
-                                ", none of the 520..1700 kHz that day logs hold; behind an "
-                                "up-converter, give its oscillator with --offset (e.g. "
-                                "--offset 125M); nothing written for them");
+            Report(in->name + ": the scans cover " + BandText(in->lowestHz, in->highestHz) +
+                   (logger->options.offsetHz != 0 ? " (after --offset)" : "") +
+                   ", none of the 520..1700 kHz that day logs hold; behind an "
+                   "up-converter, give its oscillator with --offset (e.g. "
+                   "--offset 125M); nothing written for them");
             logger->failed = true;
         }
         if (!in->haveDay) {
             int skipped;
             Reasons(in->beforeFirstScan, &skipped);
             if (skipped > 0 && in->scans == 0) {
-                Message(logger, in->name + ": no scans; " + SkippedText(in->beforeFirstScan));
+                Report(in->name + ": no scans; " + SkippedText(in->beforeFirstScan));
             }
             Add(&logger->withoutScans, &in->beforeFirstScan);
         }
@@ -477,15 +472,15 @@ void FinishLogger(Logger* logger) {
     CloseDayLogAppender(&logger->log);
     DayTally total;
     for (const auto& [day, tally] : logger->tallies) {
-        Message(logger, DaySummary(DayLogPathOf(logger, day), tally));
+        Report(DaySummary(DayLogPathOf(logger, day), tally));
         total.written += tally.written;
         for (int r = 0; r < kSkipReasons; ++r) total.skipped[r] += tally.skipped[r];
     }
     for (int r = 0; r < kSkipReasons; ++r) total.skipped[r] += logger->withoutScans.skipped[r];
     if (logger->tallies.empty()) {
-        Message(logger, "nothing written; " + SkippedText(total));
+        Report("nothing written; " + SkippedText(total));
     } else {
-        Message(logger, Count(int(logger->tallies.size()), "day") + ", " +
-                            Count(total.written, "minute") + " written, " + SkippedText(total));
+        Report(Count(int(logger->tallies.size()), "day") + ", " + Count(total.written, "minute") +
+               " written, " + SkippedText(total));
     }
 }

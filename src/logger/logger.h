@@ -34,9 +34,8 @@ constexpr int kLogExitUsage = 2;
 constexpr int kLogGoOn = -1;
 
 // Parses the arguments. Returns kLogGoOn to run, else the exit code (after --help or --version
-// on out, or a message on err).
-int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out,
-                        std::ostream& err);
+// on out, or a reported message).
+int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out);
 // A frequency as the scan tools take it: 125M, 125000k, 1.25e8 or 125000000 (Hz); false when
 // the text is none.
 bool ParseFrequency(const std::string& text, double* hz);
@@ -112,8 +111,7 @@ struct Logger {
     int64_t lastReportMs = 0;
     int recordsSinceSync = 0;            // live, the log goes to the disk every kSyncEveryRecords
     int64_t (*systemClock)() = nullptr;  // UTC seconds; nullptr: the system's clock
-    std::FILE* messages = stderr;
-    InputState* input = nullptr;  // the input being read
+    InputState* input = nullptr;         // the input being read
 
     bool haveMinute = false;  // live: a minute in hand, not yet written
     std::chrono::sys_days day{};
