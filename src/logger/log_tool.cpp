@@ -86,9 +86,12 @@ struct LineSplitter {
 };
 
 // Reads one input to its end (or to a stop signal) into the logger's input in use; false when it
-// could not be read (said unless quiet).
+// could not be read (said unless quiet). A second reading stops where the first ended
+// (input->bytesRead), so that a file that a receiver is still writing gives both the same lines.
 bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* buffer, bool quiet,
                    bool* stopped) {
+    InputState* in = logger->input;
+    const bool again = in->pass == InputPass::Collect;
     const std::string shownName = name == "-" ? std::string("standard input") : name;
     std::string reason;
     ScanInput* input = OpenScanInput(name, &reason);
@@ -113,7 +116,14 @@ bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* b
             break;
         }
         if (n == 0) break;
+        if (again) {
+            n = long(std::min<int64_t>(n, in->bytesRead));
+            in->bytesRead -= n;
+        } else {
+            in->bytesRead += n;
+        }
         splitter.Feed(logger, buffer->data(), size_t(n));
+        if (again && in->bytesRead == 0) break;
     }
     CloseScanInput(input);
     splitter.Finish(logger);
@@ -153,6 +163,7 @@ bool LogRecordedFiles(Logger* logger, const std::vector<std::string>& recorded,
             again.name = inputs[i].name;
             again.pass = InputPass::Collect;
             again.droppedMinuteUtc = inputs[i].droppedMinuteUtc;
+            again.bytesRead = inputs[i].bytesRead;
             BeginInput(logger, &again);
             ReadInputFile(logger, again.name, buffer, true, stopped);
             EndInput(logger);

@@ -96,6 +96,7 @@ struct InputState {
     int linesInLastMinute = 0;
     bool tornEnd = false;
     int64_t droppedMinuteUtc = INT64_MIN;  // from the survey: the minute that a torn end cut
+    int64_t bytesRead = 0;                 // the survey's count; a second reading takes no more
     // From the survey: the days the input holds and its first time, which orders the inputs.
     std::set<std::chrono::sys_days> days;
     int64_t firstUtc = INT64_MAX;
