@@ -29,6 +29,7 @@
 #include "render/render_thread.h"
 #include "station/run_state.h"
 #include "test_support.h"
+#include "tool/range_drawing.h"
 #include "tool/show_config.h"
 
 namespace {
@@ -1017,6 +1018,95 @@ TEST_F(RenderCliRun, OutputsThatAreNotPicturesAreRefusedBeforeDrawing) {
     EXPECT_EQ(linked.code, 0) << linked.err;
     EXPECT_EQ(ReadFileBytes(Out("victim")), "not a picture");
     EXPECT_EQ(lstat(Out("linked.gif").c_str(), &st) == 0 && S_ISREG(st.st_mode), true);
+}
+
+// The summary never lands on a picture of the same run, however either name is spelled; a name
+// of neither yet counts by its folder and name.
+TEST_F(RenderCliRun, SummaryAndPictureNeverShareAFile) {
+    std::string base = "--config " + Shell(Config("plain")) + " --date 2014-03-05 ";
+    MakeDirs(Out("sub"));
+    ASSERT_EQ(symlink(".", Out("here").c_str()), 0);
+    WriteFileBytes(Out("old.gif"), "an earlier picture");
+    ASSERT_EQ(link(Out("old.gif").c_str(), Out("old-alias.txt").c_str()), 0);
+    const struct {
+        std::string args;
+        bool refused;
+    } cases[] = {
+        {base + "-o a.gif --summary ./a.gif", true},
+        {base + "-o a.gif --summary sub/../a.gif", true},
+        {base + "-o ./sub/../a.gif --summary a.gif", true},
+        {base + "-o a.gif --summary here/a.gif", true},
+        {base + "-o old.gif --summary old-alias.txt", true},
+        {base + "-o . --summary 'VOKLOG 2014-03-05.GIF'", true},
+        {base + "-o sub --summary './sub/VOKLOG 2014-03-05.GIF'", true},
+        {base + "-o a.gif --summary sub/a.gif", false},
+        {base + "-o a.gif --summary a.txt", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::vector<std::string> before = FilesIn(out_->path());
+        CommandRun run = Render(c.args);
+        EXPECT_EQ(run.code, c.refused ? 1 : 0) << run.err;
+        if (c.refused) {
+            EXPECT_NE(run.err.find("it is the picture's name"), std::string::npos) << run.err;
+            EXPECT_EQ(FilesIn(out_->path()), before);
+            EXPECT_EQ(ReadFileBytes(Out("old.gif")), "an earlier picture");
+        }
+    }
+}
+
+// Workers are never more than the processors, nor than the available memory holds, and a count
+// that was lowered is said.
+TEST(RenderWorkers, CountFitsTheProcessorsAndTheMemory) {
+    constexpr int64_t kMB = int64_t(1) << 20;
+    const struct {
+        RenderSource source;
+        int jobs;
+        size_t days;
+        WorkerRoom room;
+        int count;
+        std::string note;
+    } cases[] = {
+        {RenderSource::Range,
+         256,
+         30,
+         {2, 16000 * kMB},
+         2,
+         "--jobs 256 lowered to 2: 2 processors available"},
+        {RenderSource::Range, 0, 30, {2, 16000 * kMB}, 2, ""},
+        {RenderSource::Range, 4, 30, {8, 16000 * kMB}, 4, ""},
+        {RenderSource::Range,
+         8,
+         30,
+         {8, 300 * kMB},
+         2,
+         "--jobs 8 lowered to 2: 300 MB of memory available, about 120 MB a worker"},
+        {RenderSource::Range,
+         0,
+         30,
+         {8, 300 * kMB},
+         2,
+         "drawing with 2 workers: 300 MB of memory available, about 120 MB a worker"},
+        {RenderSource::Range,
+         0,
+         30,
+         {8, 50 * kMB},
+         1,
+         "drawing with 1 worker: 50 MB of memory available, about 120 MB a worker"},
+        {RenderSource::Range, 0, 30, {8, -1}, 8, ""},
+        {RenderSource::Range, 12, 3, {8, 16000 * kMB}, 3, ""},
+        {RenderSource::Range, 256, 1, {2, 16000 * kMB}, 1, ""},
+        {RenderSource::Date, 4, 1, {8, 16000 * kMB}, 1, ""},
+    };
+    for (const auto& c : cases) {
+        RenderRequest request;
+        request.source = c.source;
+        request.jobs = c.jobs;
+        std::string note;
+        SCOPED_TRACE(std::to_string(c.jobs) + " jobs, " + std::to_string(c.days) + " days");
+        EXPECT_EQ(WorkerCountFor(request, c.days, c.room, &note), c.count);
+        EXPECT_EQ(note, c.note);
+    }
 }
 
 // Over the file size limit the picture's write fails like any other: said under the program's

@@ -213,6 +213,10 @@ bool PrepareHeapForDrawing();
 
 // Processors this process may run on (at least 1).
 int UsableProcessorCount();
+// Memory that new processes can have without the system swapping: the kernel's estimate of
+// available memory, or what is left under this process's cgroup limit where that is less.
+// -1 when it cannot be read.
+int64_t AvailableMemoryBytes();
 // Starts body in a child process that ends with body's return value. body reports through
 // SendWorkerResult on the descriptor it is given. Standard output is flushed first, so that
 // nothing buffered is written twice. False when no process could be started.

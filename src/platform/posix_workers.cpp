@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -17,6 +19,55 @@ int UsableProcessorCount() {
     if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
     long online = sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 ? int(online) : 1;
+}
+
+namespace {
+
+// The first number in a file (such as "max" or "1234\n"), -1 when there is none.
+int64_t NumberIn(const char* path) {
+    std::FILE* file = std::fopen(path, "re");
+    if (file == nullptr) return -1;
+    long long value = -1;
+    if (std::fscanf(file, "%lld", &value) != 1) value = -1;
+    std::fclose(file);
+    return value;
+}
+
+}  // namespace
+
+int64_t AvailableMemoryBytes() {
+    int64_t available = -1;
+    if (std::FILE* info = std::fopen("/proc/meminfo", "re")) {
+        char line[256];
+        long long kilobytes = 0;
+        while (std::fgets(line, sizeof line, info) != nullptr) {
+            if (std::sscanf(line, "MemAvailable: %lld kB", &kilobytes) == 1) {
+                available = int64_t(kilobytes) * 1024;
+                break;
+            }
+        }
+        std::fclose(info);
+    }
+    // A service's memory limit (cgroup v2) binds before the machine's memory does.
+    std::string group;
+    if (std::FILE* cgroup = std::fopen("/proc/self/cgroup", "re")) {
+        char line[1024];
+        while (std::fgets(line, sizeof line, cgroup) != nullptr) {
+            if (std::strncmp(line, "0::", 3) == 0)
+                group.assign(line + 3, std::strcspn(line + 3, "\n"));
+        }
+        std::fclose(cgroup);
+    }
+    if (!group.empty() && group[0] == '/') {
+        std::string folder = "/sys/fs/cgroup" + (group == "/" ? std::string() : group);
+        int64_t limit = NumberIn((folder + "/memory.max").c_str());
+        int64_t used = NumberIn((folder + "/memory.current").c_str());
+        if (limit > 0 && used >= 0) {
+            int64_t left = limit > used ? limit - used : 0;
+            if (available < 0 || left < available) available = left;
+        }
+    }
+    return available;
 }
 
 bool StartWorkerProcess(const std::function<int(int resultsFd)>& body, WorkerProcess* worker) {

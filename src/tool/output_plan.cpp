@@ -47,10 +47,19 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
     return a.resolved && b.resolved && a.device == b.device && a.inode == b.inode;
 }
 
+// Whether two outputs would land on one file: the same name in the same folder, however each
+// is spelled ("a.gif", "./a.gif", "sub/../a.gif", a link to the folder), whether or not it
+// exists yet; or two names of one existing file.
+bool SameOutput(const std::string& a, const std::string& b) {
+    if (SameFile(IdentifyFile(a.c_str()), IdentifyFile(b.c_str()))) return true;
+    if (a.substr(a.rfind('/') + 1) != b.substr(b.rfind('/') + 1)) return false;
+    return SameFile(IdentifyFile(FolderOf(a).c_str()), IdentifyFile(FolderOf(b).c_str()));
+}
+
 // The summary file goes into a folder that takes files, under a name that nothing read or drawn
 // uses.
 bool SummaryAccepted(const std::string& summaryPath, const OutputPlan& plan,
-                     const ReadFiles& reads) {
+                     const std::vector<DayJob>& jobs, const ReadFiles& reads) {
     std::string summaryFolder = FolderOf(summaryPath);
     if (!IsFolder(summaryFolder) || IsFolder(summaryPath)) {
         Report("cannot write summary " + summaryPath + ": not a file in a folder");
@@ -60,9 +69,13 @@ bool SummaryAccepted(const std::string& summaryPath, const OutputPlan& plan,
         Report("cannot write in folder " + summaryFolder + ": " + takes.reason);
         return false;
     }
-    if (summaryPath == plan.file) {
-        Report("cannot write summary " + summaryPath + ": it is the picture's name");
-        return false;
+    for (const DayJob& job : jobs) {
+        if ((job.dayKnown || !plan.file.empty()) &&
+            SameOutput(summaryPath, PicturePath(plan, job.day))) {
+            Report("cannot write summary " + summaryPath + ": it is the picture's name (" +
+                   PicturePath(plan, job.day) + ")");
+            return false;
+        }
     }
     return OutputAccepted(summaryPath, reads);
 }
@@ -154,7 +167,7 @@ bool PlanOutput(const RenderRequest& request, const std::vector<DayJob>& jobs,
         Report("cannot write in folder " + plan->folder + ": " + takes.reason);
         return false;
     }
-    if (!request.summaryPath.empty() && !SummaryAccepted(request.summaryPath, *plan, reads)) {
+    if (!request.summaryPath.empty() && !SummaryAccepted(request.summaryPath, *plan, jobs, reads)) {
         return false;
     }
     for (const DayJob& job : jobs) {

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tool/range_drawing.h"
 
+#include <algorithm>
+#include <string>
+
 #include "render/render_surface.h"
 #include "station/calendar.h"
+#include "station/report.h"
 
 namespace {
 
@@ -108,11 +112,40 @@ void DrawInWorkers(const RenderRequest& request, const DrawingPlan& work, int wo
 
 // Workers are worth their start-up only for more than one day; each is a process of its own,
 // forked before any driver is loaded, so that no drawing state is shared.
+int WorkerCountFor(const RenderRequest& request, size_t days, const WorkerRoom& room,
+                   std::string* note) {
+    if (request.source != RenderSource::Range || days <= 1) return 1;
+    const int processors = std::max(room.processors, 1);
+    const int asked = request.jobs > 0 ? request.jobs : processors;
+    // Fewer days than workers is no shortage of room, and goes unsaid.
+    int wanted = std::min<int64_t>(asked, int64_t(days));
+    int count = std::min(wanted, processors);
+    std::string why;
+    if (count < wanted) why = std::to_string(processors) + " processors available";
+    if (room.availableBytes >= 0) {
+        int64_t fit = std::max<int64_t>(room.availableBytes / kWorkerBytes, 1);
+        if (fit < count) {
+            count = int(fit);
+            why = std::to_string(room.availableBytes >> 20) + " MB of memory available, about " +
+                  std::to_string(kWorkerBytes >> 20) + " MB a worker";
+        }
+    }
+    if (count < wanted && request.jobs > 0) {
+        *note = "--jobs " + std::to_string(request.jobs) + " lowered to " + std::to_string(count) +
+                ": " + why;
+    } else if (count < wanted) {
+        *note = "drawing with " + std::to_string(count) + " worker" + (count == 1 ? "" : "s") +
+                ": " + why;
+    }
+    return count;
+}
+
 int WorkerCountFor(const RenderRequest& request, size_t days) {
-    bool range = request.source == RenderSource::Range;
-    int workerCount = request.jobs > 0 ? request.jobs : UsableProcessorCount();
-    if (!range || workerCount > int(days)) workerCount = range ? int(days) : 1;
-    return workerCount;
+    std::string note;
+    int count =
+        WorkerCountFor(request, days, {UsableProcessorCount(), AvailableMemoryBytes()}, &note);
+    if (!note.empty()) Report(note);
+    return count;
 }
 
 bool DrawDays(const RenderRequest& request, const DrawingPlan& work, int workerCount,

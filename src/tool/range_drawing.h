@@ -3,11 +3,27 @@
 // reports each day in date order.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "tool/day_drawer.h"
 #include "tool/run_report.h"
 
+// What a machine gives the workers.
+struct WorkerRoom {
+    int processors = 1;
+    int64_t availableBytes = -1;  // -1: not known
+};
+// About what one worker touches while it draws a day: its heap for the drawing (the software
+// renderer's buffers, the frame, the day log, the picture) and the libraries.
+constexpr int64_t kWorkerBytes = int64_t(120) << 20;
+
 // The worker processes for the request's days: more than one only for a range of more than one
-// day.
+// day; no more than the processors, nor than the available memory holds (at least one). When a
+// count asked for (or the default of one per processor) is lowered for the room, *note says why.
+int WorkerCountFor(const RenderRequest& request, size_t days, const WorkerRoom& room,
+                   std::string* note);
+// The same for this machine as it is now, with the note reported.
 int WorkerCountFor(const RenderRequest& request, size_t days);
 
 // Draws and reports the days; false, with nothing drawn, when this process has no surface and
