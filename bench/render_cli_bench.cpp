@@ -124,7 +124,6 @@ void Phases(const std::string& config, const std::string& dataFolder, const std:
         LoadDayLog();
         double load = MsSince(t);
         t = Clock::now();
-        chartChannelRange = ChooseChannelRange(settings.channelSpacing);
         DrawChart();
         ReadBackFrame();  // the read-back waits for the drawing to finish
         double draw = MsSince(t);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
@@ -62,6 +63,36 @@ TEST_F(DayLogTest, RecordCountFollowsWholeRecordsUpToADay) {
             EXPECT_EQ(Minute(RecordAt(recordCount - 1)), recordCount);
         }
     }
+}
+
+// talvor-render and the site load their logs by path into a buffer of their own: neither the
+// daily run's path nor its record count is touched.
+TEST_F(DayLogTest, LoadingFromAPathFillsTheGivenBufferOnly) {
+    struct Case {
+        int records;
+        int extraBytes;
+        int expected;
+    };
+    const Case cases[] = {{0, 0, 0}, {3, 10, 3}, {1441, 0, 1440}};
+    std::vector<unsigned char> own(kRecordBufferSize);
+    const std::string dailyPath = runPaths.DayLogPath;
+    for (const Case& c : cases) {
+        WriteLog(c.records, c.extraBytes);
+        recordCount = 7;
+        ReportedLines reported;
+        EXPECT_EQ(LoadDayLogFrom(dailyPath, own.data()), c.expected);
+        EXPECT_EQ(reported.text(), "");
+        EXPECT_EQ(recordCount, 7);
+        EXPECT_EQ(runPaths.DayLogPath, dailyPath);
+        if (c.expected > 0) {
+            EXPECT_EQ(Minute(own.data() + size_t(c.expected) * kDayLogRecordSize), c.expected);
+        }
+    }
+    ReportedLines reported;
+    EXPECT_EQ(LoadDayLogFrom(dir / "elsewhere/VOK.LOG", own.data()), 0);
+    EXPECT_EQ(reported.text(),
+              "TALVOR: no day log at " + (dir / "elsewhere/VOK.LOG") + "; the day is drawn empty\n");
+    EXPECT_EQ(LoadDayLogFrom(dailyPath, nullptr), 0);
 }
 
 TEST_F(DayLogTest, MissingOrUnusableLogGivesNoRecords) {

@@ -706,16 +706,15 @@ TEST_F(RenderCliRun, PastDayPngEqualsTheChartAtTheEndOfThatDay) {
     ResetMarkerGeometry();
     runPaths.DayLogPath = Log("footer", "2014-03-05");
     LoadDayLog();
-    chartChannelRange = ChooseChannelRange(settings.channelSpacing);
     Picture drawn[2];
     for (int minute : {59, 58}) {
         UtcTime clock;
         ASSERT_TRUE(ParseDate("2014-03-05", &clock));
         clock.hour = 23;
         clock.minute = minute;
-        chartClockOverride = &clock;
-        DrawChart();
-        chartClockOverride = nullptr;
+        ChartInput input = DailyChartInput();
+        input.clock = &clock;
+        DrawChartOf(input);
         ReadBackFrame();
         ASSERT_NE(frameBitmap, nullptr);
         drawn[59 - minute] = FromFrame(*frameBitmap);

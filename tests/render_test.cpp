@@ -186,7 +186,6 @@ class ChartFrameTest : public ::testing::Test {
         frameBitmap = nullptr;
         ReleaseRecordBuffer();
         ResetProcessState();
-        chartChannelRange = ChooseChannelRange(10);
     }
 
     // A screen of the given reported size with `records` zeroed records loaded.
@@ -198,15 +197,16 @@ class ChartFrameTest : public ::testing::Test {
         // No hourly labels unless a test asks for them.
         for (int i = 0; i < records; ++i) SetMinute(MutableRecordAt(i), 1);
         ResetMarkerGeometry();
-        chartChannelRange = ChooseChannelRange(10);
         Outcome made =
             CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
         ASSERT_TRUE(made) << made.reason;
         SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
     }
 
-    void Draw() {
-        DrawChart();
+    void Draw(int rowsPerBatch = kLevelFieldRowsPerBatch) {
+        ChartInput input = DailyChartInput();
+        input.rowsPerBatch = rowsPerBatch;
+        DrawChartOf(input);
         ReadBackFrame();
         ASSERT_NE(frameBitmap, nullptr);
         ASSERT_EQ(frameBitmap->width, screenGeometry.screenWidth);
@@ -608,7 +608,6 @@ TEST_F(ChartFrameTest, ChannelPlanByChosenSpacing) {
         SCOPED_TRACE(::testing::Message() << c.spacing << " kHz spacing, " << c.khz << " kHz");
         Screen(1920, 1080, 100);
         settings.channelSpacing = c.spacing;
-        chartChannelRange = ChooseChannelRange(settings.channelSpacing);
         SetLevel(MutableRecordAt(80), c.khz, 255);
         Draw();
         Rgb at = Pixel(ChannelX(c.khz), 120);
@@ -650,16 +649,13 @@ TEST_F(ChartFrameTest, BatchingTheLevelFieldChangesNoPixel) {
             SetLevel(MutableRecordAt(i), f, int32_t(seed >> 23));  // 0..511
         }
     }
-    const int saved = levelFieldRowsPerBatch;
     std::vector<unsigned char> frames[3];
     const int batchSizes[] = {0, 64, 7};
     for (int k = 0; k < 3; ++k) {
-        levelFieldRowsPerBatch = batchSizes[k];
-        Draw();
+        Draw(batchSizes[k]);
         frames[k].assign(frameBitmap->bits,
                          frameBitmap->bits + size_t(frameBitmap->width) * frameBitmap->height * 4);
     }
-    levelFieldRowsPerBatch = saved;
     EXPECT_GT(CountAll(kBlack), 0);
     EXPECT_TRUE(frames[0] == frames[1]) << "64-row batches differ from one batch";
     EXPECT_TRUE(frames[0] == frames[2]) << "7-row batches differ from one batch";

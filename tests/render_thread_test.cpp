@@ -120,7 +120,7 @@ TEST(RenderThreadTest, DrawsOnCaptureEventAndSignalsCompletion) {
     }
     ASSERT_TRUE(done);
     EXPECT_EQ(recordCount, 30);
-    EXPECT_EQ(chartChannelRange.plan, ChannelPlan9);
+    EXPECT_EQ(DailyChartInput().range.plan, ChannelPlan9);
     ASSERT_NE(frameBitmap, nullptr);
     ASSERT_EQ(frameBitmap->width, screenGeometry.screenWidth);
     ASSERT_EQ(frameBitmap->height, screenGeometry.screenHeight);

@@ -76,33 +76,35 @@ void CloseDayLog() {
 }
 
 void LoadDayLog() {
-    CloseDayLog();
     recordCount = 0;
-    if (RecordBuffer == nullptr) return;
+    recordCount = LoadDayLogFrom(runPaths.DayLogPath, RecordBuffer);
+}
 
-    dayLogFile = OpenForReading(runPaths.DayLogPath.c_str());
+int LoadDayLogFrom(const std::string& path, unsigned char* buffer) {
+    CloseDayLog();
+    if (buffer == nullptr) return 0;
+
+    dayLogFile = OpenForReading(path.c_str());
     if (dayLogFile < 0) {
         // No log is an ordinary day without reception, but a misplaced data folder looks just
         // the same in the picture: one line says where the log was looked for.
-        if (PathExists(runPaths.DayLogPath.c_str())) {
-            ReportFormatted("cannot read the day log %s: not a readable file",
-                            runPaths.DayLogPath.c_str());
+        if (PathExists(path.c_str())) {
+            ReportFormatted("cannot read the day log %s: not a readable file", path.c_str());
         } else {
-            ReportFormatted("no day log at %s; the day is drawn empty",
-                            runPaths.DayLogPath.c_str());
+            ReportFormatted("no day log at %s; the day is drawn empty", path.c_str());
         }
-        return;
+        return 0;
     }
 
     // The size is taken once: records the logger appends after this are left for the next run.
     int64_t size = FileSizeOf(dayLogFile);
-    if (size <= 0) return;
+    if (size <= 0) return 0;
     int64_t whole = size / kDayLogRecordSize;
     if (whole > kMaxDayLogRecords) whole = kMaxDayLogRecords;
 
     size_t wanted = size_t(whole) * kDayLogRecordSize;
-    size_t got = ReadUpTo(dayLogFile, RecordBuffer + kDayLogRecordSize, wanted);
+    size_t got = ReadUpTo(dayLogFile, buffer + kDayLogRecordSize, wanted);
     // A file cut short while we read it (truncated by its writer, or an I/O error) must not
     // leave stale slot contents counted as records: count only what arrived whole.
-    recordCount = int(got / kDayLogRecordSize);
+    return int(got / kDayLogRecordSize);
 }

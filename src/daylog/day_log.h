@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr int kDayLogRecordSize = 4890;
 constexpr int kRecordSlots = 1442;  // slot 0 unused, slots 1..1440 records, 1441 spare
@@ -64,7 +65,11 @@ void SetMarkerKind(DayLogRecord* record, int32_t kind);
 void SetTimeText(DayLogRecord* record, const char* text);
 void SetLevel(DayLogRecord* record, int khz, int32_t level);
 
-// Reads runPaths.DayLogPath into slots 1.. of the RecordBuffer and sets recordCount.
+// Reads the day log at path into slots 1.. of buffer (kRecordBufferSize bytes; nothing is read
+// into a null one): the number of whole records read, 0 when there is no log (said in one
+// message). The file stays open until CloseDayLog.
+int LoadDayLogFrom(const std::string& path, unsigned char* buffer);
+// The daily run's: runPaths.DayLogPath into the RecordBuffer, the count in recordCount.
 void LoadDayLog();
 // Closes the day log kept open by the last load (the process end closes it otherwise).
 void CloseDayLog();

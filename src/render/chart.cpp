@@ -17,7 +17,6 @@
 #include "render/render_surface.h"
 #include "station/run_state.h"
 
-const UtcTime* chartClockOverride = nullptr;
 
 // Almost black through blue, cyan, green and yellow to red.
 const unsigned char LevelPaletteRed[256] = {
@@ -75,8 +74,6 @@ const unsigned char LevelPaletteBlue[256] = {
     0x03, 0x03, 0x03, 0x01, 0x01, 0x00, 0x00, 0x01, 0x01, 0x02, 0x01, 0x01, 0x01, 0x07, 0x06, 0x00,
 };
 
-ChannelRange chartChannelRange = {ChannelPlan10, 2, 105};
-int levelFieldRowsPerBatch = 64;
 
 namespace {
 
@@ -147,10 +144,11 @@ void BuildFieldRows(int first, int last, const ChannelRange& range, int chartXOr
 // drawing. It also takes batches faster than it draws them, holding each one's binned lines
 // meanwhile (20 MB for a day); every few batches the drawing waits for it to catch up.
 // Lines do not interact, so the batches leave every pixel as one batch draws it.
-void DrawLevelField(int rowsToDraw, const ChannelRange& range, int chartXOrigin) {
+void DrawLevelField(int rowsToDraw, const ChannelRange& range, int chartXOrigin,
+                    int rowsPerBatchAsked) {
     constexpr int kBatchesPerWait = 4;
     thread_local std::vector<FieldVertex> vertices;  // kept between days, one per drawing thread
-    int rowsPerBatch = levelFieldRowsPerBatch > 0 ? levelFieldRowsPerBatch : rowsToDraw;
+    int rowsPerBatch = rowsPerBatchAsked > 0 ? rowsPerBatchAsked : rowsToDraw;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     for (int first = 0; first < rowsToDraw; first += rowsPerBatch) {
@@ -201,7 +199,17 @@ SpotColour LevelSpotColour(int v, int colourMode) {
     return {LevelPaletteRed[v], LevelPaletteGreen[v], LevelPaletteBlue[v]};
 }
 
+ChartInput DailyChartInput() {
+    ChartInput input;
+    input.range = ChooseChannelRange(settings.channelSpacing);
+    return input;
+}
+
 void DrawChart() {
+    DrawChartOf(DailyChartInput());
+}
+
+void DrawChartOf(const ChartInput& input) {
     const ScreenGeometry& g = screenGeometry;
 
     glClear(GL_COLOR_BUFFER_BIT);
@@ -210,7 +218,7 @@ void DrawChart() {
     int records = recordCount < 0 ? 0 : std::min(recordCount, kMaxDayLogRecords);
     int rowsToDraw =
         RecordBuffer != nullptr ? std::min(RowsToDraw(records, g.chartHeight), records) : 0;
-    const ChannelRange range = UsableRange(chartChannelRange);
+    const ChannelRange range = UsableRange(input.range);
 
     glLoadIdentity();
     glDisable(GL_TEXTURE_2D);
@@ -268,7 +276,7 @@ void DrawChart() {
 
     // Level field: each channel a 13-pixel spot ramping from black to its colour and back; a
     // later (higher) channel covers the overlap with the one before.
-    DrawLevelField(rowsToDraw, range, g.chartXOrigin);
+    DrawLevelField(rowsToDraw, range, g.chartXOrigin, input.rowsPerBatch);
 
     // Each marker's line lies 3 pixels above its row.
     if (upperMarkerRow != 0) DrawHorizonMarker(upperMarkerRow + 37, HalfSun::Upper);
@@ -296,7 +304,7 @@ void DrawChart() {
     if (settings.chartText[0] != '\0') {
         glListBase(FooterFontList - 32);
         glRasterPos2f(float(g.labelColumnX), float(g.chartHeight + 33));
-        UtcTime now = chartClockOverride != nullptr ? *chartClockOverride : GetUtcTime();
+        UtcTime now = input.clock != nullptr ? *input.clock : GetUtcTime();
         char footer[200];
         int length =
             std::snprintf(footer, sizeof footer, "%4d-%02d-%02d %02d'%02d   %.127s", now.year,

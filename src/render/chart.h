@@ -9,12 +9,6 @@ extern const unsigned char LevelPaletteRed[256];
 extern const unsigned char LevelPaletteGreen[256];
 extern const unsigned char LevelPaletteBlue[256];
 
-// The range DrawChart draws; the render thread chooses it before the chart is drawn.
-extern ChannelRange chartChannelRange;
-
-// Level-field rows drawn in one batch before it is ended and flushed (0: one batch for all).
-extern int levelFieldRowsPerBatch;
-
 // The frame's y of the level field's row 0 (record 0); record k lies k rows below it.
 constexpr int kLevelFieldTop = 40;
 
@@ -33,11 +27,23 @@ struct SpotColour {
 SpotColour LevelSpotColour(int v, int colourMode);
 
 struct UtcTime;
-// The time the footer shows; nullptr (the default) reads the clock when the footer is drawn.
-// Drawing a past day sets it to that day's end.
-extern const UtcTime* chartClockOverride;
+
+// Level-field rows drawn in one batch before it is ended and flushed.
+constexpr int kLevelFieldRowsPerBatch = 64;
+
+// What a chart is drawn with, besides the loaded day log, the settings and the screen.
+struct ChartInput {
+    ChannelRange range;              // the channels drawn
+    const UtcTime* clock = nullptr;  // the footer's time; nullptr reads the clock when drawn
+    int rowsPerBatch = kLevelFieldRowsPerBatch;  // 0: one batch for all rows
+};
+
+// The daily run's: the channels of the configured spacing, the footer at the time of drawing.
+ChartInput DailyChartInput();
 
 // Draws the whole frame from the loaded day log (GL context current, projection set).
+void DrawChartOf(const ChartInput& input);
+// DrawChartOf(DailyChartInput()).
 void DrawChart();
 
 enum class HalfSun { Upper, Lower };

@@ -46,7 +46,6 @@ void DrawFrame() {
     int chartXOrigin = int(screenGeometry.screenWidthF) / 2 - 600;
     if (screenGeometry.chartXOrigin != chartXOrigin) screenGeometry.chartXOrigin = chartXOrigin;
     LoadDayLog();
-    chartChannelRange = ChooseChannelRange(settings.channelSpacing);
     DrawChart();
     ReadBackFrame();
 }

@@ -27,8 +27,7 @@ bool DateFromFirstRecord(UtcTime* date) {
 // from its log is named once the log is read: false, with nothing drawn, when that name is
 // refused.
 bool DrawDay(DayJob* job, const OutputPlan& plan, const ReadFiles& reads) {
-    runPaths.DayLogPath = job->logPath;
-    LoadDayLog();
+    recordCount = LoadDayLogFrom(job->logPath, RecordBuffer);
     UtcTime now = GetUtcTime();
     if (!job->dayKnown) {
         job->dayKnown = DateFromFirstRecord(&job->day);
@@ -37,12 +36,10 @@ bool DrawDay(DayJob* job, const OutputPlan& plan, const ReadFiles& reads) {
     }
     // Today's picture shows the time of drawing, as the daily run's does; any other day is
     // drawn as it stood at its end.
-    static UtcTime footerClock;
-    footerClock = FooterClock(job->day, now);
-    chartClockOverride = CompareDays(job->day, now) == 0 ? nullptr : &footerClock;
-    chartChannelRange = ChooseChannelRange(settings.channelSpacing);
-    DrawChart();
-    chartClockOverride = nullptr;
+    UtcTime footerClock = FooterClock(job->day, now);
+    ChartInput input = DailyChartInput();
+    if (CompareDays(job->day, now) != 0) input.clock = &footerClock;
+    DrawChartOf(input);
     ReadBackFrame();
     return true;
 }
