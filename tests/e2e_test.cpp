@@ -106,13 +106,10 @@ int CountLines(const std::string& text) {
     return lines;
 }
 
-// Eight runs at once on a small machine end well before 8 s; instrumented for the thread checker,
-// each drawing takes several times as long, and only a hang should fail there.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Eight runs at once end well before 8 s on an idle machine, but a loaded or instrumented one
+// takes several times as long: the limit only catches a run that hangs (speed is measured in
+// bench/).
 constexpr double kLatestEnd = 30.0;
-#else
-constexpr double kLatestEnd = 8.0;
-#endif
 
 TEST(EndToEnd, RunsSideBySide) {
     XvfbServer x(1366, 768);
