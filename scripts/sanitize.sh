@@ -64,7 +64,7 @@ threaded=()
 for t in platform_test app_test render_thread_test render_test e2e_test fault_test; do
   [ -f "tests/$t.cpp" ] && threaded+=("$t")
 done
-cmake --build build-tsan -j2 --target talvor talvor-gen-daylog "${threaded[@]}"
+cmake --build build-tsan -j2 --target talvor talvor-render talvor-log talvor-gen-daylog "${threaded[@]}"
 (
   export TSAN_OPTIONS="log_path=$reports/tsan:halt_on_error=0:second_deadlock_stack=1"
   # The software renderer's own worker threads synchronise in ways the uninstrumented driver
