@@ -1,18 +1,23 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the systemd units, the sysusers and tmpfiles entries for the station user and folder,
-# with the programs' installed path filled in. Run by `cmake --install` and by cpack, which set
-# CMAKE_INSTALL_PREFIX to the prefix the files will have on the target machine.
+# with the programs' installed path filled in. Run by `cmake --install` (also under the package
+# build's DESTDIR), which sets CMAKE_INSTALL_PREFIX to the prefix the files will have on the
+# target machine.
 if(IS_ABSOLUTE "${TALVOR_BINDIR}")
   set(CMAKE_INSTALL_FULL_BINDIR "${TALVOR_BINDIR}")
 else()
   set(CMAKE_INSTALL_FULL_BINDIR "${CMAKE_INSTALL_PREFIX}/${TALVOR_BINDIR}")
 endif()
-set(unit_dir "${CMAKE_INSTALL_PREFIX}/${TALVOR_SYSTEMD_UNIT_DIR}")
+if(IS_ABSOLUTE "${TALVOR_SYSTEMD_UNIT_DIR}")
+  set(unit_dir "${TALVOR_SYSTEMD_UNIT_DIR}")
+else()
+  set(unit_dir "${CMAKE_INSTALL_PREFIX}/${TALVOR_SYSTEMD_UNIT_DIR}")
+endif()
 set(lib_dir "${CMAKE_INSTALL_PREFIX}/lib")
 set(units talvor.service talvor.timer talvor-yesterday.service talvor-yesterday.timer
           talvor-log.service)
 
-# A folder of this install's own: cpack and cmake --install may run at the same time with
-# different prefixes.
+# A folder of this install's own: two installs may run at the same time with different prefixes.
 string(RANDOM LENGTH 12 work_name)
 set(TALVOR_WORK_DIR "${TALVOR_WORK_DIR}/install-${work_name}")
 file(MAKE_DIRECTORY "${TALVOR_WORK_DIR}")

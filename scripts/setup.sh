@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that running, building and testing TALVOR need.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs the Debian 12 packages that TALVOR needs:
+#   scripts/setup.sh             everything: running, building and the tests
+#   scripts/setup.sh --build     building the programs and the Debian package only
+#   scripts/setup.sh --runtime   running programs built here (the package brings its own)
 # Idempotent: when everything is there it only checks and returns.
 set -euo pipefail
 
 # What the programs need at run time; the .deb depends on these (its library dependencies are
-# computed at packaging time, the rest are named in CMakeLists.txt). xfonts-base carries the core
-# X fonts that the message box uses on an X11 desktop; tzdata the zones that talvor-log converts
-# the scan tools' local times with.
+# computed at packaging time, the rest are named in debian/control). SDL (loaded only where a
+# display is named) and xfonts-base (the core X fonts of the message box on an X11 desktop) are
+# only recommended by the package; tzdata carries the zones that talvor-log converts the scan
+# tools' local times with.
 runtime_packages=(
   libegl1 libgl1 libegl-mesa0 libgl1-mesa-dri
   libfreetype6 libfontconfig1 fonts-dejavu-core
@@ -14,30 +19,34 @@ runtime_packages=(
   libnova-0.16-0 zlib1g tzdata
 )
 
-# What building the programs, their man pages and the .deb needs.
+# What building the programs, their man pages and the .deb needs (debian/control's
+# Build-Depends, and git for scripts/package.sh's copy of the tree).
 build_packages=(
-  build-essential cmake pkg-config git scdoc dpkg-dev file
+  build-essential debhelper cmake pkg-config git scdoc dpkg-dev file
   libegl-dev libgl-dev libfreetype-dev libfontconfig-dev
   libgif-dev libpng-dev libsdl2-dev libcli11-dev
   libnova-dev zlib1g-dev
 )
 
 # What the tests and CI need: GoogleTest, an X server with a window tool for the dialog tests,
-# systemd-analyze for the units, man for the man pages, mount and strace for the fault and
-# flush tests, the sanitizer, fuzzing and leak tools, and Chromium with its driver and Selenium
-# for the website's browser test.
+# systemd (systemd-analyze, sysusers, tmpfiles and systemd-run) for the units and the package's
+# entries, man for the man pages, mount and strace for the fault and flush tests, lintian for the
+# package, the sanitizer, fuzzing and leak tools, and Chromium with its driver and Selenium for
+# the website's browser test.
 test_packages=(
   libgtest-dev googletest
   xvfb xdotool x11-utils
-  systemd man-db groff-base mount strace
+  systemd man-db groff-base mount strace lintian
   clang libclang-rt-14-dev valgrind e2fsprogs
   chromium chromium-driver python3-selenium
 )
 
-packages=("${runtime_packages[@]}")
-if [ "${1:-}" != "--runtime" ]; then
-  packages+=("${build_packages[@]}" "${test_packages[@]}")
-fi
+case "${1:-}" in
+  "") packages=("${runtime_packages[@]}" "${build_packages[@]}" "${test_packages[@]}") ;;
+  --build) packages=("${build_packages[@]}") ;;
+  --runtime) packages=("${runtime_packages[@]}") ;;
+  *) echo "usage: scripts/setup.sh [--build | --runtime]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
