@@ -119,6 +119,12 @@ TEST_F(PackageTest, HoldsExactlyTheProgramsPagesUnitsAndExample) {
         "./usr/share/lintian/overrides/talvor",
     };
     for (const char* unit : kUnits) want.insert("." + kUnitDir + unit);
+    // The website's pages, as the source tree has them.
+    for (const auto& entry : fs::recursive_directory_iterator(TALVOR_SOURCE_DIR "/web")) {
+        if (!entry.is_regular_file()) continue;
+        want.insert("./usr/share/talvor/web/" +
+                    entry.path().lexically_relative(TALVOR_SOURCE_DIR "/web").string());
+    }
     for (const char* page : kManPages) want.insert(std::string("./usr/share/man/") + page);
     // The website's scripts and style, as the source tree holds them.
     for (const auto& entry : std::filesystem::directory_iterator(TALVOR_SOURCE_DIR "/web")) {
