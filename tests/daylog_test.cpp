@@ -90,8 +90,8 @@ TEST_F(DayLogTest, LoadingFromAPathFillsTheGivenBufferOnly) {
     }
     ReportedLines reported;
     EXPECT_EQ(LoadDayLogFrom(dir / "elsewhere/VOK.LOG", own.data()), 0);
-    EXPECT_EQ(reported.text(),
-              "TALVOR: no day log at " + (dir / "elsewhere/VOK.LOG") + "; the day is drawn empty\n");
+    EXPECT_EQ(reported.text(), "TALVOR: no day log at " + (dir / "elsewhere/VOK.LOG") +
+                                   "; the day is drawn empty\n");
     EXPECT_EQ(LoadDayLogFrom(dailyPath, nullptr), 0);
 }
 

@@ -733,19 +733,23 @@ TEST_F(RenderCliRun, PastDayPngEqualsTheChartAtTheEndOfThatDay) {
 }
 
 TEST_F(RenderCliRun, SiteDayHoldsThePicturesThatTheRenderDraws) {
-    CommandRun png = Render("--config '" + Config("plain") + "' --date 2014-03-05 --format png -o .");
+    CommandRun png =
+        Render("--config '" + Config("plain") + "' --date 2014-03-05 --format png -o .");
     ASSERT_EQ(png.code, 0) << png.err;
     CommandRun gif = Render("--config '" + Config("plain") + "' --date 2014-03-05 -o .");
     ASSERT_EQ(gif.code, 0) << gif.err;
     CommandRun site = Render("--config '" + Config("plain") + "' --date 2014-03-05 --site www");
     ASSERT_EQ(site.code, 0) << site.err;
-    EXPECT_EQ(ReadFileBytes(Out("www/2014-03-05/chart.png")), ReadFileBytes(Out("VOKLOG 2014-03-05.png")));
-    EXPECT_EQ(ReadFileBytes(Out("www/2014-03-05/chart.gif")), ReadFileBytes(Out("VOKLOG 2014-03-05.GIF")));
+    EXPECT_EQ(ReadFileBytes(Out("www/2014-03-05/chart.png")),
+              ReadFileBytes(Out("VOKLOG 2014-03-05.png")));
+    EXPECT_EQ(ReadFileBytes(Out("www/2014-03-05/chart.gif")),
+              ReadFileBytes(Out("VOKLOG 2014-03-05.GIF")));
     // Without a date, every logged day; the site's index lists them.
     CommandRun all = Render("--config '" + Config("plain") + "' --site www");
     ASSERT_EQ(all.code, 0) << all.err;
     std::string days = ReadFileBytes(Out("www/days.js"));
-    for (const std::string& day : {std::string("2014-03-03"), std::string("2014-03-05"), FormatDate(today_)}) {
+    for (const std::string& day :
+         {std::string("2014-03-03"), std::string("2014-03-05"), FormatDate(today_)}) {
         EXPECT_NE(days.find("\"" + day + "\""), std::string::npos) << day;
     }
 }

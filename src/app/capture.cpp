@@ -7,8 +7,8 @@
 #include "output/summary.h"
 #include "platform/platform.h"
 #include "render/render_thread.h"
-#include "station/run_state.h"
 #include "station/report.h"
+#include "station/run_state.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "platform/platform.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
-#include "station/run_state.h"
 #include "station/report.h"
+#include "station/run_state.h"
 
 void StartUp(const char* firstArgument) {
     // First of all: the day log to read is the one of the day the run started on.
@@ -24,9 +24,10 @@ void StartUp(const char* firstArgument) {
     int reportedWidth = 0;
     int reportedHeight = 0;
     if (GetScreenSize(&reportedWidth, &reportedHeight) == DisplayQuery::TimedOut) {
-        ReportFormatted("the display server did not answer within %d s; drawing without it at "
-                        "%d x %d",
-                        kDisplayQueryTimeoutMs / 1000, reportedWidth, reportedHeight);
+        ReportFormatted(
+            "the display server did not answer within %d s; drawing without it at "
+            "%d x %d",
+            kDisplayQueryTimeoutMs / 1000, reportedWidth, reportedHeight);
     }
     screenGeometry.screenWidth = StoredScreenWidth(reportedWidth);
     screenGeometry.screenHeight = reportedHeight;

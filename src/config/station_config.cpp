@@ -6,8 +6,7 @@
 #include "platform/platform.h"
 #include "station/run_state.h"
 
-Outcome FindStationConfiguration(const std::string& executablePath,
-                                 const std::string& configPath) {
+Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath) {
     runPaths.ExeFolder = FolderOf(executablePath);
     if (configPath.empty()) {
         runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";

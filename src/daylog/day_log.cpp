@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "station/run_state.h"
 #include "station/report.h"
+#include "station/run_state.h"
 
 unsigned char* RecordBuffer = nullptr;
 int recordCount = 0;

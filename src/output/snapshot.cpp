@@ -9,8 +9,8 @@
 
 #include "output/colour_reduction.h"
 #include "station/frame_bitmap.h"
-#include "station/run_state.h"
 #include "station/report.h"
+#include "station/run_state.h"
 
 int CaptureMode = 1;
 

@@ -193,8 +193,7 @@ void StopUsingDesktopDisplay();
 bool UseTimeZone(const std::string& zone);
 // The UTC seconds since 1970 that a local calendar time can stand for: none in a skipped hour,
 // two in the hour that repeats (earlier first), one otherwise. Returns the count.
-int LocalTimeToUtc(int year, int month, int day, int hour, int minute, int second,
-                   int64_t utc[2]);
+int LocalTimeToUtc(int year, int month, int day, int hour, int minute, int second, int64_t utc[2]);
 
 // Worker processes: a range of days is drawn by several processes, each with its own driver,
 // reporting each finished job to the parent through a pipe as two numbers.

@@ -14,8 +14,12 @@ constexpr size_t kLargePage = size_t(2) << 20;
 // binned lines, the read-back frame, the day log and the indexed picture come to about 70 MB.
 constexpr size_t kDrawingHeap = size_t(128) << 20;
 
-uintptr_t RoundUp(uintptr_t value, size_t step) { return (value + step - 1) / step * step; }
-uintptr_t RoundDown(uintptr_t value, size_t step) { return value / step * step; }
+uintptr_t RoundUp(uintptr_t value, size_t step) {
+    return (value + step - 1) / step * step;
+}
+uintptr_t RoundDown(uintptr_t value, size_t step) {
+    return value / step * step;
+}
 
 }  // namespace
 

@@ -37,7 +37,7 @@ void Resolve(void* library, const char* name, Call* call) {
 
 // The calls, or nullptr when the library or one of them is missing. Never unloaded.
 const SdlCalls* LoadSdl() {
-    static const SdlCalls* loaded = [] () -> const SdlCalls* {
+    static const SdlCalls* loaded = []() -> const SdlCalls* {
         void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
         if (library == nullptr) return nullptr;
         static SdlCalls calls;

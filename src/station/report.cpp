@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <mutex>
 
-
 namespace {
 
 // The handler is set while nothing else reports (a test's set-up), yet a picture writer's message

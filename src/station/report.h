@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One voice for every program's messages: each goes through Report, which starts it with the
-// running program's name (ProgramName) ("TALVOR: ", "talvor-render: ", "talvor-log: ") and writes it to
-// standard error, or hands it to the handler a test has put in its place.
+// running program's name (ProgramName) ("TALVOR: ", "talvor-render: ", "talvor-log: ") and writes
+// it to standard error, or hands it to the handler a test has put in its place.
 #pragma once
 
 #include <functional>

@@ -16,15 +16,15 @@ struct RunPaths {
 };
 
 struct ScreenGeometry {
-    int screenWidth = 0;         // as reported, but 1366 becomes 1368
+    int screenWidth = 0;  // as reported, but 1366 becomes 1368
     int screenHeight = 0;
-    int chartHeight = 0;         // screenHeight - 36
-    float screenWidthF = 0.0f;   // as reported, without the 1366 -> 1368 replacement
+    int chartHeight = 0;        // screenHeight - 36
+    float screenWidthF = 0.0f;  // as reported, without the 1366 -> 1368 replacement
     float screenHeightF = 0.0f;
-    int centreX = 0;             // reported width / 2
-    int chartXOrigin = 0;        // centreX - 600
-    int labelColumnX = 0;        // 3, or centreX - 700 on screens wider than 1500
-    int halfHeight = 0;          // screenHeight / 2
+    int centreX = 0;       // reported width / 2
+    int chartXOrigin = 0;  // centreX - 600
+    int labelColumnX = 0;  // 3, or centreX - 700 on screens wider than 1500
+    int halfHeight = 0;    // screenHeight / 2
 };
 
 extern RunPaths runPaths;
@@ -41,4 +41,3 @@ bool NameSelectsZVariant(const std::string& executablePath);
 std::string FolderOf(const std::string& path);
 // DataFolder + "/yyyy-mm-dd/VOK.LOG" for the given date.
 std::string ComposeDayLogPath(const std::string& dataFolder, const UtcTime& date);
-

@@ -26,7 +26,7 @@ struct DrawingPlan {
 using DayDone = std::function<void(size_t job, bool written, bool summaryFailed)>;
 
 class DayDrawer {
-public:
+  public:
     DayDrawer(const DrawingPlan& work, DayDone done) : work_(work), done_(std::move(done)) {}
     ~DayDrawer() { Settle(); }
     DayDrawer(const DayDrawer&) = delete;
@@ -37,7 +37,7 @@ public:
     // Waits for the picture in hand and reports it.
     void Settle();
 
-private:
+  private:
     const DrawingPlan& work_;
     DayDone done_;
     PendingPicture pending_;

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "station/calendar.h"
-#include "station/run_state.h"
 #include "station/report.h"
+#include "station/run_state.h"
 
 namespace {
 
@@ -23,7 +23,8 @@ std::string WithoutTrailingSlashes(std::string path) {
 Outcome FileReadable(const std::string& path) {
     errno = 0;
     int fd = OpenForReading(path.c_str());
-    if (fd < 0) return errno != 0 ? FailedWithErrno(errno) : FailedWith(EINVAL, "not a regular file");
+    if (fd < 0)
+        return errno != 0 ? FailedWithErrno(errno) : FailedWith(EINVAL, "not a regular file");
     CloseFile(fd);
     return Succeeded();
 }
@@ -126,12 +127,12 @@ void ReportNoDays(const RenderRequest& request) {
                FileReadable(request.logFile).reason);
     } else if (request.source == RenderSource::Date) {
         Report("no day log for " + FormatDate(request.from) + " (" +
-                 ComposeDayLogPath(runPaths.DataFolder, request.from) + ")");
+               ComposeDayLogPath(runPaths.DataFolder, request.from) + ")");
     } else if (request.source == RenderSource::AllDays) {
         Report("no day log in " + runPaths.DataFolder);
     } else {
         Report("no day log from " + FormatDate(request.from) + " to " + FormatDate(request.to) +
-                 " in " + runPaths.DataFolder);
+               " in " + runPaths.DataFolder);
     }
 }
 
@@ -184,8 +185,8 @@ bool OutputAccepted(const std::string& path, const ReadFiles& reads) {
     if (!there.exists) return true;
     std::string reason;
     if (!there.resolved) {
-        reason = there.error == ENOENT ? "it is a link to nothing"
-                                       : FailedWithErrno(there.error).reason;
+        reason =
+            there.error == ENOENT ? "it is a link to nothing" : FailedWithErrno(there.error).reason;
     } else if (!there.regular) {
         reason = "it is not a regular file";
     } else if (SameFile(there, reads.config)) {

@@ -154,8 +154,9 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
             return kExitUsage;
         }
         if (!request->summaryPath.empty()) {
-            Report("--summary names one file, so it takes one day (LOGFILE or --date), not a "
-                   "range");
+            Report(
+                "--summary names one file, so it takes one day (LOGFILE or --date), not a "
+                "range");
             return kExitUsage;
         }
     } else if (!request->siteFolder.empty()) {

@@ -31,8 +31,8 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
     int width = request.width, height = request.height;
     if (!request.sizeGiven && GetScreenSize(&width, &height) == DisplayQuery::TimedOut) {
         Report("the display server did not answer within " +
-                 std::to_string(kDisplayQueryTimeoutMs / 1000) + " s; drawing at " +
-                 std::to_string(width) + " x " + std::to_string(height));
+               std::to_string(kDisplayQueryTimeoutMs / 1000) + " s; drawing at " +
+               std::to_string(width) + " x " + std::to_string(height));
     }
     ForgetDesktopDisplay();
     ReadConfiguration();
