@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole talvor-log process on a full day of 1 kHz scans: 1440 lines of 1191 values, about
 // 14 MB of text as rtl_power writes it, read from a file and written as a day log.
 #include <sys/resource.h>

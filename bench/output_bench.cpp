@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the output step: the GIF of a chart-like frame and the summary of a full day.
 #include <unistd.h>
 

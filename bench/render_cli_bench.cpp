@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-render from process start to exit on a full synthetic day at 1920 x 1500 (and a GIF at
 // 1920 x 1080), for one picture and for a 30-day range, with the peak resident size of a one-day
 // run, plus where the time of one day goes inside the process.

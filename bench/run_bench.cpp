@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The work of one whole run beyond its fixed 4.5 s timeline, and the memory a run takes.
 //
 // The built talvor is run on a full generated day as the scheduler runs it, for its wall time and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration reader on arbitrary file bytes: whatever the file holds, the settings end
 // within their ranges and the data folder is the default or a path that exists.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The day log path on arbitrary file bytes: load, the quarter-hour summary as written to
 // Z.TXT, and every read the chart makes of the records (rows, marks, markers, scaled levels and
 // their colours for both channel plans), without a GL context.

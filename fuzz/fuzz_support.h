@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the fuzz targets share: a hard stop on a broken invariant, and a quiet, desktop-free
 // process (a profile message must not open a dialog that waits for a click).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One profile line on arbitrary bytes: the handler answers 0 or 1, stays inside the line it is
 // given, and accepts only a path that exists.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One power-scan line on arbitrary bytes: the reader answers, keeps no more values than the
 // line's span holds, and the minute built from what it read maps to levels within the scale.
 #include <cmath>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds TALVOR, lays out a demo folder with a copy of the executable and today's synthetic day
 # log beside it (made by talvor-log from the day's scans, as from a receiver), and runs it there
 # as the scheduler would.

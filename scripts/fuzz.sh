@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets (clang, address and undefined-behaviour checks) in build-fuzz and
 # runs each for a bounded time from a copy of its seed corpus and of the bad-input corpus, so
 # the repository is never modified. Fails on any crash, leak, time-out or broken check; a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The tests again under the sanitizers, and a leak check of one whole run:
 #   build-asan: AddressSanitizer + UndefinedBehaviorSanitizer (+ LeakSanitizer at every exit),
 #               every unit, end-to-end and fault test;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds TALVOR with its tests and runs them all.
 set -euo pipefail
 cd "$(dirname "$0")/.."

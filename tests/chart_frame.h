@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synthetic frames that look like the chart, for the output tests and benchmark.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration file: its sections, the CUSTOM keys and the profile section lines.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bad-input corpus: every configuration file and day log in tests/corpus must give its
 // documented result (tests/corpus/README.txt), and every file there must be documented here.
 #include <gtest/gtest.h>

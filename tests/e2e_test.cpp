@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs of the built program in throw-away folders, several side by side to keep the suite
 // short (each run takes about 4.5 s by design).
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs of the built program with something wrong around it. Each run must still end
 // inside its timeline, write what it still can, say on standard error what went wrong, and exit
 // with 1 when its picture or Z.TXT is missing, so that a scheduler sees the failure. The runs go

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The package and the installed files: what the .deb holds, that its maintainer scripts make and
 // clean up the station as promised, that the installed programs run from a station folder (also
 // without SDL, and under the units' hardening), that the units pass systemd's own check and the

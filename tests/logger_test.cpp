@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-log: scan lines as the receiver tools write them, the minute's levels, the sun markers,
 // the day log it appends to, and the built program fed from a pipe and drawn by talvor-render.
 #include "logger/logger.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GIF snapshot and the quarter-hour summary file.
 #include <gtest/gtest.h>
 #include <unistd.h>

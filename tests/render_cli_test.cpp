@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-render: its command line as a function, and the built command driven as a user would,
 // with its pictures checked against the daily run's own for the same log and settings.
 #include "tool/render_cli.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Chart rendering: the tables, the level scaling and real frames drawn on the software renderer.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The render thread end to end: capture event, day log, chart, read-back and completion, and the
 // run without any OpenGL.
 #include "render/render_thread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared calendar: day counts across months, leap days and centuries; the one reporter.
 #include <gtest/gtest.h>
 

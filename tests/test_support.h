@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the tests: temporary folders, files, process state and an X server.
 #pragma once
 

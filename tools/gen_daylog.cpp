@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a synthetic but band-like day log for one UTC date, for demos, tests and benchmarks.
 //
 //   talvor-gen-daylog DATAFOLDER [yyyy-mm-dd] [--minutes N]

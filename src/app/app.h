@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Run control: start-up, the timed capture and the end of the run.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/channel_plan.h"
 
 // The 10 kHz channels from 520 to 1700 kHz; the 90 kHz multiples are left out, 1620 excepted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The channel plans: the frequencies, in kHz, that the chart draws and the summary averages.
 #pragma once
 

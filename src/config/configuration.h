@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration file: sections, CUSTOM lines and the profile section.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart settings and the key=value handling of the configuration's CUSTOM sections.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station folder: where its configuration and day logs are, for every program over it.
 #pragma once
 

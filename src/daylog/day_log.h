@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The day log: one 4890-byte record per minute, written by the logging program, read here once.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sunrise and sunset in the minutes of a UTC day, for the markers of the day log.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Appending a day's records as the logger measures them: one whole record per write, never
 // more than a day of them, so that a reader at any moment finds whole records only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-log: power scans in, day logs out. The run is plain logic over lines of text, so that
 // the tests feed it lines directly; log_tool.cpp and the input reader do the I/O around it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The levels of one minute: every scan of the minute spread over 1 kHz spans, averaged in
 // linear power, and mapped from dB onto the day log's 0..255 scale.
 #pragma once

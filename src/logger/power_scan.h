@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One line of a power scan as the Linux receiver tools write it:
 //   date, time, Hz low, Hz high, Hz step, samples, dB, dB, ...
 // Plain logic over text already in memory; the values go into a buffer the caller keeps, so a

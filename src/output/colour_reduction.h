@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reduction of a 32-bit frame to the 256 colours a GIF can hold.
 #pragma once
 

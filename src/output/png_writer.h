@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lossless PNG picture of a finished frame, for archives that want every pixel as drawn.
 #pragma once
 

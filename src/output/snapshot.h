@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GIF snapshot of the finished frame.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux layer: everything the program needs from the operating system, the display and the
 // process environment. The portable code includes only this header, never a system one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The waterfall chart: one pixel per kHz across, one row per minute down, the level as colour,
 // with its texts, scale and horizon markers.
 #include "render/chart.h"

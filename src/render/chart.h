@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The waterfall chart of one day and its horizon markers.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Horizon markers: a dotted yellow line across the frame and a half-sun at its right end.
 #include <GL/gl.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hidden OpenGL surface: an EGL pbuffer as large as the screen with a desktop-OpenGL
 // compatibility context, and the bitmap-font display lists the chart writes its texts with.
 #include "render/render_surface.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hidden OpenGL surface and its three bitmap-font display lists.
 #pragma once
 

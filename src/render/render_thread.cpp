@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The render thread: it owns the GL surface, waits for the capture, loads the day log, draws the
 // chart and hands the frame over.
 #include "render/render_thread.h"

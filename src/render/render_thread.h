@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The render thread: surface, capture event, day log, chart and read-back.
 #pragma once
 

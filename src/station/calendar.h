@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar days of the station's UTC clock: parsing, naming and stepping through dates.
 #pragma once
 

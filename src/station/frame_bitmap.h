@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The finished frame that the drawing hands to the writers.
 #pragma once
 

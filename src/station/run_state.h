@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Process-wide values that start-up sets before the render thread exists.
 #pragma once
 

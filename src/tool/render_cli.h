@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of talvor-render, which draws past day logs with the chart of the daily run,
 // and the small date and naming rules it needs. Plain logic, tested without OpenGL.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-render: draws day logs at once, with the daily run's chart, fonts, palette and writers.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-render --show-config: what a station's TALVOR.INI does, in words, without a picture.
 #pragma once
 

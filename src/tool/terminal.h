@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The few things talvor-render asks of the process and its terminal.
 #pragma once
 
