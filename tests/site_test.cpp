@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -208,41 +209,55 @@ TEST(DayDigest, QuarterHoursSunAndClocksComeFromTheRecords) {
 
 TEST(SiteFolder, WritesOnlyWhereNothingStandsOrItsOwnFileDoes) {
     TempDir dir("site");
-    SiteFolder site;
-    std::string reason;
-    ASSERT_TRUE(OpenSiteFolder(dir.path(), &site, &reason)) << reason;
-    WriteFileBytes(dir / "mine.html", "old");
-    WriteFileBytes(dir / "theirs.html", "keep");
-    MakeDirs(dir / "folder.html");
-    ASSERT_EQ(symlink((dir / "theirs.html").c_str(), (dir / "link.html").c_str()), 0);
-    MakeDirs(dir / "real");
-    ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "linked").c_str()), 0);
-    WriteFileBytes(dir / "plain", "x");
-    site.owned = {"mine.html", "link.html", "folder.html"};
-    struct Case {
-        const char* name;
-        bool allowed;
-    } cases[] = {{"new.html", true},     {"mine.html", true},     {"theirs.html", false},
-                 {"folder.html", false}, {"link.html", false},    {"linked/a.html", false},
-                 {"real/a.html", true},  {"plain/a.html", false}, {"../out.html", false},
-                 {"/etc/passwd", false}, {"a//b", false}};
-    for (const Case& c : cases) EXPECT_EQ(MayWrite(site, c.name, &reason), c.allowed) << c.name;
+    {
+        SiteFolder site;
+        std::string reason;
+        ASSERT_TRUE(OpenSiteFolder(dir.path(), &site, &reason)) << reason;
+        WriteFileBytes(dir / "mine.html", "old");
+        WriteFileBytes(dir / "theirs.html", "keep");
+        MakeDirs(dir / "folder.html");
+        ASSERT_EQ(symlink((dir / "theirs.html").c_str(), (dir / "link.html").c_str()), 0);
+        MakeDirs(dir / "real");
+        ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "linked").c_str()), 0);
+        WriteFileBytes(dir / "plain", "x");
+        site.owned = {"mine.html", "link.html", "folder.html"};
+        struct Case {
+            const char* name;
+            bool allowed;
+        } cases[] = {{"new.html", true},     {"mine.html", true},     {"theirs.html", false},
+                     {"folder.html", false}, {"link.html", false},    {"linked/a.html", false},
+                     {"real/a.html", true},  {"plain/a.html", false}, {"../out.html", false},
+                     {"/etc/passwd", false}, {"a//b", false}};
+        for (const Case& c : cases) EXPECT_EQ(MayWrite(site, c.name, &reason), c.allowed) << c.name;
 
-    ReportedLines reported;
-    EXPECT_FALSE(PutSiteFile(&site, "theirs.html", std::string("new")));
-    EXPECT_NE(reported.text().find("theirs.html: a file this program did not write"),
-              std::string::npos)
-        << reported.text();
-    EXPECT_EQ(ReadFileBytes(dir / "theirs.html"), "keep");
-    EXPECT_TRUE(PutSiteFile(&site, "mine.html", std::string("new")));
-    EXPECT_EQ(ReadFileBytes(dir / "mine.html"), "new");
-    EXPECT_TRUE(PutSiteFile(&site, "deep/er/page.html", std::string("p")));
-    ASSERT_TRUE(SaveManifest(&site));
-
+        ReportedLines reported;
+        EXPECT_FALSE(PutSiteFile(&site, "theirs.html", std::string("new")));
+        EXPECT_NE(reported.text().find("theirs.html: a file this program did not write"),
+                  std::string::npos)
+            << reported.text();
+        EXPECT_EQ(ReadFileBytes(dir / "theirs.html"), "keep");
+        EXPECT_TRUE(PutSiteFile(&site, "mine.html", std::string("new")));
+        EXPECT_EQ(ReadFileBytes(dir / "mine.html"), "new");
+        EXPECT_TRUE(PutSiteFile(&site, "deep/er/page.html", std::string("p")));
+        ASSERT_TRUE(SaveManifest(&site));
+    }
     SiteFolder again;
+    std::string reason;
     ASSERT_TRUE(OpenSiteFolder(dir.path(), &again, &reason)) << reason;
     EXPECT_EQ(again.owned, (std::set<std::string>{"deep/er/page.html", "folder.html", "link.html",
                                                   "mine.html"}));
+}
+
+TEST(SiteFolder, OneRunAtATimeWritesASite) {
+    TempDir dir("site");
+    std::string reason;
+    auto first = std::make_unique<SiteFolder>();
+    ASSERT_TRUE(OpenSiteFolder(dir.path(), first.get(), &reason)) << reason;
+    SiteFolder second;
+    EXPECT_FALSE(OpenSiteFolder(dir.path(), &second, &reason, 300));
+    EXPECT_EQ(reason, "another run is writing it");
+    first.reset();
+    EXPECT_TRUE(OpenSiteFolder(dir.path(), &second, &reason, 0)) << reason;
 }
 
 TEST(SiteFolder, AnUnchangedFileIsNotWrittenAgain) {
@@ -347,7 +362,8 @@ bool WriteDays(const std::string& root, const std::string& siteDir,
                const std::vector<sys_days>& days, int seed) {
     SiteFolder site;
     std::string reason;
-    if (!OpenSiteFolder(siteDir, &site, &reason) || !SiteMayWriteDays(site, days, &reason)) {
+    if (!OpenSiteFolder(siteDir, &site, &reason) ||
+        !SiteMayWriteDays(site, days, TALVOR_SOURCE_DIR "/web", &reason)) {
         return false;
     }
     SiteLook look{"LONDON", 240, 200};
@@ -424,11 +440,22 @@ TEST(Site, AForeignFileInADaysPlaceStopsTheRunBeforeAnythingIsWritten) {
     MakeDirs(siteDir + "/2026-12-01");
     WriteFileBytes(siteDir + "/2026-12-01/index.html", "hand-made page");
     WriteFileBytes(siteDir + "/index.html", "hand-made index");
-    SiteFolder site;
-    std::string reason;
-    ASSERT_TRUE(OpenSiteFolder(siteDir, &site, &reason));
-    EXPECT_FALSE(SiteMayWriteDays(site, {sys_days{2026y / 12 / 1}}, &reason));
-    EXPECT_NE(reason.find("did not write"), std::string::npos) << reason;
+    {
+        SiteFolder site;
+        std::string reason;
+        ASSERT_TRUE(OpenSiteFolder(siteDir, &site, &reason));
+        EXPECT_FALSE(
+            SiteMayWriteDays(site, {sys_days{2026y / 12 / 1}}, TALVOR_SOURCE_DIR "/web", &reason));
+        EXPECT_NE(reason.find("did not write"), std::string::npos) << reason;
+        // The pages' scripts are the site's too.
+        MakeDirs(dir / "www2/assets");
+        WriteFileBytes(dir / "www2/assets/day.js", "someone's script");
+        SiteFolder other;
+        ASSERT_TRUE(OpenSiteFolder(dir / "www2", &other, &reason));
+        EXPECT_FALSE(
+            SiteMayWriteDays(other, {sys_days{2026y / 12 / 9}}, TALVOR_SOURCE_DIR "/web", &reason));
+        EXPECT_NE(reason.find("assets/day.js"), std::string::npos) << reason;
+    }
     EXPECT_FALSE(WriteDays(dir.path(), siteDir, {sys_days{2026y / 12 / 2}}, 1));
     EXPECT_EQ(ReadFileBytes(siteDir + "/index.html"), "hand-made index");
     EXPECT_FALSE(FileExists(siteDir + "/2026-12-02"));

@@ -112,6 +112,10 @@ void RemoveFile(const char* path);
 // whole; on failure, the error number of the failing step.
 Outcome WriteFileWhole(const char* path, const void* data, size_t count);
 
+// Opens a folder itself (not a link to one), to hold its lock with LockExclusively; -1 with errno
+// set when it is not a folder or cannot be opened.
+int OpenFolder(const char* path);
+
 // Whether the effective user may create files in the folder; on failure, the error number.
 Outcome FolderTakesNewFiles(const char* folder);
 

@@ -191,6 +191,18 @@ Outcome WriteFileWhole(const char* path, const void* data, size_t count) {
     return Succeeded();
 }
 
+int OpenFolder(const char* path) {
+    if (path == nullptr || *path == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    int fd;
+    do {
+        fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 Outcome FolderTakesNewFiles(const char* folder) {
     if (folder == nullptr || *folder == '\0') return FailedWithErrno(ENOENT);
     // Asked of the folder itself, with the rights the writes will have; no file is made.

@@ -139,8 +139,13 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
 }  // namespace
 
 bool SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& days,
-                      std::string* reason) {
+                      const std::string& webFolder, std::string* reason) {
     std::vector<std::string> names = {kIndexPage, kDaysScript, kStationsScript};
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(webFolder, error)) {
+        if (entry.is_regular_file(error))
+            names.push_back(kAssets + entry.path().filename().string());
+    }
     std::set<year_month> months;
     for (sys_days d : days) {
         for (const char* file : kDayFiles) names.push_back(DayFile(d, file));

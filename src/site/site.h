@@ -26,7 +26,7 @@ struct SiteDayInput {
 // Asked before anything is drawn: true when every file that these days, their months and the
 // index take may be written (see MayWrite); else false with the first refusal.
 bool SiteMayWriteDays(const SiteFolder& site, const std::vector<std::chrono::sys_days>& days,
-                      std::string* reason);
+                      const std::string& webFolder, std::string* reason);
 
 // Writes one day's folder; false, after a message, when a file of it was not written.
 bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);

@@ -72,7 +72,12 @@ bool ParseManifest(const std::string& text, std::set<std::string>* names) {
     return true;
 }
 
-bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* reason) {
+SiteFolder::~SiteFolder() {
+    if (lockFd >= 0) CloseFile(lockFd);
+}
+
+bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* reason,
+                    int lockWaitMs) {
     std::string path = folder;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::error_code error;
@@ -101,6 +106,26 @@ bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* re
     CloseFile(fd);
     RemoveFile(temporary.c_str());
 
+    int lock = OpenFolder(path.c_str());
+    if (lock < 0) {
+        *reason = "cannot open it: " + ErrorText(errno);
+        return false;
+    }
+    bool locked = LockExclusively(lock);
+    if (!locked && lockWaitMs > 0) {
+        ReportSiteProblem(path + ": another run is writing this site; waiting for it");
+    }
+    for (int64_t start = MonotonicMs(); !locked && MonotonicMs() - start < lockWaitMs;) {
+        SleepMs(200);
+        locked = LockExclusively(lock);
+    }
+    if (!locked) {
+        CloseFile(lock);
+        *reason = "another run is writing it";
+        return false;
+    }
+    if (site->lockFd >= 0) CloseFile(site->lockFd);
+    site->lockFd = lock;
     site->path = path;
     site->owned.clear();
     site->written.clear();

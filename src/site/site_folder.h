@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+// Two runs writing one site at once would each write a manifest without the other's files, which
+// the next run would then refuse to replace: the second waits for the first.
+constexpr int kSiteLockWaitMs = 10 * 60 * 1000;
+
 // The manifest's name inside the site.
 extern const char kManifestName[];
 
@@ -17,12 +21,20 @@ struct SiteFolder {
     std::string path;               // without a trailing '/'
     std::set<std::string> owned;    // relative names in the manifest when the run began
     std::set<std::string> written;  // relative names this run wrote (or found unchanged)
+    int lockFd = -1;                // the folder, locked while this is open
+
+    SiteFolder() = default;
+    ~SiteFolder();
+    SiteFolder(const SiteFolder&) = delete;
+    SiteFolder& operator=(const SiteFolder&) = delete;
 };
 
-// Opens folder for a site: makes it when missing (its parent must exist), reads its manifest.
-// False, with the reason, when the name is not a folder, cannot be written, or its manifest
-// cannot be read.
-bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* reason);
+// Opens folder for a site: makes it when missing (its parent must exist), takes its lock (another
+// run writing the same site is waited for, up to kSiteLockWaitMs), reads its manifest. False,
+// with the reason, when the name is not a folder, cannot be written, stays locked, or its
+// manifest cannot be read.
+bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* reason,
+                    int lockWaitMs = kSiteLockWaitMs);
 
 // The manifest's text for a set of names, and back; false for a text that is not a manifest.
 std::string ManifestText(const std::set<std::string>& names);

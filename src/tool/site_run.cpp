@@ -16,16 +16,16 @@ bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs,
         Report("cannot write the site in " + request.siteFolder + ": " + reason);
         return false;
     }
+    run->webFolder = SiteWebFolder(GetExecutablePath(request.program.c_str()));
     std::vector<std::chrono::sys_days> days;
     for (const DayJob& job : jobs) days.push_back(DayOf(job.day));
-    if (!SiteMayWriteDays(run->folder, days, &reason)) {
+    if (!SiteMayWriteDays(run->folder, days, run->webFolder, &reason)) {
         Report("cannot write the site: " + reason + "; nothing was written");
         return false;
     }
     run->look.location = settings.locationName;
     run->look.frameWidth = screenGeometry.screenWidth;
     run->look.frameHeight = screenGeometry.screenHeight;
-    run->webFolder = SiteWebFolder(GetExecutablePath(request.program.c_str()));
     run->stationsCsv = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
     return true;
 }
