@@ -89,13 +89,14 @@ void ReportEnd(RunReport* report, const std::string& folder) {
         std::fprintf(stderr, "%d of %d pictures written to %s", report->written,
                      report->written + report->failed, folder.c_str());
         if (!report->missing.empty()) {
-            std::fprintf(stderr, "; no day log for %d days: %s", report->missingCount,
-                         list.c_str());
+            std::fprintf(stderr, "; no day log for %d %s: %s", report->missingCount,
+                         report->missingCount == 1 ? "day" : "days", list.c_str());
         }
         std::fprintf(stderr, "\n");
     }
     if (report->dayLines) {
-        std::printf("%d of %d pictures written, %d days without a day log\n", report->written,
-                    report->written + report->failed, report->missingCount);
+        std::printf("%d of %d pictures written, %d %s without a day log\n", report->written,
+                    report->written + report->failed, report->missingCount,
+                    report->missingCount == 1 ? "day" : "days");
     }
 }
