@@ -441,13 +441,17 @@ TEST(Fault, CaptureEventLeftSignalledByAnEarlierRun) {
     sem_close(event);
 }
 
+// Each run that plants an object gets a /dev/shm of its own; inside a chroot, for one, unshare
+// cannot make the mount namespace private, and nothing may be planted in the machine's.
+bool PrivateShmPossible() {
+    return RunCommand("unshare -m sh -c 'mount -t tmpfs tmpfs /dev/shm' 2>&1").exitCode == 0;
+}
+
 // Another user (or a broken earlier run) left something under the capture event's name that this
 // run must not use: it hands over through an event of its own, says so, keeps its timeline and
 // leaves the object where it is.
 TEST(Fault, CaptureEventNameTakenByAnotherObject) {
-    // Each run plants its object in a /dev/shm of its own; inside a chroot, for one, unshare
-    // cannot make the mount namespace private, and nothing may be planted in the machine's.
-    if (RunCommand("unshare -m sh -c 'mount -t tmpfs tmpfs /dev/shm' 2>&1").exitCode != 0) {
+    if (!PrivateShmPossible()) {
         GTEST_SKIP() << "no private /dev/shm here";
     }
     FaultRun foreign("an empty file of another user"), shortOwn("a short file of ours");
@@ -478,7 +482,7 @@ TEST(Fault, CaptureEventNameTakenByAnotherObject) {
 // another user opens it while it is, and cuts it short once the run has it. The run never uses
 // that object (which would end it with SIGBUS), and keeps its timeline.
 TEST(Fault, CaptureEventCutShortByAnotherUser) {
-    if (RunCommand("unshare -m sh -c 'mount -t tmpfs tmpfs /dev/shm' 2>&1").exitCode != 0) {
+    if (!PrivateShmPossible()) {
         GTEST_SKIP() << "no private /dev/shm here";
     }
     FaultRun run("a semaphore writable by all, held open by another user");
