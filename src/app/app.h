@@ -15,10 +15,19 @@ int AnswerArguments(int argc, const char* const argv[], std::FILE* out);
 // Start-up steps up to the derived paths and geometry, without timer or render thread.
 void StartUp(const char* firstArgument);
 
-// The capture sequence, delivered by the one-shot timer on the main thread.
-void CaptureTimerProc();
+// The run's timeline, in milliseconds: the capture comes captureTimerMs after start-up,
+// releases the render thread and pauses for capturePauseMs; a render thread that is not done by
+// then gets renderGraceMs more, with the release signalled again every resignalMs.
+struct CaptureTimeline {
+    int captureTimerMs;
+    int capturePauseMs;
+    int renderGraceMs;
+    int resignalMs;
+};
+constexpr CaptureTimeline kDailyTimeline = {2500, 2000, 10000, 250};
 
-// Delays of the timeline, in milliseconds.
-constexpr int kCaptureTimerMs = 2500;
-constexpr int kCapturePauseMs = 2000;
-constexpr int kRenderGraceMs = 10000;  // extra wait for a slow render thread after the pause
+// The capture sequence on the main thread, by the given timeline.
+void RunCapture(const CaptureTimeline& timeline);
+
+// The capture sequence by the daily timeline, delivered by the one-shot timer.
+void CaptureTimerProc();

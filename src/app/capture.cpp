@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int kResignalMs = 250;
-
 // The event this run has signalled, if any, and the handle the capture sequence opened itself
 // (when the render thread had not made its own yet).
 NamedEvent* signalledEvent = nullptr;
@@ -61,20 +59,21 @@ bool WriteEmptySummary() {
 
 }  // namespace
 
-void CaptureTimerProc() {
+void RunCapture(const CaptureTimeline& timeline) {
     KillOneShotTimer();
     ReleaseRenderThread();
     // The render thread's budget; the capture must not come earlier than this however fast it is.
-    SleepMs(kCapturePauseMs);
+    SleepMs(timeline.capturePauseMs);
     bool renderDone = WaitForRenderDone(0);
     // Another of this user's runs may be parked on the same event and take our signal. Signalling
     // again while we wait costs nothing (a set event is not counted twice) and releases our
     // thread if that happened.
-    for (int64_t deadline = MonotonicMs() + kRenderGraceMs; !renderDone;) {
+    for (int64_t deadline = MonotonicMs() + timeline.renderGraceMs; !renderDone;) {
         int64_t left = deadline - MonotonicMs();
         if (left <= 0) break;
         ReleaseRenderThread();
-        renderDone = WaitForRenderDone(int(left < kResignalMs ? left : kResignalMs));
+        renderDone =
+            WaitForRenderDone(int(left < timeline.resignalMs ? left : timeline.resignalMs));
     }
     TakeBackSignal();
 
@@ -92,4 +91,8 @@ void CaptureTimerProc() {
         summaryWritten = WriteEmptySummary();
     }
     PostQuit(pictureSaved && summaryWritten ? 0 : 1);
+}
+
+void CaptureTimerProc() {
+    RunCapture(kDailyTimeline);
 }

@@ -55,7 +55,7 @@ int RunTalvor(const char* firstArgument) {
     StartUp(firstArgument);
     // Without the record buffer there is nothing to draw or sum up; the message has been shown.
     if (RecordBuffer == nullptr) return 1;
-    ArmOneShotTimer(kCaptureTimerMs, CaptureTimerProc);
+    ArmOneShotTimer(kDailyTimeline.captureTimerMs, CaptureTimerProc);
     StartRenderThread();
     return RunEventLoop();
 }
