@@ -7,6 +7,7 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -31,6 +32,7 @@
 #include "station/run_state.h"
 #include "test_support.h"
 #include "tool/range_drawing.h"
+#include "tool/render_tool.h"
 #include "tool/show_config.h"
 
 namespace {
@@ -837,6 +839,65 @@ TEST_F(RenderCliRun, RangeDrawnByWorkersEqualsOneDrawnByOne) {
     EXPECT_NE(
         Render("--config '" + Config("footer") + "' --from 2014-03-02 --to 2014-03-06 -j 0").code,
         0);
+}
+
+// A worker that dies costs time, not pictures: the parent draws the days it left, each byte for
+// byte the picture of a run drawn in one process. Worker 0's share is the first and the third
+// day, worker 1's the second.
+TEST_F(RenderCliRun, DaysOfAWorkerThatDiedAreDrawnByTheParent) {
+    if (UsableProcessorCount() < 2)
+        GTEST_SKIP() << "a range is drawn by workers only on 2 processors";
+    enum class Fate { Lives, DiesAtStart, DiesAfterOneDay };
+    const struct {
+        const char* name;
+        Fate fates[2];
+    } cases[] = {
+        {"both die, one after a day", {Fate::DiesAfterOneDay, Fate::DiesAtStart}},
+        {"one dies, one lives", {Fate::DiesAtStart, Fate::Lives}},
+    };
+    const std::vector<std::string> pictures = {"VOKLOG 2014-03-03.png", "VOKLOG 2014-03-04.png",
+                                               "VOKLOG 2014-03-05.png"};
+    TempDir station("render-died");
+    WriteFileBytes(station / "TALVOR.INI", kPlainIni);
+    for (const char* day : {"2014-03-03", "2014-03-04", "2014-03-05"}) {
+        ASSERT_EQ(RunCommand("'" TALVOR_GEN "' '" + station / "BRANTOS" + "' " + day).exitCode, 0);
+    }
+    const std::string config = station / "TALVOR.INI";
+    MakeDirs(Out("one"));
+    CommandRun one = Render("--config '" + config +
+                            "' --from 2014-03-03 --to 2014-03-05 --format png -o one --jobs 1");
+    ASSERT_EQ(one.code, 0) << one.err;
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = Out(c.name);
+        MakeDirs(folder);
+        WorkerShare share = [&c](const DrawingPlan& work, size_t first, size_t count, int fd) {
+            Fate fate = c.fates[first];
+            if (fate == Fate::Lives) return DrawWorkerShare(work, first, count, fd);
+            if (fate == Fate::DiesAfterOneDay) DrawWorkerShare(work, first, work.jobs->size(), fd);
+            raise(SIGKILL);
+            return 1;
+        };
+        ParseOutcome parsed = Parse({"--config", config, "--from", "2014-03-03", "--to",
+                                     "2014-03-05", "--format", "png", "-o", folder, "--jobs", "2"});
+        ASSERT_EQ(parsed.code, kGoOn) << parsed.err;
+        int code = RunInChild(
+            [&] {
+                unsetenv("DISPLAY");
+                unsetenv("WAYLAND_DISPLAY");
+                if (std::freopen("/dev/null", "w", stdout) == nullptr) return 120;
+                return RunRenderRequestWith(parsed.request, share);
+            },
+            240000);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(FilesIn(folder), pictures);
+        for (const std::string& picture : pictures) {
+            EXPECT_TRUE(ReadFileBytes(folder + "/" + picture) ==
+                        ReadFileBytes(Out("one") + "/" + picture))
+                << picture;
+        }
+    }
 }
 
 // On a terminal the run shows a bar and ends with a list of the days without a log; standard

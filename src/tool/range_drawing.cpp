@@ -41,30 +41,17 @@ void WalkDays(const RenderRequest& request, const std::vector<DayJob>& jobs, Run
     source.settle();
 }
 
-// A worker's share of a range: every count-th day from the first-th, drawn in order, each
-// result sent to the parent as soon as its picture is written.
-int WorkerMain(const DrawingPlan& work, size_t first, size_t count, int resultsFd) {
-    if (!MakeSurface()) return 1;
-    bool parentThere = true;
-    DayDrawer drawer(work, [&](size_t job, bool written, bool) {
-        if (parentThere) parentThere = SendWorkerResult(resultsFd, {int32_t(job), written});
-    });
-    for (size_t i = first; i < work.jobs->size() && parentThere; i += count) drawer.Draw(i);
-    drawer.Settle();
-    return parentThere ? 0 : 1;
-}
-
 // A range drawn by several worker processes, each with its own driver and surface; the parent
 // reports the days in date order as their results come in. A day whose worker could not start
 // or ended early is drawn here after all, so a failing worker costs time, not pictures.
 void DrawInWorkers(const RenderRequest& request, const DrawingPlan& work, int workerCount,
-                   RunReport* report) {
+                   const WorkerShare& share, RunReport* report) {
     std::vector<WorkerProcess> workers(static_cast<size_t>(workerCount));
     for (int k = 0; k < workerCount; ++k) {
         StartWorkerProcess(
             [&, k](int resultsFd) {
                 ShareProcessorsWithOtherDrawers(workerCount, UsableProcessorCount());
-                return WorkerMain(work, size_t(k), size_t(workerCount), resultsFd);
+                return share(work, size_t(k), size_t(workerCount), resultsFd);
             },
             &workers[size_t(k)]);
     }
@@ -110,6 +97,18 @@ void DrawInWorkers(const RenderRequest& request, const DrawingPlan& work, int wo
 
 }  // namespace
 
+// Each result goes to the parent as soon as the day's picture is written.
+int DrawWorkerShare(const DrawingPlan& work, size_t first, size_t count, int resultsFd) {
+    if (!MakeSurface()) return 1;
+    bool parentThere = true;
+    DayDrawer drawer(work, [&](size_t job, bool written, bool) {
+        if (parentThere) parentThere = SendWorkerResult(resultsFd, {int32_t(job), written});
+    });
+    for (size_t i = first; i < work.jobs->size() && parentThere; i += count) drawer.Draw(i);
+    drawer.Settle();
+    return parentThere ? 0 : 1;
+}
+
 // Workers are worth their start-up only for more than one day; each is a process of its own,
 // forked before any driver is loaded, so that no drawing state is shared.
 int WorkerCountFor(const RenderRequest& request, size_t days, const WorkerRoom& room,
@@ -149,9 +148,9 @@ int WorkerCountFor(const RenderRequest& request, size_t days) {
 }
 
 bool DrawDays(const RenderRequest& request, const DrawingPlan& work, int workerCount,
-              RunReport* report) {
+              const WorkerShare& share, RunReport* report) {
     if (workerCount > 1) {
-        DrawInWorkers(request, work, workerCount, report);
+        DrawInWorkers(request, work, workerCount, share, report);
         return true;
     }
     if (!MakeSurface()) return false;

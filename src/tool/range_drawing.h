@@ -3,7 +3,9 @@
 // reports each day in date order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "tool/day_drawer.h"
@@ -26,7 +28,14 @@ int WorkerCountFor(const RenderRequest& request, size_t days, const WorkerRoom& 
 // The same for this machine as it is now, with the note reported.
 int WorkerCountFor(const RenderRequest& request, size_t days);
 
-// Draws and reports the days; false, with nothing drawn, when this process has no surface and
-// no worker either.
+// What a worker process does with its share of a range: draws every count-th day from the
+// first-th, sends each day's result on resultsFd, and answers the worker's exit code.
+using WorkerShare =
+    std::function<int(const DrawingPlan& work, size_t first, size_t count, int resultsFd)>;
+// The share as every run's workers draw it.
+int DrawWorkerShare(const DrawingPlan& work, size_t first, size_t count, int resultsFd);
+
+// Draws and reports the days, with share as the workers' part; false, with nothing drawn, when
+// this process has no surface and no worker either.
 bool DrawDays(const RenderRequest& request, const DrawingPlan& work, int workerCount,
-              RunReport* report);
+              const WorkerShare& share, RunReport* report);

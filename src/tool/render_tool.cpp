@@ -65,7 +65,11 @@ struct RecordBufferHeld {
 
 }  // namespace
 
-int RunRenderRequest(const RenderRequest& given) {
+int RunRenderRequest(const RenderRequest& request) {
+    return RunRenderRequestWith(request, DrawWorkerShare);
+}
+
+int RunRenderRequestWith(const RenderRequest& given, const WorkerShare& share) {
     if (!SetUpLikeTheDailyRun(given)) return kExitFailed;
     if (given.showConfig) return ShowConfig();
     // A site without a date takes every logged day: the range from the first to the last.
@@ -107,7 +111,7 @@ int RunRenderRequest(const RenderRequest& given) {
 
     DrawingPlan work{&jobs, &plan, &reads, request.summaryPath, toSite ? &site : nullptr};
     RunReport report = StartReport(request);
-    if (!DrawDays(request, work, WorkerCountFor(request, jobs.size()), &report)) {
+    if (!DrawDays(request, work, WorkerCountFor(request, jobs.size()), share, &report)) {
         return kExitFailed;
     }
     bool siteFinished = !toSite || FinishSiteRun(&site, report.writtenDays);
