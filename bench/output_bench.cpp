@@ -80,7 +80,8 @@ void BenchSummary(const std::string& folder) {
         char text[17];
         std::snprintf(text, sizeof text, "2014-03-05 %02d:%02d", k / 60, k % 60);
         SetTimeText(r, text);
-        for (int khz = 520; khz <= 1700; ++khz) SetLevel(r, khz, (khz * 7 + k) % 300);
+        for (int khz = kBandFirstKhz; khz <= kBandLastKhz; ++khz)
+            SetLevel(r, khz, (khz * 7 + k) % 300);
     }
     recordCount = kMaxDayLogRecords;
     std::filesystem::path saved = std::filesystem::current_path();

@@ -200,9 +200,9 @@ TEST(MinuteLevels, BinsOfAnyWidthAndOffsetGiveOneAnswer) {
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.name);
         const MinuteLevels* minute = MinuteOf(layout.lines, layout.offsetHz);
-        int32_t levels[kLoggedKhzCount];
+        int32_t levels[kBandKhzCount];
         MapLevels(*minute, LevelScale{}, levels);
-        auto at = [&](int khz) { return levels[khz - kLoggedFirstKhz]; };
+        auto at = [&](int khz) { return levels[khz - kBandFirstKhz]; };
         // 30 dB over a 50 dB span is 153 (2 kHz bins hold twice the floor: 27 dB, 138): the
         // carrier in the top half, the floor near 0.
         // Bins wider than a kHz cannot place a carrier closer than a bin: take its peak.
@@ -238,9 +238,9 @@ TEST(MinuteLevels, MeanOfLinearPowerOverTheMinuteAndNothingWhereNothingWasMeasur
     scale.fixedFloor = true;
     scale.floorDb = -70;
     scale.spanDb = 50;
-    int32_t levels[kLoggedKhzCount];
+    int32_t levels[kBandKhzCount];
     MapLevels(*minute, scale, levels);
-    auto at = [&](int khz) { return levels[khz - kLoggedFirstKhz]; };
+    auto at = [&](int khz) { return levels[khz - kBandFirstKhz]; };
     EXPECT_EQ(at(600), 89);  // (-52.6 + 70) / 50 * 255
     EXPECT_EQ(at(699), 89);
     EXPECT_EQ(at(650), 51);  // the second scan had no measurement there: -60 alone
@@ -266,7 +266,7 @@ TEST(MinuteLevels, MappingIsAStraightClampedLineThatNeverTurnsDown) {
     ClearMinute(&minute);
     AddScan(&minute, line, 0);
     LevelScale scale{true, -60, 50};
-    int32_t levels[kLoggedKhzCount];
+    int32_t levels[kBandKhzCount];
     MapLevels(minute, scale, levels);
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(levels[i], cases[i].level) << cases[i].db;
@@ -274,14 +274,13 @@ TEST(MinuteLevels, MappingIsAStraightClampedLineThatNeverTurnsDown) {
     // Any band, default scale: the order of the powers is the order of the levels.
     line.hzLow = 519500;
     line.db.clear();
-    for (int k = 0; k < kLoggedKhzCount; ++k)
-        line.db.push_back(float(-90 + std::fmod(k * 37.3, 80)));
+    for (int k = 0; k < kBandKhzCount; ++k) line.db.push_back(float(-90 + std::fmod(k * 37.3, 80)));
     line.hzHigh = line.hzLow + 1000.0 * line.db.size();
     ClearMinute(&minute);
     AddScan(&minute, line, 0);
     MapLevels(minute, LevelScale{}, levels);
-    for (int a = 0; a < kLoggedKhzCount; a += 7) {
-        for (int b = 0; b < kLoggedKhzCount; b += 11) {
+    for (int a = 0; a < kBandKhzCount; a += 7) {
+        for (int b = 0; b < kBandKhzCount; b += 11) {
             if (line.db[a] > line.db[b]) {
                 ASSERT_GE(levels[a], levels[b]) << a << " " << b;
             }

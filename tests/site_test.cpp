@@ -154,7 +154,7 @@ TEST(DayLevels, EveryLevelComesBackExactlyIncludingThoseOutsideAByte) {
     ASSERT_TRUE(DecodeLevels(encoded, 12, &levels));
     for (int k = 0; k < 12; ++k) {
         for (int f = 520; f <= 1700; ++f) {
-            ASSERT_EQ(levels[size_t(k * kSiteKhzCount + f - 520)], LevelAt(span.At(k), f))
+            ASSERT_EQ(levels[size_t(k * kBandKhzCount + f - kBandFirstKhz)], LevelAt(span.At(k), f))
                 << k << " " << f;
         }
     }

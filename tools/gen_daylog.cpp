@@ -53,15 +53,15 @@ void SunTimes(int dayOfYear, double latitude, double longitude, int* rise, int* 
     if (cosH < -1) cosH = -1;
     double halfDayMinutes = std::acos(cosH) * 180 / pi * 4;
     double noon = 720 - 4 * longitude;
-    *rise = int(noon - halfDayMinutes + 1440) % 1440;
-    *set = int(noon + halfDayMinutes + 1440) % 1440;
+    *rise = int(noon - halfDayMinutes + kMinutesPerDay) % kMinutesPerDay;
+    *set = int(noon + halfDayMinutes + kMinutesPerDay) % kMinutesPerDay;
 }
 
 // 0 in daylight, 1 in full darkness, with an hour of twilight on each side.
 double Darkness(int minute, int rise, int set) {
     auto distance = [](int a, int b) {
-        int d = std::abs(a - b) % 1440;
-        return std::min(d, 1440 - d);
+        int d = std::abs(a - b) % kMinutesPerDay;
+        return std::min(d, kMinutesPerDay - d);
     };
     bool day = rise < set ? (minute >= rise && minute < set) : (minute >= rise || minute < set);
     double edge = std::min(distance(minute, rise), distance(minute, set)) / 60.0;
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (int m = 0; m < minutes; ++m) {
-        int minuteOfDay = m % 1440;
+        int minuteOfDay = m % kMinutesPerDay;
         std::fill(record.begin(), record.end(), 0);
         WriteInt32(record.data(), 0, m);  // the logger's own sequence number
         SetRowMark(record.data(), minuteOfDay % 60 == 0 ? 'X' : ' ');
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
                       date.day, minuteOfDay / 60, minuteOfDay % 60);
         SetTimeText(record.data(), timeText);
 
-        for (int khz = 520; khz <= 1700; ++khz) {
+        for (int khz = kBandFirstKhz; khz <= kBandLastKhz; ++khz) {
             SetLevel(record.data(), khz, int32_t(8 + random.Next() % 18));  // noise floor
         }
         double dark = Darkness(minuteOfDay, rise, set);
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
         }
         if (csv) {
             std::fprintf(out, "%.10s, %s:00, 519500, 1700500, 1000.00, 1", timeText, timeText + 11);
-            for (int khz = 520; khz <= 1700; ++khz) {
+            for (int khz = kBandFirstKhz; khz <= kBandLastKhz; ++khz) {
                 std::fprintf(out, ", %.2f", -80 + LevelAt(record.data(), khz) * 50.0 / 255);
             }
             std::fputc('\n', out);

@@ -7,8 +7,10 @@
 #include <string>
 
 constexpr int kDayLogRecordSize = 4890;
-constexpr int kRecordSlots = 1442;  // slot 0 unused, slots 1..1440 records, 1441 spare
-constexpr int kMaxDayLogRecords = 1440;
+// One record a minute of one UTC day: records past the day's last minute are not read.
+constexpr int kMinutesPerDay = 1440;
+constexpr int kMaxDayLogRecords = kMinutesPerDay;
+constexpr int kRecordSlots = kMaxDayLogRecords + 2;  // slot 0 unused, 1..1440 records, 1441 spare
 constexpr size_t kRecordBufferSize = size_t{kRecordSlots} * kDayLogRecordSize;  // 7,051,380
 
 // Byte offsets of the fields within a record.
@@ -22,6 +24,11 @@ constexpr int kMarkerLabelLength = 5;
 constexpr int kLevelsOffset = 48;
 constexpr int kFirstLevelKhz = 500;
 constexpr int kLastLevelKhz = 1709;  // the last level that fits whole in the record
+
+// The band the logging program writes a level for, one a kHz; the record's other levels stay 0.
+constexpr int kBandFirstKhz = 520;
+constexpr int kBandLastKhz = 1700;
+constexpr int kBandKhzCount = kBandLastKhz - kBandFirstKhz + 1;  // 1181
 
 // One record in memory: a view of kDayLogRecordSize bytes.
 using DayLogRecord = unsigned char;

@@ -57,7 +57,7 @@ SolarState SolarStateAt(double julianDay) {
 double EventMinutes(double dayStart, double latitude, double longitude, bool rising) {
     double minutes = 720.0 - 4.0 * longitude;
     for (int step = 0; step < 4; ++step) {
-        SolarState sun = SolarStateAt(dayStart + minutes / 1440.0);
+        SolarState sun = SolarStateAt(dayStart + minutes / double(kMinutesPerDay));
         const double phi = Radians(latitude);
         const double cosHourAngle = std::cos(Radians(kApparentHorizonZenith)) /
                                         (std::cos(phi) * std::cos(sun.declination)) -

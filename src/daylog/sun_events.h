@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-constexpr int kMinutesPerDay = 1440;
+#include "daylog/day_log.h"
 
 // The minute of the UTC day (0..1439) in which the sun rises and sets at the place (degrees,
 // north and east positive); -1 when no such event falls in that UTC day (a polar day or night,

@@ -51,7 +51,7 @@ void ComposeRecord(DayLogRecord* record, std::chrono::sys_days day, int minuteOf
     SetMarkerKind(record, markerKind);
     SetTimeText(record, FormatDayMinute(day, minuteOfDay).c_str());
     if (levels != nullptr) {
-        for (int k = 0; k < kLoggedKhzCount; ++k) SetLevel(record, kLoggedFirstKhz + k, levels[k]);
+        for (int k = 0; k < kBandKhzCount; ++k) SetLevel(record, kBandFirstKhz + k, levels[k]);
     }
 }
 

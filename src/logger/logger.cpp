@@ -117,7 +117,7 @@ void WriteMinute(Logger* logger, sys_days day, int minute, const MinuteLevels& l
         tally.skipped[int(SkipReason::AlreadyInLog)] += levels.scans;
         return;
     }
-    int32_t mapped[kLoggedKhzCount];
+    int32_t mapped[kBandKhzCount];
     MapLevels(levels, logger->options.scale, mapped);
     int empty = 0;
     std::string reason;
@@ -313,7 +313,7 @@ bool InBand(Logger* logger, const ScanLine& line) {
     if (in->scans == 0 || low < in->lowestHz) in->lowestHz = low;
     if (in->scans == 0 || high > in->highestHz) in->highestHz = high;
     ++in->scans;
-    if (high <= (kLoggedFirstKhz - 0.5) * 1000 || low >= (kLoggedLastKhz + 0.5) * 1000) {
+    if (high <= (kBandFirstKhz - 0.5) * 1000 || low >= (kBandLastKhz + 0.5) * 1000) {
         return false;
     }
     ++in->inBand;

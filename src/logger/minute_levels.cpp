@@ -22,18 +22,18 @@ void AddScan(MinuteLevels* minute, const ScanLine& line, double offsetHz) {
         const double from = lowKhz + double(i) * stepKhz;
         const double to = from + stepKhz;
         if (!std::isfinite(from) || !std::isfinite(to)) continue;
-        if (to <= kLoggedFirstKhz - 0.5 || from >= kLoggedLastKhz + 0.5) continue;
+        if (to <= kBandFirstKhz - 0.5 || from >= kBandLastKhz + 0.5) continue;
         // Far beyond any receiver's range, but must stay finite when summed.
         const double power = std::exp(std::clamp(db, -300.0f, 300.0f) * dbToNeper);
         // Clamped to the logged band, the bin starts at or after 519.5 kHz, so truncation finds
         // the first kHz whose span f - 0.5 .. f + 0.5 it touches.
-        const double start = std::max(from, kLoggedFirstKhz - 0.5);
-        const double end = std::min(to, kLoggedLastKhz + 0.5);
-        for (int f = int(start + 0.5); f <= kLoggedLastKhz && f - 0.5 < end; ++f) {
+        const double start = std::max(from, kBandFirstKhz - 0.5);
+        const double end = std::min(to, kBandLastKhz + 0.5);
+        for (int f = int(start + 0.5); f <= kBandLastKhz && f - 0.5 < end; ++f) {
             const double overlap = std::min(end, f + 0.5) - std::max(start, f - 0.5);
             if (overlap <= 0) continue;
-            minute->power[f - kLoggedFirstKhz] += power * overlap;
-            minute->weight[f - kLoggedFirstKhz] += overlap;
+            minute->power[f - kBandFirstKhz] += power * overlap;
+            minute->weight[f - kBandFirstKhz] += overlap;
         }
     }
     ++minute->scans;
@@ -51,9 +51,9 @@ bool Covered(const MinuteLevels& minute, int k) {
 double MinuteFloorDb(const MinuteLevels& minute) {
     // The median of the powers is the power of the median in dB: no logarithm per kHz needed.
     // Single precision is ample for a floor and halves the work of the selection.
-    float covered[kLoggedKhzCount];
+    float covered[kBandKhzCount];
     int n = 0;
-    for (int k = 0; k < kLoggedKhzCount; ++k) {
+    for (int k = 0; k < kBandKhzCount; ++k) {
         if (Covered(minute, k)) covered[n++] = float(minute.power[k] / minute.weight[k]);
     }
     if (n == 0) return NAN;
@@ -61,11 +61,10 @@ double MinuteFloorDb(const MinuteLevels& minute) {
     return 10.0 * std::log10(double(covered[n / 2]));
 }
 
-void MapLevels(const MinuteLevels& minute, const LevelScale& scale,
-               int32_t levels[kLoggedKhzCount]) {
+void MapLevels(const MinuteLevels& minute, const LevelScale& scale, int32_t levels[kBandKhzCount]) {
     const double floorDb = scale.fixedFloor ? scale.floorDb : MinuteFloorDb(minute);
     if (std::isnan(floorDb)) {
-        for (int k = 0; k < kLoggedKhzCount; ++k) levels[k] = 0;
+        for (int k = 0; k < kBandKhzCount; ++k) levels[k] = 0;
         return;
     }
     // Level L is reached where (dB - floor) / span * 255 rounds to L or more, that is at the
@@ -75,7 +74,7 @@ void MapLevels(const MinuteLevels& minute, const LevelScale& scale,
     const double ratio = std::pow(10.0, scale.spanDb / 255.0 / 10.0);
     threshold[1] = std::pow(10.0, (floorDb + 0.5 / 255.0 * scale.spanDb) / 10.0);
     for (int level = 2; level <= 255; ++level) threshold[level] = threshold[level - 1] * ratio;
-    for (int k = 0; k < kLoggedKhzCount; ++k) {
+    for (int k = 0; k < kBandKhzCount; ++k) {
         if (!Covered(minute, k)) {
             levels[k] = 0;
             continue;

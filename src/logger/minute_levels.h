@@ -5,17 +5,14 @@
 
 #include <cstdint>
 
+#include "daylog/day_log.h"
 #include "logger/power_scan.h"
-
-constexpr int kLoggedFirstKhz = 520;  // the span the logger fills; the rest of a record stays 0
-constexpr int kLoggedLastKhz = 1700;
-constexpr int kLoggedKhzCount = kLoggedLastKhz - kLoggedFirstKhz + 1;
 
 struct MinuteLevels {
     // Per kHz: the sum of power x weight and of the weights, the weight being the part of the
     // span f - 0.5 .. f + 0.5 kHz that a bin covers.
-    double power[kLoggedKhzCount];
-    double weight[kLoggedKhzCount];
+    double power[kBandKhzCount];
+    double weight[kBandKhzCount];
     int scans;  // lines added
 };
 
@@ -35,5 +32,4 @@ struct LevelScale {
 double MinuteFloorDb(const MinuteLevels& minute);
 
 // The 0..255 level per kHz; a kHz that no scan covered gets 0.
-void MapLevels(const MinuteLevels& minute, const LevelScale& scale,
-               int32_t levels[kLoggedKhzCount]);
+void MapLevels(const MinuteLevels& minute, const LevelScale& scale, int32_t levels[kBandKhzCount]);

@@ -77,8 +77,6 @@ const unsigned char LevelPaletteBlue[256] = {
 namespace {
 
 constexpr int kSpotHalfWidth = 6;
-constexpr int kLowestLevelKhz = 520;  // the records carry levels for 520..1700 kHz
-constexpr int kHighestLevelKhz = 1700;
 
 // Eleven four-character texts, each followed by a NUL: label k starts at byte 5 * k.
 constexpr char kScaleLabels[] =
@@ -123,7 +121,7 @@ void BuildFieldRows(int first, int last, const ChannelRange& range, int chartXOr
         const GLfloat y = GLfloat(i + kLevelFieldTop);
         for (int j = range.first; j <= range.last; ++j) {
             int f = range.plan[j];
-            if (f < kLowestLevelKhz || f > kHighestLevelKhz) continue;
+            if (f < kBandFirstKhz || f > kBandLastKhz) continue;
             const GLfloat x = GLfloat(f + chartXOrigin - 500);
             SpotColour c =
                 LevelSpotColour(ScaledLevel(LevelAt(record, f), sensitivity), colourMode);

@@ -34,7 +34,7 @@ bool IsQuarterHour(int32_t minute) {
 int MinuteOfDay(const DayLogRecord* record, int k) {
     int minute = 0;
     if (ClockOf(record, &minute)) return minute;
-    return k % 1440;
+    return k % kMinutesPerDay;
 }
 
 DayDigest DigestDay(RecordSpan records) {
@@ -83,7 +83,8 @@ bool ParseDigestText(const std::string& text, DayDigest* digest) {
     }
     if (!records || !rise || !set || !activity) return false;
     if (read.records < 0 || read.records > kMaxDayLogRecords) return false;
-    if (read.sunrise < -1 || read.sunrise >= 1440 || read.sunset < -1 || read.sunset >= 1440) {
+    if (read.sunrise < -1 || read.sunrise >= kMinutesPerDay || read.sunset < -1 ||
+        read.sunset >= kMinutesPerDay) {
         return false;
     }
     *digest = read;
@@ -103,13 +104,13 @@ std::string SummaryText(RecordSpan records) {
 
 bool EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
     encoded->outside.clear();
-    std::vector<unsigned char> grid(size_t(records.count) * kSiteKhzCount);
+    std::vector<unsigned char> grid(size_t(records.count) * kBandKhzCount);
     for (int k = 0; k < records.count; ++k) {
-        unsigned char* row = grid.data() + size_t(k) * kSiteKhzCount;
-        for (int i = 0; i < kSiteKhzCount; ++i) {
-            int32_t level = LevelAt(records.At(k), kSiteFirstKhz + i);
+        unsigned char* row = grid.data() + size_t(k) * kBandKhzCount;
+        for (int i = 0; i < kBandKhzCount; ++i) {
+            int32_t level = LevelAt(records.At(k), kBandFirstKhz + i);
             if (level < 0 || level > 255) {
-                encoded->outside.emplace_back(k * kSiteKhzCount + i, level);
+                encoded->outside.emplace_back(k * kBandKhzCount + i, level);
                 level = level < 0 ? 0 : 255;
             }
             row[i] = static_cast<unsigned char>(level);
@@ -133,7 +134,7 @@ bool EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
 }
 
 bool DecodeLevels(const EncodedLevels& encoded, int records, std::vector<int32_t>* levels) {
-    std::vector<unsigned char> grid(size_t(records) * kSiteKhzCount);
+    std::vector<unsigned char> grid(size_t(records) * kBandKhzCount);
     uLongf size = uLongf(grid.size());
     if (uncompress(grid.data(), &size, encoded.deflated.data(), uLong(encoded.deflated.size())) !=
             Z_OK ||

@@ -12,10 +12,6 @@
 #include "daylog/day_log.h"
 
 constexpr int kQuarterHours = 96;
-// The kHz the day page can read out: every level the logging program writes.
-constexpr int kSiteFirstKhz = 520;
-constexpr int kSiteLastKhz = 1700;
-constexpr int kSiteKhzCount = kSiteLastKhz - kSiteFirstKhz + 1;  // 1181
 
 struct DayDigest {
     int records = 0;
@@ -45,10 +41,11 @@ bool ParseDigestText(const std::string& text, DayDigest* digest);
 // The day's summary: the lines of Z.TXT, in the log's order.
 std::string SummaryText(RecordSpan records);
 
-// Every level from 520 to 1700 kHz of every record: one byte a level (0..255 as logged), record
-// after record, compressed as a zlib stream (which the browser's DecompressionStream reads). A
-// level outside 0..255 is stored clipped and listed in outside (its index k * 1181 + kHz - 520 and
-// its value), so that the page shows the logged number.
+// Every level of the band (kBandFirstKhz..kBandLastKhz) of every record: one byte a level (0..255
+// as logged), record after record, compressed as a zlib stream (which the browser's
+// DecompressionStream reads). A level outside 0..255 is stored clipped and listed in outside (its
+// index k * kBandKhzCount + kHz - kBandFirstKhz and its value), so that the page shows the logged
+// number.
 struct EncodedLevels {
     std::vector<unsigned char> deflated;
     std::vector<std::pair<int, int32_t>> outside;

@@ -323,8 +323,8 @@ std::string DayDataScript(const DayDataInput& input, RecordSpan records,
            ",\"top\":" + std::to_string(kLevelFieldTop) +
            ",\"drawnRows\":" + std::to_string(input.drawnRows) +
            ",\"records\":" + std::to_string(records.count) +
-           ",\n\"firstKhz\":" + std::to_string(kSiteFirstKhz) +
-           ",\"lastKhz\":" + std::to_string(kSiteLastKhz) + ",";
+           ",\n\"firstKhz\":" + std::to_string(kBandFirstKhz) +
+           ",\"lastKhz\":" + std::to_string(kBandLastKhz) + ",";
     std::snprintf(number, sizeof number, "%.17g", input.sensitivity);
     out += "\"sensitivity\":" + std::string(number) + ",\n\"plan\":[";
     for (int j = 1; j < 108; ++j) out += std::to_string(ChannelPlan10[j]) + (j < 107 ? "," : "");

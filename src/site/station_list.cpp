@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/station_list.h"
 
+#include "daylog/day_log.h"
 #include "site/site_text.h"
 #include "station/calendar.h"
 
 namespace {
-
-constexpr int kLowestKhz = 520;
-constexpr int kHighestKhz = 1700;
 
 std::string Trimmed(const std::string& text) {
     size_t first = text.find_first_not_of(" \t\r");
@@ -52,7 +50,7 @@ bool ReadKhz(const std::string& text, int* khz) {
     if (text.empty() || text.size() > 4) return false;
     int value = 0;
     if (!ReadDigits(text, 0, text.size(), &value)) return false;
-    if (value < kLowestKhz || value > kHighestKhz) return false;
+    if (value < kBandFirstKhz || value > kBandLastKhz) return false;
     *khz = value;
     return true;
 }
