@@ -21,6 +21,8 @@
 #include "daylog/day_log.h"
 #include "output/snapshot.h"
 #include "output/summary.h"
+#include "platform/clock.h"
+#include "platform/outcome.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"

@@ -10,7 +10,7 @@
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "fuzz_support.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "station/run_state.h"
 
 namespace {

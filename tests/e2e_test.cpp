@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

@@ -21,7 +21,7 @@
 
 #include "daylog/day_log.h"
 #include "gtest/gtest.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "station/calendar.h"
 #include "test_support.h"
 

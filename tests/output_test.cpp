@@ -16,6 +16,7 @@
 #include "output/colour_reduction.h"
 #include "output/snapshot.h"
 #include "output/summary.h"
+#include "platform/clock.h"
 #include "render/chart.h"
 #include "render/render_thread.h"
 #include "station/run_state.h"

@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/platform.h"
-
 #include <fcntl.h>
 #include <sched.h>
 #include <semaphore.h>
@@ -27,6 +25,12 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "platform/event_loop.h"
+#include "platform/files.h"
+#include "platform/named_event.h"
+#include "platform/process.h"
 #include "station/run_state.h"
 #include "test_support.h"
 

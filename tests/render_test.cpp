@@ -13,6 +13,8 @@
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
 #include "output/snapshot.h"
+#include "platform/display.h"
+#include "platform/outcome.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"

@@ -11,7 +11,11 @@
 
 #include "config/settings.h"
 #include "daylog/day_log.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "platform/named_event.h"
+#include "platform/outcome.h"
+#include "platform/process.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "station/run_state.h"

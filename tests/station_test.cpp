@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
+#include "platform/process.h"
 #include "station/calendar.h"
 #include "station/report.h"
 #include "test_support.h"

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "daylog/day_log.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "station/calendar.h"
 
 namespace {

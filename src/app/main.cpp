@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/app.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 int main(int argc, char** argv) {
     if (argc > 1) EndProcess(AnswerArguments(argc, argv, stdout));

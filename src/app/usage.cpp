@@ -3,7 +3,6 @@
 #include <string>
 
 #include "app/app.h"
-#include "platform/platform.h"
 #include "station/report.h"
 
 #ifndef TALVOR_VERSION

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "config/settings.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "station/run_state.h"
 
 std::string ProfileFolder;

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "station/run_state.h"
 
 Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath) {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "station/report.h"
 #include "station/run_state.h"
 

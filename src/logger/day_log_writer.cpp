@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "station/calendar.h"
 #include "station/run_state.h"
 

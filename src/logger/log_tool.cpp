@@ -14,7 +14,9 @@
 #include "config/station_config.h"
 #include "logger/logger.h"
 #include "logger/scan_input.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "platform/process.h"
 #include "station/report.h"
 #include "station/run_state.h"
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "station/calendar.h"
 #include "station/report.h"
 #include "station/run_state.h"

@@ -7,7 +7,8 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 struct ScanInput {
     gzFile file = nullptr;  // a recorded file; nullptr for standard input

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "output/colour_reduction.h"
+#include "platform/files.h"
 #include "station/frame_bitmap.h"
 #include "station/report.h"
 #include "station/run_state.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "config/channel_plan.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "station/report.h"
 
 namespace {

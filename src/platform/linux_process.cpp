@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace {
 

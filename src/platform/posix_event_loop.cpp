@@ -3,7 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/event_loop.h"
 
 namespace {
 

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -40,11 +41,6 @@ bool TryLocal(const struct tm& wanted, int isDst, int64_t* utc) {
 }
 
 }  // namespace
-
-void StopUsingDesktopDisplay() {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-}
 
 bool UseTimeZone(const std::string& zone) {
     if (!zone.empty()) {

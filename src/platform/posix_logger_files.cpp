@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 int OpenForAppending(const char* path, bool* created) {
     *created = false;

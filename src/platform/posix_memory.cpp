@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace {
 

@@ -18,7 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/named_event.h"
 
 // The event is the semaphore that sem_open would make under the name (a file of one sem_t in
 // /dev/shm, so that the user's other processes, sem_open ones included, share it), opened and

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace {
 

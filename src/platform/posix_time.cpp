@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 
 UtcTime GetUtcTime() {
     timespec now{};

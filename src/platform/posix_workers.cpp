@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 int UsableProcessorCount() {
     cpu_set_t set;

@@ -11,7 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/display.h"
 
 namespace {
 
@@ -149,6 +150,11 @@ DisplayQuery AskDisplay(DisplayAnswer* answer) {
 }
 
 }  // namespace
+
+void StopUsingDesktopDisplay() {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+}
 
 bool DesktopDisplayReachable() {
     DisplayAnswer answer;

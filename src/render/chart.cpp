@@ -14,7 +14,7 @@
 #include "config/channel_plan.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "render/render_surface.h"
 #include "station/run_state.h"
 

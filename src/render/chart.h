@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "config/channel_plan.h"
+#include "platform/clock.h"
 
 extern const unsigned char LevelPaletteRed[256];
 extern const unsigned char LevelPaletteGreen[256];

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/outcome.h"
 #include "station/run_state.h"
 
 unsigned FooterFontList = 0;

@@ -15,7 +15,8 @@
 
 #include "config/settings.h"
 #include "daylog/day_log.h"
-#include "platform/platform.h"
+#include "platform/named_event.h"
+#include "platform/outcome.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "station/report.h"

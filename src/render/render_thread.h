@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/named_event.h"
 #include "station/frame_bitmap.h"
 
 struct NamedEvent;

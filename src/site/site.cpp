@@ -12,7 +12,8 @@
 
 #include "output/png_writer.h"
 #include "output/snapshot.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "site/site_images.h"
 #include "site/station_list.h"
 #include "station/calendar.h"

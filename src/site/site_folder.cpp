@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "station/report.h"
 
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 
 // The calendar day of a time (its time of day dropped).
 std::chrono::sys_days DayOf(const UtcTime& time);

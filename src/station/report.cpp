@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/display.h"
+#include "platform/process.h"
+
 namespace {
 
 // The handler is set while nothing else reports (a test's set-up), yet a picture writer's message

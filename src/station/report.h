@@ -7,8 +7,6 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
-
 // "<program>: text" and a newline on standard error (flushed), or to the handler.
 void Report(const std::string& text);
 // Report with the text made by printf's rules.

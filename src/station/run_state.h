@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "station/report.h"
 
 struct RunPaths {

@@ -4,6 +4,8 @@
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/summary.h"
+#include "platform/clock.h"
+#include "platform/outcome.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "tool/render_cli.h"
 
 struct DayJob {

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/clock.h"
+#include "platform/process.h"
 #include "render/render_surface.h"
 #include "station/calendar.h"
 #include "station/report.h"

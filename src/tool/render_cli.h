@@ -6,7 +6,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "station/calendar.h"
 
 enum class PictureFormat { Gif, Png };

@@ -10,7 +10,8 @@
 #include "config/channel_plan.h"
 #include "config/configuration.h"
 #include "config/settings.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "station/calendar.h"
 #include "station/run_state.h"
 

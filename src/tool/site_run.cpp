@@ -3,6 +3,8 @@
 
 #include "config/settings.h"
 #include "daylog/day_log.h"
+#include "platform/clock.h"
+#include "platform/process.h"
 #include "render/chart.h"
 #include "station/calendar.h"
 #include "station/frame_bitmap.h"

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Files and folders: reading, writing whole files safely, and the logger's appended day log.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/outcome.h"
+
+// True when a file or folder of that name exists (relative names against the working directory).
+bool PathExists(const char* path);
+
+// Opens a regular file for reading; -1 when it is missing, unreadable or not a regular file.
+int OpenForReading(const char* path);
+// Size of an open file in bytes, -1 when unknown.
+int64_t FileSizeOf(int fd);
+// Reads up to count bytes from the file's current position, retrying short reads until count
+// bytes or the end of the file; returns the number of bytes read (0 on error at the start).
+size_t ReadUpTo(int fd, void* buffer, size_t count);
+void CloseFile(int fd);
+
+// Creates a new file beside finalPath (same folder) under an unpredictable hidden name, made
+// exclusively and never through a link; its descriptor, and its name in *temporaryPath, or -1
+// with errno set.
+int CreateTemporaryBeside(const char* finalPath, std::string* temporaryPath);
+// Writes all bytes; false on any failure (errno says why).
+bool WriteAll(int fd, const void* data, size_t count);
+// Flushes a file opened for writing to the disk and closes it; false on failure (errno set).
+bool CloseWritten(int fd);
+
+// Renames a finished temporary file into place (a link under the final name is replaced, not
+// followed) and flushes the folder; false with errno set on failure, the temporary then removed.
+bool ReplaceFile(const char* temporaryPath, const char* finalPath);
+void RemoveFile(const char* path);
+
+// Writes a whole file under a temporary name beside it, flushes it and renames it into place,
+// so that a reader never finds it half-written and a failed write leaves any earlier file
+// whole; on failure, the error number of the failing step.
+Outcome WriteFileWhole(const char* path, const void* data, size_t count);
+
+// Opens a folder itself (not a link to one), to hold its lock with LockExclusively; -1 with errno
+// set when it is not a folder or cannot be opened.
+int OpenFolder(const char* path);
+
+// Whether the effective user may create files in the folder; on failure, the error number.
+Outcome FolderTakesNewFiles(const char* folder);
+
+// What a name stands for, links followed.
+struct FileIdentity {
+    bool exists = false;    // something (maybe a link) is there under the name
+    bool resolved = false;  // it leads to an object (not a link to nothing or a loop of links)
+    bool regular = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int error = 0;  // why it is missing or unresolved
+};
+FileIdentity IdentifyFile(const char* path);
+
+// ---- A file kept open and appended to (the logger's day log)
+// -------------------------------------
+
+// Opens an existing regular file for appending (never through a symbolic link), or creates it
+// when there is none (O_EXCL, so a file or link planted meanwhile is not taken over); -1 on
+// failure with errno set. *created says which.
+int OpenForAppending(const char* path, bool* created);
+// Cuts an open file back to size bytes; false on failure.
+bool TruncateOpenFile(int fd, int64_t size);
+// Takes the file's exclusive advisory lock without waiting; false when another open of it
+// holds the lock (errno EWOULDBLOCK) or on failure. It goes with the descriptor's close.
+bool LockExclusively(int fd);
+// Flushes a file's data to the disk; false on failure (errno set).
+bool SyncFileData(int fd);
+// Flushes a folder's entries to the disk, so that a file made in it survives a power cut.
+bool SyncFolder(const char* path);
