@@ -27,6 +27,7 @@
 #include "output/snapshot.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
