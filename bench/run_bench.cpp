@@ -106,7 +106,6 @@ int main() {
     const int sizes[][2] = {{1920, 1080}, {3840, 2160}};
     for (const auto& size : sizes) {
         screenGeometry = ComputeScreenGeometry(size[0], size[1]);
-        ResetMarkerGeometry();
         Outcome made =
             CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
         if (!made) {

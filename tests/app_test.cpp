@@ -18,6 +18,7 @@
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "render/render_thread.h"
+#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -202,7 +203,6 @@ TEST(StartUp, DerivesPathsGeometryAndBufferFromTheExecutable) {
     EXPECT_EQ(screenGeometry.chartHeight, 1464);
     EXPECT_EQ(screenGeometry.labelColumnX, 260);
     EXPECT_NE(RecordBuffer, nullptr);
-    ReleaseRecordBuffer();
     ResetProcessState();
 }
 
@@ -233,7 +233,7 @@ TEST(Capture, GivesUpOnARenderThreadThatNeverFinishes) {
         int64_t took = MonotonicMs() - start;
         std::fflush(nullptr);
         if (code != 1) _exit(12);
-        if (CaptureMode != 2) _exit(13);
+        if (CaptureMode != kZCapture) _exit(13);
         if (took < kShortTimeline.capturePauseMs + kShortTimeline.renderGraceMs) _exit(14);
         // The signals that nobody took are taken back: the event would otherwise stay set.
         if (WaitNamedEvent(CaptureEvent.load(), 0)) _exit(16);

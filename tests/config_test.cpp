@@ -14,6 +14,7 @@
 
 #include "config/configuration.h"
 #include "config/settings.h"
+#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -48,15 +49,19 @@ void ReadText(const std::string& text) {
     ReadConfigurationBytes(text.data(), text.size());
 }
 
+// A fresh process state with the data folder that start-up would have derived.
+void StartFresh() {
+    ResetProcessState();
+    runPaths.DataFolder = kDefaultDataFolder;
+}
+
 // Every test starts from a fresh process state and can never open a dialog.
 class ConfigTest : public ::testing::Test {
   protected:
     void SetUp() override {
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
-        ResetProcessState();
-        runPaths.DataFolder = kDefaultDataFolder;
-        ProfileFolder.clear();
+        StartFresh();
     }
 };
 
@@ -82,7 +87,7 @@ struct FileCase {
 void RunFileCases(const std::vector<FileCase>& cases) {
     for (const FileCase& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetSettings();
+        StartFresh();
         ReadText(c.text);
         ExpectSettings(c.want);
     }
@@ -214,10 +219,10 @@ TEST_F(ConfigTest, LineFeedFormReadsAsTheCrLfForm) {
         std::string lf = crlf;
         for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
         SCOPED_TRACE(testing::PrintToString(lf));
-        ResetSettings();
+        StartFresh();
         ReadText(crlf);
         Settings want = settings;
-        ResetSettings();
+        StartFresh();
         ReadText(lf);
         EXPECT_EQ(settings.channelSpacing, want.channelSpacing);
         EXPECT_EQ(settings.sensitivity, want.sensitivity);
@@ -381,7 +386,7 @@ TEST_F(ConfigTest, ApplySettingKeys) {
     };
     for (const KeyCase& c : cases) {
         SCOPED_TRACE(std::string(c.key) + "=" + c.value);
-        ResetSettings();
+        StartFresh();
         std::strcpy(settings.locationName, "KEEP");
         std::string key = c.key;
         std::string value = c.value;
@@ -613,8 +618,7 @@ TEST_F(ConfigTest, ProfileSectionSetsTheDataFolder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetSettings();
-        runPaths.DataFolder = kDefaultDataFolder;
+        StartFresh();
         ReportedLines reported;
         ReadText(c.text);
         std::string err = reported.text();
@@ -666,7 +670,8 @@ TEST_F(ConfigFileTest, FilesWithoutSettings) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(runPaths.ConfigFilePath);
         c.make(runPaths.ConfigFilePath);
-        ResetSettings();
+        StartFresh();
+        runPaths.ConfigFilePath = dir_ / "TALVOR.INI";
         std::strcpy(settings.chartText, "left over");
         ReadConfiguration();
         EXPECT_EQ(LastScannedLength(), 0u);
@@ -756,13 +761,12 @@ TEST_F(ConfigTest, TextsBuiltFromTheGrammarAreHarmless) {
         "QTH ", "QTH=", "LEM", "OSLO",      "59.9", "VOKSENS=",  "0.5",     "VOKTEXT=",
         "9",    "10",   "MW",  "OVERSEAS=", "\0"s,  "VOKCOLOR=", dir / "D", std::string(40, 'x')};
     std::mt19937 random(7);
-    ReportedLines quiet;
     for (int round = 0; round < 20000; ++round) {
         std::string text;
         int count = int(random() % 40);
         for (int i = 0; i < count; ++i) text += pieces[random() % std::size(pieces)];
-        ResetSettings();
-        runPaths.DataFolder = kDefaultDataFolder;
+        StartFresh();
+        ReportedLines quiet;
         ReadText(text);
         ExpectSettingsInRange();
         ASSERT_NE(settings.locationName[0], '\0') << testing::PrintToString(text);
@@ -804,7 +808,8 @@ TEST_F(ConfigFileTest, HugeSingleLines) {
         std::string text = c.head;
         text.resize(kHugeSize, c.fill);
         WriteFileBytes(runPaths.ConfigFilePath, text);
-        ResetSettings();
+        StartFresh();
+        runPaths.ConfigFilePath = dir_ / "TALVOR.INI";
         ReportedLines reported;
         ReadConfiguration();
         std::string err = reported.text();

@@ -11,6 +11,7 @@
 
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
+#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 

@@ -30,6 +30,7 @@
 #include "logger/power_scan.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "state/process_state.h"
 #include "station/calendar.h"
 #include "station/report.h"
 #include "station/run_state.h"
@@ -369,13 +370,13 @@ TEST(SunMarkers, QthCoordinatesAreReadFromTheLocation) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.qth);
-        ResetSettings();
+        ResetProcessState();
         ParseQth(c.qth);
         EXPECT_EQ(settings.coordinatesGiven, c.given);
         EXPECT_DOUBLE_EQ(settings.latitude, c.latitude);
         EXPECT_DOUBLE_EQ(settings.longitude, c.longitude);
     }
-    ResetSettings();
+    ResetProcessState();
 }
 
 // ---- The logger over lines ---------------------------------------------------------------------
@@ -406,7 +407,7 @@ class LoggerTest : public ::testing::Test {
     void TearDown() override {
         CloseDayLogAppender(&logger_.log);
         reported_.reset();
-        SetProgramName("TALVOR");
+        ResetProcessState();
         UseTimeZone("UTC");
     }
     void Start(LogOptions options = {}) {
@@ -812,7 +813,7 @@ TEST(LogCli, OptionsAndExitCodes) {
         }
     }
     UseTimeZone("UTC");
-    SetProgramName("TALVOR");
+    ResetProcessState();
 }
 
 TEST(LogCli, FrequenciesAsTheScanToolsWriteThem) {

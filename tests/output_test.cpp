@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "render/chart.h"
 #include "render/render_thread.h"
+#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -490,12 +491,7 @@ class SaveSnapshotTest : public ::testing::Test {
         ResetProcessState();
         runPaths.ExeFolder = dir_.path();
     }
-    void TearDown() override {
-        if (frameBitmap != nullptr) FreeFrameBitmap(frameBitmap);
-        frameBitmap = nullptr;
-        CaptureMode = 1;
-        ResetProcessState();
-    }
+    void TearDown() override { ResetProcessState(); }
     static void MakeFrame(int width, int height) {
         frameBitmap = NewFrameBitmap(width, height);
         ASSERT_NE(frameBitmap, nullptr);
@@ -507,7 +503,7 @@ class SaveSnapshotTest : public ::testing::Test {
 TEST_F(SaveSnapshotTest, FixedNameTakesTheFrame) {
     WriteFileBytes(dir_ / "z.gif", "an older picture");
     MakeFrame(64, 48);
-    CaptureMode = 2;
+    CaptureMode = kZCapture;
     SaveSnapshotGif();
     EXPECT_EQ(frameBitmap, nullptr);
     DecodedGif gif;
@@ -521,7 +517,7 @@ TEST_F(SaveSnapshotTest, FixedNameTakesTheFrame) {
 // two seconds before midnight saves after it, and must not take the next day's name.
 TEST_F(SaveSnapshotTest, DatedNameIsTheDayTheRunStarted) {
     MakeFrame(32, 32);
-    CaptureMode = 1;
+    CaptureMode = kDatedCapture;
     runPaths.StartTime = UtcTime{2014, 3, 3, 5, 23, 59, 58, 0};
     EXPECT_TRUE(SaveSnapshotGif());
     EXPECT_EQ(frameBitmap, nullptr);
@@ -529,7 +525,7 @@ TEST_F(SaveSnapshotTest, DatedNameIsTheDayTheRunStarted) {
 }
 
 TEST_F(SaveSnapshotTest, MissingFrameSavesNothing) {
-    CaptureMode = 2;
+    CaptureMode = kZCapture;
     ReportedLines reported;
     SaveSnapshotGif();
     std::string err = reported.text();
@@ -540,7 +536,7 @@ TEST_F(SaveSnapshotTest, MissingFrameSavesNothing) {
 TEST_F(SaveSnapshotTest, UnwritableFolderStillFreesTheFrame) {
     runPaths.ExeFolder = dir_ / "gone";
     MakeFrame(8, 8);
-    CaptureMode = 2;
+    CaptureMode = kZCapture;
     ReportedLines reported;
     SaveSnapshotGif();
     std::string err = reported.text();

@@ -31,6 +31,7 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
+#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 #include "tool/range_drawing.h"
@@ -708,7 +709,6 @@ TEST_F(RenderCliRun, PastDayPngEqualsTheChartAtTheEndOfThatDay) {
         CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
     ASSERT_TRUE(made) << made.reason;
     SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
-    ResetMarkerGeometry();
     runPaths.DayLogPath = Log("footer", "2014-03-05");
     LoadDayLog();
     Picture drawn[2];
@@ -725,9 +725,6 @@ TEST_F(RenderCliRun, PastDayPngEqualsTheChartAtTheEndOfThatDay) {
         drawn[59 - minute] = FromFrame(*frameBitmap);
     }
     DestroyRenderSurface();
-    FreeFrameBitmap(frameBitmap);
-    frameBitmap = nullptr;
-    ReleaseRecordBuffer();
     ResetProcessState();
 
     ASSERT_EQ(rendered.width, drawn[0].width);

@@ -18,6 +18,7 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
+#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -185,9 +186,6 @@ class ChartFrameTest : public ::testing::Test {
 
     void TearDown() override {
         DestroyRenderSurface();
-        FreeFrameBitmap(frameBitmap);
-        frameBitmap = nullptr;
-        ReleaseRecordBuffer();
         ResetProcessState();
     }
 
@@ -199,7 +197,6 @@ class ChartFrameTest : public ::testing::Test {
         recordCount = records;
         // No hourly labels unless a test asks for them.
         for (int i = 0; i < records; ++i) SetMinute(MutableRecordAt(i), 1);
-        ResetMarkerGeometry();
         Outcome made =
             CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
         ASSERT_TRUE(made) << made.reason;

@@ -18,6 +18,7 @@
 #include "platform/process.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
+#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -97,8 +98,7 @@ TEST(RenderSurfaceTest, WidthTakenAfreshFromTheReportedWidth) {
     EXPECT_EQ(p[2], 0);
     DestroyRenderSurface();
     EXPECT_EQ(FooterFontList, 0u);
-    FreeFrameBitmap(frameBitmap);
-    frameBitmap = nullptr;
+    ResetProcessState();
 }
 
 TEST(RenderThreadTest, DrawsOnCaptureEventAndSignalsCompletion) {

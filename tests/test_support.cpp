@@ -22,10 +22,8 @@
 #include <sstream>
 #include <thread>
 
-#include "config/settings.h"
 #include "daylog/day_log.h"
 #include "station/report.h"
-#include "station/run_state.h"
 
 namespace fs = std::filesystem;
 
@@ -90,14 +88,6 @@ ReportedLines::~ReportedLines() {
 std::string ReportedLines::text() const {
     std::lock_guard<std::mutex> lock(lines_->mutex);
     return lines_->text;
-}
-
-void ResetProcessState() {
-    ResetSettings();
-    runPaths = RunPaths{};
-    screenGeometry = ScreenGeometry{};
-    CloseDayLog();
-    recordCount = 0;
 }
 
 int RunInChild(const std::function<int()>& fn, int timeoutMs) {

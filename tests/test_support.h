@@ -40,9 +40,6 @@ class ReportedLines {
     Lines* lines_;
 };
 
-// Puts settings, paths, geometry and the day log state back to their start-of-process values.
-void ResetProcessState();
-
 // Runs fn in a child process; its exit code, or -1 when it did not end within timeoutMs
 // (it is then killed). A hang in the code under test fails the test instead of stalling it.
 int RunInChild(const std::function<int()>& fn, int timeoutMs);

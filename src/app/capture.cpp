@@ -80,7 +80,7 @@ void RunCapture(const CaptureTimeline& timeline) {
     }
     TakeBackSignal();
 
-    CaptureMode = runPaths.ZVariant ? 2 : 1;
+    CaptureMode = runPaths.ZVariant ? kZCapture : kDatedCapture;
     // A scheduler learns of a failed run only from the exit status: any missing output fails it.
     bool pictureSaved = false;
     bool summaryWritten = false;

@@ -199,6 +199,12 @@ size_t LastScannedLength() {
     return lastScannedLength;
 }
 
+void ResetConfiguration() {
+    ResetSettings();
+    ProfileFolder.clear();
+    lastScannedLength = 0;
+}
+
 void ReadConfiguration() {
     settings.chartText[0] = '\0';
     lastScannedLength = 0;

@@ -14,6 +14,8 @@ void ReadConfigurationBytes(const char* bytes, size_t size);
 // Length of the text that the last read scanned; 0 when nothing was scanned (no file, an
 // unreadable one, or one of at most 3 bytes before any NUL).
 size_t LastScannedLength();
+// The settings, ProfileFolder and the scanned length as before any configuration was read.
+void ResetConfiguration();
 
 // The working copy of the data folder while a profile section is handled.
 extern std::string ProfileFolder;

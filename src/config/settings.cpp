@@ -11,7 +11,6 @@ namespace {
 
 // A location value holds at most 255 characters; the rest of a longer one is not looked at.
 constexpr size_t kQthWorkSize = 256;
-char qthWorkText[kQthWorkSize];
 
 // Copies at most limit characters of source and always ends the copy with a NUL.
 void CopyBounded(char* destination, const char* source, size_t limit) {
@@ -84,8 +83,9 @@ char* NextCommaToken(char** cursor) {
 }
 
 int ParseQth(const char* value) {
-    CopyBounded(qthWorkText, value, kQthWorkSize - 1);
-    char* cursor = qthWorkText;
+    char work[kQthWorkSize];
+    CopyBounded(work, value, kQthWorkSize - 1);
+    char* cursor = work;
     if (*cursor == '\0') return 0;
 
     const char* name = NextCommaToken(&cursor);

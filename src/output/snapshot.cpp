@@ -14,7 +14,7 @@
 #include "station/report.h"
 #include "station/run_state.h"
 
-int CaptureMode = 1;
+int CaptureMode = kDatedCapture;
 
 namespace {
 
@@ -85,7 +85,7 @@ Outcome EncodeGif(const IndexedImage& image, GifSink* sink) {
 }  // namespace
 
 std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& date) {
-    if (mode == 2) return exeFolder + "/z.gif";
+    if (mode == kZCapture) return exeFolder + "/z.gif";
     char name[64];
     std::snprintf(name, sizeof name, "/VOKLOG %4d-%02d-%02d.GIF", date.year, date.month, date.day);
     return exeFolder + name;

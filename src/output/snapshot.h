@@ -9,7 +9,9 @@
 
 struct FrameBitmap;
 
-extern int CaptureMode;  // 1: dated name, 2: "z.gif"
+constexpr int kDatedCapture = 1;  // "VOKLOG yyyy-mm-dd.GIF"
+constexpr int kZCapture = 2;      // "z.gif"
+extern int CaptureMode;           // kDatedCapture or kZCapture
 
 // The snapshot's full path for a mode, the executable's folder and the day drawn:
 // mode 2 gives "<folder>/z.gif", any other mode "<folder>/VOKLOG yyyy-mm-dd.GIF".

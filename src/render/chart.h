@@ -50,7 +50,5 @@ void DrawChart();
 
 enum class HalfSun { Upper, Lower };
 // The dotted marker line at row y and the half-sun at the right edge.
-// The half-sun points are computed once, from the screen width at the first call.
+// The half-sun stands at the right end of the screen's width.
 void DrawHorizonMarker(int y, HalfSun half);
-// Forgets the half-sun points, so that the next marker takes the screen width afresh (tests).
-void ResetMarkerGeometry();

@@ -22,11 +22,8 @@ struct MarkerGeometry {
     int width;
 };
 
-MarkerGeometry markerGeometry;
-bool markerGeometryComputed = false;
-
-void ComputeMarkerGeometry() {
-    int width = screenGeometry.screenWidth;
+MarkerGeometry ComputeMarkerGeometry(int width) {
+    MarkerGeometry markerGeometry;
     markerGeometry.width = width;
     markerGeometry.centreX = float(width - 30);
     for (int half = 0; half < 2; ++half) {
@@ -42,18 +39,14 @@ void ComputeMarkerGeometry() {
             }
         }
     }
-    markerGeometryComputed = true;
+    return markerGeometry;
 }
 
 }  // namespace
 
-void ResetMarkerGeometry() {
-    markerGeometryComputed = false;
-}
-
 void DrawHorizonMarker(int y, HalfSun half) {
-    if (!markerGeometryComputed) ComputeMarkerGeometry();
-    const MarkerGeometry& m = markerGeometry;
+    // A few dozen sines, and never a width left over from another frame.
+    const MarkerGeometry m = ComputeMarkerGeometry(screenGeometry.screenWidth);
     const int h = int(half);
     const float yf = float(y);
 

@@ -124,12 +124,17 @@ void RenderThreadMain() {
     parkedForGood->wait(lock, [] { return false; });
 }
 
-void StartRenderThread() {
+void ResetRenderThread() {
     {
         std::lock_guard<std::mutex> lock(renderDoneMutex);
         renderDone = false;
     }
     CaptureTaken.store(false);
+    CaptureEvent.store(nullptr);
+}
+
+void StartRenderThread() {
+    ResetRenderThread();
     std::thread(RenderThreadMain).detach();
 }
 

@@ -25,6 +25,8 @@ void ReadBackFrame();
 // signals completion; otherwise it waits for the capture event, draws, reads back, signals
 // completion and parks on the event for the rest of the process.
 void RenderThreadMain();
+// No capture event, capture not taken, the render thread not done: as before any render thread.
+void ResetRenderThread();
 // Starts RenderThreadMain on its own thread (detached; it ends with the process).
 void StartRenderThread();
 // Waits (a negative timeout without limit) until the render thread has finished with the day log

@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The process-wide state of a run, listed in one place, and the one way back to a process's
+// start.
+//
+// Each value is defined in the layer whose code reads it, so that the includes still point
+// down; this is the layer above all of them, and the only one that knows them all:
+//   station   runPaths, screenGeometry, frameBitmap, the report handler and the program's name
+//   config    settings, ProfileFolder and the length of the configuration text last scanned
+//   daylog    RecordBuffer, recordCount and the day log held open
+//   render    CaptureEvent, CaptureTaken and the render thread's completion
+//   output    CaptureMode
+//   platform  the event loop's one-shot timer
+// A program sets them up once and keeps them to its end; a test that sets some puts them all
+// back with ResetProcessState before the next test looks.
+#pragma once
+
+// Every value above as the process started with it: the record buffer and the frame released,
+// the day log closed, no capture event, no handler, no timer.
+void ResetProcessState();
