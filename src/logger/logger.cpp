@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The logger's lines in: each scan line read, its time checked against the input's, and the
+// scans taken into their minutes; logger_days.cpp writes the minutes out.
 #include "logger/logger.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 
+#include "logger/logger_days.h"
 #include "platform/clock.h"
 #include "station/calendar.h"
 #include "station/report.h"
-#include "station/run_state.h"
 
 using namespace std::chrono;
 
@@ -19,39 +21,6 @@ const int64_t kFirstUtc =
     int64_t(sys_days{year{1900} / January / 1}.time_since_epoch().count()) * 86400;
 const int64_t kLastUtc =
     int64_t(sys_days{year{9999} / December / 31}.time_since_epoch().count()) * 86400 + 86399;
-
-std::string Count(int n, const char* thing) {
-    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
-}
-
-std::string Reasons(const DayTally& tally, int* skipped) {
-    *skipped = 0;
-    std::string reasons;
-    for (const SkipReasonEntry& entry : kSkipReasonTable) {
-        int count = tally.skipped[int(entry.reason)];
-        if (count == 0) continue;
-        *skipped += count;
-        if (!reasons.empty()) reasons += ", ";
-        reasons += std::to_string(count) + " " + entry.text;
-    }
-    return reasons;
-}
-
-// "S lines skipped (N reason, ...)".
-std::string SkippedText(const DayTally& tally) {
-    int skipped;
-    std::string reasons = Reasons(tally, &skipped);
-    std::string text = Count(skipped, "line") + " skipped";
-    if (!reasons.empty()) text += " (" + reasons + ")";
-    return text;
-}
-
-void Add(DayTally* to, DayTally* from) {
-    for (int r = 0; r < kSkipReasons; ++r) {
-        to->skipped[r] += from->skipped[r];
-        from->skipped[r] = 0;
-    }
-}
 
 bool Quiet(const Logger* logger) {
     return logger->input != nullptr && logger->input->pass == InputPass::Collect;
@@ -69,10 +38,6 @@ int64_t NowUtc(const Logger* logger) {
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
-std::string DayLogPathOf(const Logger* logger, sys_days day) {
-    return ComposeDayLogPath(logger->dataFolder, StartOfDay(day));
-}
-
 // A line of the input that was not used. The second reading of a recorded file counts nothing:
 // the first did. Lines that are not scans belong to the day the input is at.
 void SkipLine(Logger* logger, SkipReason reason) {
@@ -80,69 +45,6 @@ void SkipLine(Logger* logger, SkipReason reason) {
     InputState* in = logger->input;
     DayTally& tally = in->haveDay ? logger->tallies[in->day] : in->beforeFirstScan;
     ++tally.skipped[int(reason)];
-}
-
-// The day's log open for appending; false when it cannot be. An open that failed is tried
-// again for the next minute (another program's lock goes, a disk gets room), and writing again
-// after a failure is said as the failure was.
-bool EnsureDayLog(Logger* logger, sys_days day) {
-    if (logger->log.file >= 0 && logger->log.day == day) return true;
-    CloseDayLogAppender(&logger->log);
-    std::string reason;
-    if (!OpenDayLogAppender(&logger->log, logger->dataFolder, day, logger->latitude,
-                            logger->longitude, &reason)) {
-        if (!logger->logRefused) Report(reason + "; trying again each minute");
-        logger->logRefused = true;
-        logger->failed = true;
-        return false;
-    }
-    if (logger->logRefused) Report("writing " + logger->log.path + " again");
-    logger->logRefused = false;
-    if (logger->log.cutBytes > 0) {
-        Report(logger->log.path + " ended in a partial record: cut " +
-               std::to_string(logger->log.cutBytes) + " bytes, " +
-               std::to_string(logger->log.records) + " whole records kept");
-    }
-    return true;
-}
-
-// Writes the record of a minute from its levels; scans is the count of lines that made it.
-void WriteMinute(Logger* logger, sys_days day, int minute, const MinuteLevels& levels) {
-    DayTally& tally = logger->tallies[day];
-    if (!EnsureDayLog(logger, day)) {
-        tally.skipped[int(SkipReason::LogNotWritable)] += levels.scans;
-        return;
-    }
-    if (minute < logger->log.records) {
-        tally.skipped[int(SkipReason::AlreadyInLog)] += levels.scans;
-        return;
-    }
-    int32_t mapped[kBandKhzCount];
-    MapLevels(levels, logger->options.scale, mapped);
-    int empty = 0;
-    std::string reason;
-    AppendResult result = AppendMinuteRecord(&logger->log, minute, mapped, &empty, &reason);
-    tally.written += empty;
-    tally.empty += empty;
-    if (result == AppendResult::Written) {
-        ++tally.written;
-        // Live, a power cut must not take more than a few minutes of the day with it.
-        if (logger->live && ++logger->recordsSinceSync >= kSyncEveryRecords) {
-            logger->recordsSinceSync = 0;
-            SyncDayLogAppender(&logger->log);
-        }
-    } else if (result == AppendResult::Failed) {
-        Report(reason);
-        logger->failed = true;
-        // Try again with a fresh open for the next minute: the disk may have room by then.
-        CloseDayLogAppender(&logger->log);
-    }
-}
-
-void WriteMinuteInHand(Logger* logger) {
-    if (!logger->haveMinute) return;
-    logger->haveMinute = false;
-    WriteMinute(logger, logger->day, logger->minute, logger->levels);
 }
 
 // Seconds since 1970 of the line's time, read as UTC or as the zone's local time.
@@ -197,7 +99,7 @@ void TakeScan(Logger* logger, int64_t utc) {
     sys_days day;
     int minute;
     SplitUtcSeconds(utc, &day, &minute);
-    if (!in->haveDay && !Quiet(logger)) Add(&logger->tallies[day], &in->beforeFirstScan);
+    if (!in->haveDay && !Quiet(logger)) MoveSkipped(&logger->tallies[day], &in->beforeFirstScan);
     in->haveDay = true;
     in->day = day;
     const int64_t minuteUtc = utc - (utc % 60 + 60) % 60;
@@ -269,7 +171,7 @@ void DropHeldLines(Logger* logger) {
     InputState* in = logger->input;
     if (in->held.empty()) return;
     if (!Quiet(logger)) {
-        Report(in->name + ": " + Count(int(in->held.size()), "line") + " from " +
+        Report(in->name + ": " + CountText(int(in->held.size()), "line") + " from " +
                TimeText(in->held.front().utc) + " skipped, far from the time of " +
                "the lines around " + (in->held.size() == 1 ? "it" : "them") + " (" +
                TimeText(in->anchorUtc) + ")");
@@ -341,37 +243,6 @@ std::string BandText(double lowHz, double highHz) {
 
 }  // namespace
 
-const char* SkipReasonText(SkipReason reason) {
-    for (const SkipReasonEntry& entry : kSkipReasonTable) {
-        if (entry.reason == reason) return entry.text;
-    }
-    return "?";
-}
-
-std::string DaySummary(const std::string& path, const DayTally& tally) {
-    return path + ": " + Count(tally.written, "minute") + " written (" +
-           std::to_string(tally.empty) + " empty), " + SkippedText(tally);
-}
-
-void StartLogger(Logger* logger, const LogOptions& options, const std::string& dataFolder,
-                 double latitude, double longitude) {
-    logger->options = options;
-    logger->dataFolder = dataFolder;
-    logger->latitude = latitude;
-    logger->longitude = longitude;
-    logger->haveMinute = false;
-    logger->lastReportMs = MonotonicMs();
-    logger->recordsSinceSync = 0;
-    CloseDayLogAppender(&logger->log);
-    logger->logRefused = false;
-    logger->tallies.clear();
-    logger->withoutScans = DayTally{};
-    logger->failed = false;
-    logger->input = nullptr;
-    logger->collected.clear();
-    logger->line.db.reserve(8192);
-}
-
 void BeginInput(Logger* logger, InputState* input) {
     logger->input = input;
 }
@@ -441,47 +312,11 @@ void EndInput(Logger* logger) {
             logger->failed = true;
         }
         if (!in->haveDay) {
-            int skipped;
-            Reasons(in->beforeFirstScan, &skipped);
-            if (skipped > 0 && in->scans == 0) {
+            if (SkippedLines(in->beforeFirstScan) > 0 && in->scans == 0) {
                 Report(in->name + ": no scans; " + SkippedText(in->beforeFirstScan));
             }
-            Add(&logger->withoutScans, &in->beforeFirstScan);
+            MoveSkipped(&logger->withoutScans, &in->beforeFirstScan);
         }
     }
     logger->input = nullptr;
-}
-
-void BeginCollectingDay(Logger* logger, sys_days day) {
-    logger->collectDay = day;
-    logger->collected.clear();
-    logger->collected.resize(kMinutesPerDay);
-}
-
-void WriteCollectedDay(Logger* logger) {
-    for (int minute = 0; minute < kMinutesPerDay; ++minute) {
-        if (logger->collected[minute]) {
-            WriteMinute(logger, logger->collectDay, minute, *logger->collected[minute]);
-            logger->collected[minute].reset();
-        }
-    }
-    logger->collected.clear();
-}
-
-void FinishLogger(Logger* logger) {
-    WriteMinuteInHand(logger);
-    CloseDayLogAppender(&logger->log);
-    DayTally total;
-    for (const auto& [day, tally] : logger->tallies) {
-        Report(DaySummary(DayLogPathOf(logger, day), tally));
-        total.written += tally.written;
-        for (int r = 0; r < kSkipReasons; ++r) total.skipped[r] += tally.skipped[r];
-    }
-    for (int r = 0; r < kSkipReasons; ++r) total.skipped[r] += logger->withoutScans.skipped[r];
-    if (logger->tallies.empty()) {
-        Report("nothing written; " + SkippedText(total));
-    } else {
-        Report(Count(int(logger->tallies.size()), "day") + ", " + Count(total.written, "minute") +
-               " written, " + SkippedText(total));
-    }
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "logger/day_log_writer.h"
+#include "logger/day_tally.h"
 #include "logger/minute_levels.h"
 #include "logger/power_scan.h"
 #include "logger/skip_reasons.h"
@@ -55,12 +56,6 @@ constexpr size_t kMostHeldBytes = 16u << 20;
 constexpr int kSyncEveryRecords = 3;
 // Bins wider than this cannot tell neighbouring channels (10 kHz apart) from each other.
 constexpr double kWidestUsefulBinHz = 10000;
-
-struct DayTally {
-    int written = 0;  // records written this run, the empty ones included
-    int empty = 0;    // records of minutes without a scan
-    int skipped[kSkipReasons] = {};
-};
 
 // How a line is used: live, written minute by minute as it comes; a recorded file is read
 // twice, first to learn which days it holds (every skip counted and said then), then once for
@@ -151,8 +146,6 @@ void BeginCollectingDay(Logger* logger, std::chrono::sys_days day);
 void WriteCollectedDay(Logger* logger);
 // Writes the minute in hand, closes the log and prints the per-day summary lines.
 void FinishLogger(Logger* logger);
-// "PATH: N minutes written (E empty), S lines skipped (...)".
-std::string DaySummary(const std::string& path, const DayTally& tally);
 
 // The whole program; returns the exit code.
 int RunLogTool(int argc, const char* const* argv);
