@@ -9,3 +9,5 @@ void KillOneShotTimer();
 // Runs until PostQuit is called; returns the code given to it.
 int RunEventLoop();
 void PostQuit(int exitCode);
+// No timer armed and no quit posted, as before the first loop.
+void ResetEventLoop();

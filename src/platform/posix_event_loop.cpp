@@ -43,6 +43,14 @@ void PostQuit(int exitCode) {
     loopWake.notify_all();
 }
 
+void ResetEventLoop() {
+    std::lock_guard<std::mutex> lock(loopMutex);
+    timerArmed = false;
+    timerProc = nullptr;
+    quitPosted = false;
+    quitCode = 0;
+}
+
 int RunEventLoop() {
     std::unique_lock<std::mutex> lock(loopMutex);
     for (;;) {

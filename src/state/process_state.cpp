@@ -27,5 +27,5 @@ void ResetProcessState() {
 
     ResetRenderThread();
     CaptureMode = kDatedCapture;
-    KillOneShotTimer();
+    ResetEventLoop();
 }
