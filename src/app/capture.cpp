@@ -16,37 +16,39 @@
 
 namespace {
 
-// The event this run has signalled, if any, and the handle the capture sequence opened itself
-// (when the render thread had not made its own yet).
-NamedEvent* signalledEvent = nullptr;
-NamedEvent* ownHandle = nullptr;
+// The event this capture has signalled, if any, and the handle it opened itself (when the
+// render thread had not made its own yet).
+struct Signalled {
+    NamedEvent* event = nullptr;
+    NamedEvent* ownHandle = nullptr;
+};
 
 // Releases the render thread. When it has not made its event yet (a slow surface), the signal
 // goes to the named event itself and waits there for it; when it has already given up or been
 // released, nothing is signalled, so that no stale signal releases some later run early.
-void ReleaseRenderThread() {
+void ReleaseRenderThread(Signalled* signalled) {
     if (CaptureTaken.load()) return;
     NamedEvent* known = CaptureEvent.load();
     if (known == nullptr) {
         if (WaitForRenderDone(0)) return;
-        if (ownHandle == nullptr) ownHandle = OpenNamedEvent(kCaptureEventName);
-        known = ownHandle;
+        if (signalled->ownHandle == nullptr) {
+            signalled->ownHandle = OpenNamedEvent(kCaptureEventName);
+        }
+        known = signalled->ownHandle;
     }
     if (known == nullptr) {
         Report("the capture event could not be opened");
         return;
     }
     SetNamedEvent(known);
-    signalledEvent = known;
+    signalled->event = known;
 }
 
 // The event outlives the process: a signal of ours that no thread took would release the next
 // run's render thread as soon as its surface exists. Taken back once nothing waits for it.
-void TakeBackSignal() {
-    if (signalledEvent != nullptr) WaitNamedEvent(signalledEvent, 0);
-    signalledEvent = nullptr;
-    CloseNamedEvent(ownHandle);
-    ownHandle = nullptr;
+void TakeBackSignal(const Signalled& signalled) {
+    if (signalled.event != nullptr) WaitNamedEvent(signalled.event, 0);
+    CloseNamedEvent(signalled.ownHandle);
 }
 
 // The records may still be in the render thread's hands, so the summary cannot be made from
@@ -64,7 +66,8 @@ bool WriteEmptySummary() {
 
 void RunCapture(const CaptureTimeline& timeline) {
     KillOneShotTimer();
-    ReleaseRenderThread();
+    Signalled signalled;
+    ReleaseRenderThread(&signalled);
     // The render thread's budget; the capture must not come earlier than this however fast it is.
     SleepMs(timeline.capturePauseMs);
     bool renderDone = WaitForRenderDone(0);
@@ -74,11 +77,11 @@ void RunCapture(const CaptureTimeline& timeline) {
     for (int64_t deadline = MonotonicMs() + timeline.renderGraceMs; !renderDone;) {
         int64_t left = deadline - MonotonicMs();
         if (left <= 0) break;
-        ReleaseRenderThread();
+        ReleaseRenderThread(&signalled);
         renderDone =
             WaitForRenderDone(int(left < timeline.resignalMs ? left : timeline.resignalMs));
     }
-    TakeBackSignal();
+    TakeBackSignal(signalled);
 
     CaptureMode = runPaths.ZVariant ? kZCapture : kDatedCapture;
     // A scheduler learns of a failed run only from the exit status: any missing output fails it.

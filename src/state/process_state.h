@@ -16,9 +16,8 @@
 // Not among them: the GL surface and its font lists, which belong to the thread that drew on
 // them and end with DestroyRenderSurface there; the faces found for the fonts, the named
 // events' registry, the stop signals' handlers and the display library once loaded, which hold
-// what the machine offers and stay valid for the life of the process; and what one program's
-// run keeps to itself (the capture's signalled event, talvor-log's logger), which that run
-// sets up and clears again.
+// what the machine offers and stay valid for the life of the process; and talvor-log's logger,
+// which its run sets up and keeps to itself.
 #pragma once
 
 // Every value above as the process started with it: the record buffer and the frame released,
