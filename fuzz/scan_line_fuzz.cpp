@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AddScan(&minute, line, 0);
     AddScan(&minute, line, 125e6);
     for (const LevelScale& scale : {LevelScale{}, LevelScale{true, -60, 0.1}}) {
-        int32_t levels[kLoggedKhzCount];
+        int32_t levels[kBandKhzCount];
         MapLevels(minute, scale, levels);
-        for (int k = 0; k < kLoggedKhzCount; ++k) {
+        for (int k = 0; k < kBandKhzCount; ++k) {
             FUZZ_CHECK(levels[k] >= 0 && levels[k] <= 255);
             FUZZ_CHECK(minute.weight[k] >= 0 && std::isfinite(minute.power[k]));
         }
