@@ -16,6 +16,7 @@
 #include "fuzz_support.h"
 #include "output/summary.h"
 #include "render/chart.h"
+#include "render/level_colour.h"
 #include "station/run_state.h"
 
 namespace {

@@ -19,6 +19,7 @@
 #include "daylog/day_log.h"
 #include "output/summary.h"
 #include "render/chart.h"
+#include "render/level_colour.h"
 #include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"

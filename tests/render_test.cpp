@@ -16,6 +16,7 @@
 #include "platform/display.h"
 #include "platform/outcome.h"
 #include "render/chart.h"
+#include "render/level_colour.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
 #include "state/process_state.h"

@@ -2,31 +2,16 @@
 // The waterfall chart of one day and its horizon markers.
 #pragma once
 
-#include <cstdint>
-
 #include "config/channel_plan.h"
 #include "platform/clock.h"
 
-extern const unsigned char LevelPaletteRed[256];
-extern const unsigned char LevelPaletteGreen[256];
-extern const unsigned char LevelPaletteBlue[256];
-
 // The frame's y of the level field's row 0 (record 0); record k lies k rows below it.
 constexpr int kLevelFieldTop = 40;
+// The kHz drawn at the chart x origin: f kHz lies at x = f + chart x origin - kChartOriginKhz.
+constexpr int kChartOriginKhz = 500;
 
 // Rows drawn for a number of records on a chart of the given height.
 int RowsToDraw(int records, int chartHeight);
-
-// The scaled level v (0..255) of a record's level: above 1000 counts as 0, above 255 as 255,
-// below 0 as 0; then sensitivity x level, truncated.
-int ScaledLevel(int32_t level, float sensitivity);
-
-struct SpotColour {
-    unsigned char red, green, blue;
-};
-// Colour of a level spot of scaled level v: (v, v, (255 - v) / 10) in colour mode 0, else the
-// LevelPalette entry.
-SpotColour LevelSpotColour(int v, int colourMode);
 
 struct UtcTime;
 

@@ -2,7 +2,7 @@
 #include "site/site_images.h"
 
 #include "output/png_writer.h"
-#include "render/chart.h"
+#include "render/level_colour.h"
 #include "station/frame_bitmap.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "config/channel_plan.h"
 #include "render/chart.h"
+#include "render/level_colour.h"
 #include "site/site_images.h"
 #include "site/site_text.h"
 
