@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// A frame reduced to a GIF's colours: its colours counted in a histogram, a palette chosen for them
+// (median_cut.h), and every pixel mapped to the palette entry of its colour.
 #include "output/colour_reduction.h"
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <limits>
 #include <new>
 
+#include "output/median_cut.h"
 #include "station/frame_bitmap.h"
 
 namespace {
@@ -18,8 +21,6 @@ namespace {
 // slow; at five bits a channel there are at most 32768 and the table always suffices.
 constexpr size_t kMaxHistogramColours = size_t{1} << 16;
 constexpr int kMaxMergeShift = 3;
-// Palette refinement passes after the split; they stop early once no colour changes cluster.
-constexpr int kRefinementPasses = 10;
 
 struct ColourEntry {
     uint32_t key = 0;
@@ -146,194 +147,6 @@ void BuildHistogram(const FrameBitmap& frame, ColourTable* table) {
     }
 }
 
-struct Colour {
-    double c[3];
-};
-
-double SquaredDistance(const Colour& a, const Colour& b) {
-    double d0 = a.c[0] - b.c[0], d1 = a.c[1] - b.c[1], d2 = a.c[2] - b.c[2];
-    return d0 * d0 + d1 * d1 + d2 * d2;
-}
-
-struct WeightedColour {
-    Colour colour;
-    double weight;
-    int entry;
-};
-
-// A box of the median cut: a range of the weighted colours and their moments.
-struct Box {
-    size_t begin = 0;
-    size_t end = 0;
-    double weight = 0;
-    double sum[3] = {0, 0, 0};
-    double sumSquares[3] = {0, 0, 0};
-
-    double AxisError(int axis) const {
-        return std::max(0.0, sumSquares[axis] - sum[axis] * sum[axis] / weight);
-    }
-    double Error() const { return AxisError(0) + AxisError(1) + AxisError(2); }
-    Colour Mean() const { return Colour{{sum[0] / weight, sum[1] / weight, sum[2] / weight}}; }
-};
-
-void AddToBox(Box* box, const WeightedColour& wc) {
-    box->weight += wc.weight;
-    for (int a = 0; a < 3; ++a) {
-        box->sum[a] += wc.weight * wc.colour.c[a];
-        box->sumSquares[a] += wc.weight * wc.colour.c[a] * wc.colour.c[a];
-    }
-}
-
-Box RemoveFromBox(const Box& whole, const Box& part) {
-    Box rest = whole;
-    rest.weight -= part.weight;
-    for (int a = 0; a < 3; ++a) {
-        rest.sum[a] -= part.sum[a];
-        rest.sumSquares[a] -= part.sumSquares[a];
-    }
-    return rest;
-}
-
-// Splits a box along its widest axis where the two halves' summed squared error is least.
-void SplitBox(std::vector<WeightedColour>& colours, const Box& box, Box* left, Box* right) {
-    int axis = 0;
-    for (int a = 1; a < 3; ++a) {
-        if (box.AxisError(a) > box.AxisError(axis)) axis = a;
-    }
-    std::sort(colours.begin() + std::ptrdiff_t(box.begin),
-              colours.begin() + std::ptrdiff_t(box.end),
-              [axis](const WeightedColour& x, const WeightedColour& y) {
-                  return x.colour.c[axis] < y.colour.c[axis];
-              });
-    Box prefix;
-    prefix.begin = box.begin;
-    double bestError = std::numeric_limits<double>::infinity();
-    size_t bestSplit = box.begin + 1;
-    for (size_t k = box.begin; k + 1 < box.end; ++k) {
-        AddToBox(&prefix, colours[k]);
-        Box rest = RemoveFromBox(box, prefix);
-        if (rest.weight <= 0) break;
-        double error = prefix.Error() + rest.Error();
-        if (error < bestError) {
-            bestError = error;
-            bestSplit = k + 1;
-        }
-    }
-    *left = Box{};
-    left->begin = box.begin;
-    left->end = bestSplit;
-    for (size_t k = left->begin; k < left->end; ++k) AddToBox(left, colours[k]);
-    *right = RemoveFromBox(box, *left);
-    right->begin = bestSplit;
-    right->end = box.end;
-}
-
-std::vector<Colour> MedianCut(std::vector<WeightedColour>& colours, int maxColours) {
-    std::vector<Box> boxes(1);
-    boxes[0].begin = 0;
-    boxes[0].end = colours.size();
-    for (const WeightedColour& wc : colours) AddToBox(&boxes[0], wc);
-    while (int(boxes.size()) < maxColours) {
-        int widest = -1;
-        double widestError = 0;
-        for (size_t i = 0; i < boxes.size(); ++i) {
-            double error = boxes[i].Error();
-            if (boxes[i].end - boxes[i].begin >= 2 && error > widestError) {
-                widest = int(i);
-                widestError = error;
-            }
-        }
-        if (widest < 0) break;
-        Box left, right;
-        SplitBox(colours, boxes[size_t(widest)], &left, &right);
-        boxes[size_t(widest)] = left;
-        boxes.push_back(right);
-    }
-    std::vector<Colour> centres;
-    for (const Box& box : boxes) centres.push_back(box.Mean());
-    return centres;
-}
-
-// Nearest palette colour by squared distance, searching outwards from the green value of the
-// colour in a list ordered by green, and stopping once green alone is farther than the best.
-class NearestColour {
-  public:
-    explicit NearestColour(const std::vector<Colour>& palette) : palette_(palette) {
-        order_.resize(palette.size());
-        for (size_t i = 0; i < order_.size(); ++i) order_[i] = int(i);
-        std::sort(order_.begin(), order_.end(),
-                  [&](int a, int b) { return palette[size_t(a)].c[1] < palette[size_t(b)].c[1]; });
-        greens_.resize(order_.size());
-        for (size_t i = 0; i < order_.size(); ++i) greens_[i] = palette[size_t(order_[i])].c[1];
-    }
-
-    int Find(const Colour& colour) const {
-        size_t start =
-            size_t(std::lower_bound(greens_.begin(), greens_.end(), colour.c[1]) - greens_.begin());
-        int best = -1;
-        double bestDistance = std::numeric_limits<double>::infinity();
-        size_t up = start, down = start;
-        bool upOpen = up<order_.size(), downOpen = down> 0;
-        while (upOpen || downOpen) {
-            if (upOpen) {
-                double dg = greens_[up] - colour.c[1];
-                if (dg * dg >= bestDistance) {
-                    upOpen = false;
-                } else {
-                    Consider(order_[up], colour, &best, &bestDistance);
-                    upOpen = ++up < order_.size();
-                }
-            }
-            if (downOpen) {
-                double dg = colour.c[1] - greens_[down - 1];
-                if (dg * dg >= bestDistance) {
-                    downOpen = false;
-                } else {
-                    Consider(order_[down - 1], colour, &best, &bestDistance);
-                    downOpen = --down > 0;
-                }
-            }
-        }
-        return best;
-    }
-
-  private:
-    void Consider(int index, const Colour& colour, int* best, double* bestDistance) const {
-        double d = SquaredDistance(palette_[size_t(index)], colour);
-        if (d < *bestDistance || (d == *bestDistance && index < *best)) {
-            *best = index;
-            *bestDistance = d;
-        }
-    }
-
-    const std::vector<Colour>& palette_;
-    std::vector<int> order_;
-    std::vector<double> greens_;
-};
-
-// Lloyd passes over the weighted colours: each centre moves to the mean of the colours nearest
-// to it. A centre that loses all its colours stays where it is.
-void RefineCentres(const std::vector<WeightedColour>& colours, std::vector<Colour>* centres) {
-    std::vector<int> cluster(colours.size(), -1);
-    for (int pass = 0; pass < kRefinementPasses; ++pass) {
-        NearestColour nearest(*centres);
-        bool changed = false;
-        for (size_t i = 0; i < colours.size(); ++i) {
-            int c = nearest.Find(colours[i].colour);
-            if (c != cluster[i]) changed = true;
-            cluster[i] = c;
-        }
-        if (!changed) break;
-        std::vector<Box> moments(centres->size());
-        for (size_t i = 0; i < colours.size(); ++i) {
-            AddToBox(&moments[size_t(cluster[i])], colours[i]);
-        }
-        for (size_t c = 0; c < centres->size(); ++c) {
-            if (moments[c].weight > 0) (*centres)[c] = moments[c].Mean();
-        }
-    }
-}
-
 unsigned char ToByte(double v) {
     long rounded = std::lround(v);
     return static_cast<unsigned char>(std::clamp(rounded, 0L, 255L));
@@ -358,8 +171,7 @@ void ChoosePalette(ColourTable* table, IndexedImage* image) {
             Colour{{entries[i].sum[0] / n, entries[i].sum[1] / n, entries[i].sum[2] / n}}, n,
             int(i)};
     }
-    std::vector<Colour> centres = MedianCut(colours, kMaxGifColours);
-    RefineCentres(colours, &centres);
+    std::vector<Colour> centres = ChooseCentres(colours, kMaxGifColours);
     // The pixels are mapped to the palette as it is stored, in whole bytes.
     std::vector<Colour> stored(centres.size());
     for (size_t c = 0; c < centres.size(); ++c) {
