@@ -9,32 +9,37 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/posix_open.h"
 
-namespace {
-
-// Opens without blocking (a FIFO would otherwise wait for a peer), keeps only regular files,
-// then makes the descriptor blocking again.
-int OpenRegular(const char* path, int flags, mode_t mode) {
-    if (path == nullptr || *path == '\0') return -1;
+// Folded in here rather than inlined in each caller: the logger's appended file and every file
+// read must be refused alike when they are not regular files.
+int OpenRegularFile(const char* path, int flags, int mode) {
+    if (path == nullptr || *path == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
     int fd;
     do {
-        fd = open(path, flags | O_CLOEXEC | O_NONBLOCK, mode);
+        fd = open(path, flags | O_CLOEXEC | O_NONBLOCK, mode_t(mode));
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    bool stated = fstat(fd, &st) == 0;
+    if (!stated || !S_ISREG(st.st_mode)) {
+        int error = stated ? EINVAL : errno;
         close(fd);
+        errno = error;
         return -1;
     }
     int current = fcntl(fd, F_GETFL);
     if (current == -1 || fcntl(fd, F_SETFL, current & ~O_NONBLOCK) == -1) {
+        int error = errno;
         close(fd);
+        errno = error;
         return -1;
     }
     return fd;
 }
-
-}  // namespace
 
 bool PathExists(const char* path) {
     if (path == nullptr || *path == '\0') return false;
@@ -43,7 +48,7 @@ bool PathExists(const char* path) {
 }
 
 int OpenForReading(const char* path) {
-    return OpenRegular(path, O_RDONLY, 0);
+    return OpenRegularFile(path, O_RDONLY, 0);
 }
 
 int64_t FileSizeOf(int fd) {
@@ -153,11 +158,7 @@ bool ReplaceFile(const char* temporaryPath, const char* finalPath) {
     std::string folder = slash == std::string::npos ? "."
                          : slash == 0               ? "/"
                                                     : path.substr(0, slash);
-    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    SyncFolder(folder.c_str());
     return true;
 }
 

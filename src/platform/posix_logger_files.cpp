@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/files.h"
+#include "platform/posix_open.h"
 
 int OpenForAppending(const char* path, bool* created) {
     *created = false;
@@ -16,21 +16,8 @@ int OpenForAppending(const char* path, bool* created) {
     }
     // Two rounds: the file may appear or vanish between the attempts.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd >= 0) {
-            struct stat st;
-            if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-                close(fd);
-                errno = EINVAL;
-                return -1;
-            }
-            int flags = fcntl(fd, F_GETFL);
-            if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
-                close(fd);
-                return -1;
-            }
-            return fd;
-        }
+        int fd = OpenRegularFile(path, O_WRONLY | O_APPEND | O_NOFOLLOW, 0);
+        if (fd >= 0) return fd;
         if (errno != ENOENT) return -1;
         fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {

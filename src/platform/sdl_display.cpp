@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <SDL.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,6 +12,7 @@
 
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "platform/library.h"
 
 namespace {
 
@@ -32,23 +32,18 @@ struct SdlCalls {
     decltype(&SDL_Quit) Quit = nullptr;
 };
 
-template <typename Call>
-void Resolve(void* library, const char* name, Call* call) {
-    *call = reinterpret_cast<Call>(dlsym(library, name));
-}
-
 // The calls, or nullptr when the library or one of them is missing. Never unloaded.
 const SdlCalls* LoadSdl() {
     static const SdlCalls* loaded = []() -> const SdlCalls* {
-        void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+        void* library = LoadLibrary("libSDL2-2.0.so.0");
         if (library == nullptr) return nullptr;
         static SdlCalls calls;
-        Resolve(library, "SDL_SetHint", &calls.SetHint);
-        Resolve(library, "SDL_Init", &calls.Init);
-        Resolve(library, "SDL_GetCurrentVideoDriver", &calls.GetCurrentVideoDriver);
-        Resolve(library, "SDL_GetDesktopDisplayMode", &calls.GetDesktopDisplayMode);
-        Resolve(library, "SDL_ShowSimpleMessageBox", &calls.ShowSimpleMessageBox);
-        Resolve(library, "SDL_Quit", &calls.Quit);
+        ResolveFunction(library, "SDL_SetHint", &calls.SetHint);
+        ResolveFunction(library, "SDL_Init", &calls.Init);
+        ResolveFunction(library, "SDL_GetCurrentVideoDriver", &calls.GetCurrentVideoDriver);
+        ResolveFunction(library, "SDL_GetDesktopDisplayMode", &calls.GetDesktopDisplayMode);
+        ResolveFunction(library, "SDL_ShowSimpleMessageBox", &calls.ShowSimpleMessageBox);
+        ResolveFunction(library, "SDL_Quit", &calls.Quit);
         bool complete = calls.SetHint && calls.Init && calls.GetCurrentVideoDriver &&
                         calls.GetDesktopDisplayMode && calls.ShowSimpleMessageBox && calls.Quit;
         return complete ? &calls : nullptr;

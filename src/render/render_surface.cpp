@@ -6,7 +6,6 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
-#include <dlfcn.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/library.h"
 #include "platform/outcome.h"
 #include "station/run_state.h"
 
@@ -73,7 +73,7 @@ SurfaceState renderSurface;
 
 template <typename T>
 void Resolve(T* function, const char* name) {
-    *function = reinterpret_cast<T>(dlsym(egl.library, name));
+    *function = reinterpret_cast<T>(LibraryFunction(egl.library, name));
     if (*function == nullptr && egl.GetProcAddress != nullptr) {
         *function = reinterpret_cast<T>(egl.GetProcAddress(name));
     }
@@ -82,7 +82,7 @@ void Resolve(T* function, const char* name) {
 bool LoadEgl() {
     if (egl.tried) return egl.library != nullptr && egl.Initialize != nullptr;
     egl.tried = true;
-    egl.library = dlopen("libEGL.so.1", RTLD_NOW | RTLD_LOCAL);
+    egl.library = LoadLibrary("libEGL.so.1");
     if (egl.library == nullptr) return false;
     Resolve(&egl.GetProcAddress, "eglGetProcAddress");
     Resolve(&egl.GetError, "eglGetError");

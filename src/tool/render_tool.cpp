@@ -18,7 +18,6 @@
 #include "tool/render_cli.h"
 #include "tool/show_config.h"
 #include "tool/site_run.h"
-#include "tool/terminal.h"
 
 namespace {
 
@@ -39,7 +38,7 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
                std::to_string(kDisplayQueryTimeoutMs / 1000) + " s; drawing at " +
                std::to_string(width) + " x " + std::to_string(height));
     }
-    ForgetDesktopDisplay();
+    StopUsingDesktopDisplay();
     ReadConfiguration();
     screenGeometry = ComputeScreenGeometry(width, height);
     return true;

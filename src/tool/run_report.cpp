@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/terminal.h"
 #include "station/calendar.h"
 #include "station/run_state.h"
 #include "tool/render_cli.h"
-#include "tool/terminal.h"
 
 namespace {
 

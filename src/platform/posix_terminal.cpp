@@ -2,9 +2,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
-#include "tool/terminal.h"
+#include "platform/terminal.h"
 
 bool StandardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
@@ -18,9 +16,4 @@ int TerminalColumns() {
     winsize size{};
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
     return 80;
-}
-
-void ForgetDesktopDisplay() {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
 }
