@@ -1,75 +1,61 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <vector>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
 
 #include "platform/process.h"
 
 namespace {
 
-std::string WorkingDirectory() {
-    for (size_t size = 256; size <= 65536; size *= 2) {
-        std::vector<char> buffer(size);
-        if (getcwd(buffer.data(), buffer.size()) != nullptr) return buffer.data();
-        if (errno != ERANGE) return {};
-    }
-    return {};
+namespace fs = std::filesystem;
+
+// Empty when the folder cannot be read (removed, or no search right on a parent).
+fs::path WorkingDirectory() {
+    std::error_code error;
+    fs::path here = fs::current_path(error);
+    return error ? fs::path() : here;
+}
+
+std::string ProcSelfExe() {
+    std::error_code error;
+    fs::path program = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.string();
 }
 
 // "./talvor" started in /var/lib/talvor is /var/lib/talvor/talvor, not /var/lib/talvor/./talvor.
 // Only "." steps and repeated slashes go: ".." is left alone, as it may climb out of a link.
-std::string WithoutDotSteps(const std::string& path) {
-    std::string out;
-    size_t at = 0;
-    while (at < path.size()) {
-        size_t end = path.find('/', at);
-        if (end == std::string::npos) end = path.size();
-        std::string step = path.substr(at, end - at);
-        if (!step.empty() && step != ".") out += "/" + step;
-        at = end + 1;
+fs::path WithoutDotSteps(const fs::path& path) {
+    fs::path out = "/";
+    for (const fs::path& step : path.relative_path()) {
+        if (!step.empty() && step != ".") out /= step;
     }
-    return out.empty() ? "/" : out;
-}
-
-std::string ProcSelfExe() {
-    // readlink does not say whether it truncated, so grow until the answer fits.
-    for (size_t size = 256; size <= 65536; size *= 2) {
-        std::vector<char> buffer(size);
-        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) return {};
-        if (size_t(n) < buffer.size()) return std::string(buffer.data(), size_t(n));
-    }
-    return {};
+    return out;
 }
 
 }  // namespace
 
 std::string GetExecutablePath(const char* firstArgument) {
     if (firstArgument == nullptr || firstArgument[0] == '\0') return ProcSelfExe();
-    std::string path = firstArgument;
-    if (path.find('/') == std::string::npos) {
-        // Found through PATH: an installed program is shared by every station, so it stands in
-        // the folder it was started from and never reads or writes the one it is installed in.
-        // The name stays, as it selects the variant.
-        std::string here = WorkingDirectory();
+    fs::path path = firstArgument;
+    const bool bareName = std::string_view(firstArgument).find('/') == std::string_view::npos;
+    if (path.is_relative()) {
+        // A bare name was found through PATH: an installed program is shared by every station,
+        // so it stands in the folder it was started from and never reads or writes the one it is
+        // installed in. The name stays, as it selects the variant.
+        fs::path here = WorkingDirectory();
         if (here.empty()) return ProcSelfExe();
-        return (here == "/" ? "" : here) + "/" + path;
-    }
-    if (path.front() != '/') {
-        std::string here = WorkingDirectory();
-        if (here.empty()) return ProcSelfExe();
-        path = here + "/" + path;
+        path = here / path;
+        if (bareName) return path.string();
     }
     path = WithoutDotSteps(path);
     // Followed only to see that it names a file; the path itself keeps its last link.
-    struct stat target;
-    if (stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return ProcSelfExe();
-    return path;
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return ProcSelfExe();
+    return path.string();
 }
 
 void EndProcess(int exitCode) {
