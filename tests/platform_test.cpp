@@ -42,7 +42,12 @@ TEST(Files, FifoIsRefusedWithoutWaitingForAWriter) {
     TempDir dir;
     std::string fifo = dir / "pipe";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    int result = RunInChild([&] { return OpenForReading(fifo.c_str()) == -1 ? 0 : 1; }, 2000);
+    int result = RunInChild(
+        [&] {
+            int fd = -1;
+            return !OpenForReading(fifo.c_str(), &fd) && fd == -1 ? 0 : 1;
+        },
+        2000);
     EXPECT_EQ(result, 0);
 }
 
@@ -118,17 +123,19 @@ TEST(Files, OpenForReadingAcceptsOnlyRegularFiles) {
     MakeDirs(dir / "folder");
     struct Case {
         std::string path;
-        bool opens;
+        std::string reason;  // empty when it opens
     } cases[] = {
-        {dir / "plain", true},
-        {dir / "folder", false},
-        {dir / "missing", false},
-        {"/dev/null", false},
-        {"", false},
+        {dir / "plain", ""},
+        {dir / "folder", "not a regular file"},
+        {dir / "missing", std::strerror(ENOENT)},
+        {"/dev/null", "not a regular file"},
+        {"", std::strerror(ENOENT)},
     };
     for (const Case& c : cases) {
-        int fd = OpenForReading(c.path.c_str());
-        EXPECT_EQ(fd >= 0, c.opens) << c.path;
+        int fd = -1;
+        Outcome opened = OpenForReading(c.path.c_str(), &fd);
+        EXPECT_EQ(opened.reason, c.reason) << c.path;
+        EXPECT_EQ(fd >= 0, c.reason.empty()) << c.path;
         CloseFile(fd);
     }
 }
@@ -136,8 +143,8 @@ TEST(Files, OpenForReadingAcceptsOnlyRegularFiles) {
 TEST(Files, ReadsAreBlockingAfterTheNonBlockingOpen) {
     TempDir dir;
     WriteFileBytes(dir / "plain", "abc");
-    int fd = OpenForReading((dir / "plain").c_str());
-    ASSERT_GE(fd, 0);
+    int fd = -1;
+    ASSERT_TRUE(OpenForReading((dir / "plain").c_str(), &fd));
     EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
     EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
     CloseFile(fd);
@@ -146,8 +153,8 @@ TEST(Files, ReadsAreBlockingAfterTheNonBlockingOpen) {
 TEST(Files, ReadUpToStopsAtTheEndAndContinuesFromThePosition) {
     TempDir dir;
     WriteFileBytes(dir / "ten", "0123456789");
-    int fd = OpenForReading((dir / "ten").c_str());
-    ASSERT_GE(fd, 0);
+    int fd = -1;
+    ASSERT_TRUE(OpenForReading((dir / "ten").c_str(), &fd));
     EXPECT_EQ(FileSizeOf(fd), 10);
     char buffer[32] = {};
     EXPECT_EQ(ReadUpTo(fd, buffer, 4), 4u);
@@ -189,10 +196,9 @@ TEST(Files, TemporaryBesideTheNameCloseAndReplace) {
     std::string final = dir / "out.txt";
     WriteFileBytes(final, "old contents that are longer");
     std::string temporary, other;
-    int fd = CreateTemporaryBeside(final.c_str(), &temporary);
-    ASSERT_GE(fd, 0);
-    int second = CreateTemporaryBeside(final.c_str(), &other);
-    ASSERT_GE(second, 0);
+    int fd = -1, second = -1;
+    ASSERT_TRUE(CreateTemporaryBeside(final.c_str(), &fd, &temporary));
+    ASSERT_TRUE(CreateTemporaryBeside(final.c_str(), &second, &other));
     // In the same folder (so that the rename stays on one file system), hidden, and a new name
     // each time.
     EXPECT_EQ(temporary.rfind(dir / ".out.txt.", 0), 0u) << temporary;
@@ -216,10 +222,11 @@ TEST(Files, TemporaryBesideTheNameCloseAndReplace) {
 TEST(Files, FailuresAreReported) {
     TempDir dir;
     std::string temporary;
-    errno = 0;
-    EXPECT_EQ(CreateTemporaryBeside((dir / "no/such/folder/f").c_str(), &temporary), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(CreateTemporaryBeside("", &temporary), -1);
+    int fd = 0;
+    EXPECT_EQ(CreateTemporaryBeside((dir / "no/such/folder/f").c_str(), &fd, &temporary).code,
+              ENOENT);
+    EXPECT_EQ(fd, -1);
+    EXPECT_FALSE(CreateTemporaryBeside("", &fd, &temporary));
     // A folder under the name is not replaced, and the temporary goes.
     MakeDirs(dir / "folder");
     Outcome refused = WriteFileWhole((dir / "folder").c_str(), "x", 1);

@@ -208,8 +208,8 @@ void ResetConfiguration() {
 void ReadConfiguration() {
     settings.chartText[0] = '\0';
     lastScannedLength = 0;
-    int file = OpenForReading(runPaths.ConfigFilePath.c_str());
-    if (file >= 0) {
+    int file = -1;
+    if (OpenForReading(runPaths.ConfigFilePath.c_str(), &file)) {
         int64_t size = UsableSize(FileSizeOf(file));
         if (size > 3) {
             std::unique_ptr<char[]> text = AllocateText(size);

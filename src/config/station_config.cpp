@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/station_config.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "platform/files.h"
 #include "station/run_state.h"
 
@@ -13,11 +10,8 @@ Outcome FindStationConfiguration(const std::string& executablePath, const std::s
         runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";
     } else {
         // A file named on the command line is meant to be there, unlike the optional default.
-        errno = 0;
-        int fd = OpenForReading(configPath.c_str());
-        if (fd < 0) {
-            return errno != 0 ? FailedWithErrno(errno) : FailedWith(EINVAL, "not a regular file");
-        }
+        int fd = -1;
+        if (Outcome opened = OpenForReading(configPath.c_str(), &fd); !opened) return opened;
         CloseFile(fd);
         runPaths.ConfigFilePath = configPath;
     }

@@ -11,10 +11,3 @@
 // a named one must be readable, else the failure says why. The data folder is BRANTOS beside
 // the configuration until ReadConfiguration's profile section moves it.
 Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath);
-// The same with the reason put in *reason, for callers not yet on the outcome.
-inline bool FindStationConfiguration(const std::string& executablePath,
-                                     const std::string& configPath, std::string* reason) {
-    Outcome found = FindStationConfiguration(executablePath, configPath);
-    if (!found) *reason = found.reason;
-    return bool(found);
-}

@@ -85,8 +85,7 @@ int LoadDayLogFrom(const std::string& path, unsigned char* buffer) {
     CloseDayLog();
     if (buffer == nullptr) return 0;
 
-    dayLogFile = OpenForReading(path.c_str());
-    if (dayLogFile < 0) {
+    if (!OpenForReading(path.c_str(), &dayLogFile)) {
         // No log is an ordinary day without reception, but a misplaced data folder looks just
         // the same in the picture: one line says where the log was looked for.
         if (PathExists(path.c_str())) {

@@ -12,10 +12,6 @@
 
 namespace {
 
-std::string ErrorText(int error) {
-    return std::strerror(error != 0 ? error : EIO);
-}
-
 // Makes the folder when missing; a folder made is flushed into its parent, so that after a
 // power cut the records written in it are not left without a name.
 bool MakeFolder(const std::string& path, std::string* reason) {
@@ -30,12 +26,12 @@ bool MakeFolder(const std::string& path, std::string* reason) {
 }
 
 bool WriteRecord(DayLogAppender* log, const DayLogRecord* record, std::string* reason) {
-    errno = 0;
-    if (WriteAll(log->file, record, kDayLogRecordSize)) {
+    Outcome written = WriteAll(log->file, record, kDayLogRecordSize);
+    if (written) {
         ++log->records;
         return true;
     }
-    *reason = "cannot write " + log->path + ": " + ErrorText(errno);
+    *reason = "cannot write " + log->path + ": " + written.reason;
     // A record cut short (a full disk) would shift every later one: take it back.
     TruncateOpenFile(log->file, int64_t(log->records) * kDayLogRecordSize);
     return false;
@@ -66,20 +62,16 @@ bool OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
     if (!MakeFolder(dataFolder, reason) || !MakeFolder(FolderOf(log->path), reason)) return false;
 
     bool created = false;
-    errno = 0;
-    log->file = OpenForAppending(log->path.c_str(), &created);
-    if (log->file < 0) {
-        *reason = "cannot open " + log->path + " for appending: " +
-                  (errno == EINVAL ? std::string("not a regular file") : ErrorText(errno));
+    if (Outcome opened = OpenForAppending(log->path.c_str(), &log->file, &created); !opened) {
+        *reason = "cannot open " + log->path + " for appending: " + opened.reason;
         return false;
     }
     if (created) SyncFolder(FolderOf(log->path).c_str());
     // Two loggers appending to one day would interleave their minutes, and one of them could
     // take the other's record in progress for a crash's remains and cut it.
-    errno = 0;
-    if (!LockExclusively(log->file)) {
-        *reason = errno == EWOULDBLOCK ? "another program is writing " + log->path
-                                       : "cannot lock " + log->path + ": " + ErrorText(errno);
+    if (Outcome locked = LockExclusively(log->file); !locked) {
+        *reason = locked.code == EWOULDBLOCK ? "another program is writing " + log->path
+                                             : "cannot lock " + log->path + ": " + locked.reason;
         CloseDayLogAppender(log);
         return false;
     }
@@ -93,8 +85,8 @@ bool OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
     if (size % kDayLogRecordSize != 0) {
         // The end of a record that a crash interrupted: the readers ignore it, but the next
         // record must start on a record boundary.
-        if (!TruncateOpenFile(log->file, whole * kDayLogRecordSize)) {
-            *reason = "cannot cut the partial record off " + log->path + ": " + ErrorText(errno);
+        if (Outcome cut = TruncateOpenFile(log->file, whole * kDayLogRecordSize); !cut) {
+            *reason = "cannot cut the partial record off " + log->path + ": " + cut.reason;
             CloseDayLogAppender(log);
             return false;
         }

@@ -281,10 +281,10 @@ int RunLogTool(int argc, const char* const* argv) {
     StopUsingDesktopDisplay();
     runPaths = RunPaths{};
     runPaths.StartTime = GetUtcTime();
-    std::string reason;
-    if (!FindStationConfiguration(GetExecutablePath(argc > 0 ? argv[0] : nullptr),
-                                  options.configPath, &reason)) {
-        Report("cannot read configuration " + options.configPath + ": " + reason);
+    if (Outcome found = FindStationConfiguration(GetExecutablePath(argc > 0 ? argv[0] : nullptr),
+                                                 options.configPath);
+        !found) {
+        Report("cannot read configuration " + options.configPath + ": " + found.reason);
         return kLogExitUsage;
     }
     ReadConfiguration();

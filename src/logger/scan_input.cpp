@@ -26,10 +26,9 @@ ScanInput* OpenScanInput(const std::string& name, std::string* reason) {
     // Standard input is read as it arrives: zlib would wait until its buffer is full, holding a
     // live minute back for hours.
     if (name == "-") return new ScanInput{};
-    errno = 0;
-    int fd = OpenForReading(name.c_str());
-    if (fd < 0) {
-        *reason = errno != 0 ? std::strerror(errno) : "not a regular file";
+    int fd = -1;
+    if (Outcome opened = OpenForReading(name.c_str(), &fd); !opened) {
+        *reason = opened.reason;
         return nullptr;
     }
     // zlib reads a file without a gzip header as it is, so one loop serves both.

@@ -80,19 +80,16 @@ bool EncodePng(int width, int height, int colourType, bool frameOrder, png_bytep
 
 }  // namespace
 
-bool EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* bytes,
-                    std::string* reason) {
+Outcome EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* bytes) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
-        *reason = "the frame is empty";
-        return false;
+        return FailedWith(EINVAL, "the frame is empty");
     }
     std::vector<png_bytep> rows;
     try {
         rows.resize(size_t(frame.height));
         bytes->reserve(size_t(frame.width) * size_t(frame.height) / 4);
     } catch (const std::bad_alloc&) {
-        *reason = "out of memory";
-        return false;
+        return FailedWith(ENOMEM, "out of memory");
     }
     // The frame is stored bottom row first; a PNG starts with the top row.
     size_t stride = size_t(frame.width) * 4;
@@ -102,10 +99,9 @@ bool EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* bytes,
     PngError pngError{};
     if (!EncodePng(frame.width, frame.height, PNG_COLOR_TYPE_RGB, true, rows.data(), bytes,
                    &pngError)) {
-        *reason = pngError.text[0] != '\0' ? pngError.text : "the encoder failed";
-        return false;
+        return FailedWith(EIO, pngError.text[0] != '\0' ? pngError.text : "the encoder failed");
     }
-    return true;
+    return Succeeded();
 }
 
 bool EncodeRgbPng(const unsigned char* rgb, int width, int height,
@@ -126,9 +122,8 @@ bool EncodeRgbPng(const unsigned char* rgb, int width, int height,
 
 bool WritePngFile(const FrameBitmap& frame, const char* path) {
     std::vector<unsigned char> bytes;
-    std::string reason;
-    if (!EncodeFramePng(frame, &bytes, &reason)) {
-        ReportCannotWrite(path, reason);
+    if (Outcome encoded = EncodeFramePng(frame, &bytes); !encoded) {
+        ReportCannotWrite(path, encoded.reason);
         return false;
     }
     if (Outcome written = WriteFileWhole(path, bytes.data(), bytes.size()); !written) {

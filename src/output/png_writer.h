@@ -2,8 +2,9 @@
 // The lossless PNG picture of a finished frame, for archives that want every pixel as drawn.
 #pragma once
 
-#include <string>
 #include <vector>
+
+#include "platform/outcome.h"
 
 struct FrameBitmap;
 
@@ -11,9 +12,8 @@ struct FrameBitmap;
 // the reason on standard error and nothing left under the path, when it cannot be written.
 bool WritePngFile(const FrameBitmap& frame, const char* path);
 
-// The same PNG in memory; false with the reason when it cannot be made.
-bool EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* bytes,
-                    std::string* reason);
+// The same PNG in memory.
+Outcome EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* bytes);
 // An 8-bit RGB PNG of width x height pixels given top row first, three bytes a pixel.
 bool EncodeRgbPng(const unsigned char* rgb, int width, int height,
                   std::vector<unsigned char>* bytes);

@@ -11,8 +11,11 @@
 // True when a file or folder of that name exists (relative names against the working directory).
 bool PathExists(const char* path);
 
-// Opens a regular file for reading; -1 when it is missing, unreadable or not a regular file.
-int OpenForReading(const char* path);
+// Every call here that can fail answers with an Outcome: the errno and its text, or EINVAL with
+// "not a regular file" where a regular file was asked for. A descriptor it gives is -1 on failure.
+
+// Opens a regular file for reading into *fd.
+Outcome OpenForReading(const char* path, int* fd);
 // Size of an open file in bytes, -1 when unknown.
 int64_t FileSizeOf(int fd);
 // Reads up to count bytes from the file's current position, retrying short reads until count
@@ -21,29 +24,27 @@ size_t ReadUpTo(int fd, void* buffer, size_t count);
 void CloseFile(int fd);
 
 // Creates a new file beside finalPath (same folder) under an unpredictable hidden name, made
-// exclusively and never through a link; its descriptor, and its name in *temporaryPath, or -1
-// with errno set.
-int CreateTemporaryBeside(const char* finalPath, std::string* temporaryPath);
-// Writes all bytes; false on any failure (errno says why).
-bool WriteAll(int fd, const void* data, size_t count);
-// Flushes a file opened for writing to the disk and closes it; false on failure (errno set).
-bool CloseWritten(int fd);
+// exclusively and never through a link; its descriptor in *fd and its name in *temporaryPath.
+Outcome CreateTemporaryBeside(const char* finalPath, int* fd, std::string* temporaryPath);
+// Writes all bytes.
+Outcome WriteAll(int fd, const void* data, size_t count);
+// Flushes a file opened for writing to the disk and closes it (closed even when that fails).
+Outcome CloseWritten(int fd);
 
 // Renames a finished temporary file into place (a link under the final name is replaced, not
-// followed) and flushes the folder; false with errno set on failure, the temporary then removed.
-bool ReplaceFile(const char* temporaryPath, const char* finalPath);
+// followed) and flushes the folder; on failure the temporary is removed.
+Outcome ReplaceFile(const char* temporaryPath, const char* finalPath);
 void RemoveFile(const char* path);
 
 // Writes a whole file under a temporary name beside it, flushes it and renames it into place,
 // so that a reader never finds it half-written and a failed write leaves any earlier file
-// whole; on failure, the error number of the failing step.
+// whole; on failure, the failing step's.
 Outcome WriteFileWhole(const char* path, const void* data, size_t count);
 
-// Opens a folder itself (not a link to one), to hold its lock with LockExclusively; -1 with errno
-// set when it is not a folder or cannot be opened.
-int OpenFolder(const char* path);
+// Opens a folder itself (not a link to one) into *fd, to hold its lock with LockExclusively.
+Outcome OpenFolder(const char* path, int* fd);
 
-// Whether the effective user may create files in the folder; on failure, the error number.
+// Whether the effective user may create files in the folder.
 Outcome FolderTakesNewFiles(const char* folder);
 
 // What a name stands for, links followed.
@@ -60,16 +61,16 @@ FileIdentity IdentifyFile(const char* path);
 // ---- A file kept open and appended to (the logger's day log)
 // -------------------------------------
 
-// Opens an existing regular file for appending (never through a symbolic link), or creates it
-// when there is none (O_EXCL, so a file or link planted meanwhile is not taken over); -1 on
-// failure with errno set. *created says which.
-int OpenForAppending(const char* path, bool* created);
-// Cuts an open file back to size bytes; false on failure.
-bool TruncateOpenFile(int fd, int64_t size);
-// Takes the file's exclusive advisory lock without waiting; false when another open of it
-// holds the lock (errno EWOULDBLOCK) or on failure. It goes with the descriptor's close.
-bool LockExclusively(int fd);
-// Flushes a file's data to the disk; false on failure (errno set).
-bool SyncFileData(int fd);
+// Opens an existing regular file for appending (never through a symbolic link) into *fd, or
+// creates it when there is none (O_EXCL, so a file or link planted meanwhile is not taken over).
+// *created says which.
+Outcome OpenForAppending(const char* path, int* fd, bool* created);
+// Cuts an open file back to size bytes.
+Outcome TruncateOpenFile(int fd, int64_t size);
+// Takes the file's exclusive advisory lock without waiting; the code is EWOULDBLOCK when another
+// open of it holds the lock. It goes with the descriptor's close.
+Outcome LockExclusively(int fd);
+// Flushes a file's data to the disk.
+Outcome SyncFileData(int fd);
 // Flushes a folder's entries to the disk, so that a file made in it survives a power cut.
-bool SyncFolder(const char* path);
+Outcome SyncFolder(const char* path);

@@ -13,32 +13,32 @@
 
 // Folded in here rather than inlined in each caller: the logger's appended file and every file
 // read must be refused alike when they are not regular files.
-int OpenRegularFile(const char* path, int flags, int mode) {
-    if (path == nullptr || *path == '\0') {
-        errno = ENOENT;
-        return -1;
-    }
-    int fd;
+Outcome OpenRegularFile(const char* path, int flags, int mode, int* fd) {
+    *fd = -1;
+    if (path == nullptr || *path == '\0') return FailedWithErrno(ENOENT);
+    int opened;
     do {
-        fd = open(path, flags | O_CLOEXEC | O_NONBLOCK, mode_t(mode));
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
+        opened = open(path, flags | O_CLOEXEC | O_NONBLOCK, mode_t(mode));
+    } while (opened < 0 && errno == EINTR);
+    if (opened < 0) return FailedWithErrno(errno);
     struct stat st;
-    bool stated = fstat(fd, &st) == 0;
-    if (!stated || !S_ISREG(st.st_mode)) {
-        int error = stated ? EINVAL : errno;
-        close(fd);
-        errno = error;
-        return -1;
+    if (fstat(opened, &st) != 0) {
+        Outcome failed = FailedWithErrno(errno);
+        close(opened);
+        return failed;
     }
-    int current = fcntl(fd, F_GETFL);
-    if (current == -1 || fcntl(fd, F_SETFL, current & ~O_NONBLOCK) == -1) {
-        int error = errno;
-        close(fd);
-        errno = error;
-        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        close(opened);
+        return FailedWith(EINVAL, "not a regular file");
     }
-    return fd;
+    int current = fcntl(opened, F_GETFL);
+    if (current == -1 || fcntl(opened, F_SETFL, current & ~O_NONBLOCK) == -1) {
+        Outcome failed = FailedWithErrno(errno);
+        close(opened);
+        return failed;
+    }
+    *fd = opened;
+    return Succeeded();
 }
 
 bool PathExists(const char* path) {
@@ -47,8 +47,8 @@ bool PathExists(const char* path) {
     return stat(path, &st) == 0;
 }
 
-int OpenForReading(const char* path) {
-    return OpenRegularFile(path, O_RDONLY, 0);
+Outcome OpenForReading(const char* path, int* fd) {
+    return OpenRegularFile(path, O_RDONLY, 0, fd);
 }
 
 int64_t FileSizeOf(int fd) {
@@ -78,10 +78,10 @@ void CloseFile(int fd) {
     if (fd >= 0) close(fd);
 }
 
-int CreateTemporaryBeside(const char* finalPath, std::string* temporaryPath) {
+Outcome CreateTemporaryBeside(const char* finalPath, int* fd, std::string* temporaryPath) {
+    *fd = -1;
     if (finalPath == nullptr || *finalPath == '\0' || temporaryPath == nullptr) {
-        errno = ENOENT;
-        return -1;
+        return FailedWithErrno(ENOENT);
     }
     std::string path(finalPath);
     size_t slash = path.rfind('/');
@@ -94,25 +94,26 @@ int CreateTemporaryBeside(const char* finalPath, std::string* temporaryPath) {
         unsigned char random[10];
         if (getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) {
             if (errno == EINTR) continue;
-            return -1;
+            return FailedWithErrno(errno);
         }
         std::string suffix;
         for (unsigned char r : random) suffix += kLetters[r % (sizeof kLetters - 1)];
         std::string candidate = folder + "." + name + "." + suffix;
-        int fd =
+        int made =
             open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
+        if (made >= 0) {
             *temporaryPath = candidate;
-            return fd;
+            *fd = made;
+            return Succeeded();
         }
-        if (errno != EEXIST && errno != EINTR) return -1;
+        if (errno != EEXIST && errno != EINTR) return FailedWithErrno(errno);
     }
-    errno = EEXIST;
-    return -1;
+    return FailedWithErrno(EEXIST);
 }
 
-bool WriteAll(int fd, const void* data, size_t count) {
-    if (fd < 0 || (data == nullptr && count > 0)) return false;
+Outcome WriteAll(int fd, const void* data, size_t count) {
+    if (fd < 0) return FailedWithErrno(EBADF);
+    if (data == nullptr && count > 0) return FailedWithErrno(EFAULT);
     const char* in = static_cast<const char*>(data);
     size_t done = 0;
     while (done < count) {
@@ -122,34 +123,33 @@ bool WriteAll(int fd, const void* data, size_t count) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            if (n == 0) errno = EIO;
-            return false;
+            return FailedWithErrno(n == 0 ? EIO : errno);
         }
     }
-    return true;
+    return Succeeded();
 }
 
-bool CloseWritten(int fd) {
-    if (fd < 0) return false;
+Outcome CloseWritten(int fd) {
+    if (fd < 0) return FailedWithErrno(EBADF);
     // On disk before anything refers to it: after a power cut a renamed file must not turn up
     // empty under its final name.
     bool synced = fsync(fd) == 0 || errno == EINVAL;
-    int error = errno;
+    int syncError = errno;
     // On Linux the descriptor is gone even when close reports EINTR; only a real error
     // (a failed write-back on some file systems) means the data may be lost.
     bool closed = close(fd) == 0 || errno == EINTR;
-    if (!synced) errno = error;
-    return synced && closed;
+    if (!synced) return FailedWithErrno(syncError);
+    if (!closed) return FailedWithErrno(errno);
+    return Succeeded();
 }
 
-bool ReplaceFile(const char* temporaryPath, const char* finalPath) {
-    if (temporaryPath == nullptr || finalPath == nullptr) return false;
+Outcome ReplaceFile(const char* temporaryPath, const char* finalPath) {
+    if (temporaryPath == nullptr || finalPath == nullptr) return FailedWithErrno(ENOENT);
     // rename replaces a link at the final name itself, never the file it points to.
     if (rename(temporaryPath, finalPath) != 0) {
-        int error = errno;
+        Outcome failed = FailedWithErrno(errno);
         unlink(temporaryPath);
-        errno = error;
-        return false;
+        return failed;
     }
     // The new name is only durable once the folder's entry is on disk too. A folder that cannot
     // be flushed (some file systems refuse) leaves the file in place all the same.
@@ -159,7 +159,7 @@ bool ReplaceFile(const char* temporaryPath, const char* finalPath) {
                          : slash == 0               ? "/"
                                                     : path.substr(0, slash);
     SyncFolder(folder.c_str());
-    return true;
+    return Succeeded();
 }
 
 void RemoveFile(const char* path) {
@@ -174,34 +174,27 @@ Outcome FailedWithErrno(int error) {
 Outcome WriteFileWhole(const char* path, const void* data, size_t count) {
     if (path == nullptr || *path == '\0') return FailedWithErrno(ENOENT);
     std::string temporary;
-    errno = 0;
-    int fd = CreateTemporaryBeside(path, &temporary);
-    if (fd < 0) return FailedWithErrno(errno);
-    errno = 0;
-    bool written = WriteAll(fd, data, count);
-    int error = errno;
-    errno = 0;
-    bool closed = CloseWritten(fd);
-    if (written && !closed) error = errno;
+    int fd = -1;
+    if (Outcome made = CreateTemporaryBeside(path, &fd, &temporary); !made) return made;
+    Outcome written = WriteAll(fd, data, count);
+    Outcome closed = CloseWritten(fd);
     if (!written || !closed) {
         unlink(temporary.c_str());
-        return FailedWithErrno(error);
+        return !written ? written : closed;
     }
-    errno = 0;
-    if (!ReplaceFile(temporary.c_str(), path)) return FailedWithErrno(errno);
-    return Succeeded();
+    return ReplaceFile(temporary.c_str(), path);
 }
 
-int OpenFolder(const char* path) {
-    if (path == nullptr || *path == '\0') {
-        errno = ENOENT;
-        return -1;
-    }
-    int fd;
+Outcome OpenFolder(const char* path, int* fd) {
+    *fd = -1;
+    if (path == nullptr || *path == '\0') return FailedWithErrno(ENOENT);
+    int opened;
     do {
-        fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+        opened = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (opened < 0 && errno == EINTR);
+    if (opened < 0) return FailedWithErrno(errno);
+    *fd = opened;
+    return Succeeded();
 }
 
 Outcome FolderTakesNewFiles(const char* folder) {

@@ -14,8 +14,8 @@ bool ZoneFileExists(const std::string& zone) {
     if (zone.empty() || zone[0] == '/' || zone.find("..") != std::string::npos) return false;
     const char* dir = getenv("TZDIR");
     std::string base = dir != nullptr && *dir != '\0' ? dir : "/usr/share/zoneinfo";
-    int fd = OpenForReading((base + "/" + zone).c_str());
-    if (fd < 0) return false;
+    int fd = -1;
+    if (!OpenForReading((base + "/" + zone).c_str(), &fd)) return false;
     CloseFile(fd);
     return true;
 }

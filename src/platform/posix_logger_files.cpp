@@ -8,53 +8,52 @@
 #include "platform/files.h"
 #include "platform/posix_open.h"
 
-int OpenForAppending(const char* path, bool* created) {
+Outcome OpenForAppending(const char* path, int* fd, bool* created) {
+    *fd = -1;
     *created = false;
-    if (path == nullptr || *path == '\0') {
-        errno = ENOENT;
-        return -1;
-    }
+    if (path == nullptr || *path == '\0') return FailedWithErrno(ENOENT);
     // Two rounds: the file may appear or vanish between the attempts.
+    Outcome opened;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        int fd = OpenRegularFile(path, O_WRONLY | O_APPEND | O_NOFOLLOW, 0);
-        if (fd >= 0) return fd;
-        if (errno != ENOENT) return -1;
-        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
+        opened = OpenRegularFile(path, O_WRONLY | O_APPEND | O_NOFOLLOW, 0, fd);
+        if (opened || opened.code != ENOENT) return opened;
+        int made =
+            open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (made >= 0) {
+            *fd = made;
             *created = true;
-            return fd;
+            return Succeeded();
         }
-        if (errno != EEXIST) return -1;
+        if (errno != EEXIST) return FailedWithErrno(errno);
+        opened = FailedWithErrno(errno);
     }
-    return -1;
+    return opened;
 }
 
-bool TruncateOpenFile(int fd, int64_t size) {
+Outcome TruncateOpenFile(int fd, int64_t size) {
     int rc;
     do {
         rc = ftruncate(fd, off_t(size));
     } while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    return rc == 0 ? Succeeded() : FailedWithErrno(errno);
 }
 
-bool SyncFileData(int fd) {
-    return fdatasync(fd) == 0;
+Outcome SyncFileData(int fd) {
+    return fdatasync(fd) == 0 ? Succeeded() : FailedWithErrno(errno);
 }
 
-bool SyncFolder(const char* path) {
+Outcome SyncFolder(const char* path) {
     int dir = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return false;
-    bool synced = fsync(dir) == 0;
-    int error = errno;
+    if (dir < 0) return FailedWithErrno(errno);
+    Outcome synced = fsync(dir) == 0 ? Succeeded() : FailedWithErrno(errno);
     close(dir);
-    errno = error;
     return synced;
 }
 
-bool LockExclusively(int fd) {
+Outcome LockExclusively(int fd) {
     int rc;
     do {
         rc = flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    return rc == 0 ? Succeeded() : FailedWithErrno(errno);
 }

@@ -200,7 +200,11 @@ int CreateObject(const std::string& path, SharedMapping** mapping) {
     std::memset(&initial, 0, sizeof initial);
     sem_init(&initial, 1, 0);
     int error = 0;
-    if (fchmod(fd, 0600) != 0 || !WriteAll(fd, &initial, sizeof initial)) error = errno;
+    if (fchmod(fd, 0600) != 0) {
+        error = errno;
+    } else if (Outcome written = WriteAll(fd, &initial, sizeof initial); !written) {
+        error = written.code;
+    }
     if (error == 0 && link(temporary.c_str(), path.c_str()) != 0) error = errno;
     unlink(temporary.c_str());
     if (error == 0) {

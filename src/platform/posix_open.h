@@ -2,6 +2,9 @@
 // Shared by the POSIX files of this folder only.
 #pragma once
 
+#include "platform/outcome.h"
+
 // Opens without blocking (a FIFO would otherwise wait for a peer), keeps only regular files
-// (EINVAL for anything else), then makes the descriptor blocking again; -1 with errno set.
-int OpenRegularFile(const char* path, int flags, int mode);
+// (EINVAL, "not a regular file", for anything else), then makes the descriptor blocking again.
+// *fd is -1 on failure.
+Outcome OpenRegularFile(const char* path, int flags, int mode, int* fd);

@@ -171,13 +171,12 @@ struct DayPictures {
     std::string gifPath;
     bool gifWritten = false;
     std::vector<unsigned char> png;
-    std::string pngReason;
-    bool pngMade = false;
+    Outcome pngMade;
 };
 
 void MakeDayPictures(const FrameBitmap* frame, DayPictures* pictures) {
     pictures->gifWritten = WriteGifFile(*frame, pictures->gifPath.c_str());
-    pictures->pngMade = EncodeFramePng(*frame, &pictures->png, &pictures->pngReason);
+    pictures->pngMade = EncodeFramePng(*frame, &pictures->png);
 }
 
 bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
@@ -216,7 +215,7 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
         return false;
     }
     if (!pictures.pngMade) {
-        ReportSiteProblem("cannot write " + folder + "chart.png: " + pictures.pngReason);
+        ReportSiteProblem("cannot write " + folder + "chart.png: " + pictures.pngMade.reason);
         return false;
     }
     if (!pictures.gifWritten) return false;

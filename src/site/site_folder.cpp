@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/site_folder.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -18,10 +16,6 @@ namespace {
 
 const char kManifestHeader[] =
     "# talvor-render site manifest: the files it wrote here, and the only ones it will replace.";
-
-std::string ErrorText(int error) {
-    return std::strerror(error != 0 ? error : EIO);
-}
 
 // A name inside the site: relative, without empty, "." or ".." parts.
 bool IsSiteName(const std::string& name) {
@@ -43,8 +37,8 @@ void ReportSiteProblem(const std::string& text) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {
-    int fd = OpenForReading(path.c_str());
-    if (fd < 0) return false;
+    int fd = -1;
+    if (!OpenForReading(path.c_str(), &fd)) return false;
     int64_t size = FileSizeOf(fd);
     bool read = false;
     if (size >= 0) {
@@ -98,27 +92,27 @@ bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* re
         return false;
     }
     std::string temporary;
-    errno = 0;
-    int fd = CreateTemporaryBeside((path + "/" + kManifestName).c_str(), &temporary);
-    if (fd < 0) {
-        *reason = "cannot write in it: " + ErrorText(errno);
+    int fd = -1;
+    Outcome made = CreateTemporaryBeside((path + "/" + kManifestName).c_str(), &fd, &temporary);
+    if (!made) {
+        *reason = "cannot write in it: " + made.reason;
         return false;
     }
     CloseFile(fd);
     RemoveFile(temporary.c_str());
 
-    int lock = OpenFolder(path.c_str());
-    if (lock < 0) {
-        *reason = "cannot open it: " + ErrorText(errno);
+    int lock = -1;
+    if (Outcome opened = OpenFolder(path.c_str(), &lock); !opened) {
+        *reason = "cannot open it: " + opened.reason;
         return false;
     }
-    bool locked = LockExclusively(lock);
+    bool locked = bool(LockExclusively(lock));
     if (!locked && lockWaitMs > 0) {
         ReportSiteProblem(path + ": another run is writing this site; waiting for it");
     }
     for (int64_t start = MonotonicMs(); !locked && MonotonicMs() - start < lockWaitMs;) {
         SleepMs(200);
-        locked = LockExclusively(lock);
+        locked = bool(LockExclusively(lock));
     }
     if (!locked) {
         CloseFile(lock);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tool/output_plan.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "station/calendar.h"
@@ -21,10 +19,8 @@ std::string WithoutTrailingSlashes(std::string path) {
 }
 
 Outcome FileReadable(const std::string& path) {
-    errno = 0;
-    int fd = OpenForReading(path.c_str());
-    if (fd < 0)
-        return errno != 0 ? FailedWithErrno(errno) : FailedWith(EINVAL, "not a regular file");
+    int fd = -1;
+    if (Outcome opened = OpenForReading(path.c_str(), &fd); !opened) return opened;
     CloseFile(fd);
     return Succeeded();
 }
@@ -36,9 +32,9 @@ Outcome FileReadable(const std::string& path) {
 Outcome FolderTakesFiles(const std::string& folder) {
     if (Outcome allowed = FolderTakesNewFiles(folder.c_str()); !allowed) return allowed;
     std::string temporary;
-    errno = 0;
-    int fd = CreateTemporaryBeside((folder + "/talvor-render").c_str(), &temporary);
-    if (fd < 0) return FailedWithErrno(errno);
+    int fd = -1;
+    Outcome made = CreateTemporaryBeside((folder + "/talvor-render").c_str(), &fd, &temporary);
+    if (!made) return made;
     CloseFile(fd);
     RemoveFile(temporary.c_str());
     return Succeeded();
