@@ -571,10 +571,9 @@ TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
 
     // A second logger on the same day is refused rather than interleaving its minutes.
     DayLogAppender other;
-    std::string reason;
-    ASSERT_TRUE(OpenDayLogAppender(&other, folder_->path() + "/BRANTOS", Day(2026, 12, 7), 51.5,
-                                   0.1, &reason))
-        << reason;
+    Outcome opened =
+        OpenDayLogAppender(&other, folder_->path() + "/BRANTOS", Day(2026, 12, 7), 51.5, 0.1);
+    ASSERT_TRUE(opened) << opened.reason;
     Start(options);
     Feed("2026-12-07", "00:09:00");
     FinishLogger(&logger_);
@@ -693,10 +692,9 @@ TEST_F(LoggerTest, ABusyDayLogIsTriedAgainOnLaterMinutes) {
     options.utc = true;
     Start(options);
     DayLogAppender other;
-    std::string reason;
-    ASSERT_TRUE(OpenDayLogAppender(&other, folder_->path() + "/BRANTOS", Day(2026, 12, 7), 51.5,
-                                   0.1, &reason))
-        << reason;
+    Outcome opened =
+        OpenDayLogAppender(&other, folder_->path() + "/BRANTOS", Day(2026, 12, 7), 51.5, 0.1);
+    ASSERT_TRUE(opened) << opened.reason;
     Feed("2026-12-07", "00:00:00");
     Feed("2026-12-07", "00:01:00");  // 00:00 cannot be written: the other program holds the log
     Feed("2026-12-07", "00:02:00");

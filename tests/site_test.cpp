@@ -211,8 +211,8 @@ TEST(SiteFolder, WritesOnlyWhereNothingStandsOrItsOwnFileDoes) {
     TempDir dir("site");
     {
         SiteFolder site;
-        std::string reason;
-        ASSERT_TRUE(OpenSiteFolder(dir.path(), &site, &reason)) << reason;
+        Outcome opened = OpenSiteFolder(dir.path(), &site);
+        ASSERT_TRUE(opened) << opened.reason;
         WriteFileBytes(dir / "mine.html", "old");
         WriteFileBytes(dir / "theirs.html", "keep");
         MakeDirs(dir / "folder.html");
@@ -228,7 +228,7 @@ TEST(SiteFolder, WritesOnlyWhereNothingStandsOrItsOwnFileDoes) {
                      {"folder.html", false}, {"link.html", false},    {"linked/a.html", false},
                      {"real/a.html", true},  {"plain/a.html", false}, {"../out.html", false},
                      {"/etc/passwd", false}, {"a//b", false}};
-        for (const Case& c : cases) EXPECT_EQ(MayWrite(site, c.name, &reason), c.allowed) << c.name;
+        for (const Case& c : cases) EXPECT_EQ(bool(MayWrite(site, c.name)), c.allowed) << c.name;
 
         ReportedLines reported;
         EXPECT_FALSE(PutSiteFile(&site, "theirs.html", std::string("new")));
@@ -242,29 +242,27 @@ TEST(SiteFolder, WritesOnlyWhereNothingStandsOrItsOwnFileDoes) {
         ASSERT_TRUE(SaveManifest(&site));
     }
     SiteFolder again;
-    std::string reason;
-    ASSERT_TRUE(OpenSiteFolder(dir.path(), &again, &reason)) << reason;
+    Outcome opened = OpenSiteFolder(dir.path(), &again);
+    ASSERT_TRUE(opened) << opened.reason;
     EXPECT_EQ(again.owned, (std::set<std::string>{"deep/er/page.html", "folder.html", "link.html",
                                                   "mine.html"}));
 }
 
 TEST(SiteFolder, OneRunAtATimeWritesASite) {
     TempDir dir("site");
-    std::string reason;
     auto first = std::make_unique<SiteFolder>();
-    ASSERT_TRUE(OpenSiteFolder(dir.path(), first.get(), &reason)) << reason;
+    ASSERT_TRUE(OpenSiteFolder(dir.path(), first.get()));
     SiteFolder second;
-    EXPECT_FALSE(OpenSiteFolder(dir.path(), &second, &reason, 300));
-    EXPECT_EQ(reason, "another run is writing it");
+    EXPECT_EQ(OpenSiteFolder(dir.path(), &second, 300).reason, "another run is writing it");
     first.reset();
-    EXPECT_TRUE(OpenSiteFolder(dir.path(), &second, &reason, 0)) << reason;
+    Outcome opened = OpenSiteFolder(dir.path(), &second, 0);
+    EXPECT_TRUE(opened) << opened.reason;
 }
 
 TEST(SiteFolder, AnUnchangedFileIsNotWrittenAgain) {
     TempDir dir("site");
     SiteFolder site;
-    std::string reason;
-    ASSERT_TRUE(OpenSiteFolder(dir.path(), &site, &reason));
+    ASSERT_TRUE(OpenSiteFolder(dir.path(), &site));
     ASSERT_TRUE(PutSiteFile(&site, "a.js", std::string("same")));
     struct stat before {};
     ASSERT_EQ(stat((dir / "a.js").c_str(), &before), 0);
@@ -289,10 +287,10 @@ TEST(SiteFolder, RefusesWhatCannotHoldASite) {
                  {dir.path() + "/", true}};
     for (const Case& c : cases) {
         SiteFolder site;
-        std::string reason;
-        EXPECT_EQ(OpenSiteFolder(c.path, &site, &reason), c.opens) << c.path << ": " << reason;
+        Outcome opened = OpenSiteFolder(c.path, &site);
+        EXPECT_EQ(bool(opened), c.opens) << c.path << ": " << opened.reason;
         if (!c.opens) {
-            EXPECT_FALSE(reason.empty());
+            EXPECT_FALSE(opened.reason.empty());
         }
     }
     EXPECT_EQ(ReadFileBytes(dir / (std::string("foreign/") + kManifestName)), "my own notes\n");
@@ -361,9 +359,8 @@ struct SyntheticFrame {
 bool WriteDays(const std::string& root, const std::string& siteDir,
                const std::vector<sys_days>& days, int seed) {
     SiteFolder site;
-    std::string reason;
-    if (!OpenSiteFolder(siteDir, &site, &reason) ||
-        !SiteMayWriteDays(site, days, TALVOR_SOURCE_DIR "/web", &reason)) {
+    if (!OpenSiteFolder(siteDir, &site) ||
+        !SiteMayWriteDays(site, days, TALVOR_SOURCE_DIR "/web")) {
         return false;
     }
     SiteLook look{"LONDON", 240, 200};
@@ -442,18 +439,17 @@ TEST(Site, AForeignFileInADaysPlaceStopsTheRunBeforeAnythingIsWritten) {
     WriteFileBytes(siteDir + "/index.html", "hand-made index");
     {
         SiteFolder site;
-        std::string reason;
-        ASSERT_TRUE(OpenSiteFolder(siteDir, &site, &reason));
-        EXPECT_FALSE(
-            SiteMayWriteDays(site, {sys_days{2026y / 12 / 1}}, TALVOR_SOURCE_DIR "/web", &reason));
+        ASSERT_TRUE(OpenSiteFolder(siteDir, &site));
+        std::string reason =
+            SiteMayWriteDays(site, {sys_days{2026y / 12 / 1}}, TALVOR_SOURCE_DIR "/web").reason;
         EXPECT_NE(reason.find("did not write"), std::string::npos) << reason;
         // The pages' scripts are the site's too.
         MakeDirs(dir / "www2/assets");
         WriteFileBytes(dir / "www2/assets/day.js", "someone's script");
         SiteFolder other;
-        ASSERT_TRUE(OpenSiteFolder(dir / "www2", &other, &reason));
-        EXPECT_FALSE(
-            SiteMayWriteDays(other, {sys_days{2026y / 12 / 9}}, TALVOR_SOURCE_DIR "/web", &reason));
+        ASSERT_TRUE(OpenSiteFolder(dir / "www2", &other));
+        reason =
+            SiteMayWriteDays(other, {sys_days{2026y / 12 / 9}}, TALVOR_SOURCE_DIR "/web").reason;
         EXPECT_NE(reason.find("assets/day.js"), std::string::npos) << reason;
     }
     EXPECT_FALSE(WriteDays(dir.path(), siteDir, {sys_days{2026y / 12 / 2}}, 1));

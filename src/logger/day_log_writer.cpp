@@ -14,15 +14,12 @@ namespace {
 
 // Makes the folder when missing; a folder made is flushed into its parent, so that after a
 // power cut the records written in it are not left without a name.
-bool MakeFolder(const std::string& path, std::string* reason) {
+Outcome MakeFolder(const std::string& path) {
     std::error_code ec;
     bool made = std::filesystem::create_directory(path, ec);
-    if (ec) {
-        *reason = "cannot make the folder " + path + ": " + ec.message();
-        return false;
-    }
+    if (ec) return FailedWith(ec.value(), "cannot make the folder " + path + ": " + ec.message());
     if (made) SyncFolder(FolderOf(path).c_str());
-    return true;
+    return Succeeded();
 }
 
 bool WriteRecord(DayLogAppender* log, const DayLogRecord* record, std::string* reason) {
@@ -51,50 +48,49 @@ void ComposeRecord(DayLogRecord* record, std::chrono::sys_days day, int minuteOf
     }
 }
 
-bool OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
-                        std::chrono::sys_days day, double latitude, double longitude,
-                        std::string* reason) {
+Outcome OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
+                           std::chrono::sys_days day, double latitude, double longitude) {
     CloseDayLogAppender(log);
     log->day = day;
     log->records = 0;
     log->cutBytes = 0;
     log->path = ComposeDayLogPath(dataFolder, StartOfDay(day));
-    if (!MakeFolder(dataFolder, reason) || !MakeFolder(FolderOf(log->path), reason)) return false;
+    if (Outcome made = MakeFolder(dataFolder); !made) return made;
+    if (Outcome made = MakeFolder(FolderOf(log->path)); !made) return made;
 
     bool created = false;
     if (Outcome opened = OpenForAppending(log->path.c_str(), &log->file, &created); !opened) {
-        *reason = "cannot open " + log->path + " for appending: " + opened.reason;
-        return false;
+        return FailedWith(opened.code,
+                          "cannot open " + log->path + " for appending: " + opened.reason);
     }
     if (created) SyncFolder(FolderOf(log->path).c_str());
     // Two loggers appending to one day would interleave their minutes, and one of them could
     // take the other's record in progress for a crash's remains and cut it.
     if (Outcome locked = LockExclusively(log->file); !locked) {
-        *reason = locked.code == EWOULDBLOCK ? "another program is writing " + log->path
-                                             : "cannot lock " + log->path + ": " + locked.reason;
         CloseDayLogAppender(log);
-        return false;
+        return FailedWith(locked.code, locked.code == EWOULDBLOCK
+                                           ? "another program is writing " + log->path
+                                           : "cannot lock " + log->path + ": " + locked.reason);
     }
     int64_t size = FileSizeOf(log->file);
     if (size < 0) {
-        *reason = "cannot read the size of " + log->path;
         CloseDayLogAppender(log);
-        return false;
+        return FailedWith(EIO, "cannot read the size of " + log->path);
     }
     int64_t whole = size / kDayLogRecordSize;
     if (size % kDayLogRecordSize != 0) {
         // The end of a record that a crash interrupted: the readers ignore it, but the next
         // record must start on a record boundary.
         if (Outcome cut = TruncateOpenFile(log->file, whole * kDayLogRecordSize); !cut) {
-            *reason = "cannot cut the partial record off " + log->path + ": " + cut.reason;
             CloseDayLogAppender(log);
-            return false;
+            return FailedWith(cut.code,
+                              "cannot cut the partial record off " + log->path + ": " + cut.reason);
         }
         log->cutBytes = size - whole * kDayLogRecordSize;
     }
     log->records = int(whole < kMaxDayLogRecords ? whole : kMaxDayLogRecords);
     DayMarkerKinds(day, latitude, longitude, log->markerKinds);
-    return true;
+    return Succeeded();
 }
 
 AppendResult AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int32_t* levels,

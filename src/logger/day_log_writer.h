@@ -10,6 +10,7 @@
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
 #include "logger/minute_levels.h"
+#include "platform/outcome.h"
 
 // A record for minute (0..1439) of the day: its time text, minute of the hour, the hourly row
 // mark, the marker and the levels of 520..1700 kHz (all 0 when levels is nullptr); every byte
@@ -27,10 +28,9 @@ struct DayLogAppender {
 };
 
 // Opens (making the day's folder and the file when missing) DATAFOLDER/yyyy-mm-dd/VOK.LOG and
-// cuts a partial record off its end; false with the reason when it cannot be written.
-bool OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
-                        std::chrono::sys_days day, double latitude, double longitude,
-                        std::string* reason);
+// cuts a partial record off its end; on failure the reason names the file or folder.
+Outcome OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
+                           std::chrono::sys_days day, double latitude, double longitude);
 
 enum class AppendResult {
     Written,

@@ -95,12 +95,12 @@ bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* b
     InputState* in = logger->input;
     const bool again = in->pass == InputPass::Collect;
     const std::string shownName = name == "-" ? std::string("standard input") : name;
-    std::string reason;
-    ScanInput* input = OpenScanInput(name, &reason);
-    if (input == nullptr) {
-        if (!quiet) Report("cannot read " + shownName + ": " + reason);
+    ScanInput* input = nullptr;
+    if (Outcome opened = OpenScanInput(name, &input); !opened) {
+        if (!quiet) Report("cannot read " + shownName + ": " + opened.reason);
         return false;
     }
+    std::string reason;
     LineSplitter splitter;
     bool ok = true;
     for (;;) {

@@ -22,10 +22,10 @@ namespace {
 bool EnsureDayLog(Logger* logger, sys_days day) {
     if (logger->log.file >= 0 && logger->log.day == day) return true;
     CloseDayLogAppender(&logger->log);
-    std::string reason;
-    if (!OpenDayLogAppender(&logger->log, logger->dataFolder, day, logger->latitude,
-                            logger->longitude, &reason)) {
-        if (!logger->logRefused) Report(reason + "; trying again each minute");
+    if (Outcome opened = OpenDayLogAppender(&logger->log, logger->dataFolder, day, logger->latitude,
+                                            logger->longitude);
+        !opened) {
+        if (!logger->logRefused) Report(opened.reason + "; trying again each minute");
         logger->logRefused = true;
         logger->failed = true;
         return false;

@@ -22,24 +22,25 @@ std::string ErrnoText() {
 
 }  // namespace
 
-ScanInput* OpenScanInput(const std::string& name, std::string* reason) {
+Outcome OpenScanInput(const std::string& name, ScanInput** input) {
+    *input = nullptr;
     // Standard input is read as it arrives: zlib would wait until its buffer is full, holding a
     // live minute back for hours.
-    if (name == "-") return new ScanInput{};
-    int fd = -1;
-    if (Outcome opened = OpenForReading(name.c_str(), &fd); !opened) {
-        *reason = opened.reason;
-        return nullptr;
+    if (name == "-") {
+        *input = new ScanInput{};
+        return Succeeded();
     }
+    int fd = -1;
+    if (Outcome opened = OpenForReading(name.c_str(), &fd); !opened) return opened;
     // zlib reads a file without a gzip header as it is, so one loop serves both.
     gzFile file = gzdopen(fd, "rb");
     if (file == nullptr) {
         CloseFile(fd);
-        *reason = "out of memory";
-        return nullptr;
+        return FailedWith(ENOMEM, "out of memory");
     }
     gzbuffer(file, 256 * 1024);
-    return new ScanInput{file};
+    *input = new ScanInput{file};
+    return Succeeded();
 }
 
 long ReadScanInput(ScanInput* input, void* buffer, size_t count, std::string* reason) {

@@ -183,19 +183,21 @@ SharedMapping* MapObject(int fd) {
 
 // Makes a whole, unsignalled semaphore under the name, never a half-made one: it is written under
 // a random name first and then linked into place. EEXIST when someone else was faster.
-int CreateObject(const std::string& path, SharedMapping** mapping) {
+Outcome CreateObject(const std::string& path, SharedMapping** mapping) {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         unsigned char random[10];
-        if (getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) return EIO;
+        if (getrandom(random, sizeof random, 0) != ssize_t(sizeof random)) {
+            return FailedWithErrno(EIO);
+        }
         temporary = std::string(kSemaphoreFolder) + "sem.";
         for (unsigned char r : random) temporary += kLetters[r % (sizeof kLetters - 1)];
         fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST) return errno;
+        if (fd < 0 && errno != EEXIST) return FailedWithErrno(errno);
     }
-    if (fd < 0) return EEXIST;
+    if (fd < 0) return FailedWithErrno(EEXIST);
     sem_t initial;
     std::memset(&initial, 0, sizeof initial);
     sem_init(&initial, 1, 0);
@@ -212,61 +214,63 @@ int CreateObject(const std::string& path, SharedMapping** mapping) {
         if (*mapping == nullptr) error = errno != 0 ? errno : ENOMEM;
     }
     close(fd);
-    return error;
+    return error == 0 ? Succeeded() : FailedWithErrno(error);
 }
 
-// The shared object under the name when it is this user's whole semaphore; otherwise nullptr
-// and why not.
-SharedMapping* OpenObject(const std::string& path, std::string* reason) {
+// A failed step's reason in the words of a private event's message: "it cannot be opened (...)".
+Outcome StepFailed(const char* step, int error) {
+    Outcome failed = FailedWithErrno(error);
+    return FailedWith(failed.code,
+                      std::string("it cannot be ") + step + " (" + failed.reason + ")");
+}
+
+// The shared object under the name into *mapping when it is this user's whole semaphore;
+// otherwise why not.
+Outcome OpenObject(const std::string& path, SharedMapping** mapping) {
+    *mapping = nullptr;
     for (int attempt = 0; attempt < 10; ++attempt) {
         int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT) {
-            SharedMapping* mapping = nullptr;
-            int error = CreateObject(path, &mapping);
-            if (error == 0) return mapping;
-            if (error == EEXIST) continue;
-            *reason = std::string("it cannot be created (") + std::strerror(error) + ")";
-            return nullptr;
+            Outcome created = CreateObject(path, mapping);
+            if (created) return created;
+            if (created.code == EEXIST) continue;
+            return StepFailed("created", created.code);
         }
         if (fd < 0) {
-            *reason = errno == ELOOP
-                          ? std::string("a link stands under its name")
-                          : std::string("it cannot be opened (") + std::strerror(errno) + ")";
-            return nullptr;
+            if (errno == ELOOP) return FailedWith(ELOOP, "a link stands under its name");
+            return StepFailed("opened", errno);
         }
+        Outcome refused;
         struct stat st;
         if (fstat(fd, &st) != 0) {
-            *reason = std::string("it cannot be examined (") + std::strerror(errno) + ")";
+            refused = StepFailed("examined", errno);
         } else if (st.st_uid != geteuid()) {
-            *reason = "it belongs to another user";
+            refused = FailedWith(EPERM, "it belongs to another user");
         } else if (!S_ISREG(st.st_mode) || st.st_size < off_t(sizeof(sem_t))) {
-            *reason = "it is not a whole semaphore";
+            refused = FailedWith(EINVAL, "it is not a whole semaphore");
         } else if ((st.st_mode & 077) != 0) {
             // One of ours from a time when others were let in: any of them may hold it open
             // for writing still, whatever its mode is made now. A fresh one takes its name.
             struct stat named;
             if (lstat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev &&
                 named.st_ino == st.st_ino && unlink(path.c_str()) != 0) {
-                *reason = std::string("others could write to it and it cannot be removed (") +
-                          std::strerror(errno) + ")";
+                Outcome kept = FailedWithErrno(errno);
                 close(fd);
-                return nullptr;
+                return FailedWith(kept.code, "others could write to it and it cannot be removed (" +
+                                                 kept.reason + ")");
             }
             close(fd);
             continue;
         } else {
-            SharedMapping* mapping = MapObject(fd);
-            if (mapping == nullptr) {
-                *reason = std::string("it cannot be mapped (") + std::strerror(errno) + ")";
-            }
+            *mapping = MapObject(fd);
+            if (*mapping == nullptr) refused = StepFailed("mapped", errno);
             close(fd);
-            return mapping;
+            return refused;
         }
         close(fd);
-        return nullptr;
+        return refused;
     }
-    *reason = "it keeps changing under its name";
-    return nullptr;
+    return FailedWith(EAGAIN, "it keeps changing under its name");
 }
 
 }  // namespace
@@ -282,15 +286,15 @@ NamedEvent* OpenNamedEvent(const char* name) {
             return NewHandle(&known->semaphore, nullptr, known->reason.c_str());
         }
     }
-    std::string reason;
-    SharedMapping* shared = OpenObject(path, &reason);
-    if (shared != nullptr) {
+    SharedMapping* shared = nullptr;
+    Outcome opened = OpenObject(path, &shared);
+    if (opened) {
         NamedEvent* event =
             NewHandle(reinterpret_cast<sem_t*>(shared->page.load()), shared, nullptr);
         if (event == nullptr) ReleaseMapping(shared);
         return event;
     }
-    PrivateEvent* own = PrivateEventFor(name, reason);
+    PrivateEvent* own = PrivateEventFor(name, opened.reason);
     if (own == nullptr) return nullptr;
     return NewHandle(&own->semaphore, nullptr, own->reason.c_str());
 }

@@ -139,8 +139,8 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
 
 }  // namespace
 
-bool SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& days,
-                      const std::string& webFolder, std::string* reason) {
+Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& days,
+                         const std::string& webFolder) {
     std::vector<std::string> names = {kIndexPage, kDaysScript, kStationsScript};
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(webFolder, error)) {
@@ -157,12 +157,11 @@ bool SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& days,
         names.push_back(MonthFolderName(m) + "/activity.png");
     }
     for (const std::string& name : names) {
-        if (!MayWrite(site, name, reason)) {
-            *reason = site.path + "/" + name + ": " + *reason;
-            return false;
+        if (Outcome allowed = MayWrite(site, name); !allowed) {
+            return FailedWith(allowed.code, site.path + "/" + name + ": " + allowed.reason);
         }
     }
-    return true;
+    return Succeeded();
 }
 
 // The day's two pictures: the GIF written (its folder made), the PNG encoded. On a thread of
@@ -183,9 +182,8 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     sys_days day = input.data.day;
     std::string folder = site->path + "/" + DayFolderName(day) + "/";
     std::string gifName = DayFile(day, "chart.gif");
-    std::string reason;
-    if (!MayWrite(*site, gifName, &reason)) {
-        ReportSiteProblem("cannot write " + site->path + "/" + gifName + ": " + reason);
+    if (Outcome allowed = MayWrite(*site, gifName); !allowed) {
+        ReportSiteProblem("cannot write " + site->path + "/" + gifName + ": " + allowed.reason);
         return false;
     }
     if (!MakeSiteFolders(*site, gifName)) return false;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
 #include "site/day_digest.h"
 #include "site/site_folder.h"
 #include "site/site_pages.h"
@@ -24,9 +25,9 @@ struct SiteDayInput {
 };
 
 // Asked before anything is drawn: true when every file that these days, their months and the
-// index take may be written (see MayWrite); else false with the first refusal.
-bool SiteMayWriteDays(const SiteFolder& site, const std::vector<std::chrono::sys_days>& days,
-                      const std::string& webFolder, std::string* reason);
+// index take may be written (see MayWrite); else the first refusal, the file named.
+Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<std::chrono::sys_days>& days,
+                         const std::string& webFolder);
 
 // Writes one day's folder; false, after a message, when a file of it was not written.
 bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/site_folder.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <sstream>
 
@@ -71,8 +72,7 @@ SiteFolder::~SiteFolder() {
     if (lockFd >= 0) CloseFile(lockFd);
 }
 
-bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* reason,
-                    int lockWaitMs) {
+Outcome OpenSiteFolder(const std::string& folder, SiteFolder* site, int lockWaitMs) {
     std::string path = folder;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::error_code error;
@@ -80,31 +80,24 @@ bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* re
     if (!fs::exists(status)) {
         // Only the last part is made: a mistyped parent should fail, not grow a tree.
         if (!fs::create_directory(path, error) && error) {
-            *reason = "cannot make it: " + error.message();
-            return false;
+            return FailedWith(error.value(), "cannot make it: " + error.message());
         }
     } else if (!fs::is_directory(status)) {
-        *reason = "it is not a folder";
-        return false;
+        return FailedWith(ENOTDIR, "it is not a folder");
     }
     if (Outcome allowed = FolderTakesNewFiles(path.c_str()); !allowed) {
-        *reason = "cannot write in it: " + allowed.reason;
-        return false;
+        return FailedWith(allowed.code, "cannot write in it: " + allowed.reason);
     }
     std::string temporary;
     int fd = -1;
     Outcome made = CreateTemporaryBeside((path + "/" + kManifestName).c_str(), &fd, &temporary);
-    if (!made) {
-        *reason = "cannot write in it: " + made.reason;
-        return false;
-    }
+    if (!made) return FailedWith(made.code, "cannot write in it: " + made.reason);
     CloseFile(fd);
     RemoveFile(temporary.c_str());
 
     int lock = -1;
     if (Outcome opened = OpenFolder(path.c_str(), &lock); !opened) {
-        *reason = "cannot open it: " + opened.reason;
-        return false;
+        return FailedWith(opened.code, "cannot open it: " + opened.reason);
     }
     bool locked = bool(LockExclusively(lock));
     if (!locked && lockWaitMs > 0) {
@@ -116,8 +109,7 @@ bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* re
     }
     if (!locked) {
         CloseFile(lock);
-        *reason = "another run is writing it";
-        return false;
+        return FailedWith(EWOULDBLOCK, "another run is writing it");
     }
     if (site->lockFd >= 0) CloseFile(site->lockFd);
     site->lockFd = lock;
@@ -130,19 +122,15 @@ bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* re
         std::string text;
         if (!fs::is_regular_file(manifest) || !ReadWholeFile(manifestPath, &text) ||
             !ParseManifest(text, &site->owned)) {
-            *reason = std::string("its ") + kManifestName +
-                      " is not one this program wrote; it is left as it is";
-            return false;
+            return FailedWith(EINVAL, std::string("its ") + kManifestName +
+                                          " is not one this program wrote; it is left as it is");
         }
     }
-    return true;
+    return Succeeded();
 }
 
-bool MayWrite(const SiteFolder& site, const std::string& name, std::string* reason) {
-    if (!IsSiteName(name)) {
-        *reason = "not a name inside the site";
-        return false;
-    }
+Outcome MayWrite(const SiteFolder& site, const std::string& name) {
+    if (!IsSiteName(name)) return FailedWith(EINVAL, "not a name inside the site");
     std::error_code error;
     std::string path = site.path;
     size_t start = 0;
@@ -151,20 +139,17 @@ bool MayWrite(const SiteFolder& site, const std::string& name, std::string* reas
         path += "/" + name.substr(start, slash - start);
         fs::file_status status = fs::symlink_status(path, error);
         if (slash == std::string::npos) {
-            if (!fs::exists(status)) return true;
+            if (!fs::exists(status)) return Succeeded();
             if (!fs::is_regular_file(status)) {
-                *reason = "something other than a file stands there";
-                return false;
+                return FailedWith(EEXIST, "something other than a file stands there");
             }
             if (site.owned.count(name) == 0 && site.written.count(name) == 0) {
-                *reason = "a file this program did not write stands there";
-                return false;
+                return FailedWith(EEXIST, "a file this program did not write stands there");
             }
-            return true;
+            return Succeeded();
         }
         if (fs::exists(status) && !fs::is_directory(status)) {
-            *reason = path + " is not a folder";
-            return false;
+            return FailedWith(ENOTDIR, path + " is not a folder");
         }
         start = slash + 1;
     }
@@ -184,10 +169,9 @@ bool MakeSiteFolders(const SiteFolder& site, const std::string& name) {
 }
 
 bool PutSiteFile(SiteFolder* site, const std::string& name, const std::string& bytes) {
-    std::string reason;
     std::string path = site->path + "/" + name;
-    if (!MayWrite(*site, name, &reason)) {
-        ReportSiteProblem("cannot write " + path + ": " + reason);
+    if (Outcome allowed = MayWrite(*site, name); !allowed) {
+        ReportSiteProblem("cannot write " + path + ": " + allowed.reason);
         return false;
     }
     std::string there;

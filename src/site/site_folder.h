@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 // Two runs writing one site at once would each write a manifest without the other's files, which
 // the next run would then refuse to replace: the second waits for the first.
 constexpr int kSiteLockWaitMs = 10 * 60 * 1000;
@@ -30,20 +32,18 @@ struct SiteFolder {
 };
 
 // Opens folder for a site: makes it when missing (its parent must exist), takes its lock (another
-// run writing the same site is waited for, up to kSiteLockWaitMs), reads its manifest. False,
-// with the reason, when the name is not a folder, cannot be written, stays locked, or its
-// manifest cannot be read.
-bool OpenSiteFolder(const std::string& folder, SiteFolder* site, std::string* reason,
-                    int lockWaitMs = kSiteLockWaitMs);
+// run writing the same site is waited for, up to kSiteLockWaitMs), reads its manifest. Fails
+// when the name is not a folder, cannot be written, stays locked, or its manifest cannot be read.
+Outcome OpenSiteFolder(const std::string& folder, SiteFolder* site,
+                       int lockWaitMs = kSiteLockWaitMs);
 
 // The manifest's text for a set of names, and back; false for a text that is not a manifest.
 std::string ManifestText(const std::set<std::string>& names);
 bool ParseManifest(const std::string& text, std::set<std::string>* names);
 
-// True when the run may write the relative name: nothing stands there (and every folder on the
-// way is a real folder, not a link), or a regular file that the manifest lists. Else false with
-// the reason.
-bool MayWrite(const SiteFolder& site, const std::string& name, std::string* reason);
+// Whether the run may write the relative name: nothing stands there (and every folder on the
+// way is a real folder, not a link), or a regular file that the manifest lists.
+Outcome MayWrite(const SiteFolder& site, const std::string& name);
 
 // Writes bytes under the relative name (making its folders), unless the file already holds
 // exactly these bytes; records the name. False, after a message, when refused or not written.

@@ -13,16 +13,15 @@
 #include "tool/run_report.h"
 
 bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs, SiteRun* run) {
-    std::string reason;
-    if (!OpenSiteFolder(request.siteFolder, &run->folder, &reason)) {
-        Report("cannot write the site in " + request.siteFolder + ": " + reason);
+    if (Outcome opened = OpenSiteFolder(request.siteFolder, &run->folder); !opened) {
+        Report("cannot write the site in " + request.siteFolder + ": " + opened.reason);
         return false;
     }
     run->webFolder = SiteWebFolder(GetExecutablePath(request.program.c_str()));
     std::vector<std::chrono::sys_days> days;
     for (const DayJob& job : jobs) days.push_back(DayOf(job.day));
-    if (!SiteMayWriteDays(run->folder, days, run->webFolder, &reason)) {
-        Report("cannot write the site: " + reason + "; nothing was written");
+    if (Outcome allowed = SiteMayWriteDays(run->folder, days, run->webFolder); !allowed) {
+        Report("cannot write the site: " + allowed.reason + "; nothing was written");
         return false;
     }
     run->look.location = settings.locationName;
