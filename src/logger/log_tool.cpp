@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -100,18 +99,18 @@ bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* b
         if (!quiet) Report("cannot read " + shownName + ": " + opened.reason);
         return false;
     }
-    std::string reason;
     LineSplitter splitter;
     bool ok = true;
     for (;;) {
-        long n = ReadScanInput(input, buffer->data(), buffer->size(), &reason);
+        long n = 0;
+        Outcome read = ReadScanInput(input, buffer->data(), buffer->size(), &n);
         if (n == kInputStopped) {
             *stopped = true;
             break;
         }
-        if (n < 0) {
+        if (!read) {
             if (!quiet) {
-                Report("cannot read " + shownName + ": " + reason +
+                Report("cannot read " + shownName + ": " + read.reason +
                        " (the whole lines before it are used)");
             }
             ok = false;

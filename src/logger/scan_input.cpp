@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 
 #include "platform/files.h"
 #include "platform/process.h"
@@ -13,14 +12,6 @@
 struct ScanInput {
     gzFile file = nullptr;  // a recorded file; nullptr for standard input
 };
-
-namespace {
-
-std::string ErrnoText() {
-    return std::strerror(errno != 0 ? errno : EIO);
-}
-
-}  // namespace
 
 Outcome OpenScanInput(const std::string& name, ScanInput** input) {
     *input = nullptr;
@@ -43,32 +34,29 @@ Outcome OpenScanInput(const std::string& name, ScanInput** input) {
     return Succeeded();
 }
 
-long ReadScanInput(ScanInput* input, void* buffer, size_t count, std::string* reason) {
-    if (input->file == nullptr) {
-        errno = 0;
-        long n = ReadInput(0, buffer, count);
-        if (n == -1) *reason = ErrnoText();
-        return n;
+Outcome ReadScanInput(ScanInput* input, void* buffer, size_t count, long* got) {
+    if (input->file == nullptr) return ReadInput(0, buffer, count, got);
+    *got = -1;
+    if (StopSignalled()) {
+        *got = kInputStopped;
+        return Succeeded();
     }
-    if (StopSignalled()) return kInputStopped;
     unsigned chunk = count > UINT_MAX / 2 ? UINT_MAX / 2 : unsigned(count);
     errno = 0;
     int n = gzread(input->file, buffer, chunk);
-    if (n > 0) return n;
     // gzread ends a compressed stream cut short as quietly as a whole one (Z_BUF_ERROR): only
     // the stream's state tells them apart.
     int code = Z_OK;
-    const char* text = gzerror(input->file, &code);
-    if (n == 0 && code == Z_OK) return 0;
-    if (code == Z_ERRNO) {
-        *reason = ErrnoText();
-    } else {
-        // zlib names the stream "<fd:N>: " before its words; the caller names the file.
-        std::string words = text != nullptr && *text ? text : "damaged data";
-        size_t named = words.rfind("<fd:", 0) == 0 ? words.find(": ") : std::string::npos;
-        *reason = named == std::string::npos ? words : words.substr(named + 2);
+    const char* text = n > 0 ? nullptr : gzerror(input->file, &code);
+    if (n > 0 || (n == 0 && code == Z_OK)) {
+        *got = n;
+        return Succeeded();
     }
-    return -1;
+    if (code == Z_ERRNO) return FailedWithErrno(errno);
+    // zlib names the stream "<fd:N>: " before its words; the caller names the file.
+    std::string words = text != nullptr && *text ? text : "damaged data";
+    size_t named = words.rfind("<fd:", 0) == 0 ? words.find(": ") : std::string::npos;
+    return FailedWith(EIO, named == std::string::npos ? words : words.substr(named + 2));
 }
 
 void CloseScanInput(ScanInput* input) {

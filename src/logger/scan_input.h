@@ -11,7 +11,7 @@
 struct ScanInput;
 // Opens the file of that name ("-": standard input) into *input (nullptr when it cannot be).
 Outcome OpenScanInput(const std::string& name, ScanInput** input);
-// The count of bytes read; 0 at the end, kInputStopped once a stop signal has come, -1 with the
-// reason when the input cannot be read on (damaged or cut-off compressed data among others).
-long ReadScanInput(ScanInput* input, void* buffer, size_t count, std::string* reason);
+// Reads on: *got is the count of bytes read, 0 at the end, kInputStopped once a stop signal has
+// come, -1 when the input cannot be read on (damaged or cut-off compressed data among others).
+Outcome ReadScanInput(ScanInput* input, void* buffer, size_t count, long* got);
 void CloseScanInput(ScanInput* input);

@@ -57,9 +57,13 @@ bool StopSignalled() {
     return stopSignalled != 0;
 }
 
-long ReadInput(int fd, void* buffer, size_t count) {
+Outcome ReadInput(int fd, void* buffer, size_t count, long* got) {
+    *got = -1;
     for (;;) {
-        if (StopSignalled()) return kInputStopped;
+        if (StopSignalled()) {
+            *got = kInputStopped;
+            return Succeeded();
+        }
         if (catching) {
             struct pollfd p {};
             p.fd = fd;
@@ -67,13 +71,16 @@ long ReadInput(int fd, void* buffer, size_t count) {
             int ready = ppoll(&p, 1, nullptr, &unblockedMask);
             if (ready < 0) {
                 if (errno == EINTR) continue;
-                return -1;
+                return FailedWithErrno(errno);
             }
         }
         ssize_t n = read(fd, buffer, count);
-        if (n >= 0) return long(n);
+        if (n >= 0) {
+            *got = long(n);
+            return Succeeded();
+        }
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) continue;  // woken for nothing
-        return -1;
+        return FailedWithErrno(errno);
     }
 }

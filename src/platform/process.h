@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 // The executable's path as the program was started: firstArgument (the process's argv[0]) when
 // it holds a '/' and names a file, taken against the working directory when relative, with a
 // symbolic link at its end left unresolved (a link in a station folder makes that folder the
@@ -34,9 +36,9 @@ void IgnoreWriteSignals();
 // kInputStopped instead of ending the process.
 void CatchStopSignals();
 constexpr long kInputStopped = -2;
-// Reads what is there (at least one byte, waiting for it): the count, 0 at the end, -1 on an
-// error (errno set), kInputStopped once a stop signal has come.
-long ReadInput(int fd, void* buffer, size_t count);
+// Reads what is there (at least one byte, waiting for it): *got is the count, 0 at the end,
+// kInputStopped once a stop signal has come, -1 when the read failed.
+Outcome ReadInput(int fd, void* buffer, size_t count, long* got);
 bool StopSignalled();
 
 // Sets the allocator up for a process that draws days: one heap, grown once by what a day
