@@ -40,11 +40,15 @@ struct NamedEvent {
     const char* privateReason = nullptr;  // set for an event of this process only
 };
 
+// What a mapping's address holds: the object's page until the object is cut short, then, after
+// the SIGBUS handler has replaced it, a page of this process's own.
+enum PageState : int { kObjectPage, kBeingReplaced, kOwnPage };
+
 // A shared object mapped by this process: one mapping for each object however often it is
 // opened, so that a page put in its place is again the same for every handle.
 struct SharedMapping {
     std::atomic<char*> page{nullptr};
-    std::atomic<int> state{0};  // kObjectPage, kBeingReplaced or kOwnPage
+    std::atomic<PageState> state{kObjectPage};
     dev_t device = 0;
     ino_t inode = 0;
     int users = 0;
@@ -52,9 +56,8 @@ struct SharedMapping {
 
 namespace {
 
-constexpr int kObjectPage = 0;
-constexpr int kBeingReplaced = 1;
-constexpr int kOwnPage = 2;
+// Read by the SIGBUS handler, where only a lock-free atomic may be touched.
+static_assert(std::atomic<PageState>::is_always_lock_free);
 
 constexpr const char* kSemaphoreFolder = "/dev/shm/";
 
@@ -80,7 +83,7 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
     for (SharedMapping& mapping : sharedMappings) {
         char* page = mapping.page.load();
         if (page == nullptr || address < page || address >= page + pageSize) continue;
-        int expected = kObjectPage;
+        PageState expected = kObjectPage;
         if (mapping.state.compare_exchange_strong(expected, kBeingReplaced)) {
             void* own = mmap(page, size_t(pageSize), PROT_READ | PROT_WRITE,
                              MAP_SHARED | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
