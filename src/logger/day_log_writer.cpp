@@ -22,16 +22,15 @@ Outcome MakeFolder(const std::string& path) {
     return Succeeded();
 }
 
-bool WriteRecord(DayLogAppender* log, const DayLogRecord* record, std::string* reason) {
+Outcome WriteRecord(DayLogAppender* log, const DayLogRecord* record) {
     Outcome written = WriteAll(log->file, record, kDayLogRecordSize);
     if (written) {
         ++log->records;
-        return true;
+        return written;
     }
-    *reason = "cannot write " + log->path + ": " + written.reason;
     // A record cut short (a full disk) would shift every later one: take it back.
     TruncateOpenFile(log->file, int64_t(log->records) * kDayLogRecordSize);
-    return false;
+    return FailedWith(written.code, "cannot write " + log->path + ": " + written.reason);
 }
 
 }  // namespace
@@ -93,21 +92,21 @@ Outcome OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
     return Succeeded();
 }
 
-AppendResult AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int32_t* levels,
-                                int* emptyWritten, std::string* reason) {
+Outcome AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int32_t* levels,
+                           int* emptyWritten, bool* written) {
     *emptyWritten = 0;
-    if (minuteOfDay < log->records || minuteOfDay >= kMaxDayLogRecords) {
-        return AppendResult::AlreadyInLog;
-    }
+    *written = false;
+    if (minuteOfDay < log->records || minuteOfDay >= kMaxDayLogRecords) return Succeeded();
     unsigned char record[kDayLogRecordSize];
     while (log->records < minuteOfDay) {
         ComposeRecord(record, log->day, log->records, log->markerKinds[log->records], nullptr);
-        if (!WriteRecord(log, record, reason)) return AppendResult::Failed;
+        if (Outcome put = WriteRecord(log, record); !put) return put;
         ++*emptyWritten;
     }
     ComposeRecord(record, log->day, minuteOfDay, log->markerKinds[minuteOfDay], levels);
-    if (!WriteRecord(log, record, reason)) return AppendResult::Failed;
-    return AppendResult::Written;
+    if (Outcome put = WriteRecord(log, record); !put) return put;
+    *written = true;
+    return Succeeded();
 }
 
 bool SyncDayLogAppender(DayLogAppender* log) {

@@ -32,15 +32,11 @@ struct DayLogAppender {
 Outcome OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
                            std::chrono::sys_days day, double latitude, double longitude);
 
-enum class AppendResult {
-    Written,
-    AlreadyInLog,  // the log holds that minute already
-    Failed,
-};
 // Writes the record of minute (levels nullptr: an empty one), after an empty record for every
-// minute missing before it (their number goes to *emptyWritten).
-AppendResult AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int32_t* levels,
-                                int* emptyWritten, std::string* reason);
+// minute missing before it (their number goes to *emptyWritten). *written is false when the log
+// holds that minute already.
+Outcome AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int32_t* levels,
+                           int* emptyWritten, bool* written);
 // Flushes the records written so far to the disk.
 bool SyncDayLogAppender(DayLogAppender* log);
 void CloseDayLogAppender(DayLogAppender* log);

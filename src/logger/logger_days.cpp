@@ -54,19 +54,19 @@ void WriteMinute(Logger* logger, sys_days day, int minute, const MinuteLevels& l
     int32_t mapped[kBandKhzCount];
     MapLevels(levels, logger->options.scale, mapped);
     int empty = 0;
-    std::string reason;
-    AppendResult result = AppendMinuteRecord(&logger->log, minute, mapped, &empty, &reason);
+    bool written = false;
+    Outcome appended = AppendMinuteRecord(&logger->log, minute, mapped, &empty, &written);
     tally.written += empty;
     tally.empty += empty;
-    if (result == AppendResult::Written) {
+    if (written) {
         ++tally.written;
         // Live, a power cut must not take more than a few minutes of the day with it.
         if (logger->live && ++logger->recordsSinceSync >= kSyncEveryRecords) {
             logger->recordsSinceSync = 0;
             SyncDayLogAppender(&logger->log);
         }
-    } else if (result == AppendResult::Failed) {
-        Report(reason);
+    } else if (!appended) {
+        Report(appended.reason);
         logger->failed = true;
         // Try again with a fresh open for the next minute: the disk may have room by then.
         CloseDayLogAppender(&logger->log);
