@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 
@@ -78,7 +77,7 @@ bool WriteSummaryFileTo(const char* path) {
             text.append(line, size_t(length));
         }
     } catch (const std::bad_alloc&) {
-        ReportCannotWrite(path, std::strerror(ENOMEM));
+        ReportCannotWrite(path, FailedWithErrno(ENOMEM).reason);
         return false;
     }
     if (Outcome written = WriteFileWhole(path, text.data(), text.size()); !written) {
