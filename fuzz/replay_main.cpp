@@ -25,7 +25,11 @@ bool Replay(const fs::path& file) {
         std::fprintf(stderr, "replay: cannot read %s\n", file.c_str());
         return false;
     }
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    // Like libFuzzer, never hand the target a null pointer, not even for an empty input.
+    static const uint8_t kNoBytes = 0;
+    const uint8_t* data =
+        bytes.empty() ? &kNoBytes : reinterpret_cast<const uint8_t*>(bytes.data());
+    LLVMFuzzerTestOneInput(data, bytes.size());
     return true;
 }
 
