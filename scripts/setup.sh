@@ -16,7 +16,7 @@ runtime_packages=(
   libegl1 libgl1 libegl-mesa0 libgl1-mesa-dri
   libfreetype6 libfontconfig1 fonts-dejavu-core
   libgif7 libpng16-16 libsdl2-2.0-0 xfonts-base
-  zlib1g tzdata
+  zlib1g libdeflate0 tzdata
 )
 
 # What building the programs, their man pages and the .deb needs (debian/control's
@@ -25,7 +25,7 @@ build_packages=(
   build-essential debhelper cmake pkg-config git scdoc dpkg-dev file
   libegl-dev libgl-dev libfreetype-dev libfontconfig-dev
   libgif-dev libpng-dev libsdl2-dev libcli11-dev
-  zlib1g-dev
+  zlib1g-dev libdeflate-dev
 )
 
 # What the tests and CI need: GoogleTest, an X server with a window tool for the dialog tests,

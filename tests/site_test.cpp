@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -391,6 +392,21 @@ std::map<std::string, std::string> SiteFiles(const std::string& root) {
     return files;
 }
 
+// A gzip file's contents, as a listener's gunzip gives them; empty when it does not unpack.
+std::string Gunzip(const std::string& packed) {
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK) return "";
+    std::string out(64 << 20, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    stream.avail_in = uInt(packed.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    bool whole = inflate(&stream, Z_FINISH) == Z_STREAM_END;
+    out.resize(stream.total_out);
+    inflateEnd(&stream);
+    return whole ? out : "";
+}
+
 TEST(Site, UpdatingOneDayRewritesOnlyThatDayItsMonthAndTheIndex) {
     TempDir dir("site");
     std::string siteDir = dir / "www";
@@ -406,6 +422,11 @@ TEST(Site, UpdatingOneDayRewritesOnlyThatDayItsMonthAndTheIndex) {
         for (const char* file : kDayFiles) {
             EXPECT_EQ(before.count(DayFolderName(d) + "/" + file), 1u) << DayFolderName(d) << file;
         }
+        // The day log's download unpacks to the logged bytes.
+        std::string name = DayFolderName(d);
+        EXPECT_EQ(Gunzip(before[name + "/VOK.LOG.gz"]),
+                  ReadFileBytes(dir / ("logs/" + name + "/VOK.LOG")))
+            << name;
     }
     for (const char* file : {"index.html", "days.js", "stations.js", "assets/day.js",
                              "2026-11/index.html", "2026-12/activity.png", kManifestName}) {

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/site.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -38,20 +39,18 @@ std::string DayFile(sys_days day, const char* file) {
     return DayFolderName(day) + "/" + file;
 }
 
-// The day log as a gzip file, as a listener's tools unpack it.
+// The day log as a gzip file, as a listener's tools unpack it. A day log is some 7 MB: at its
+// fastest level libdeflate packs it in less than half of zlib's time, for about as many bytes,
+// and a year's site packs 365 of them.
 bool Gzip(const std::string& bytes, std::string* out) {
-    z_stream stream{};
-    // The fastest level: six times quicker than the default for a tenth more bytes.
-    if (deflateInit2(&stream, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    out->resize(deflateBound(&stream, uLong(bytes.size())) + 32);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = uInt(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out->data());
-    stream.avail_out = uInt(out->size());
-    int result = deflate(&stream, Z_FINISH);
-    out->resize(stream.total_out);
-    deflateEnd(&stream);
-    return result == Z_STREAM_END;
+    std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+        libdeflate_alloc_compressor(1), libdeflate_free_compressor);
+    if (compressor == nullptr) return false;
+    out->resize(libdeflate_gzip_compress_bound(compressor.get(), bytes.size()));
+    size_t size = libdeflate_gzip_compress(compressor.get(), bytes.data(), bytes.size(),
+                                           out->data(), out->size());
+    out->resize(size);
+    return size > 0;
 }
 
 // The days that have a page, from what the manifest lists and the run wrote.
