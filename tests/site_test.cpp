@@ -335,8 +335,10 @@ TEST(SitePages, PropagationCalendarDrawsSunLinesOnlyThroughDaysThatHaveThem) {
     std::string page = MonthPageHtml(2026y / 12, days, look);
     EXPECT_NE(page.find("<polyline class=\"sunrise\" points=\"32.00,0.5 32.13,1.5\""),
               std::string::npos);
-    EXPECT_NE(page.find("<polyline class=\"sunrise\" points=\"32.67,3.5\""), std::string::npos);
-    EXPECT_NE(page.find("<polyline class=\"sunset\" points=\"64.00,0.5\""), std::string::npos);
+    EXPECT_NE(page.find("<polyline class=\"sunrise\" points=\"32.67,3.0 32.67,4.0\""),
+              std::string::npos);
+    EXPECT_NE(page.find("<polyline class=\"sunset\" points=\"64.00,0.0 64.00,1.0\""),
+              std::string::npos);
     EXPECT_EQ(page.find("<b>X</b>"), std::string::npos);
     EXPECT_NE(page.find("&lt;b&gt;X&lt;/b&gt;"), std::string::npos);
 }

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "config/channel_plan.h"
 #include "render/chart.h"
@@ -102,28 +104,35 @@ std::string ActivityLegend() {
            "\"></span>no record</p>\n";
 }
 
-// The points of one sun line across the month's rows, broken where a day has no event.
+// The points of one sun line across the month's rows, broken where a day has no event. A day
+// whose neighbours have none gets a stroke through its own row, as one point draws nothing.
 std::string SunLines(const std::map<int, DayDigest>& days, int DayDigest::*event,
                      const char* cssClass) {
-    std::string out, points;
-    int lastDay = -1;
+    std::string out;
+    std::vector<std::pair<double, int>> run;  // the quarter hour of the event, and the day
+    auto point = [](double x, double y) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%.2f,%.1f", x, y);
+        return std::string(text);
+    };
     auto flush = [&] {
-        if (!points.empty()) {
-            out += "<polyline class=\"" + std::string(cssClass) + "\" points=\"" + points +
-                   "\" vector-effect=\"non-scaling-stroke\"/>";
+        if (run.empty()) return;
+        std::string points;
+        if (run.size() == 1) {
+            points =
+                point(run[0].first, run[0].second - 1) + " " + point(run[0].first, run[0].second);
+        } else {
+            for (const auto& [x, d] : run)
+                points += (points.empty() ? "" : " ") + point(x, d - 0.5);
         }
-        points.clear();
+        out += "<polyline class=\"" + std::string(cssClass) + "\" points=\"" + points +
+               "\" vector-effect=\"non-scaling-stroke\"/>";
+        run.clear();
     };
     for (const auto& [d, digest] : days) {
         int minute = digest.*event;
-        if (minute < 0 || d != lastDay + 1) flush();
-        if (minute >= 0) {
-            char point[48];
-            std::snprintf(point, sizeof point, "%s%.2f,%.1f", points.empty() ? "" : " ",
-                          minute / 15.0, d - 0.5);
-            points += point;
-        }
-        lastDay = minute >= 0 ? d : -1;
+        if (minute < 0 || (!run.empty() && d != run.back().second + 1)) flush();
+        if (minute >= 0) run.emplace_back(minute / 15.0, d);
     }
     flush();
     return out;
