@@ -130,7 +130,7 @@
   function clampPlace(x, y) {
     var rows = Math.min(day.drawnRows, day.records);
     if (rows < 1) return null;
-    var khz = Math.max(day.firstKhz, Math.min(day.lastKhz, x - day.xOrigin + 500));
+    var khz = Math.max(day.firstKhz, Math.min(day.lastKhz, T.khzAtX(day, x)));
     var record = Math.max(0, Math.min(rows - 1, y - day.top));
     return { khz: khz, record: record };
   }

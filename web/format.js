@@ -63,9 +63,15 @@
     return v < 0 || v !== v ? 0 : v > 255 ? 255 : v;
   };
 
+  // The chart puts f kHz at x = f - 500 + xOrigin, one pixel a kHz.
+  var ORIGIN_KHZ = 500;
+  T.khzAtX = function (day, x) {
+    return x - day.xOrigin + ORIGIN_KHZ;
+  };
+
   // The kHz and the record under a pixel of the chart, or null off the level field.
   T.chartPlace = function (day, x, y) {
-    var khz = x - day.xOrigin + 500, record = y - day.top;
+    var khz = T.khzAtX(day, x), record = y - day.top;
     if (khz < day.firstKhz || khz > day.lastKhz) return null;
     if (record < 0 || record >= day.drawnRows || record >= day.records) return null;
     return { khz: khz, record: record };

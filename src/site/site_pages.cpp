@@ -2,6 +2,7 @@
 #include "site/site_pages.h"
 
 #include <cstdio>
+#include <iterator>
 #include <set>
 #include <utility>
 #include <vector>
@@ -337,7 +338,10 @@ std::string DayDataScript(const DayDataInput& input, RecordSpan records,
            ",\"lastKhz\":" + std::to_string(kBandLastKhz) + ",";
     std::snprintf(number, sizeof number, "%.17g", input.sensitivity);
     out += "\"sensitivity\":" + std::string(number) + ",\n\"plan\":[";
-    for (int j = 1; j < 108; ++j) out += std::to_string(ChannelPlan10[j]) + (j < 107 ? "," : "");
+    // The plan's channels, without its first entry (0).
+    const int planSize = int(std::size(ChannelPlan10));
+    for (int j = 1; j < planSize; ++j)
+        out += std::to_string(ChannelPlan10[j]) + (j + 1 < planSize ? "," : "");
     unsigned char palette[256 * 3];
     for (int v = 0; v < 256; ++v) {
         SpotColour c = LevelSpotColour(v, input.colourMode);
