@@ -1,5 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The day log: one 4890-byte record per minute, written by the logging program, read here once.
+// A file is the records one after another, with nothing before, between or after them; a cut
+// last record is not read. A record, packed, integers little-endian two's complement:
+//
+//   offset  size    field        what it holds
+//        0     4    -            (the logging program's)
+//        4     1    rowMark      'X': the chart draws a grey line across the minute's row
+//        5     1    -
+//        6     4    minute       minute within the hour: 0 gets a time label, 0/15/30/45 a
+//                                summary line
+//       10     4    markerKind   -1 "NEW YORK" label, 1 lower and 2 upper half-sun marker
+//       14    14    -
+//       28    16    timeText     the record's time as text, not terminated, shown as it is
+//       39     5      (in it)    characters 11..15: the label beside a half-sun marker
+//       44     4    -
+//       48  4 each  levels       one signed level a kHz from 500 kHz: f kHz at 48 + 4 * (f - 500)
+//                                (520 kHz at 128, 1100 at 2448, 1700 at 4848, 1709 at 4884)
+//     4888     2    -
 #pragma once
 
 #include <cstddef>

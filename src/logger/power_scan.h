@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One line of a power scan as the Linux receiver tools write it:
 //   date, time, Hz low, Hz high, Hz step, samples, dB, dB, ...
+// for example (one bin a kHz, the first from 519.5 to 520.5 kHz, cut short here):
+//   2026-03-01, 00:01:00, 519500, 1700500, 1000.00, 1, -77.25, -76.27, -77.25, -76.86, ...
 // Plain logic over text already in memory; the values go into a buffer the caller keeps, so a
 // day of lines costs no allocation per value.
 #pragma once
