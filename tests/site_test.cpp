@@ -394,11 +394,12 @@ std::map<std::string, std::string> SiteFiles(const std::string& root) {
     return files;
 }
 
-// A gzip file's contents, as a listener's gunzip gives them; empty when it does not unpack.
+// A day log's gzip file unpacked, as a listener's gunzip gives it; empty when it does not unpack
+// whole into the size of the longest day log.
 std::string Gunzip(const std::string& packed) {
     z_stream stream{};
     if (inflateInit2(&stream, 15 + 16) != Z_OK) return "";
-    std::string out(64 << 20, '\0');
+    std::string out(size_t(kMaxDayLogRecords) * kDayLogRecordSize, '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
     stream.avail_in = uInt(packed.size());
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
