@@ -106,8 +106,56 @@ TEST(StationList, ReadsStationsAndCountsTheLinesItSkips) {
     }
 }
 
+TEST(StationList, FieldsMayBeQuotedAsRfc4180Does) {
+    struct Case {
+        const char* line;
+        const char* name;  // nullptr: the line is skipped
+        const char* place;
+        int on;
+    } cases[] = {
+        {"1080,\"Radio \"\"Nord\"\", Ouest\",Brest", "Radio \"Nord\", Ouest", "Brest", -1},
+        {"1080, \"A, B\" ,\"\",\"18:00-02:30 UTC\"", "A, B", "", 18 * 60},
+        {"\"1080\",\"  kept  \",X", "  kept  ", "X", -1},
+        {"1080,Say \"hi\",X", "Say \"hi\"", "X", -1},  // not quoted: read as it stands
+        {"1080,\"never closed,X", nullptr, "", 0},
+        {"1080,\"A\"B,X", nullptr, "", 0},
+        {"1080,\"A,B\",X,01:00-02:00,more", nullptr, "", 0},
+    };
+    for (const Case& c : cases) {
+        StationList list = ParseStationList(c.line);
+        ASSERT_EQ(list.stations.size(), c.name ? 1u : 0u) << c.line;
+        if (!c.name) continue;
+        EXPECT_EQ(list.stations[0].name, c.name);
+        EXPECT_EQ(list.stations[0].place, c.place);
+        EXPECT_EQ(list.stations[0].onMinute, c.on);
+    }
+}
+
+TEST(StationList, StationsOnAirInACarriersMinutes) {
+    StationList list = ParseStationList(
+        "1080,Always,A\n1080,Night,N,18:00-02:30\n1080,Morning,M,06:00-07:00\n999,Other,O\n");
+    struct Case {
+        int khz, first, last;
+        std::vector<std::string> names;
+    } cases[] = {
+        {1080, 0, 59, {"Always", "Night"}},
+        {1080, 300, 360, {"Always", "Morning"}},  // on air from its last minute
+        {1080, 149, 359, {"Always", "Night"}},    // off the minute after
+        {1080, 420, 1079, {"Always"}},
+        {1080, 1080, 1080, {"Always", "Night"}},
+        {1090, 0, 1439, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> names;
+        for (const ListedStation* s : StationsOnAir(list, c.khz, c.first, c.last)) {
+            names.push_back(s->name);
+        }
+        EXPECT_EQ(names, c.names) << c.khz << " " << c.first << ".." << c.last;
+    }
+}
+
 TEST(StationList, ScriptHoldsNamesOnlyAsStringLiterals) {
-    StationList list = ParseStationList("1000,<script>alert(1)</script>,\"Town\"\n");
+    StationList list = ParseStationList("1000,<script>alert(1)</script>,\"\"\"Town\"\"\"\n");
     std::string script = StationListScript(list);
     EXPECT_EQ(script.find("<script>"), std::string::npos);
     EXPECT_NE(script.find("[1000,\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\","
