@@ -16,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,6 +35,7 @@
 #include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
+#include "tool/heard_list.h"
 #include "tool/range_drawing.h"
 #include "tool/render_tool.h"
 #include "tool/show_config.h"
@@ -306,6 +308,54 @@ TEST(RenderCliParse, SiteTakesEveryLoggedDayOrTheDaysNamed) {
     }
 }
 
+TEST(RenderCliParse, HeardTakesTheDaysAndTheCarriersRules) {
+    struct Case {
+        std::vector<std::string> args;
+        RenderSource source;
+        int margin, minMinutes, maxFade;
+    } cases[] = {
+        {{"--heard", "--date", "2014-03-05"}, RenderSource::Date, 40, 10, 5},
+        {{"--heard", "--from", "2014-03-01", "--to", "2014-03-09", "--margin", "60",
+          "--min-minutes", "20", "--fade", "0"},
+         RenderSource::Range,
+         60,
+         20,
+         0},
+    };
+    for (const Case& c : cases) {
+        ParseOutcome outcome = Parse(c.args);
+        ASSERT_EQ(outcome.code, kGoOn) << outcome.err;
+        EXPECT_TRUE(outcome.request.heard);
+        EXPECT_EQ(outcome.request.source, c.source);
+        EXPECT_EQ(outcome.request.carrierRules.margin, c.margin);
+        EXPECT_EQ(outcome.request.carrierRules.minMinutes, c.minMinutes);
+        EXPECT_EQ(outcome.request.carrierRules.maxFade, c.maxFade);
+    }
+}
+
+TEST(RenderCliHeard, CsvLinesQuoteAsRfc4180Does) {
+    struct Case {
+        Carrier carrier;
+        const char* stations;  // STATIONS.CSV, every station of it on the carrier
+        const char* line;
+    } cases[] = {
+        {{1080, 130, 339, 210, 187, true},
+         "1080,Name,Place\n1080,Name2,Place2",
+         "2025-11-20,1080,02:10,05:39,210,187,yes,\"Name (Place); Name2 (Place2)\"\n"},
+        {{531, 0, 1439, 1440, 255, false}, "", "2025-11-20,531,00:00,23:59,1440,255,no,\n"},
+        {{810, 0, 9, 10, 40, false}, "810,Quiet,", "2025-11-20,810,00:00,00:09,10,40,no,Quiet\n"},
+        {{1700, 1380, 1439, 60, 90, true},
+         "1700,\"Radio \"\"Nord\"\", Ouest\",Brest",
+         "2025-11-20,1700,23:00,23:59,60,90,yes,\"Radio \"\"Nord\"\", Ouest (Brest)\"\n"},
+    };
+    for (const Case& c : cases) {
+        StationList list = ParseStationList(c.stations);
+        std::vector<const ListedStation*> stations;
+        for (const ListedStation& s : list.stations) stations.push_back(&s);
+        EXPECT_EQ(HeardCsvLine("2025-11-20", c.carrier, stations), c.line);
+    }
+}
+
 TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
     struct Case {
         std::vector<std::string> args;
@@ -335,6 +385,15 @@ TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
         {{"--site", "www", "VOK.LOG"}, "xcludes"},
         {{"--site", "www", "--show-config"}, "xcludes"},
         {{"--site"}, "--site"},
+        {{"--heard"}, "--heard"},
+        {{"--heard", "VOK.LOG"}, "xcludes"},
+        {{"--heard", "--date", "2014-03-05", "--site", "www"}, "xcludes"},
+        {{"--heard", "--date", "2014-03-05", "-o", "x.csv"}, "xcludes"},
+        {{"--heard", "--show-config"}, "xcludes"},
+        {{"--date", "2014-03-05", "--margin", "50"}, "--heard"},
+        {{"--heard", "--date", "2014-03-05", "--margin", "0"}, "--margin"},
+        {{"--heard", "--date", "2014-03-05", "--min-minutes", "x"}, "--min-minutes"},
+        {{"--heard", "--date", "2014-03-05", "--fade", "-1"}, "--fade"},
     };
     for (const Case& c : cases) {
         ParseOutcome outcome = Parse(c.args);
@@ -353,6 +412,9 @@ TEST(RenderCliParse, HelpAndVersionPrintAndSucceed) {
     EXPECT_EQ(help.code, kExitOk);
     for (const char* part : {"--date", "--from", "--to", "--output", "--size", "--format",
                              "--summary", "--config", "LOGFILE"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    }
+    for (const char* part : {"--heard", "--margin", "--min-minutes", "--fade"}) {
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
     ParseOutcome version = Parse({"--version"});
@@ -929,6 +991,60 @@ TEST_F(RenderCliRun, RangeWithoutAnyLogFails) {
     EXPECT_NE(run.err.find("no day log from 2013-01-01 to 2013-01-31"), std::string::npos)
         << run.err;
     EXPECT_TRUE(FilesIn(out_->path()).empty());
+}
+
+// The carriers of the logged days as CSV, in order, each new when its kHz had none in the logged
+// days of the week before; a day without a log is said, and a range without any fails.
+TEST_F(RenderCliRun, HeardListsTheCarriersOfTheLoggedDays) {
+    WriteFileBytes(Out("TALVOR.INI"), "[KELDAN]\r\nSET " + Folder("plain") + "/BRANTOS\r\n");
+    auto heard = [&](const std::string& args) {
+        return Render("--config TALVOR.INI --heard " + args);
+    };
+    CommandRun run = heard("--from 2014-03-03 --to 2014-03-05");
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("no day log for 1 day: 2014-03-04"), std::string::npos) << run.err;
+    std::istringstream lines(run.out);
+    std::string line, previous;
+    std::getline(lines, line);
+    EXPECT_EQ(line + "\n", kHeardCsvHeader);
+    std::map<std::string, int> linesByDay;
+    std::set<std::string> khzOfFirstDay;
+    std::string firstKhz;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> f;  // no stations listed yet: no field is quoted
+        for (size_t at = 0, comma = 0; comma != std::string::npos; at = comma + 1) {
+            comma = line.find(',', at);
+            f.push_back(line.substr(at, comma - at));
+        }
+        ASSERT_EQ(f.size(), 8u) << line;
+        std::string key = f[0] + std::string(4 - f[1].size(), '0') + f[1] + f[2];
+        EXPECT_LT(previous, key) << line;  // by date, kHz and first minute
+        previous = key;
+        if (f[0] == "2014-03-03") khzOfFirstDay.insert(f[1]);
+        EXPECT_EQ(f[6], f[0] == "2014-03-03" || khzOfFirstDay.count(f[1]) ? "no" : "yes") << line;
+        if (firstKhz.empty()) firstKhz = f[1];
+        ++linesByDay[f[0] + f[6]];
+    }
+    EXPECT_GT(linesByDay["2014-03-03no"], 50);
+    EXPECT_GT(linesByDay["2014-03-05no"], 0);
+    EXPECT_GT(linesByDay["2014-03-05yes"], 0);
+
+    // The stations of STATIONS.CSV on the carrier's kHz, quoted.
+    WriteFileBytes(Out("STATIONS.CSV"), firstKhz + ",\"Radio \"\"X\"\", Y\",Here\n");
+    run = heard("--date 2014-03-03");
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("2014-03-03," + firstKhz + ","), std::string::npos);
+    EXPECT_NE(run.out.find(",no,\"Radio \"\"X\"\", Y (Here)\"\n"), std::string::npos) << run.out;
+
+    run = heard("--date 2014-03-05 --margin 255");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, kHeardCsvHeader);
+    for (const char* missing : {"--date 2014-03-04", "--from 2013-01-01 --to 2013-01-31"}) {
+        run = heard(missing);
+        EXPECT_EQ(run.code, 1) << missing;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_NE(run.err.find("no day log"), std::string::npos) << run.err;
+    }
 }
 
 TEST_F(RenderCliRun, BadDatesAreUsageErrors) {
