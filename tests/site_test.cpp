@@ -131,29 +131,6 @@ TEST(StationList, FieldsMayBeQuotedAsRfc4180Does) {
     }
 }
 
-TEST(StationList, StationsOnAirInACarriersMinutes) {
-    StationList list = ParseStationList(
-        "1080,Always,A\n1080,Night,N,18:00-02:30\n1080,Morning,M,06:00-07:00\n999,Other,O\n");
-    struct Case {
-        int khz, first, last;
-        std::vector<std::string> names;
-    } cases[] = {
-        {1080, 0, 59, {"Always", "Night"}},
-        {1080, 300, 360, {"Always", "Morning"}},  // on air from its last minute
-        {1080, 149, 359, {"Always", "Night"}},    // off the minute after
-        {1080, 420, 1079, {"Always"}},
-        {1080, 1080, 1080, {"Always", "Night"}},
-        {1090, 0, 1439, {}},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> names;
-        for (const ListedStation* s : StationsOnAir(list, c.khz, c.first, c.last)) {
-            names.push_back(s->name);
-        }
-        EXPECT_EQ(names, c.names) << c.khz << " " << c.first << ".." << c.last;
-    }
-}
-
 TEST(StationList, ScriptHoldsNamesOnlyAsStringLiterals) {
     StationList list = ParseStationList("1000,<script>alert(1)</script>,\"\"\"Town\"\"\"\n");
     std::string script = StationListScript(list);
