@@ -47,19 +47,23 @@ StationList ReadStations() {
     return list;
 }
 
-// The days without a log, in one line as the drawing's end says them.
-void ReportMissing(const std::vector<std::string>& missing) {
-    constexpr size_t kListed = 10;
-    std::string list;
-    for (size_t i = 0; i < missing.size() && i < kListed; ++i) {
-        list += (i > 0 ? ", " : "") + missing[i];
+// The days without a log, in one line as the drawing's end says them: the first few, and how
+// many more (a range may span centuries of days without one).
+struct MissingDays {
+    static constexpr size_t kListed = 10;
+    std::vector<std::string> first;
+    size_t count = 0;
+    void Add(const UtcTime& day) {
+        if (count++ < kListed) first.push_back(FormatDate(day));
     }
-    if (missing.size() > kListed) {
-        list += " and " + std::to_string(missing.size() - kListed) + " more";
+    void Report() const {
+        std::string list;
+        for (const std::string& day : first) list += (list.empty() ? "" : ", ") + day;
+        if (count > kListed) list += " and " + std::to_string(count - kListed) + " more";
+        ::Report("no day log for " + std::to_string(count) + (count == 1 ? " day: " : " days: ") +
+                 list);
     }
-    Report("no day log for " + std::to_string(missing.size()) +
-           (missing.size() == 1 ? " day: " : " days: ") + list);
-}
+};
 
 // False, after a message, when standard output no longer takes the lines. A reader that has
 // had enough (a pipe into head) ends the listing without one, as it ends other tools.
@@ -102,7 +106,7 @@ int ListHeardCarriers(const RenderRequest& request) {
     StationList stations = ReadStations();
     std::vector<unsigned char> buffer(kRecordBufferSize);
     std::vector<HeardDay> recent;  // the logged days of the week before the day in hand
-    std::vector<std::string> missing;
+    MissingDays missing;
     bool listed = false, failed = false;
     const std::chrono::sys_days first = DayOf(request.from), last = DayOf(request.to);
     for (std::chrono::sys_days day = first - std::chrono::days(kNewCarrierDays); day <= last;
@@ -115,7 +119,7 @@ int ListHeardCarriers(const RenderRequest& request) {
                 Report("cannot read day log " + path + ": " + opened.reason);
                 failed = true;
             } else if (day >= first) {
-                missing.push_back(FormatDate(date));
+                missing.Add(date);
             }
             continue;
         }
@@ -141,6 +145,6 @@ int ListHeardCarriers(const RenderRequest& request) {
         if (!failed) ReportNoDays(request);
         return kExitFailed;
     }
-    if (!missing.empty()) ReportMissing(missing);
+    if (missing.count > 0) missing.Report();
     return failed ? kExitFailed : kExitOk;
 }
