@@ -16,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,6 +35,7 @@
 #include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
+#include "tool/heard_list.h"
 #include "tool/range_drawing.h"
 #include "tool/render_tool.h"
 #include "tool/show_config.h"
@@ -306,6 +308,43 @@ TEST(RenderCliParse, SiteTakesEveryLoggedDayOrTheDaysNamed) {
     }
 }
 
+TEST(RenderCliParse, HeardTakesTheDaysAndTheCarriersRules) {
+    ParseOutcome heard = Parse({"--heard", "--from", "2014-03-01", "--to", "2014-03-09", "--margin",
+                                "60", "--min-minutes", "20", "--fade", "0"});
+    ASSERT_EQ(heard.code, kGoOn) << heard.err;
+    EXPECT_TRUE(heard.request.heard);
+    EXPECT_EQ(heard.request.source, RenderSource::Range);
+    const CarrierRules& rules = heard.request.carrierRules;
+    EXPECT_EQ(std::vector<int>({rules.margin, rules.minMinutes, rules.maxFade}),
+              std::vector<int>({60, 20, 0}));
+}
+
+// Each line names the stations on the carrier's kHz that are on air in its minutes.
+TEST(RenderCliHeard, CsvLinesNameTheStationsOnAirQuotedAsRfc4180Does) {
+    StationList list = ParseStationList(
+        "1080,Name,Place\n1080,Name2,Place2,18:00-02:30\n1080,Morning,M,06:00-07:00\n"
+        "810,Quiet,\n1700,\"Radio \"\"Nord\"\", Ouest\",Brest,23:59-00:01\n");
+    struct Case {
+        Carrier carrier;
+        const char* line;
+    } cases[] = {
+        {{1080, 130, 339, 210, 187, true},
+         "1080,02:10,05:39,210,187,yes,\"Name (Place); Name2 (Place2)\"\n"},
+        {{1080, 150, 359, 210, 60, false}, "1080,02:30,05:59,210,60,no,\"Name (Place)\"\n"},
+        {{531, 0, 1439, 1440, 255, false}, "531,00:00,23:59,1440,255,no,\n"},
+        {{810, 0, 9, 10, 40, false}, "810,00:00,00:09,10,40,no,Quiet\n"},
+        {{1700, 1380, 1439, 60, 90, true},
+         "1700,23:00,23:59,60,90,yes,\"Radio \"\"Nord\"\", Ouest (Brest)\"\n"},
+        {{1700, 1380, 1438, 59, 90, false}, "1700,23:00,23:58,59,90,no,\n"},
+    };
+    for (const Case& c : cases) {
+        const Carrier& x = c.carrier;
+        EXPECT_EQ(
+            HeardCsvLine("2025-11-20", x, StationsOnAir(list, x.khz, x.firstMinute, x.lastMinute)),
+            std::string("2025-11-20,") + c.line);
+    }
+}
+
 TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
     struct Case {
         std::vector<std::string> args;
@@ -335,6 +374,15 @@ TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
         {{"--site", "www", "VOK.LOG"}, "xcludes"},
         {{"--site", "www", "--show-config"}, "xcludes"},
         {{"--site"}, "--site"},
+        {{"--heard"}, "--heard"},
+        {{"--heard", "VOK.LOG"}, "xcludes"},
+        {{"--heard", "--date", "2014-03-05", "--site", "www"}, "xcludes"},
+        {{"--heard", "--date", "2014-03-05", "-o", "x.csv"}, "xcludes"},
+        {{"--heard", "--show-config"}, "xcludes"},
+        {{"--date", "2014-03-05", "--margin", "50"}, "--heard"},
+        {{"--heard", "--date", "2014-03-05", "--margin", "0"}, "--margin"},
+        {{"--heard", "--date", "2014-03-05", "--min-minutes", "x"}, "--min-minutes"},
+        {{"--heard", "--date", "2014-03-05", "--fade", "-1"}, "--fade"},
     };
     for (const Case& c : cases) {
         ParseOutcome outcome = Parse(c.args);
@@ -353,6 +401,9 @@ TEST(RenderCliParse, HelpAndVersionPrintAndSucceed) {
     EXPECT_EQ(help.code, kExitOk);
     for (const char* part : {"--date", "--from", "--to", "--output", "--size", "--format",
                              "--summary", "--config", "LOGFILE"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    }
+    for (const char* part : {"--heard", "--margin", "--min-minutes", "--fade"}) {
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
     ParseOutcome version = Parse({"--version"});
@@ -929,6 +980,49 @@ TEST_F(RenderCliRun, RangeWithoutAnyLogFails) {
     EXPECT_NE(run.err.find("no day log from 2013-01-01 to 2013-01-31"), std::string::npos)
         << run.err;
     EXPECT_TRUE(FilesIn(out_->path()).empty());
+}
+
+// The carriers of the logged days as CSV, in order, each new when its kHz had none in the logged
+// days of the week before; a day without a log is said, and a range without any fails.
+TEST_F(RenderCliRun, HeardListsTheCarriersOfTheLoggedDays) {
+    WriteFileBytes(Out("TALVOR.INI"), "[KELDAN]\r\nSET " + Folder("plain") + "/BRANTOS\r\n");
+    auto heard = [&](const std::string& args) {
+        return Render("--config TALVOR.INI --heard " + args);
+    };
+    CommandRun run = heard("--from 2014-03-03 --to 2014-03-05");
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("no day log for 1 day: 2014-03-04"), std::string::npos) << run.err;
+    ASSERT_EQ(run.out.rfind(kHeardCsvHeader, 0), 0u) << run.out;
+    std::istringstream lines(run.out.substr(std::strlen(kHeardCsvHeader)));
+    std::string line, previous, firstKhz;
+    std::set<std::string> khzOfFirstDay;
+    std::map<std::string, int> lineCount;  // by date and new
+    while (std::getline(lines, line)) {
+        std::vector<std::string> f;  // the stations, the last field, are none yet
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
+        ASSERT_EQ(f.size(), 7u) << line;
+        std::string key = f[0] + std::string(4 - f[1].size(), '0') + f[1] + f[2];
+        EXPECT_LT(previous, key) << line;  // by date, kHz and first minute
+        previous = key;
+        if (f[0] == "2014-03-03") khzOfFirstDay.insert(f[1]);
+        EXPECT_EQ(f[6], f[0] == "2014-03-03" || khzOfFirstDay.count(f[1]) ? "no" : "yes") << line;
+        if (firstKhz.empty()) firstKhz = f[1];
+        ++lineCount[f[0] + f[6]];
+    }
+    EXPECT_GT(lineCount["2014-03-03no"], 50);
+    EXPECT_GT(lineCount["2014-03-05no"] * lineCount["2014-03-05yes"], 0);
+
+    WriteFileBytes(Out("STATIONS.CSV"), firstKhz + ",\"Radio \"\"X\"\", Y\",Here\n");
+    run = heard("--date 2014-03-03");
+    EXPECT_NE(run.out.find("\n2014-03-03," + firstKhz + ","), std::string::npos);
+    EXPECT_NE(run.out.find(",no,\"Radio \"\"X\"\", Y (Here)\"\n"), std::string::npos) << run.out;
+    for (const char* missing : {"--date 2014-03-04", "--from 2013-01-01 --to 2013-01-31"}) {
+        run = heard(missing);
+        EXPECT_EQ(run.code, 1) << missing;
+        EXPECT_TRUE(run.out.empty()) << missing;
+        EXPECT_EQ(run.err.rfind("talvor-render: no day log ", 0), 0u) << run.err;
+    }
 }
 
 TEST_F(RenderCliRun, BadDatesAreUsageErrors) {

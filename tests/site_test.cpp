@@ -106,8 +106,33 @@ TEST(StationList, ReadsStationsAndCountsTheLinesItSkips) {
     }
 }
 
+TEST(StationList, FieldsMayBeQuotedAsRfc4180Does) {
+    struct Case {
+        const char* line;
+        const char* name;  // nullptr: the line is skipped
+        const char* place;
+        int on;
+    } cases[] = {
+        {"1080,\"Radio \"\"Nord\"\", Ouest\",Brest", "Radio \"Nord\", Ouest", "Brest", -1},
+        {"1080, \"A, B\" ,\"\",\"18:00-02:30 UTC\"", "A, B", "", 18 * 60},
+        {"\"1080\",\"  kept  \",X", "  kept  ", "X", -1},
+        {"1080,Say \"hi\",X", "Say \"hi\"", "X", -1},  // not quoted: read as it stands
+        {"1080,\"never closed,X", nullptr, "", 0},
+        {"1080,\"A\"B,X", nullptr, "", 0},
+        {"1080,\"A,B\",X,01:00-02:00,more", nullptr, "", 0},
+    };
+    for (const Case& c : cases) {
+        StationList list = ParseStationList(c.line);
+        ASSERT_EQ(list.stations.size(), c.name ? 1u : 0u) << c.line;
+        if (!c.name) continue;
+        EXPECT_EQ(list.stations[0].name, c.name);
+        EXPECT_EQ(list.stations[0].place, c.place);
+        EXPECT_EQ(list.stations[0].onMinute, c.on);
+    }
+}
+
 TEST(StationList, ScriptHoldsNamesOnlyAsStringLiterals) {
-    StationList list = ParseStationList("1000,<script>alert(1)</script>,\"Town\"\n");
+    StationList list = ParseStationList("1000,<script>alert(1)</script>,\"\"\"Town\"\"\"\n");
     std::string script = StationListScript(list);
     EXPECT_EQ(script.find("<script>"), std::string::npos);
     EXPECT_NE(script.find("[1000,\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\","

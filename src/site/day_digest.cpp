@@ -14,28 +14,11 @@ namespace {
 constexpr int kHalfSunUpper = 2;  // the logging program marks sunrise with the upper half-sun
 constexpr int kHalfSunLower = 1;  // and sunset with the lower one
 
-bool ClockOf(const DayLogRecord* record, int* minute) {
-    std::string text(TimeText(record), kTimeTextLength);
-    int hours = 0, minutes = 0;
-    if (text[13] != ':' || !ReadDigits(text, 11, 2, &hours) || !ReadDigits(text, 14, 2, &minutes) ||
-        hours > 23 || minutes > 59) {
-        return false;
-    }
-    *minute = hours * 60 + minutes;
-    return true;
-}
-
 bool IsQuarterHour(int32_t minute) {
     return minute == 0 || minute == 15 || minute == 30 || minute == 45;
 }
 
 }  // namespace
-
-int MinuteOfDay(const DayLogRecord* record, int k) {
-    int minute = 0;
-    if (ClockOf(record, &minute)) return minute;
-    return k % kMinutesPerDay;
-}
 
 DayDigest DigestDay(RecordSpan records) {
     DayDigest digest;

@@ -14,14 +14,40 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
-std::vector<std::string> SplitCommas(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
+// The line's fields as RFC 4180 quotes them: a field that starts with a double quote (after
+// blanks) runs to the next lone one, "" standing for a quote, so that it may hold commas; blanks
+// around it are dropped. Other fields are read as they stand, trimmed, as before quoting was
+// known (a quote inside one is kept). False when a quote is not closed on its line or text
+// follows a closing one.
+bool SplitFields(const std::string& line, std::vector<std::string>* fields) {
+    size_t at = 0;
     for (;;) {
-        size_t comma = line.find(',', start);
-        fields.push_back(Trimmed(line.substr(start, comma - start)));
-        if (comma == std::string::npos) return fields;
-        start = comma + 1;
+        size_t start = line.find_first_not_of(" \t", at);
+        if (start != std::string::npos && line[start] == '"') {
+            std::string field;
+            size_t p = start + 1;
+            for (;; ++p) {
+                if (p >= line.size()) return false;
+                if (line[p] != '"') {
+                    field += line[p];
+                } else if (p + 1 < line.size() && line[p + 1] == '"') {
+                    field += '"';
+                    ++p;
+                } else {
+                    break;
+                }
+            }
+            fields->push_back(field);
+            at = line.find_first_not_of(" \t\r", p + 1);
+            if (at == std::string::npos) return true;
+            if (line[at] != ',') return false;
+        } else {
+            size_t comma = line.find(',', at);
+            fields->push_back(Trimmed(line.substr(at, comma - at)));
+            if (comma == std::string::npos) return true;
+            at = comma;
+        }
+        ++at;
     }
 }
 
@@ -56,7 +82,8 @@ bool ReadKhz(const std::string& text, int* khz) {
 }
 
 bool ReadStation(const std::string& line, ListedStation* station) {
-    std::vector<std::string> fields = SplitCommas(line);
+    std::vector<std::string> fields;
+    if (!SplitFields(line, &fields)) return false;
     if (fields.size() < 3 || fields.size() > 4) return false;
     if (!ReadKhz(fields[0], &station->khz) || fields[1].empty()) return false;
     station->name = fields[1];
@@ -88,6 +115,29 @@ StationList ParseStationList(const std::string& text) {
         }
     }
     return list;
+}
+
+bool OnAirAt(const ListedStation& station, int minute) {
+    if (station.onMinute < 0) return true;
+    if (station.onMinute < station.offMinute) {
+        return minute >= station.onMinute && minute < station.offMinute;
+    }
+    return minute >= station.onMinute || minute < station.offMinute;
+}
+
+std::vector<const ListedStation*> StationsOnAir(const StationList& list, int khz, int firstMinute,
+                                                int lastMinute) {
+    std::vector<const ListedStation*> found;
+    for (const ListedStation& station : list.stations) {
+        if (station.khz != khz) continue;
+        for (int m = firstMinute; m <= lastMinute; ++m) {
+            if (OnAirAt(station, m % kMinutesPerDay)) {
+                found.push_back(&station);
+                break;
+            }
+        }
+    }
+    return found;
 }
 
 std::string StationListScript(const StationList& list) {

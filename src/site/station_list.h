@@ -7,6 +7,11 @@
 //   1000,Example Radio,Somewhere,18:00-02:30 UTC
 //
 // The hours are UTC and may run past midnight; without them the station counts as always on air.
+// A field may be quoted as RFC 4180 does, so that a name may hold a comma or a quote (a line is
+// still one station: a quoted field ends on its line):
+//
+//   1080,"Radio ""Nord"", Ouest",Brest
+//
 // Blank lines and lines starting with # are not stations; any other line that does not read so is
 // skipped and counted.
 #pragma once
@@ -28,6 +33,14 @@ struct StationList {
 };
 
 StationList ParseStationList(const std::string& text);
+
+// Whether the station is on air in a minute of the UTC day (0..1439).
+bool OnAirAt(const ListedStation& station, int minute);
+
+// The stations of the list on khz that are on air in a minute from firstMinute to lastMinute (of
+// one UTC day, both included), in the list's order.
+std::vector<const ListedStation*> StationsOnAir(const StationList& list, int khz, int firstMinute,
+                                                int lastMinute);
 
 // The list as the script the pages load ("stations.js"): Talvor.stations = [[kHz, name, place,
 // on, off], ...], every text a string literal.

@@ -82,6 +82,7 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
         "  talvor-render --from 2014-03-01 --to 2014-03-31 -o archive/ --format png\n"
         "  talvor-render --date 2014-03-05 --site /var/www/talvor\n"
         "  talvor-render --show-config\n"
+        "  talvor-render --heard --from 2014-03-01 --to 2014-03-31 > heard.csv\n"
         "Exit status: 0 when every requested picture was written, 1 when one was not, 2 for a "
         "command line that cannot be used.");
     app.set_version_flag("--version", std::string("talvor-render ") + TALVOR_VERSION);
@@ -118,11 +119,40 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
                      "Print the settings in effect after reading the configuration (location, "
                      "text, sensitivity, colours, channel plan, data folder and its day logs), "
                      "then exit without drawing");
+    auto* heardOption = app.add_flag(
+        "--heard", request->heard,
+        "Print the carriers heard on the days (--date, or --from and --to) as CSV instead of "
+        "drawing: date,khz,first_utc,last_utc,minutes,peak_level,new,stations");
+    CarrierRules& rules = request->carrierRules;
+    app.add_option("--margin", rules.margin,
+                   "With --heard: levels above the band's floor that a carrier stands out by "
+                   "(default " +
+                       std::to_string(rules.margin) + ")")
+        ->check(CLI::Range(1, 255))
+        ->needs(heardOption);
+    app.add_option("--min-minutes", rules.minMinutes,
+                   "With --heard: minutes from a carrier's first to its last (default " +
+                       std::to_string(rules.minMinutes) + ")")
+        ->check(CLI::Range(1, kMinutesPerDay))
+        ->needs(heardOption);
+    app.add_option("--fade", rules.maxFade,
+                   "With --heard: minutes under the margin that do not end a carrier (default " +
+                       std::to_string(rules.maxFade) + ")")
+        ->check(CLI::Range(0, kMinutesPerDay - 1))
+        ->needs(heardOption);
+    heardOption->excludes(logOption)->excludes(siteOption);
+    for (const char* pictureOnly : {"--output", "--format", "--summary", "--size", "--jobs"}) {
+        heardOption->excludes(app.get_option(pictureOnly));
+    }
     siteOption->excludes(logOption)->excludes(showOption);
     for (const char* pictureOnly : {"--output", "--format", "--summary"}) {
         siteOption->excludes(app.get_option(pictureOnly));
     }
-    showOption->excludes(logOption)->excludes(dateOption)->excludes(fromOption)->excludes(toOption);
+    showOption->excludes(heardOption)
+        ->excludes(logOption)
+        ->excludes(dateOption)
+        ->excludes(fromOption)
+        ->excludes(toOption);
     logOption->excludes(dateOption)->excludes(fromOption)->excludes(toOption);
     dateOption->excludes(fromOption)->excludes(toOption);
     fromOption->needs(toOption);
@@ -139,6 +169,9 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
 
     if (request->showConfig) {
         // Nothing is drawn, so nothing else is asked for.
+    } else if (request->heard && dateText.empty() && fromText.empty()) {
+        Report("--heard lists days: name --date, or --from and --to" + std::string(kSeeHelp));
+        return kExitUsage;
     } else if (!logFile.empty()) {
         request->source = RenderSource::LogFile;
         request->logFile = logFile;

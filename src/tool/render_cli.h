@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "heard/carriers.h"
 #include "platform/clock.h"
 #include "station/calendar.h"
 
@@ -35,6 +36,8 @@ struct RenderRequest {
     bool showConfig = false;  // print the settings in effect instead of drawing
     int jobs = 0;             // worker processes for a range; 0: one per usable processor
     std::string siteFolder;   // --site: the website to write the days into; empty: pictures
+    bool heard = false;       // --heard: list the days' carriers instead of drawing
+    CarrierRules carrierRules;
 };
 
 // The exit codes of talvor-render.

@@ -14,6 +14,7 @@
 #include "render/render_surface.h"
 #include "station/report.h"
 #include "station/run_state.h"
+#include "tool/heard_list.h"
 #include "tool/range_drawing.h"
 #include "tool/render_cli.h"
 #include "tool/show_config.h"
@@ -21,8 +22,8 @@
 
 namespace {
 
-// Paths, screen and settings as the daily run derives them at start-up.
-bool SetUpLikeTheDailyRun(const RenderRequest& request) {
+// The station's paths as the daily run derives them at start-up.
+bool FindConfigurationOf(const RenderRequest& request) {
     runPaths = RunPaths{};
     runPaths.StartTime = GetUtcTime();
     Outcome found =
@@ -31,6 +32,12 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
         Report("cannot read configuration " + request.configPath + ": " + found.reason);
         return false;
     }
+    return true;
+}
+
+// Paths, screen and settings as the daily run derives them at start-up.
+bool SetUpLikeTheDailyRun(const RenderRequest& request) {
+    if (!FindConfigurationOf(request)) return false;
 
     int width = request.width, height = request.height;
     if (!request.sizeGiven && GetScreenSize(&width, &height) == DisplayQuery::TimedOut) {
@@ -73,6 +80,13 @@ int RunRenderRequest(const RenderRequest& request) {
 }
 
 int RunRenderRequestWith(const RenderRequest& given, const WorkerShare& share) {
+    // Listing the carriers draws nothing: no display is asked and no surface made.
+    if (given.heard) {
+        if (!FindConfigurationOf(given)) return kExitFailed;
+        StopUsingDesktopDisplay();
+        ReadConfiguration();
+        return ListHeardCarriers(given);
+    }
     if (!SetUpLikeTheDailyRun(given)) return kExitFailed;
     if (given.showConfig) return ShowConfig();
     // A site without a date takes every logged day: the range from the first to the last.

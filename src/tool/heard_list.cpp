@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tool/heard_list.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "daylog/day_log.h"
+#include "platform/files.h"
+#include "site/site_folder.h"
+#include "station/calendar.h"
+#include "station/report.h"
+#include "station/run_state.h"
+#include "tool/output_plan.h"
+#include "tool/render_cli.h"
+
+const char kHeardCsvHeader[] = "date,khz,first_utc,last_utc,minutes,peak_level,new,stations\n";
+
+namespace {
+
+std::string Clock(int minute) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", minute / 60 % 24, minute % 60);
+    return text;
+}
+
+// STATIONS.CSV beside the configuration, when there is one; its lines that do not read are said
+// as the site says them.
+StationList ReadStations() {
+    std::string path = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
+    std::string text;
+    if (!PathExists(path.c_str())) return {};
+    if (!ReadWholeFile(path, &text)) {
+        Report("cannot read " + path + "; the carriers name no stations");
+        return {};
+    }
+    StationList list = ParseStationList(text);
+    if (!list.badLines.empty()) {
+        std::string lines;
+        for (size_t i = 0; i < list.badLines.size() && i < 10; ++i) {
+            lines += (i > 0 ? ", " : "") + std::to_string(list.badLines[i]);
+        }
+        if (list.badLines.size() > 10) lines += ", ...";
+        Report(path + ": " + std::to_string(list.badLines.size()) +
+               " lines skipped, not kHz,name,place[,hh:mm-hh:mm] (lines " + lines + ")");
+    }
+    return list;
+}
+
+// The days without a log, in one line as the drawing's end says them: the first few, and how
+// many more (a range may span centuries of days without one).
+struct MissingDays {
+    static constexpr size_t kListed = 10;
+    std::vector<std::string> first;
+    size_t count = 0;
+    void Add(const UtcTime& day) {
+        if (count++ < kListed) first.push_back(FormatDate(day));
+    }
+    void Report() const {
+        std::string list;
+        for (const std::string& day : first) list += (list.empty() ? "" : ", ") + day;
+        if (count > kListed) list += " and " + std::to_string(count - kListed) + " more";
+        ::Report("no day log for " + std::to_string(count) + (count == 1 ? " day: " : " days: ") +
+                 list);
+    }
+};
+
+// False, after a message, when standard output no longer takes the lines. A reader that has
+// had enough (a pipe into head) ends the listing without one, as it ends other tools.
+bool Put(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+        std::fflush(stdout) == 0) {
+        return true;
+    }
+    if (errno != EPIPE) Report(std::string("cannot write to standard output: ") + strerror(errno));
+    return false;
+}
+
+}  // namespace
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n; ") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string HeardCsvLine(const std::string& date, const Carrier& carrier,
+                         const std::vector<const ListedStation*>& stations) {
+    std::string names;
+    for (const ListedStation* s : stations) {
+        if (!names.empty()) names += "; ";
+        names += s->name;
+        if (!s->place.empty()) names += " (" + s->place + ")";
+    }
+    return date + "," + std::to_string(carrier.khz) + "," + Clock(carrier.firstMinute) + "," +
+           Clock(carrier.lastMinute) + "," + std::to_string(carrier.minutes) + "," +
+           std::to_string(carrier.peakLevel) + "," + (carrier.isNew ? "yes" : "no") + "," +
+           CsvField(names) + "\n";
+}
+
+int ListHeardCarriers(const RenderRequest& request) {
+    StationList stations = ReadStations();
+    std::vector<unsigned char> buffer(kRecordBufferSize);
+    std::vector<HeardDay> recent;  // the logged days of the week before the day in hand
+    MissingDays missing;
+    bool listed = false, failed = false;
+    const std::chrono::sys_days first = DayOf(request.from), last = DayOf(request.to);
+    for (std::chrono::sys_days day = first - std::chrono::days(kNewCarrierDays); day <= last;
+         day += std::chrono::days(1)) {
+        UtcTime date = StartOfDay(day);
+        std::string path = ComposeDayLogPath(runPaths.DataFolder, date);
+        int fd = -1;
+        if (Outcome opened = OpenForReading(path.c_str(), &fd); !opened) {
+            if (PathExists(path.c_str())) {
+                Report("cannot read day log " + path + ": " + opened.reason);
+                failed = true;
+            } else if (day >= first) {
+                missing.Add(date);
+            }
+            continue;
+        }
+        CloseFile(fd);
+        int count = LoadDayLogFrom(path, buffer.data());
+        CloseDayLog();
+        HeardDay heard{
+            day, FindCarriers({buffer.data() + kDayLogRecordSize, count}, request.carrierRules)};
+        if (day >= first) {
+            MarkNewCarriers(&heard, recent);
+            std::string lines = listed ? "" : kHeardCsvHeader;
+            listed = true;
+            for (const Carrier& c : heard.carriers) {
+                lines += HeardCsvLine(FormatDate(date), c,
+                                      StationsOnAir(stations, c.khz, c.firstMinute, c.lastMinute));
+            }
+            if (!Put(lines)) return kExitFailed;
+        }
+        recent.push_back(std::move(heard));
+        if (recent.size() > size_t(kNewCarrierDays)) recent.erase(recent.begin());
+    }
+    if (!listed) {
+        if (!failed) ReportNoDays(request);
+        return kExitFailed;
+    }
+    if (missing.count > 0) missing.Report();
+    return failed ? kExitFailed : kExitOk;
+}
