@@ -29,6 +29,7 @@ struct StationList {
 
 StationList ParseStationList(const std::string& text);
 
-// The list as the script the pages load ("stations.js"): Talvor.stations = [[kHz, name, place,
-// on, off], ...], every text a string literal.
-std::string StationListScript(const StationList& list);
+// The list as the script the pages load ("stations.js"): Talvor.stations = [{"khz": kHz,
+// "name": name, "place": place, "on": on, "off": off}, ...], every text a string literal, headed
+// by a comment with the checksum of the text it was read from (empty: no list).
+std::string StationListScript(const StationList& list, const std::string& sourceText);

@@ -43,6 +43,7 @@ bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame) {
     input.data.drawnRows = RowsToDraw(recordCount, screenGeometry.chartHeight);
     input.data.sensitivity = settings.sensitivity;
     input.data.colourMode = settings.colourMode;
+    input.data.channelSpacing = settings.channelSpacing;
     return WriteSiteDay(&run->folder, input, run->look);
 }
 
