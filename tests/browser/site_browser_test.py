@@ -34,7 +34,6 @@ try:
     from selenium.common.exceptions import TimeoutException, WebDriverException
     from selenium.webdriver.chrome.service import Service as ChromeService
     from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.common.actions.action_builder import ActionBuilder
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
@@ -183,22 +182,6 @@ def wait_levels(browser):
     return browser.execute_script("return document.body.dataset.levels")
 
 
-def client_point(browser, image, x, y):
-    """The viewport point (whole CSS pixels) inside the chart's pixel (x, y); the picture is
-    shown at its own size, but may stand at a fractional position."""
-    box = browser.execute_script("var r = arguments[0].getBoundingClientRect();"
-                                 "return [r.left, r.top];", image)
-    return math.floor(box[0] + x) + 1 if box[0] % 1 else int(box[0]) + x, \
-        math.floor(box[1] + y) + 1 if box[1] % 1 else int(box[1]) + y
-
-
-def point_at(browser, image, x, y):
-    browser.execute_script("arguments[0].scrollIntoView({block: 'center', inline: 'center'})", image)
-    actions = ActionBuilder(browser)
-    actions.pointer_action.move_to_location(*client_point(browser, image, x, y))
-    actions.perform()
-
-
 def check_index(browser, base, label):
     browser.get(base + "index.html")
     links = browser.execute_script(
@@ -271,39 +254,19 @@ def check_day(browser, base, label, log):
                     ["VOK.LOG.gz", "2026-12-01 VOK.LOG.gz"], ["summary.txt", "2026-12-01 Z.TXT"]],
           "%s: downloads are saved under the day's names: %s" % (label, names))
 
-    # The readout at several (kHz, record) pairs, against the log's bytes: channels of the plan,
-    # a kHz between them, one the plan leaves out, levels above a byte, the field's corners.
-    for khz, record in [(1000, 720), (1003, 100), (540, 200), (540, 201), (520, 0),
-                        (1700, 1439), (1215, 333)]:
-        point_at(browser, image, khz + X_ORIGIN - 500, record + TOP)
-        text = browser.find_element(By.ID, "readout").text
-        want = "%d kHz  %s UTC  level %d" % (khz, log.clock(record), log.level(record, khz))
-        check(text.startswith(want), "%s: readout at %d kHz, record %d: %r, wanted %r"
-              % (label, khz, record, text, want))
-    point_at(browser, image, 1003 + X_ORIGIN - 500, 100 + TOP)
-    check("(channel 1000 kHz)" in browser.find_element(By.ID, "readout").text,
-          "%s: the readout names the nearest channel" % label)
-
     # The station whose name holds markup: shown as text, never run.
-    point_at(browser, image, 1000 + X_ORIGIN - 500, 12 * 60 + TOP)
+    pointer(browser, False, "move", *chart_client(browser, 1000, 12 * 60))
     stations = browser.find_element(By.ID, "stations")
     check(SCRIPT_NAME in stations.text and "Night Only" not in stations.text,
           "%s: the station list names the day station at noon: %r" % (label, stations.text))
     check(browser.execute_script("return document.querySelectorAll('#stations script').length") == 0
           and browser.title != "owned", "%s: a station's <script> stays text" % label)
-    point_at(browser, image, 1000 + X_ORIGIN - 500, 23 * 60 + TOP)
+    pointer(browser, False, "move", *chart_client(browser, 1000, 23 * 60))
     check("Night Only" in stations.text, "%s: a station on air at night is named at night" % label)
 
     # Dragging 990..1010 kHz x 11:00..13:00 shows those levels, a cell each, in the chart's colours.
     first, last = 11 * 60, 13 * 60
-    browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", image)
-    actions = ActionBuilder(browser)
-    actions.pointer_action.move_to_location(*client_point(browser, image, 990 + X_ORIGIN - 500, first + TOP))
-    actions.pointer_action.pointer_down()
-    actions.pointer_action.move_to_location(*client_point(browser, image, 1000 + X_ORIGIN - 500, first + 60 + TOP))
-    actions.pointer_action.move_to_location(*client_point(browser, image, 1010 + X_ORIGIN - 500, last + TOP))
-    actions.pointer_action.pointer_up()
-    actions.perform()
+    drag(browser, False, chart_client(browser, 990, first), chart_client(browser, 1010, last, scroll=False))
     zoom = browser.execute_script("return document.getElementById('zoom-canvas').zoom || null")
     check(zoom is not None and browser.find_element(By.ID, "zoom").is_displayed(),
           "%s: the drag opens the zoom" % label)
@@ -425,7 +388,10 @@ def check_screen(browser, base, label, log, touch):
 
     # A reading at each point, through the chart's scaling, exactly as logged; marked by the
     # crosshair and shown in the window; a tap's reading stays until the next.
-    for khz, record in [(810, 600), (1080, 130), (1000, 720), (1215, 333), (540, 201), (1700, 1439)]:
+    # Channels of the plan and not, a kHz between channels, levels above a byte (the readout
+    # tells the logged number), the level field's corners.
+    for khz, record in [(810, 600), (1080, 130), (1000, 720), (1003, 100), (1215, 333), (540, 200),
+                        (540, 201), (520, 0), (1700, 1439)]:
         x, y = chart_client(browser, khz, record)
         if touch:
             tap(browser, touch, x, y)
@@ -437,7 +403,8 @@ def check_screen(browser, base, label, log, touch):
               % (label, khz, record, state["text"], state["inside"]))
         check(crosses_at(state, x, y), "%s: the crosshair marks %d kHz, record %d: %s at %.1f,%.1f"
               % (label, khz, record, state, x, y))
-    for khz, record, channel in [(810, 600, "(channel 810 kHz, not drawn on the chart)"),
+    for khz, record, channel in [(1003, 100, "(channel 1000 kHz)"),
+                                 (810, 600, "(channel 810 kHz, not drawn on the chart)"),
                                  (1080, 130, "(channel 1080 kHz, not drawn on the chart)"),
                                  (1215, 333, "(channel 1210 kHz)")]:
         x, y = chart_client(browser, khz, record)
