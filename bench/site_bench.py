@@ -32,7 +32,7 @@ def folder_size(path):
                for folder, _, names in os.walk(path) for name in names)
 
 
-def browser_figures(site, day):
+def browser_figures(site, day, width, height):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
 
@@ -45,9 +45,11 @@ def browser_figures(site, day):
     threading.Thread(target=server.serve_forever, daemon=True).start()
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=2000,1700"):
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu"):
         options.add_argument(flag)
     browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
     try:
         url = "http://127.0.0.1:%d/%s/index.html" % (server.server_address[1], day)
         paints = []
@@ -64,12 +66,16 @@ def browser_figures(site, day):
                 time.sleep(0.05)
             paints.append(paint)
         browser.execute_script("return Talvor.ready")
+        # Each move's readout and crosshair, laid out (the read of offsetTop forces it) as the
+        # next frame would.
         per_move = browser.execute_script("""
             var image = document.getElementById('chart-image'), box = image.getBoundingClientRect();
-            var n = 2000, start = performance.now();
+            var readout = document.getElementById('readout');
+            var n = 2000, start = performance.now(), sx = box.width / 1920, sy = box.height / 1500;
             for (var i = 0; i < n; i++) {
               image.parentElement.dispatchEvent(new PointerEvent('pointermove', {bubbles: true,
-                clientX: box.left + 400 + (i % 1000), clientY: box.top + 40 + (i % 1400)}));
+                clientX: box.left + (400 + (i % 1000)) * sx, clientY: box.top + (40 + (i % 1400)) * sy}));
+              readout.offsetTop;
             }
             return (performance.now() - start) / n;""")
         return sorted(paints)[len(paints) // 2], per_move
@@ -110,9 +116,10 @@ def main():
                                                           (sizes["levels.bin"] + 500) // 1000,
                                                           (page + sizes["levels.js"] + 500) // 1000))
         try:
-            paint, per_move = browser_figures(os.path.join(work, "www"), update_day)
-            print("day page first contentful paint (local server, headless Chromium): median %.0f ms" % paint)
-            print("readout update per pointer move: %.3f ms" % per_move)
+            for width, height in [(2000, 1700), (1366, 768), (390, 844)]:
+                paint, per_move = browser_figures(os.path.join(work, "www"), update_day, width, height)
+                print("day page at %d x %d: first contentful paint (local server, headless Chromium) "
+                      "median %.0f ms; readout update per pointer move %.3f ms" % (width, height, paint, per_move))
         except ImportError:
             print("python3-selenium missing: no browser figures")
     finally:

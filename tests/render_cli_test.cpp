@@ -383,6 +383,8 @@ TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
         {{"--heard", "--date", "2014-03-05", "--margin", "0"}, "--margin"},
         {{"--heard", "--date", "2014-03-05", "--min-minutes", "x"}, "--min-minutes"},
         {{"--heard", "--date", "2014-03-05", "--fade", "-1"}, "--fade"},
+        {{"--site", ""}, "--site needs the name of a folder"},
+        {{"--date", "2014-03-05", "--site", ""}, "--site needs the name of a folder"},
     };
     for (const Case& c : cases) {
         ParseOutcome outcome = Parse(c.args);
@@ -804,6 +806,23 @@ TEST_F(RenderCliRun, SiteDayHoldsThePicturesThatTheRenderDraws) {
     for (const std::string& day :
          {std::string("2014-03-03"), std::string("2014-03-05"), FormatDate(today_)}) {
         EXPECT_NE(days.find("\"" + day + "\""), std::string::npos) << day;
+    }
+}
+
+// A new station's morning update writes a site that says no day is logged yet, and succeeds.
+TEST_F(RenderCliRun, AStationWithoutDayLogsGetsASiteThatSaysSo) {
+    for (bool dataFolderMade : {false, true}) {
+        std::string station = Out(dataFolderMade ? "empty" : "new");
+        MakeDirs(station);
+        WriteFileBytes(station + "/TALVOR.INI", kPlainIni);
+        if (dataFolderMade) MakeDirs(station + "/BRANTOS");
+        CommandRun run = Render("--config '" + station + "/TALVOR.INI' --site www", station);
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_NE(run.err.find("no day log in " + station + "/BRANTOS yet"), std::string::npos)
+            << run.err;
+        std::string index = ReadFileBytes(station + "/www/index.html");
+        EXPECT_NE(index.find("No day has been logged yet"), std::string::npos) << index;
+        EXPECT_TRUE(FileExists(station + "/www/assets/day.js"));
     }
 }
 

@@ -9,7 +9,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -133,11 +135,12 @@ TEST(StationList, FieldsMayBeQuotedAsRfc4180Does) {
 
 TEST(StationList, ScriptHoldsNamesOnlyAsStringLiterals) {
     StationList list = ParseStationList("1000,<script>alert(1)</script>,\"\"\"Town\"\"\"\n");
-    std::string script = StationListScript(list);
+    std::string script = StationListScript(list, "csv");
     EXPECT_EQ(script.find("<script>"), std::string::npos);
-    EXPECT_NE(script.find("[1000,\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\","
-                          "\"\\\"Town\\\"\",-1,-1]"),
-              std::string::npos)
+    EXPECT_NE(
+        script.find("{\"khz\":1000,\"name\":\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\","
+                    "\"place\":\"\\\"Town\\\"\",\"on\":-1,\"off\":-1}"),
+        std::string::npos)
         << script;
 }
 
@@ -368,6 +371,85 @@ TEST(SitePages, PropagationCalendarDrawsSunLinesOnlyThroughDaysThatHaveThem) {
     EXPECT_NE(page.find("&lt;b&gt;X&lt;/b&gt;"), std::string::npos);
 }
 
+// Each month links the nearest months before and after it that have days; the index names its
+// latest day, or says that there is none yet.
+TEST(SitePages, MonthsLinkTheirNeighboursAndTheIndexItsLatestDay) {
+    SiteLook look{"LONDON", 1920, 1500};
+    std::vector<sys_days> days = {sys_days{2027y / 2 / 14}, sys_days{2026y / 10 / 5},
+                                  sys_days{2026y / 12 / 1}};
+    struct Case {
+        year_month month;
+        const char* previous;  // its link, or "" for none
+        const char* next;
+    } cases[] = {
+        {2026y / 12, "href=\"../2026-10/index.html\">&larr; October 2026</a>",
+         "href=\"../2027-02/index.html\">February 2027 &rarr;</a>"},
+        {2026y / 10, "", "href=\"../2026-12/index.html\">December 2026 &rarr;</a>"},
+        {2027y / 2, "href=\"../2026-12/index.html\">&larr; December 2026</a>", ""},
+        {2026y / 11, "href=\"../2026-10/index.html\">&larr; October 2026</a>",
+         "href=\"../2026-12/index.html\">December 2026 &rarr;</a>"},
+    };
+    for (const Case& c : cases) {
+        std::string page = MonthPageHtml(c.month, {}, look, NeighbourMonths(c.month, days));
+        std::string name = MonthFolderName(c.month);
+        for (auto [rel, link] :
+             {std::pair{"rel=\"prev\" ", c.previous}, {"rel=\"next\" ", c.next}}) {
+            size_t at = page.find(rel);
+            if (*link == '\0') {
+                EXPECT_EQ(at, std::string::npos) << name << " " << rel;
+            } else {
+                EXPECT_EQ(page.compare(at + std::strlen(rel), std::strlen(link), link), 0)
+                    << name << ": " << page.substr(at, 120);
+            }
+        }
+    }
+    EXPECT_NE(
+        IndexHtml(days, look).find("Latest: <a href=\"2027-02-14/index.html\">2027-02-14</a>"),
+        std::string::npos);
+    std::string empty = IndexHtml({}, look);
+    EXPECT_NE(empty.find("No day has been logged yet"), std::string::npos) << empty;
+    EXPECT_EQ(empty.find("<table"), std::string::npos);
+}
+
+// The page's scripts take the chart's numbers and the station's plan from the day's data: the
+// readout names every channel of the plan, the chart draws only some of them.
+TEST(SitePages, DayDataCarriesTheChartsNumbersAndTheStationsPlan) {
+    std::vector<unsigned char> records = MakeRecords(3, Ramp);
+    EncodedLevels levels;
+    ASSERT_TRUE(EncodeLevels({records.data(), 3}, &levels));
+    struct Case {
+        int spacing;
+        const char* plan;       // the plan's raster and the first channels drawn
+        const char* lastDrawn;  // the end of the channels drawn
+        int drawn;
+    } cases[] = {
+        {10, "\"plan\":{\"spacing\":10,\"first\":520,\"last\":1700,\"drawn\":[530,550,560,",
+         ",1670,1680]}", 104},
+        {9, "\"plan\":{\"spacing\":9,\"first\":531,\"last\":1701,\"drawn\":[558,567,576,",
+         ",1665,1674]}", 113},
+        {0, "\"plan\":{\"spacing\":9,\"first\":531,\"last\":1701,\"drawn\":[558,", ",1674]}", 113},
+    };
+    for (const Case& c : cases) {
+        DayDataInput input{sys_days{2026y / 12 / 1}, 1920, 1500, 360, 3, 1.0, 1, c.spacing};
+        std::string data = DayDataScript(input, {records.data(), 3}, levels);
+        size_t plan = data.find(c.plan);
+        ASSERT_NE(plan, std::string::npos) << c.spacing << ": " << data.substr(0, 400);
+        size_t end = data.find("]}", plan);
+        EXPECT_EQ(
+            data.compare(end + 2 - std::strlen(c.lastDrawn), std::strlen(c.lastDrawn), c.lastDrawn),
+            0)
+            << c.spacing;
+        std::string drawn = data.substr(plan, end - plan);
+        EXPECT_EQ(std::count(drawn.begin(), drawn.end(), ',') - 3 + 1, c.drawn) << c.spacing;
+        for (const char* shared :
+             {"\"xOrigin\":360,\"originKhz\":500,\"top\":40,", "\"firstKhz\":520,\"lastKhz\":1700,",
+              "\"levelRule\":{\"noiseAbove\":1000,\"top\":255}", "\"clockWidth\":5,",
+              "\"clocks\":\"00:0000:0100:02\""}) {
+            EXPECT_NE(data.find(shared), std::string::npos) << c.spacing << ": " << shared;
+        }
+    }
+}
+
 // ---- Whole sites --------------------------------------------------------------------------
 
 struct SyntheticFrame {
@@ -478,6 +560,47 @@ TEST(Site, UpdatingOneDayRewritesOnlyThatDayItsMonthAndTheIndex) {
     EXPECT_EQ(changed.count("2026-12-01/chart.png"), 1u);
     EXPECT_EQ(after["notes.txt"], "the station's own file");
     EXPECT_EQ(ReadFileBytes(siteDir + "/" + kManifestName).find("notes.txt"), std::string::npos);
+}
+
+// A daily timer mails what a run says: the bad lines of STATIONS.CSV are told by the run that
+// first reads the file as it is, not again by every run after it.
+TEST(Site, BadStationLinesAreToldOnlyWhenTheListChanged) {
+    TempDir dir("site");
+    std::string siteDir = dir / "www";
+    struct Step {
+        const char* csv;
+        bool told;
+    } steps[] = {
+        {"1000,Radio,Here\nbad line\n", true},
+        {"1000,Radio,Here\nbad line\n", false},
+        {"1000,Radio,Here\nbad line\n1010,Other,There\n", true},
+        {"1000,Radio,Here\nbad line\n1010,Other,There\n", false},
+        {"1000,Radio,Here\nbad line\nworse line\n", true},
+    };
+    for (const Step& step : steps) {
+        WriteFileBytes(dir / "STATIONS.CSV", step.csv);
+        ReportedLines reported;
+        ASSERT_TRUE(WriteDays(dir.path(), siteDir, {sys_days{2026y / 12 / 1}}, 1));
+        EXPECT_EQ(reported.text().find("lines skipped") != std::string::npos, step.told)
+            << step.csv << " -> " << reported.text();
+    }
+}
+
+// A month's page links the months beside it: a day in a new month gives the month before it the
+// link forward.
+TEST(Site, ADayInANewMonthLinksItFromTheMonthBefore) {
+    TempDir dir("site");
+    std::string siteDir = dir / "www";
+    ASSERT_TRUE(WriteDays(dir.path(), siteDir, {sys_days{2026y / 11 / 30}}, 1));
+    EXPECT_EQ(ReadFileBytes(siteDir + "/2026-11/index.html").find("rel=\"next\""),
+              std::string::npos);
+    ASSERT_TRUE(WriteDays(dir.path(), siteDir, {sys_days{2027y / 1 / 2}}, 1));
+    EXPECT_NE(ReadFileBytes(siteDir + "/2026-11/index.html")
+                  .find("rel=\"next\" href=\"../2027-01/index.html\""),
+              std::string::npos);
+    EXPECT_NE(ReadFileBytes(siteDir + "/2027-01/index.html")
+                  .find("rel=\"prev\" href=\"../2026-11/index.html\""),
+              std::string::npos);
 }
 
 TEST(Site, AForeignFileInADaysPlaceStopsTheRunBeforeAnythingIsWritten) {

@@ -6,6 +6,7 @@
 
   var MARGIN = { left: 58, top: 10, right: 14, bottom: 36 };
   var MAX_PLOT = { width: 1400, height: 760 };
+  var MIN_PLOT = { width: 240, height: 200 };
   var MAX_CELL = 32;
 
   // The smallest step of the list that keeps labels at least minGap pixels apart.
@@ -14,10 +15,16 @@
     return steps[steps.length - 1];
   };
 
-  // The geometry of a zoom of khzCount x recordCount cells.
-  T.zoomLayout = function (khzCount, recordCount) {
-    var cellWidth = Math.max(1, Math.min(MAX_CELL, Math.floor(MAX_PLOT.width / khzCount)));
-    var cellHeight = Math.max(1, Math.min(MAX_CELL, Math.floor(MAX_PLOT.height / recordCount)));
+  // The geometry of a zoom of khzCount x recordCount cells in a room of width x height CSS
+  // pixels (the window's), so that a phone gets cells it can tell apart without scrolling; a
+  // zoom larger than that is drawn at one cell a pixel and shown scaled down.
+  T.zoomLayout = function (khzCount, recordCount, width, height) {
+    var roomWidth = (width || Infinity) - MARGIN.left - MARGIN.right;
+    var roomHeight = (height || Infinity) - MARGIN.top - MARGIN.bottom;
+    var plotWidth = Math.max(MIN_PLOT.width, Math.min(MAX_PLOT.width, roomWidth));
+    var plotHeight = Math.max(MIN_PLOT.height, Math.min(MAX_PLOT.height, roomHeight));
+    var cellWidth = Math.max(1, Math.min(MAX_CELL, Math.floor(plotWidth / khzCount)));
+    var cellHeight = Math.max(1, Math.min(MAX_CELL, Math.floor(plotHeight / recordCount)));
     return {
       left: MARGIN.left,
       top: MARGIN.top,
@@ -28,11 +35,14 @@
     };
   };
 
-  // Draws records firstRecord..lastRecord x firstKhz..lastKhz into the canvas and leaves the
-  // layout on it (canvas.zoom), for the readout over it.
-  T.drawZoom = function (canvas, day, levels, palette, firstKhz, lastKhz, firstRecord, lastRecord) {
+  // Draws the area's records firstRecord..lastRecord x firstKhz..lastKhz into the canvas, to
+  // fit a room of room.width x room.height, and leaves the layout on it (canvas.zoom), for the
+  // readout over it.
+  T.drawZoom = function (canvas, day, levels, palette, area, room) {
+    var firstKhz = area.firstKhz, lastKhz = area.lastKhz;
+    var firstRecord = area.firstRecord, lastRecord = area.lastRecord;
     var khzCount = lastKhz - firstKhz + 1, recordCount = lastRecord - firstRecord + 1;
-    var layout = T.zoomLayout(khzCount, recordCount);
+    var layout = T.zoomLayout(khzCount, recordCount, room.width, room.height);
     canvas.width = layout.width;
     canvas.height = layout.height;
     var g = canvas.getContext("2d");
@@ -44,7 +54,7 @@
     var px = image.data;
     for (var r = 0; r < recordCount; r++) {
       for (var k = 0; k < khzCount; k++) {
-        var v = T.scaledLevel(levels.levelAt(firstRecord + r, firstKhz + k), day.sensitivity);
+        var v = T.scaledLevel(levels.levelAt(firstRecord + r, firstKhz + k), day.sensitivity, day.levelRule);
         var red = palette[v * 3], green = palette[v * 3 + 1], blue = palette[v * 3 + 2];
         for (var y = r * layout.cellHeight; y < (r + 1) * layout.cellHeight; y++) {
           var at = (y * plotWidth + k * layout.cellWidth) * 4;
@@ -78,7 +88,7 @@
     for (var rec = Math.ceil(firstRecord / recordStep) * recordStep; rec <= lastRecord; rec += recordStep) {
       var cy = layout.top + (rec - firstRecord + 0.5) * layout.cellHeight;
       g.fillRect(layout.left - 5, Math.round(cy), 5, 1);
-      g.fillText(day.clocks.substr(rec * 5, 5), layout.left - 8, cy);
+      g.fillText(T.clockAt(day, rec), layout.left - 8, cy);
     }
     g.save();
     g.translate(12, layout.top + plotHeight / 2);
@@ -98,6 +108,18 @@
       lastRecord: lastRecord,
     };
     return canvas.zoom;
+  };
+
+  // Where the centre of a place's cell lies on the canvas, as fractions of its size; null when
+  // the zoom does not hold it.
+  T.zoomSpot = function (canvas, place) {
+    var z = canvas.zoom;
+    if (!z || !place || place.khz < z.firstKhz || place.khz > z.lastKhz) return null;
+    if (place.record < z.firstRecord || place.record > z.lastRecord) return null;
+    return {
+      x: (z.left + (place.khz - z.firstKhz + 0.5) * z.cellWidth) / canvas.width,
+      y: (z.top + (place.record - z.firstRecord + 0.5) * z.cellHeight) / canvas.height,
+    };
   };
 
   // The kHz and record under a canvas pixel of a zoom, or null off its cells.

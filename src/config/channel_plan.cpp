@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/channel_plan.h"
 
+#include <iterator>
+
 // The 10 kHz channels from 520 to 1700 kHz; the 90 kHz multiples are left out, 1620 excepted.
 const int ChannelPlan10[108] = {
     0,    520,  530,  550,  560,  570,  580,  590,  600,  610,  620,  640,  650,  660,  670,  680,
@@ -27,4 +29,10 @@ const int ChannelPlan9[119] = {
 ChannelRange ChooseChannelRange(int channelSpacing) {
     if (channelSpacing == 10) return {ChannelPlan10, 2, 105};
     return {ChannelPlan9, 3, 115};
+}
+
+ChannelRaster ChannelRasterOf(int channelSpacing) {
+    if (channelSpacing == 10)
+        return {ChannelPlan10[1], ChannelPlan10[std::size(ChannelPlan10) - 1], 10};
+    return {ChannelPlan9[1], ChannelPlan9[std::size(ChannelPlan9) - 1], 9};
 }

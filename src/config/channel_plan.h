@@ -13,3 +13,12 @@ struct ChannelRange {
 
 // Spacing 10 draws the 10 kHz plan, entries 2..105; any other spacing the 9 kHz plan, 3..115.
 ChannelRange ChooseChannelRange(int channelSpacing);
+
+// Every channel of a spacing's plan from its first entry to its last, the 90 kHz multiples that
+// the plan leaves out included: the channels a broadcaster may really be on.
+struct ChannelRaster {
+    int first;    // kHz
+    int last;     // kHz, inclusive
+    int spacing;  // kHz
+};
+ChannelRaster ChannelRasterOf(int channelSpacing);

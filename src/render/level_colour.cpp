@@ -63,8 +63,8 @@ const unsigned char LevelPaletteBlue[256] = {
 
 int ScaledLevel(int32_t level, float sensitivity) {
     // The logger never writes levels above 1000 on purpose; larger values are noise.
-    if (level > 1000) level = 0;
-    if (level > 255) level = 255;
+    if (level > kLevelNoiseAbove) level = 0;
+    if (level > kLevelTop) level = kLevelTop;
     if (level < 0) level = 0;
     double v = std::trunc(double(sensitivity) * level);
     // A sensitivity outside its configured range must still give a palette index.

@@ -44,5 +44,6 @@ bool EncodeLevels(RecordSpan records, EncodedLevels* encoded);
 bool DecodeLevels(const EncodedLevels& encoded, int records, std::vector<int32_t>* levels);
 
 // Each record's "hh:mm" (its time text's characters 11..15), or the minute of its place in the
-// log when the text holds none: five characters a record.
+// log when the text holds none: kRecordClockWidth characters a record.
+constexpr int kRecordClockWidth = 5;
 std::string RecordClocks(RecordSpan records);

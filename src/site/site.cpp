@@ -86,7 +86,8 @@ bool WriteMonth(SiteFolder* site, year_month month, const std::vector<sys_days>&
     std::vector<unsigned char> png;
     std::string folder = MonthFolderName(month) + "/";
     return PropagationCalendarPng(rows, &png) && PutSiteFile(site, folder + "activity.png", png) &&
-           PutSiteFile(site, folder + kIndexPage, MonthPageHtml(month, digests, look));
+           PutSiteFile(site, folder + kIndexPage,
+                       MonthPageHtml(month, digests, look, NeighbourMonths(month, days)));
 }
 
 bool CopyWebFiles(SiteFolder* site, const std::string& webFolder) {
@@ -124,7 +125,13 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
             list = ParseStationList(text);
         }
     }
-    if (!list.badLines.empty()) {
+    std::string script = StationListScript(list, text);
+    // A daily timer mails what the run says: the skipped lines are told once, by the run that
+    // first reads the file as it is now (the script carries the file's checksum), not every day.
+    std::string before;
+    bool unchanged = site->owned.count(kStationsScript) != 0 &&
+                     ReadWholeFile(site->path + "/" + kStationsScript, &before) && before == script;
+    if (!list.badLines.empty() && !unchanged) {
         std::string lines;
         for (size_t i = 0; i < list.badLines.size() && i < 10; ++i) {
             lines += (i > 0 ? ", " : "") + std::to_string(list.badLines[i]);
@@ -133,7 +140,7 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
         ReportSiteProblem(stationsCsv + ": " + std::to_string(list.badLines.size()) +
                           " lines skipped, not kHz,name,place[,hh:mm-hh:mm] (lines " + lines + ")");
     }
-    return PutSiteFile(site, kStationsScript, StationListScript(list));
+    return PutSiteFile(site, kStationsScript, script);
 }
 
 }  // namespace
@@ -232,10 +239,11 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     if (!written) return false;
     std::error_code error;
     std::vector<DayDownload> downloads = {
-        {"chart.gif", "the day's picture", uint64_t(fs::file_size(folder + "chart.gif", error))},
-        {"chart.png", "the same picture, lossless", chart.size()},
-        {"VOK.LOG.gz", "the day log, gzip-compressed", logGz.size()},
-        {"summary.txt", "the quarter-hour summary (Z.TXT)", summary.size()},
+        {"chart.gif", DayGifName(day), "the day's picture",
+         uint64_t(fs::file_size(folder + "chart.gif", error))},
+        {"chart.png", DayPngName(day), "the same picture, lossless", chart.size()},
+        {"VOK.LOG.gz", DayLogGzName(day), "the day log, gzip-compressed", logGz.size()},
+        {"summary.txt", DaySummaryName(day), "the quarter-hour summary (Z.TXT)", summary.size()},
     };
     // The page last: once it is there, everything it points at is.
     return PutSiteFile(site, DayFile(day, "index.html"), DayPageHtml(day, digest, look, downloads));
@@ -250,13 +258,22 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
     std::vector<sys_days> days = DaysWithPages(*site);
     std::set<year_month> months;
     for (sys_days d : updated) months.insert(MonthOf(d));
+    auto hasPage = [&](year_month m) {
+        return PathExists((site->path + "/" + MonthFolderName(m) + "/" + kIndexPage).c_str());
+    };
     // A month whose page a failed run never wrote gets it now.
     for (sys_days d : days) {
-        if (!PathExists(
-                (site->path + "/" + MonthFolderName(MonthOf(d)) + "/" + kIndexPage).c_str())) {
-            months.insert(MonthOf(d));
-        }
+        if (!hasPage(MonthOf(d))) months.insert(MonthOf(d));
     }
+    // A month new to the site is new to the months beside it, whose pages link to it.
+    std::set<year_month> beside;
+    for (year_month m : months) {
+        if (hasPage(m)) continue;
+        MonthNeighbours neighbours = NeighbourMonths(m, days);
+        if (neighbours.previous) beside.insert(*neighbours.previous);
+        if (neighbours.next) beside.insert(*neighbours.next);
+    }
+    months.insert(beside.begin(), beside.end());
     bool all = CopyWebFiles(site, webFolder);
     all = WriteStations(site, stationsCsv) && all;
     for (year_month m : months) all = WriteMonth(site, m, days, look) && all;

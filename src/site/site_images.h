@@ -17,10 +17,11 @@ struct Rgb {
     unsigned char red, green, blue;
 };
 // The colour of an activity figure J (1..100) in the station's palette; a quarter hour without a
-// record is dark grey.
+// record is mid grey. Neither grey is in the palette, and both stand out from the pages' dark
+// background (#121416): a day without a log is darker than a quarter hour without a record.
 Rgb ActivityColour(int figure);
-constexpr Rgb kNoRecordColour = {48, 48, 48};
-constexpr Rgb kNoLogColour = {20, 20, 20};
+constexpr Rgb kNoRecordColour = {96, 96, 96};
+constexpr Rgb kNoLogColour = {48, 50, 54};
 
 // The day's 96 quarter hours, one pixel each.
 bool ActivityStripPng(const DayDigest& digest, std::vector<unsigned char>* png);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,18 @@ constexpr const char* kDayFiles[] = {"index.html", "chart.png",   "chart.gif",  
                                      "day.txt",    "summary.txt", "VOK.LOG.gz"};
 
 struct DayDownload {
-    std::string file;   // in the day's folder
-    std::string label;  // what it is
+    std::string file;    // in the day's folder
+    std::string saveAs;  // the name a browser saves it under, the day in it
+    std::string label;   // what it is
     uint64_t bytes = 0;
 };
+
+// The names a day's downloads are saved under, so that several days' downloads never collide:
+// the picture as talvor and talvor-render name theirs.
+std::string DayGifName(std::chrono::sys_days day);      // "VOKLOG yyyy-mm-dd.GIF"
+std::string DayPngName(std::chrono::sys_days day);      // "VOKLOG yyyy-mm-dd.png"
+std::string DayLogGzName(std::chrono::sys_days day);    // "yyyy-mm-dd VOK.LOG.gz"
+std::string DaySummaryName(std::chrono::sys_days day);  // "yyyy-mm-dd Z.TXT"
 
 std::string DayPageHtml(std::chrono::sys_days day, const DayDigest& digest, const SiteLook& look,
                         const std::vector<DayDownload>& downloads);
@@ -39,27 +48,39 @@ std::string DayPageHtml(std::chrono::sys_days day, const DayDigest& digest, cons
 // The day's activity as an SVG plot: a bar per quarter hour, UTC across, J up.
 std::string ActivitySvg(const DayDigest& digest);
 
-// The month's page: its calendar and its propagation calendar. days holds the month's days that
-// have a log, by day of the month.
-std::string MonthPageHtml(std::chrono::year_month month, const std::map<int, DayDigest>& days,
-                          const SiteLook& look);
+// The nearest months before and after a month that have a logged day, where there are any.
+struct MonthNeighbours {
+    std::optional<std::chrono::year_month> previous;
+    std::optional<std::chrono::year_month> next;
+};
+MonthNeighbours NeighbourMonths(std::chrono::year_month month,
+                                const std::vector<std::chrono::sys_days>& days);
 
-// The index: every month with a logged day, newest first, each a calendar of thumbnails.
+// The month's page: its calendar and its propagation calendar, with links to its neighbours.
+// days holds the month's days that have a log, by day of the month.
+std::string MonthPageHtml(std::chrono::year_month month, const std::map<int, DayDigest>& days,
+                          const SiteLook& look, const MonthNeighbours& neighbours = {});
+
+// The index: a link to the latest day, then every month with a logged day, newest first, each a
+// calendar of thumbnails; without any day, a page that says so.
 std::string IndexHtml(const std::vector<std::chrono::sys_days>& days, const SiteLook& look);
 
 // The days with a page, oldest first, for the day pages' links to their neighbours.
 std::string DaysScript(const std::vector<std::chrono::sys_days>& days);
 
 // What the day page reads from the log: placement of the level field on the chart, each
-// record's clock, every level, and the colours of the chart's levels.
+// record's clock, every level, and the colours of the chart's levels. The page's scripts take
+// every number they share with the chart from here (band, origin, plan, clock, colour rule),
+// never from a copy of their own.
 struct DayDataInput {
     std::chrono::sys_days day;
     int frameWidth = 0;
     int frameHeight = 0;
-    int xOrigin = 0;    // the chart's x of 500 kHz (f kHz lies at f + xOrigin - 500)
+    int xOrigin = 0;    // the chart's x of kChartOriginKhz (f kHz lies at f + xOrigin - 500)
     int drawnRows = 0;  // records the chart shows, from its row kLevelFieldTop down
     double sensitivity = 1.0;
     int colourMode = 0;
+    int channelSpacing = 10;  // the station's plan: the chart's channels and the readout's
 };
 std::string DayDataScript(const DayDataInput& input, RecordSpan records,
                           const EncodedLevels& levels);

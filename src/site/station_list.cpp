@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/station_list.h"
 
+#include <zlib.h>
+
+#include <cstdio>
+
 #include "daylog/day_log.h"
 #include "site/site_text.h"
 #include "station/calendar.h"
@@ -140,14 +144,22 @@ std::vector<const ListedStation*> StationsOnAir(const StationList& list, int khz
     return found;
 }
 
-std::string StationListScript(const StationList& list) {
+std::string StationListScript(const StationList& list, const std::string& sourceText) {
+    char source[80];
+    std::snprintf(
+        source, sizeof source, "%zu bytes, CRC-32 %08lx", sourceText.size(),
+        crc32(0, reinterpret_cast<const Bytef*>(sourceText.data()), uInt(sourceText.size())));
     std::string out =
         "// SPDX-License-Identifier: GPL-3.0-or-later\n"
-        "// Written by talvor-render from STATIONS.CSV: kHz, name, place, on air from, until.\n"
+        "// Written by talvor-render from STATIONS.CSV (" +
+        std::string(source) +
+        "): kHz, name, place, the minutes of\n"
+        "// the UTC day it is on air from and until (-1: always).\n"
         "(window.Talvor = window.Talvor || {}).stations = [\n";
     for (const ListedStation& s : list.stations) {
-        out += "[" + std::to_string(s.khz) + "," + JsString(s.name) + "," + JsString(s.place) +
-               "," + std::to_string(s.onMinute) + "," + std::to_string(s.offMinute) + "],\n";
+        out += "{\"khz\":" + std::to_string(s.khz) + ",\"name\":" + JsString(s.name) +
+               ",\"place\":" + JsString(s.place) + ",\"on\":" + std::to_string(s.onMinute) +
+               ",\"off\":" + std::to_string(s.offMinute) + "},\n";
     }
     return out + "];\n";
 }

@@ -42,6 +42,7 @@ bool OnAirAt(const ListedStation& station, int minute);
 std::vector<const ListedStation*> StationsOnAir(const StationList& list, int khz, int firstMinute,
                                                 int lastMinute);
 
-// The list as the script the pages load ("stations.js"): Talvor.stations = [[kHz, name, place,
-// on, off], ...], every text a string literal.
-std::string StationListScript(const StationList& list);
+// The list as the script the pages load ("stations.js"): Talvor.stations = [{"khz": kHz,
+// "name": name, "place": place, "on": on, "off": off}, ...], every text a string literal, headed
+// by a comment with the checksum of the text it was read from (empty: no list).
+std::string StationListScript(const StationList& list, const std::string& sourceText);

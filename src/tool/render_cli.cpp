@@ -167,6 +167,11 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
         return kExitUsage;
     }
 
+    if (siteOption->count() > 0 && request->siteFolder.empty()) {
+        // An empty name would otherwise fall back to drawing pictures into the working folder.
+        Report("--site needs the name of a folder" + std::string(kSeeHelp));
+        return kExitUsage;
+    }
     if (request->showConfig) {
         // Nothing is drawn, so nothing else is asked for.
     } else if (request->heard && dateText.empty() && fromText.empty()) {

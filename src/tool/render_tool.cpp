@@ -93,8 +93,8 @@ int RunRenderRequestWith(const RenderRequest& given, const WorkerShare& share) {
     RenderRequest request = given;
     if (request.source == RenderSource::AllDays) {
         if (!FindLoggedDays(runPaths.DataFolder, &request.from, &request.to)) {
-            ReportNoDays(request);
-            return kExitFailed;
+            // A new station's morning update succeeds before its first day is logged.
+            return WriteSiteWithoutDays(request);
         }
         request.source = RenderSource::Range;
     }

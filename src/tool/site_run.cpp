@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tool/site_run.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
@@ -43,6 +46,7 @@ bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame) {
     input.data.drawnRows = RowsToDraw(recordCount, screenGeometry.chartHeight);
     input.data.sensitivity = settings.sensitivity;
     input.data.colourMode = settings.colourMode;
+    input.data.channelSpacing = settings.channelSpacing;
     return WriteSiteDay(&run->folder, input, run->look);
 }
 
@@ -55,4 +59,17 @@ bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays) {
         days.push_back(DayOf(day));
     }
     return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv);
+}
+
+int WriteSiteWithoutDays(const RenderRequest& request) {
+    std::error_code error;
+    std::filesystem::directory_iterator listing(runPaths.DataFolder, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+        Report("cannot read the data folder " + runPaths.DataFolder + ": " + error.message());
+        return kExitFailed;
+    }
+    SiteRun run;
+    if (!StartSiteRun(request, {}, &run) || !FinishSiteRun(&run, {})) return kExitFailed;
+    Report("no day log in " + runPaths.DataFolder + " yet; the site's index says so");
+    return kExitOk;
 }

@@ -25,3 +25,8 @@ bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame);
 
 // The months of the days written (by this process or its workers), the index and the manifest.
 bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays);
+
+// For a station that has logged no day yet (its data folder empty or not made yet): a site whose
+// index says so, with a message; kExitOk when it was written. A data folder that cannot be read
+// is no empty station: kExitFailed after the reason.
+int WriteSiteWithoutDays(const RenderRequest& request);

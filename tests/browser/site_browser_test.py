@@ -4,7 +4,9 @@
 
 Generates a few synthetic days, writes the site with talvor-render --site, and drives Debian's
 headless Chromium through chromedriver over it, served by a static server on 127.0.0.1 and
-opened from file:// as well. What the pages show is checked against the day logs' own bytes.
+opened from file:// as well: in a window that shows the chart at its own size, and at 1366 x 768
+with a mouse and 390 x 844 with touch, where the chart is scaled to the window. What the pages
+show is checked against the day logs' own bytes.
 
     site_browser_test.py --render build/talvor-render --gen build/talvor-gen-daylog
 """
@@ -29,10 +31,9 @@ CLOCK = 39  # the time text's "hh:mm"
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import WebDriverException
+    from selenium.common.exceptions import TimeoutException, WebDriverException
     from selenium.webdriver.chrome.service import Service as ChromeService
     from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.common.actions.action_builder import ActionBuilder
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
@@ -41,6 +42,8 @@ except ImportError:
     sys.exit(SKIP)
 
 DAYS = ["2026-11-30", "2026-12-01", "2026-12-02", "2026-12-05"]
+# The screens a listener brings: a laptop with a mouse, a phone with a finger.
+SCREENS = [("1366x768", 1366, 768, False), ("390x844 touch", 390, 844, True)]
 WIDTH, HEIGHT = 1920, 1500
 X_ORIGIN = WIDTH // 2 - 600  # the chart's x of 500 kHz
 TOP = 40  # the chart's y of the first record
@@ -119,9 +122,22 @@ def make_station(work, args):
     return data
 
 
-def render(args, work, site, *extra):
-    return run([args.render, "--config", os.path.join(work, "TALVOR.INI"), "--size",
+def render(args, work, site, *extra, config="TALVOR.INI"):
+    return run([args.render, "--config", os.path.join(work, config), "--size",
                 "%dx%d" % (WIDTH, HEIGHT), "--site", site, *extra], cwd=work)
+
+
+def make_overseas_station(work, args):
+    """A station on the 9 kHz plan (OVERSEAS=9) with one of the days, and its site."""
+    folder = os.path.join(work, "overseas")
+    os.makedirs(os.path.join(folder, "BRANTOS", "2026-12-01"))
+    shutil.copy(os.path.join(work, "BRANTOS", "2026-12-01", "VOK.LOG"),
+                os.path.join(folder, "BRANTOS", "2026-12-01", "VOK.LOG"))
+    with open(os.path.join(folder, "TALVOR.INI"), "w") as f:
+        f.write("[CUSTOM]\r\nOVERSEAS=9\r\n")
+    result = render(args, folder, os.path.join(folder, "www"))
+    check(result.returncode == 0, "the 9 kHz station's site is written: %s" % result.stderr)
+    return os.path.join(folder, "www")
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
@@ -136,15 +152,22 @@ def start_server(root):
     return server
 
 
-def new_browser():
+def new_browser(width=2200, height=1900, touch=False):
+    """A browser whose window shows width x height CSS pixels: a phone's (touch, three device
+    pixels a CSS pixel) or a desktop's."""
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                 "--window-size=2200,1900", "--force-device-scale-factor=1"):
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage"):
         options.add_argument(flag)
+    if touch:
+        options.add_experimental_option("mobileEmulation", {"deviceMetrics": {
+            "width": width, "height": height, "pixelRatio": 3.0, "touch": True}})
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     service = ChromeService(executable_path="/usr/bin/chromedriver")
     browser = webdriver.Chrome(service=service, options=options)
+    if not touch:
+        browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
     browser.set_page_load_timeout(60)
     return browser
 
@@ -159,22 +182,6 @@ def wait_levels(browser):
     return browser.execute_script("return document.body.dataset.levels")
 
 
-def client_point(browser, image, x, y):
-    """The viewport point (whole CSS pixels) inside the chart's pixel (x, y); the picture is
-    shown at its own size, but may stand at a fractional position."""
-    box = browser.execute_script("var r = arguments[0].getBoundingClientRect();"
-                                 "return [r.left, r.top];", image)
-    return math.floor(box[0] + x) + 1 if box[0] % 1 else int(box[0]) + x, \
-        math.floor(box[1] + y) + 1 if box[1] % 1 else int(box[1]) + y
-
-
-def point_at(browser, image, x, y):
-    browser.execute_script("arguments[0].scrollIntoView({block: 'center', inline: 'center'})", image)
-    actions = ActionBuilder(browser)
-    actions.pointer_action.move_to_location(*client_point(browser, image, x, y))
-    actions.perform()
-
-
 def check_index(browser, base, label):
     browser.get(base + "index.html")
     links = browser.execute_script(
@@ -186,6 +193,9 @@ def check_index(browser, base, label):
     months = browser.execute_script(
         "return [...document.querySelectorAll('section.month h2 a:first-child')].map(a => a.textContent)")
     check(months == ["December 2026", "November 2026"], "%s: months newest first: %s" % (label, months))
+    latest = browser.execute_script(
+        "var a = document.querySelector('.latest a'); return [a.parentNode.textContent, a.getAttribute('href')]")
+    check(latest == ["Latest: 2026-12-05", "2026-12-05/index.html"], "%s: the latest day is named: %s" % (label, latest))
     for selector in ("img.thumb", "img.strip"):
         images = browser.find_elements(By.CSS_SELECTOR, selector)
         check(len(images) == len(DAYS), "%s: one %s per logged day" % (label, selector))
@@ -201,6 +211,24 @@ def check_index(browser, base, label):
     check(loaded == 31, "%s: December's propagation calendar has a row per day" % label)
     lines = browser.execute_script("return document.querySelectorAll('polyline.sunrise, polyline.sunset').length")
     check(lines >= 2, "%s: sunrise and sunset are drawn over the propagation calendar" % label)
+    # The greys of a quarter hour without a record and a day without a log stand out from the
+    # page and from each other.
+    greys = browser.execute_script("""
+        function rgb(e) { return getComputedStyle(e).backgroundColor.match(/\\d+/g).slice(0, 3).map(Number); }
+        var keys = [...document.querySelectorAll('.legend .key')];
+        return [rgb(document.body)].concat(['no record', 'no day log'].map(
+          label => rgb(keys.find(k => k.textContent.trim() === label).querySelector('.swatch'))));""")
+    apart = lambda a, b: max(abs(p - q) for p, q in zip(a, b)) >= 24
+    check(apart(greys[0], greys[1]) and apart(greys[0], greys[2]) and apart(greys[1], greys[2]),
+          "%s: no record and no day log are told from the page and each other: %s" % (label, greys))
+    # Each month links the months before and after it that have days, and no others.
+    for month, want in [("2026-12", {"prev": "../2026-11/index.html"}),
+                        ("2026-11", {"next": "../2026-12/index.html"})]:
+        browser.get(base + month + "/index.html")
+        links = browser.execute_script(
+            "var out = {}; document.querySelectorAll('nav a[rel]').forEach(a => out[a.rel] = a.getAttribute('href'));"
+            "return out")
+        check(links == want, "%s: %s links its neighbour months: %s" % (label, month, links))
     check(severe_messages(browser) == [], "%s: index and month without console errors" % label)
 
 
@@ -214,40 +242,31 @@ def check_day(browser, base, label, log):
         "return performance.getEntriesByType('resource').map(e => e.name)")
     outside = [r for r in resources if not r.startswith(base)]
     check(outside == [], "%s: no request leaves the site: %s" % (label, outside))
-
-    # The readout at several (kHz, record) pairs, against the log's bytes: channels of the plan,
-    # a kHz between them, one the plan leaves out, levels above a byte, the field's corners.
-    for khz, record in [(1000, 720), (1003, 100), (540, 200), (540, 201), (520, 0),
-                        (1700, 1439), (1215, 333)]:
-        point_at(browser, image, khz + X_ORIGIN - 500, record + TOP)
-        text = browser.find_element(By.ID, "readout").text
-        want = "%d kHz  %s UTC  level %d" % (khz, log.clock(record), log.level(record, khz))
-        check(text.startswith(want), "%s: readout at %d kHz, record %d: %r, wanted %r"
-              % (label, khz, record, text, want))
-    point_at(browser, image, 1003 + X_ORIGIN - 500, 100 + TOP)
-    check("(channel 1000 kHz)" in browser.find_element(By.ID, "readout").text,
-          "%s: the readout names the nearest channel" % label)
+    names = browser.execute_script(
+        "return [...document.querySelectorAll('.downloads a')].map(a => [a.getAttribute('href'), a.download])")
+    # The activity plot's last label, 24:00, lies whole inside the plot.
+    label_end = browser.execute_script(
+        "var svg = document.querySelector('svg.activity');"
+        "var last = [...svg.querySelectorAll('text')].find(t => t.textContent === '24:00').getBBox();"
+        "return [last.x + last.width, svg.viewBox.baseVal.width]")
+    check(label_end[0] <= label_end[1], "%s: 24:00 is whole: ends at %s" % (label, label_end))
+    check(names == [["chart.gif", "VOKLOG 2026-12-01.GIF"], ["chart.png", "VOKLOG 2026-12-01.png"],
+                    ["VOK.LOG.gz", "2026-12-01 VOK.LOG.gz"], ["summary.txt", "2026-12-01 Z.TXT"]],
+          "%s: downloads are saved under the day's names: %s" % (label, names))
 
     # The station whose name holds markup: shown as text, never run.
-    point_at(browser, image, 1000 + X_ORIGIN - 500, 12 * 60 + TOP)
+    pointer(browser, False, "move", *chart_client(browser, 1000, 12 * 60))
     stations = browser.find_element(By.ID, "stations")
     check(SCRIPT_NAME in stations.text and "Night Only" not in stations.text,
           "%s: the station list names the day station at noon: %r" % (label, stations.text))
     check(browser.execute_script("return document.querySelectorAll('#stations script').length") == 0
           and browser.title != "owned", "%s: a station's <script> stays text" % label)
-    point_at(browser, image, 1000 + X_ORIGIN - 500, 23 * 60 + TOP)
+    pointer(browser, False, "move", *chart_client(browser, 1000, 23 * 60))
     check("Night Only" in stations.text, "%s: a station on air at night is named at night" % label)
 
     # Dragging 990..1010 kHz x 11:00..13:00 shows those levels, a cell each, in the chart's colours.
     first, last = 11 * 60, 13 * 60
-    browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", image)
-    actions = ActionBuilder(browser)
-    actions.pointer_action.move_to_location(*client_point(browser, image, 990 + X_ORIGIN - 500, first + TOP))
-    actions.pointer_action.pointer_down()
-    actions.pointer_action.move_to_location(*client_point(browser, image, 1000 + X_ORIGIN - 500, first + 60 + TOP))
-    actions.pointer_action.move_to_location(*client_point(browser, image, 1010 + X_ORIGIN - 500, last + TOP))
-    actions.pointer_action.pointer_up()
-    actions.perform()
+    drag(browser, False, chart_client(browser, 990, first), chart_client(browser, 1010, last, scroll=False))
     zoom = browser.execute_script("return document.getElementById('zoom-canvas').zoom || null")
     check(zoom is not None and browser.find_element(By.ID, "zoom").is_displayed(),
           "%s: the drag opens the zoom" % label)
@@ -285,26 +304,281 @@ def check_day(browser, base, label, log):
     check(severe_messages(browser) == [], "%s: day pages without console errors" % label)
 
 
+# ---- The pages on a laptop's and a phone's screen, through the chart's scaling ----
+
+def pointer(browser, touch, kind, x, y):
+    """One pointer event at a viewport point that may lie between whole CSS pixels, as a finger
+    on a phone's denser screen or a mouse does: kind is down, move or up."""
+    if touch:
+        kinds = {"down": "touchStart", "move": "touchMove", "up": "touchEnd"}
+        browser.execute_cdp_cmd("Input.dispatchTouchEvent", {
+            "type": kinds[kind], "touchPoints": [] if kind == "up" else [{"x": x, "y": y}]})
+    else:
+        kinds = {"down": "mousePressed", "move": "mouseMoved", "up": "mouseReleased"}
+        browser.execute_cdp_cmd("Input.dispatchMouseEvent", {
+            "type": kinds[kind], "x": x, "y": y, "button": "left" if kind != "move" else "none",
+            "buttons": 1 if kind == "down" else 0, "clickCount": 1})
+
+
+def drag(browser, touch, start, end):
+    pointer(browser, touch, "down", *start)
+    if not touch:
+        browser.execute_cdp_cmd("Input.dispatchMouseEvent", {
+            "type": "mouseMoved", "x": end[0], "y": end[1], "button": "left", "buttons": 1})
+    else:
+        pointer(browser, touch, "move", *end)
+    pointer(browser, touch, "up", *end)
+
+
+def tap(browser, touch, x, y):
+    if not touch:
+        pointer(browser, touch, "move", x, y)
+    pointer(browser, touch, "down", x, y)
+    pointer(browser, touch, "up", x, y)
+
+
+def chart_client(browser, khz, record, scroll=True):
+    """The viewport point at the middle of the chart's pixel of (kHz, record), the chart first
+    scrolled to show that row in the upper half of the window (above the readout bar)."""
+    fx = (khz + X_ORIGIN - 500 + 0.5) / WIDTH
+    fy = (record + TOP + 0.5) / HEIGHT
+    return browser.execute_script("""
+        var r = document.getElementById('chart-image').getBoundingClientRect();
+        if (arguments[2]) window.scrollBy(0, r.top + arguments[1] * r.height - innerHeight * 0.35);
+        r = document.getElementById('chart-image').getBoundingClientRect();
+        return [r.left + arguments[0] * r.width, r.top + arguments[1] * r.height];""", fx, fy, scroll)
+
+
+def screen_state(browser, plot="chart"):
+    """The readout's text and whether it is inside the window, and the crosshair's lines."""
+    return browser.execute_script("""
+        var readout = document.getElementById('readout'), r = readout.getBoundingClientRect();
+        function line(selector) {
+          var e = document.querySelector(selector);
+          if (!e || e.offsetParent === null) return null;
+          var b = e.getBoundingClientRect();
+          return [b.left, b.top, b.right, b.bottom];
+        }
+        return {text: readout.textContent, inside: r.width > 0 && r.left >= 0 && r.top >= 0 &&
+                  r.right <= innerWidth && r.bottom <= innerHeight,
+                down: line('#' + arguments[0] + ' .cross-down'), across: line('#' + arguments[0] + ' .cross-across')};""",
+                                  plot)
+
+
+def crosses_at(state, x, y):
+    down, across = state["down"], state["across"]
+    return (down is not None and across is not None and down[0] - 1 <= x <= down[2] + 1
+            and across[1] - 1 <= y <= across[3] + 1)
+
+
+def sideways(browser):
+    """How far the page scrolls sideways, in CSS pixels (0 when it does not)."""
+    return browser.execute_script("return document.documentElement.scrollWidth - innerWidth")
+
+
+def wanted_text(log, khz, record):
+    return "%d kHz  %s UTC  level %d" % (khz, log.clock(record), log.level(record, khz))
+
+
+def check_screen(browser, base, label, log, touch):
+    for page in ("index.html", "2026-12/index.html", "2026-11/index.html", "2026-12-01/index.html"):
+        browser.get(base + page)
+        check(sideways(browser) <= 0, "%s: %s does not scroll sideways (by %d px)" % (label, page, sideways(browser)))
+    check(wait_levels(browser) == "ready", "%s: the day's levels decode" % label)
+
+    # A reading at each point, through the chart's scaling, exactly as logged; marked by the
+    # crosshair and shown in the window; a tap's reading stays until the next.
+    # Channels of the plan and not, a kHz between channels, levels above a byte (the readout
+    # tells the logged number), the level field's corners.
+    for khz, record in [(810, 600), (1080, 130), (1000, 720), (1003, 100), (1215, 333), (540, 200),
+                        (540, 201), (520, 0), (1700, 1439)]:
+        x, y = chart_client(browser, khz, record)
+        if touch:
+            tap(browser, touch, x, y)
+        else:
+            pointer(browser, touch, "move", x, y)
+        state = screen_state(browser)
+        check(state["text"].startswith(wanted_text(log, khz, record)) and state["inside"],
+              "%s: readout at %d kHz, record %d: %r, in the window: %s"
+              % (label, khz, record, state["text"], state["inside"]))
+        check(crosses_at(state, x, y), "%s: the crosshair marks %d kHz, record %d: %s at %.1f,%.1f"
+              % (label, khz, record, state, x, y))
+    for khz, record, channel in [(1003, 100, "(channel 1000 kHz)"),
+                                 (810, 600, "(channel 810 kHz, not drawn on the chart)"),
+                                 (1080, 130, "(channel 1080 kHz, not drawn on the chart)"),
+                                 (1215, 333, "(channel 1210 kHz)")]:
+        x, y = chart_client(browser, khz, record)
+        tap(browser, touch, x, y)
+        state = screen_state(browser)
+        check(state["text"].endswith(channel), "%s: %d kHz names %s: %r" % (label, khz, channel, state["text"]))
+    check(browser.current_url.endswith("#khz=1215&t=" + log.clock(333)),
+          "%s: the point read is in the address: %s" % (label, browser.current_url))
+    if touch:
+        # A finger moving over the chart scrolls the page, and the reading stays.
+        x, y = chart_client(browser, 1000, 700)
+        before = browser.execute_script("return scrollY")
+        pointer(browser, touch, "down", x, y)
+        for step in range(1, 9):
+            pointer(browser, touch, "move", x, y - 20 * step)
+        pointer(browser, touch, "up", x, y - 160)
+        check(eventually(browser, lambda b: b.execute_script("return scrollY") != before),
+              "%s: a finger moving over the chart scrolls the page" % label)
+        check(browser.find_element(By.ID, "zoom").get_attribute("hidden") is not None,
+              "%s: a finger moving over the chart opens no zoom" % label)
+    else:
+        # The pointer leaving the chart returns to the reading kept.
+        pointer(browser, touch, "move", 1, 1)
+    state = screen_state(browser)
+    check(state["text"].startswith(wanted_text(log, 1215, 333)) and state["inside"],
+          "%s: the reading stays until the next: %r" % (label, state["text"]))
+
+    # Addresses that name a point and a zoom show them.
+    browser.get("about:blank")
+    browser.get(base + "2026-12-01/index.html#khz=1080&t=02:10")
+    wait_levels(browser)
+    x, y = chart_client(browser, 1080, 130, scroll=False)
+    state = screen_state(browser)
+    check(state["text"].startswith(wanted_text(log, 1080, 130)) and crosses_at(state, x, y)
+          and 0 <= y < browser.execute_script("return innerHeight"),
+          "%s: #khz=1080&t=02:10 shows that point: %s at %.1f,%.1f" % (label, state, x, y))
+    browser.get("about:blank")
+    browser.get(base + "2026-12-01/index.html#zoom=990-1010,11:00-13:00")
+    wait_levels(browser)
+    check(zoom_window(browser) == [990, 1010, 660, 780] and sideways(browser) <= 0,
+          "%s: #zoom=990-1010,11:00-13:00 shows that zoom: %s" % (label, zoom_window(browser)))
+    close = browser.execute_script("var r = document.getElementById('zoom-close').getBoundingClientRect();"
+                                   "return r.width > 0 && r.bottom <= innerHeight && r.right <= innerWidth")
+    check(close, "%s: the zoom's close button is in view" % label)
+    browser.find_element(By.ID, "zoom-close").click()
+    check(zoom_window(browser) is None and not browser.current_url.endswith("13:00"),
+          "%s: the close button closes the zoom" % label)
+
+    # A zoom opened by hand (a mouse drags; a finger asks with Zoom and taps two corners) is a
+    # step in the history: Back closes it, Forward opens it again.
+    browser.get("about:blank")
+    browser.get(base + "2026-12-01/index.html")
+    wait_levels(browser)
+    if touch:
+        browser.find_element(By.ID, "zoom-button").click()
+        tap(browser, touch, *chart_client(browser, 990, 660))
+        tap(browser, touch, *chart_client(browser, 1010, 780))
+    else:
+        drag(browser, touch, chart_client(browser, 990, 660), chart_client(browser, 1010, 780, scroll=False))
+    check(zoom_window(browser) == [990, 1010, 660, 780] and browser.current_url.endswith("#zoom=990-1010,11:00-13:00"),
+          "%s: the zoom opened by hand: %s, %s" % (label, zoom_window(browser), browser.current_url))
+    x, y = browser.execute_script("""
+        var c = document.getElementById('zoom-canvas'), z = c.zoom || {left: 0, top: 0, cellWidth: 0, cellHeight: 0};
+        c.scrollIntoView({block: 'center'}); var r = c.getBoundingClientRect();
+        return [r.left + (z.left + 10.5 * z.cellWidth) * r.width / c.width,
+                r.top + (z.top + 60.5 * z.cellHeight) * r.height / c.height];""")
+    tap(browser, touch, x, y)
+    state = screen_state(browser, "zoom-plot")
+    check(state["text"].startswith(wanted_text(log, 1000, 720)) and state["inside"] and crosses_at(state, x, y),
+          "%s: the zoom reads its cells: %s" % (label, state))
+    if not touch:
+        ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+        check(zoom_window(browser) is not None and "2026-12-01/" in browser.current_url,
+              "%s: Right does nothing while zoomed" % label)
+    browser.back()
+    check(eventually(browser, lambda b: zoom_window(b) is None), "%s: Back closes the zoom" % label)
+    browser.forward()
+    check(eventually(browser, lambda b: zoom_window(b) == [990, 1010, 660, 780]),
+          "%s: Forward opens the zoom again" % label)
+    if zoom_window(browser) == "gone":
+        return
+    ActionChains(browser).send_keys(Keys.ESCAPE).perform()
+
+    if not touch:
+        # A drag that starts in the time labels' margin opens no zoom.
+        drag(browser, touch, chart_client(browser, 400, 600), chart_client(browser, 1000, 700, scroll=False))
+        check(zoom_window(browser) is None, "%s: a drag from outside the level field opens no zoom" % label)
+    # "?" shows the keys and gestures, in the window; Escape hides them.
+    ActionChains(browser).send_keys("?").perform()
+    shown = browser.execute_script("var h = document.getElementById('help'), r = h.getBoundingClientRect();"
+                                   "return !h.hidden && r.top >= 0 && r.right <= innerWidth")
+    check(shown and "Left, Right" in browser.find_element(By.ID, "help").text and sideways(browser) <= 0,
+          "%s: ? shows the keys and gestures" % label)
+    ActionChains(browser).send_keys(Keys.ESCAPE).perform()
+    check(not browser.find_element(By.ID, "help").is_displayed(), "%s: Escape hides the keys" % label)
+    # Copy link copies the address of what is shown, or offers it to copy by hand.
+    x, y = chart_client(browser, 1080, 130)
+    tap(browser, touch, x, y)
+    browser.find_element(By.ID, "copy-link").click()
+    eventually(browser, lambda b: b.find_element(By.ID, "tool-status").text
+               or b.find_elements(By.CSS_SELECTOR, ".link-field"))
+    offered = [f.get_attribute("value") for f in browser.find_elements(By.CSS_SELECTOR, ".link-field")]
+    copied = browser.find_element(By.ID, "tool-status").text == "Link copied"
+    check(copied or offered == [browser.current_url], "%s: Copy link: %s %s" % (label, copied, offered))
+    check(severe_messages(browser) == [], "%s: without console errors" % label)
+
+
+def zoom_window(browser):
+    """The zoom's window shown, None when the day is shown whole, "gone" off the day page."""
+    return browser.execute_script(
+        "var c = document.getElementById('zoom-canvas'); if (!c) return 'gone';"
+        "var z = c.zoom;"
+        "return document.getElementById('zoom').hidden || !z ? null : [z.firstKhz, z.lastKhz, z.firstRecord, z.lastRecord]")
+
+
+def eventually(browser, condition, seconds=10):
+    try:
+        WebDriverWait(browser, seconds).until(condition)
+        return True
+    except TimeoutException:
+        return False
+
+
+def check_overseas(browser, base, log):
+    """The readout of a station on the 9 kHz plan names that plan's channels."""
+    browser.get(base + "2026-12-01/index.html")
+    wait_levels(browser)
+    for khz, channel in [(1215, "(channel 1215 kHz)"), (1210, "(channel 1206 kHz)"), (540, "(channel 540 kHz, not drawn on the chart)")]:
+        tap(browser, False, *chart_client(browser, khz, 333))
+        text = screen_state(browser)["text"]
+        check(text.startswith(wanted_text(log, khz, 333)) and text.endswith(channel),
+              "the 9 kHz plan's channel at %d kHz: %r" % (khz, text))
+
+
 def check_rules(browser):
     """The plain rules of the page against tables."""
     rules = browser.execute_script("""
-        var T = window.Talvor, plan = T.day.plan;
+        var T = window.Talvor, day = T.day, plan = day.plan, rule = day.levelRule;
+        var nine = {spacing: 9, first: 531, last: 1701, drawn: [1206, 1215]};
+        function station(on, off) { return {khz: 1, name: 'a', place: '', on: on, off: off}; }
         return {
-          channels: [520, 535, 536, 540, 545, 1003, 1700].map(k => T.nearestChannel(k, plan)),
+          channels: [520, 535, 536, 540, 545, 810, 1003, 1080, 1215, 1700].map(k => T.nearestChannel(k, plan)),
+          nine: [520, 1210, 1211, 1215, 1700].map(k => T.nearestChannel(k, nine)),
+          names: [[810, plan], [1000, plan], [1206, nine]].map(c => T.channelText(c[0], c[1])),
           scaled: [[-5, 1], [0, 1], [143, 1], [255, 1], [256, 1], [1000, 1], [1001, 1],
-                   [200, 0.5], [201, 0.5]].map(c => T.scaledLevel(c[0], c[1])),
-          onAir: [[[1, 'a', '', -1, -1], 0], [[1, 'a', '', 1080, 360], 1079],
-                  [[1, 'a', '', 1080, 360], 1080], [[1, 'a', '', 1080, 360], 359],
-                  [[1, 'a', '', 1080, 360], 360], [[1, 'a', '', 360, 1080], 720]]
+                   [200, 0.5], [201, 0.5]].map(c => T.scaledLevel(c[0], c[1], rule)),
+          onAir: [[station(-1, -1), 0], [station(1080, 360), 1079], [station(1080, 360), 1080],
+                  [station(1080, 360), 359], [station(1080, 360), 360], [station(360, 1080), 720]]
                  .map(c => T.onAir(c[0], c[1])),
           clocks: ['00:00', '23:59', '24:00', '7:05', 'ab:cd'].map(T.minuteOfClock),
           text: T.readoutText(1000, '12:00', 143),
+          views: ['#khz=1080&t=02:10', '#zoom=990-1010,11:00-13:00', '#zoom=990-1010,11:00-13:00&khz=1000&t=12:00',
+                  '#khz=1701&t=02:10', '#khz=1080&t=24:00', '#zoom=1010-990,11:00-13:00', '#zoom=990-1010,13:00-11:00',
+                  '#khz=1e3&t=02:10', '', '#other=1']
+                 .map(f => { var v = T.viewOf(day, f); return [v.zoom && [v.zoom.firstKhz, v.zoom.lastKhz,
+                   v.zoom.firstRecord, v.zoom.lastRecord], v.point && [v.point.khz, v.point.record], T.fragmentOf(day, v)]; }),
         };""")
-    check(rules["channels"] == [520, 530, 530, 530, 550, 1000, 1700], "nearest channels: %s" % rules["channels"])
+    check(rules["channels"] == [520, 530, 540, 540, 540, 810, 1000, 1080, 1210, 1700],
+          "nearest channels: %s" % rules["channels"])
+    check(rules["nine"] == [531, 1206, 1215, 1215, 1701], "nearest channels of the 9 kHz plan: %s" % rules["nine"])
+    check(rules["names"] == ["channel 810 kHz, not drawn on the chart", "channel 1000 kHz", "channel 1206 kHz"],
+          "channel names: %s" % rules["names"])
     check(rules["scaled"] == [0, 0, 143, 255, 255, 255, 0, 100, 100], "scaled levels: %s" % rules["scaled"])
     check(rules["onAir"] == [True, False, True, True, False, True], "hours on air: %s" % rules["onAir"])
     check(rules["clocks"] == [0, 1439, -1, -1, -1], "clocks: %s" % rules["clocks"])
     check(rules["text"] == "1000 kHz  12:00 UTC  level 143", "readout text: %r" % rules["text"])
+    # An address names a point and a zoom; what it names badly is left out, and what the page
+    # shows gives the same address back.
+    check(rules["views"] == [[None, [1080, 130], "khz=1080&t=02:10"],
+                             [[990, 1010, 660, 780], None, "zoom=990-1010,11:00-13:00"],
+                             [[990, 1010, 660, 780], [1000, 720], "zoom=990-1010,11:00-13:00&khz=1000&t=12:00"],
+                             [None, None, ""], [None, None, ""], [None, None, ""], [None, None, ""],
+                             [None, None, ""], [None, None, ""], [None, None, ""]],
+          "views of addresses: %s" % rules["views"])
 
 
 def check_update(args, work, site):
@@ -361,18 +635,29 @@ def main():
         print(result.stdout + result.stderr, end="")
         check(result.returncode == 0, "the site is written")
         check("1 lines skipped" in result.stderr, "the station list's bad line is counted")
+        overseas = make_overseas_station(work, args)
         log = DayLog(os.path.join(work, "BRANTOS", "2026-12-01", "VOK.LOG"))
 
-        server = start_server(site)
-        browser = new_browser()
+        server = start_server(work)
+        bases = [("http://127.0.0.1:%d/%%s/" % server.server_address[1], "http"), ("file://" + work + "/%s/", "file")]
         try:
-            for base, label in [("http://127.0.0.1:%d/" % server.server_address[1], "http"),
-                                ("file://" + site + "/", "file")]:
-                check_index(browser, base, label)
-                check_day(browser, base, label, log)
-            check_rules(browser)
+            browser = new_browser()
+            try:
+                for base, label in bases:
+                    check_index(browser, base % "www", label)
+                    check_day(browser, base % "www", label, log)
+                check_rules(browser)
+                check_overseas(browser, bases[0][0] % "overseas/www", log)
+            finally:
+                browser.quit()
+            for screen, width, height, touch in SCREENS:
+                browser = new_browser(width, height, touch)
+                try:
+                    for base, label in bases:
+                        check_screen(browser, base % "www", "%s %s" % (label, screen), log, touch)
+                finally:
+                    browser.quit()
         finally:
-            browser.quit()
             server.shutdown()
         check_update(args, work, site)
         check_refusals(args, work, site)
