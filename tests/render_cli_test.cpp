@@ -954,6 +954,21 @@ TEST_F(RenderCliRun, ASiteDayOfAWorkerKilledHalfwayIsCompletedByTheParent) {
     }
 }
 
+// A whole-site run takes the days that have a log, however far apart: one stray log of
+// 9999-12-31 is one more day, not millions of days to walk and list.
+TEST_F(RenderCliRun, ASiteOfEveryDayWalksOnlyTheDaysThatHaveALog) {
+    TempDir station("render-site-9999");
+    WriteFileBytes(station / "TALVOR.INI", kPlainIni);
+    for (const char* day : {"2014-03-05", "9999-12-31"}) {
+        ASSERT_EQ(RunCommand("'" TALVOR_GEN "' '" + station / "BRANTOS" + "' " + day).exitCode, 0);
+    }
+    CommandRun run = Render("--config '" + station / "TALVOR.INI" + "' --site www");
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "2014-03-05 www/2014-03-05/index.html\n9999-12-31 www/9999-12-31/index.html\n"
+              "2 of 2 pictures written, 0 days without a day log\n");
+}
+
 // On a terminal the run shows a bar and ends with a list of the days without a log; standard
 // output still gets the day lines when it is not the terminal.
 TEST_F(RenderCliRun, RangeOnATerminalShowsABarAndListsTheMissingDays) {
