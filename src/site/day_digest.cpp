@@ -58,7 +58,11 @@ std::string DigestText(const DayDigest& digest) {
     std::string out = "records " + std::to_string(digest.records) + "\nsunrise " +
                       std::to_string(digest.sunrise) + "\nsunset " + std::to_string(digest.sunset) +
                       "\nactivity";
-    for (int value : digest.activity) out += " " + std::to_string(value);
+    // Appended part by part: GCC 12 warns wrongly (-Wrestrict) on "text" + std::string.
+    for (int value : digest.activity) {
+        out += ' ';
+        out += std::to_string(value);
+    }
     return out + "\n";
 }
 

@@ -96,8 +96,10 @@ std::string StationListScript(const StationList& list) {
         "// Written by talvor-render from STATIONS.CSV: kHz, name, place, on air from, until.\n"
         "(window.Talvor = window.Talvor || {}).stations = [\n";
     for (const ListedStation& s : list.stations) {
-        out += "[" + std::to_string(s.khz) + "," + JsString(s.name) + "," + JsString(s.place) +
-               "," + std::to_string(s.onMinute) + "," + std::to_string(s.offMinute) + "],\n";
+        // Appended part by part: GCC 12 warns wrongly (-Wrestrict) on "text" + std::string.
+        out += '[';
+        out += std::to_string(s.khz) + "," + JsString(s.name) + "," + JsString(s.place) + "," +
+               std::to_string(s.onMinute) + "," + std::to_string(s.offMinute) + "],\n";
     }
     return out + "];\n";
 }
