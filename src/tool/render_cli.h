@@ -29,13 +29,14 @@ struct RenderRequest {
     int height = 0;
     PictureFormat format = PictureFormat::Gif;
     bool formatGiven = false;
-    std::string summaryPath;      // empty: no summary file
-    std::string configPath;       // empty: TALVOR.INI beside the executable
-    std::string program;          // argv[0]: the path the program was started by
-    bool showConfig = false;      // print the settings in effect instead of drawing
-    int jobs = 0;                 // worker processes for a range; 0: one per usable processor
-    std::string siteFolder;       // --site: the website to write the days into; empty: pictures
-    bool loggedDaysOnly = false;  // a range found in the data folder: no day of it is missing
+    std::string summaryPath;  // empty: no summary file
+    std::string configPath;   // empty: TALVOR.INI beside the executable
+    std::string program;      // argv[0]: the path the program was started by
+    bool showConfig = false;  // print the settings in effect instead of drawing
+    int jobs = 0;             // worker processes for a range; 0: one per usable processor
+    std::string siteFolder;   // --site: the website to write the days into; empty: pictures
+    // A range found in the data folder (--site without dates): no day of it is missing.
+    bool loggedDaysOnly = false;
 };
 
 // The exit codes of talvor-render.
