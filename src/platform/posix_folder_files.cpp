@@ -74,11 +74,15 @@ void WriteText(const char* text) {
 
 extern "C" void RemoveTemporariesAndStop(int signalNumber) {
     int saved = errno;
+    bool removed = false;
     for (TemporarySlot& slot : temporarySlots) {
-        if (slot.state.load() == kSlotInUse) unlinkat(slot.folderFd, slot.name, 0);
+        if (slot.state.load() == kSlotInUse && unlinkat(slot.folderFd, slot.name, 0) == 0) {
+            removed = true;
+        }
     }
     WriteText(ProgramName());
-    WriteText(": stopped by a signal; the files it was writing were removed\n");
+    WriteText(removed ? ": stopped by a signal; the files it was writing were removed\n"
+                      : ": stopped by a signal\n");
     errno = saved;
     // The action was reset on entry: the signal, raised again, ends the process as it would
     // have without this handler, so that the caller sees what stopped it.
