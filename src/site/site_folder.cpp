@@ -93,8 +93,9 @@ Outcome OpenFolderOf(const SiteFolder& site, const std::string& name, bool make,
             }
             looked = LookIn(at, part.c_str(), &entry);
         }
-        if (!looked)
+        if (!looked) {
             return FailedWith(looked.code, "cannot look at " + path + ": " + looked.reason);
+        }
         if (entry.kind != EntryKind::Folder) return FailedWith(ENOTDIR, path + " is not a folder");
         HeldDescriptor next;
         if (Outcome opened = OpenFolderIn(at, part.c_str(), &next.fd); !opened) {

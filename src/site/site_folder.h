@@ -67,8 +67,9 @@ bool ParseManifest(const std::string& text, std::set<std::string>* names);
 Outcome MayWrite(const SiteFolder& site, const std::string& name);
 
 // Lists the names in the manifest, flushed to the disk, where each may be written (MayWrite);
-// any refusal or failure, its file named, and nothing listed. A process whose names were
-// claimed by its parent never writes the manifest itself.
+// any refusal or failure, its file named, and nothing listed. Claimed by the process that holds
+// the site's lock before any worker process starts, so that a worker finds its names claimed and
+// never writes the manifest itself.
 Outcome ClaimSiteNames(SiteFolder* site, const std::vector<std::string>& names);
 
 // Writes bytes under the relative name (claiming it, making its folders), unless the file already
