@@ -14,7 +14,9 @@ seconds="${1:-${TALVOR_FUZZ_SECONDS:-60}}"
 scripts/setup.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTALVOR_FUZZ=ON -DTALVOR_BUILD_TESTS=OFF >/dev/null
-targets=(config_fuzz profile_line_fuzz daylog_fuzz scan_line_fuzz)
+# Every target in fuzz/, so that a new one is fuzzed without being named here.
+targets=()
+for source in fuzz/*_fuzz.cpp; do targets+=("$(basename "$source" .cpp)"); done
 cmake --build build-fuzz -j2 --target "${targets[@]}"
 
 # No desktop: a profile message must not wait for a click.
@@ -22,7 +24,8 @@ unset DISPLAY WAYLAND_DISPLAY
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
-declare -A extra=([config_fuzz]=tests/corpus/config [daylog_fuzz]=tests/corpus/daylog [profile_line_fuzz]= [scan_line_fuzz]=)
+# Bad inputs beside the seeds, and the longest input tried (8192 bytes where none is named).
+declare -A extra=([config_fuzz]=tests/corpus/config [daylog_fuzz]=tests/corpus/daylog)
 declare -A maxlen=([config_fuzz]=8192 [profile_line_fuzz]=256 [daylog_fuzz]=19800 [scan_line_fuzz]=16384)
 work="$(pwd)/build-fuzz/run"
 rm -rf "$work"
@@ -37,7 +40,7 @@ for t in "${targets[@]}"; do
   findings="$(pwd)/build-fuzz/findings/$t"
   mkdir -p "$corpus" "$findings"
   cp fuzz/corpus/"$t"/* "$corpus"/
-  if [ -n "${extra[$t]}" ]; then
+  if [ -n "${extra[$t]:-}" ]; then
     # The larger bad logs exceed the length limit; libFuzzer cuts them to it.
     for f in "${extra[$t]}"/*; do cp "$f" "$corpus/bad_$(basename "$f")"; done
   fi
@@ -45,7 +48,7 @@ for t in "${targets[@]}"; do
   log="$work/$t.log"
   echo "fuzz: $t for ${seconds}s from $seeds inputs"
   rc=0
-  (cd "$work/$t" && "$top/build-fuzz/$t" -max_total_time="$seconds" -max_len="${maxlen[$t]}" \
+  (cd "$work/$t" && "$top/build-fuzz/$t" -max_total_time="$seconds" -max_len="${maxlen[$t]:-8192}" \
       -timeout=10 -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 \
       -artifact_prefix="$findings/" "$corpus") >"$log" 2>&1 || rc=$?
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -32,6 +33,8 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
+#include "site/site_folder.h"
+#include "site/site_pages.h"
 #include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
@@ -39,6 +42,9 @@
 #include "tool/range_drawing.h"
 #include "tool/render_tool.h"
 #include "tool/show_config.h"
+#include "tool/site_run.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -967,6 +973,70 @@ TEST_F(RenderCliRun, DaysOfAWorkerThatDiedAreDrawnByTheParent) {
                 << picture;
         }
     }
+}
+
+// A worker killed halfway through a day of the site: the parent draws that day again over what
+// the worker left, and both that run and the same run again end with the whole site. Worker 0's
+// share is the first and the third day.
+TEST_F(RenderCliRun, ASiteDayOfAWorkerKilledHalfwayIsCompletedByTheParent) {
+    if (UsableProcessorCount() < 2)
+        GTEST_SKIP() << "a range is drawn by workers only on 2 processors";
+    TempDir station("render-site-killed");
+    WriteFileBytes(station / "TALVOR.INI", kPlainIni);
+    const std::vector<std::string> days = {"2014-03-03", "2014-03-04", "2014-03-05"};
+    for (const std::string& day : days) {
+        ASSERT_EQ(RunCommand("'" TALVOR_GEN "' '" + station / "BRANTOS" + "' " + day).exitCode, 0);
+    }
+    const std::string config = station / "TALVOR.INI";
+    WorkerShare share = [](const DrawingPlan& work, size_t first, size_t count, int fd) {
+        if (first == 0) {
+            work.site->folder.betweenSteps = [](SiteStep step, const std::string& name) {
+                if (step == SiteStep::TemporaryWritten &&
+                    name.find("/chart.png") != std::string::npos) {
+                    raise(SIGKILL);
+                }
+            };
+        }
+        return DrawWorkerShare(work, first, count, fd);
+    };
+    ParseOutcome parsed = Parse({"--config", config, "--from", days.front(), "--to", days.back(),
+                                 "--site", Out("www"), "--jobs", "2"});
+    ASSERT_EQ(parsed.code, kGoOn) << parsed.err;
+    int code = RunInChild(
+        [&] {
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+            if (std::freopen("/dev/null", "w", stdout) == nullptr) return 120;
+            return RunRenderRequestWith(parsed.request, share);
+        },
+        240000);
+    EXPECT_EQ(code, 0);
+    CommandRun again = Render("--config '" + config + "' --from " + days.front() + " --to " +
+                              days.back() + " --site www -j 2");
+    EXPECT_EQ(again.code, 0) << again.err;
+    for (const std::string& day : days) {
+        for (const char* file : kDayFiles) {
+            EXPECT_TRUE(FileExists(Out("www/" + day + "/" + file))) << day << "/" << file;
+        }
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(Out("www"))) {
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    }
+}
+
+// A whole-site run takes the days that have a log, however far apart: one stray log of
+// 9999-12-31 is one more day, not millions of days to walk and list.
+TEST_F(RenderCliRun, ASiteOfEveryDayWalksOnlyTheDaysThatHaveALog) {
+    TempDir station("render-site-9999");
+    WriteFileBytes(station / "TALVOR.INI", kPlainIni);
+    for (const char* day : {"2014-03-05", "9999-12-31"}) {
+        ASSERT_EQ(RunCommand("'" TALVOR_GEN "' '" + station / "BRANTOS" + "' " + day).exitCode, 0);
+    }
+    CommandRun run = Render("--config '" + station / "TALVOR.INI" + "' --site www");
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "2014-03-05 www/2014-03-05/index.html\n9999-12-31 www/9999-12-31/index.html\n"
+              "2 of 2 pictures written, 0 days without a day log\n");
 }
 
 // On a terminal the run shows a bar and ends with a list of the days without a log; standard

@@ -91,20 +91,16 @@ std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& 
     return exeFolder + name;
 }
 
-bool WriteGifFile(const FrameBitmap& frame, const char* path) {
+Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* bytes) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
-        ReportCannotWrite(path, "the frame is empty");
-        return false;
+        return FailedWith(EINVAL, "the frame is empty");
     }
     if (frame.width > kMaxGifSide || frame.height > kMaxGifSide) {
-        ReportCannotWrite(path, "the frame is larger than a GIF can hold");
-        return false;
+        return FailedWith(EINVAL, "the frame is larger than a GIF can hold");
     }
     IndexedImage image;
-    if (!ReduceFrameColours(frame, &image)) {
-        ReportCannotWrite(path, "out of memory");
-        return false;
-    }
+    // The frame is not empty: the palette search fails only for want of memory.
+    if (!ReduceFrameColours(frame, &image)) return FailedWith(ENOMEM, "out of memory");
     GifSink sink;
     Outcome encoded = FailedWith(E_GIF_ERR_NOT_ENOUGH_MEM, "out of memory");
     try {
@@ -113,11 +109,18 @@ bool WriteGifFile(const FrameBitmap& frame, const char* path) {
     } catch (const std::bad_alloc&) {
         // the reason stands as set
     }
-    if (!encoded) {
+    if (!encoded) return encoded;
+    *bytes = std::move(sink.bytes);
+    return Succeeded();
+}
+
+bool WriteGifFile(const FrameBitmap& frame, const char* path) {
+    std::vector<unsigned char> bytes;
+    if (Outcome encoded = EncodeFrameGif(frame, &bytes); !encoded) {
         ReportCannotWrite(path, encoded.reason);
         return false;
     }
-    if (Outcome written = WriteFileWhole(path, sink.bytes.data(), sink.bytes.size()); !written) {
+    if (Outcome written = WriteFileWhole(path, bytes.data(), bytes.size()); !written) {
         ReportCannotWrite(path, written.reason);
         return false;
     }

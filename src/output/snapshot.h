@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/outcome.h"
 
 struct FrameBitmap;
 
@@ -20,6 +21,9 @@ std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& 
 // Writes a frame as a GIF of its full size with a palette chosen from the frame;
 // false (and nothing left under the path) when it cannot be written.
 bool WriteGifFile(const FrameBitmap& frame, const char* path);
+
+// The same GIF in memory, for a writer that makes its files itself.
+Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* bytes);
 
 // The first image of a GIF as RGB pixels, top row first, for checking what was written.
 struct DecodedGif {

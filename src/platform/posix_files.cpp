@@ -14,11 +14,15 @@
 // Folded in here rather than inlined in each caller: the logger's appended file and every file
 // read must be refused alike when they are not regular files.
 Outcome OpenRegularFile(const char* path, int flags, int mode, int* fd) {
+    return OpenRegularFileAt(AT_FDCWD, path, flags, mode, fd);
+}
+
+Outcome OpenRegularFileAt(int folderFd, const char* path, int flags, int mode, int* fd) {
     *fd = -1;
     if (path == nullptr || *path == '\0') return FailedWithErrno(ENOENT);
     int opened;
     do {
-        opened = open(path, flags | O_CLOEXEC | O_NONBLOCK, mode_t(mode));
+        opened = openat(folderFd, path, flags | O_CLOEXEC | O_NONBLOCK, mode_t(mode));
     } while (opened < 0 && errno == EINTR);
     if (opened < 0) return FailedWithErrno(errno);
     struct stat st;

@@ -41,7 +41,11 @@ std::string DigestText(const DayDigest& digest) {
     std::string out = "records " + std::to_string(digest.records) + "\nsunrise " +
                       std::to_string(digest.sunrise) + "\nsunset " + std::to_string(digest.sunset) +
                       "\nactivity";
-    for (int value : digest.activity) out += " " + std::to_string(value);
+    // Appended part by part: GCC 12 warns wrongly (-Wrestrict) on "text" + std::string.
+    for (int value : digest.activity) {
+        out += ' ';
+        out += std::to_string(value);
+    }
     return out + "\n";
 }
 
@@ -85,7 +89,7 @@ std::string SummaryText(RecordSpan records) {
     return out;
 }
 
-bool EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
+Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
     encoded->outside.clear();
     std::vector<unsigned char> grid(size_t(records.count) * kBandKhzCount);
     for (int k = 0; k < records.count; ++k) {
@@ -102,8 +106,9 @@ bool EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
     // The levels are mostly noise, which repeats nowhere: Huffman coding alone compresses them
     // as well as a search for repeats does (better, on a logged day) in a tenth of the time.
     z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY) != Z_OK) {
-        return false;
+    if (int started = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY);
+        started != Z_OK) {
+        return FailedWith(started, std::string("zlib: ") + zError(started));
     }
     encoded->deflated.resize(deflateBound(&stream, uLong(grid.size())));
     stream.next_in = grid.data();
@@ -113,7 +118,12 @@ bool EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
     int result = deflate(&stream, Z_FINISH);
     encoded->deflated.resize(stream.total_out);
     deflateEnd(&stream);
-    return result == Z_STREAM_END;
+    if (result != Z_STREAM_END) {
+        // Z_OK here would be an output buffer too small, which deflateBound rules out.
+        if (result == Z_OK) result = Z_BUF_ERROR;
+        return FailedWith(result, std::string("zlib: ") + zError(result));
+    }
+    return Succeeded();
 }
 
 bool DecodeLevels(const EncodedLevels& encoded, int records, std::vector<int32_t>* levels) {

@@ -11,6 +11,7 @@
 
 #include "daylog/day_log.h"
 #include "daylog/day_records.h"
+#include "platform/outcome.h"
 
 constexpr int kQuarterHours = 96;
 
@@ -39,7 +40,7 @@ struct EncodedLevels {
     std::vector<unsigned char> deflated;
     std::vector<std::pair<int, int32_t>> outside;
 };
-bool EncodeLevels(RecordSpan records, EncodedLevels* encoded);
+Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded);
 // The reverse, for checking what a page will see; false when the data does not decode.
 bool DecodeLevels(const EncodedLevels& encoded, int records, std::vector<int32_t>* levels);
 

@@ -15,6 +15,7 @@
 #include "output/snapshot.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/folder_files.h"
 #include "site/site_images.h"
 #include "site/station_list.h"
 #include "station/calendar.h"
@@ -29,6 +30,10 @@ const char kIndexPage[] = "index.html";
 const char kDaysScript[] = "days.js";
 const char kStationsScript[] = "stations.js";
 const char kAssets[] = "assets/";
+// The most of a file of the pages' own that is read; they are some kilobytes.
+constexpr size_t kWebFileMaxBytes = size_t{16} << 20;
+constexpr size_t kDigestMaxBytes = 4096;
+constexpr size_t kDayLogMaxBytes = size_t{kMaxDayLogRecords} * kDayLogRecordSize;
 
 year_month MonthOf(sys_days day) {
     year_month_day date{day};
@@ -42,29 +47,30 @@ std::string DayFile(sys_days day, const char* file) {
 // The day log as a gzip file, as a listener's tools unpack it. A day log is some 7 MB: at its
 // fastest level libdeflate packs it in less than half of zlib's time, for about as many bytes,
 // and a year's site packs 365 of them.
-bool Gzip(const std::string& bytes, std::string* out) {
+Outcome Gzip(const std::string& bytes, std::string* out) {
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
         libdeflate_alloc_compressor(1), libdeflate_free_compressor);
-    if (compressor == nullptr) return false;
+    // libdeflate's one reason for no compressor at a valid level.
+    if (compressor == nullptr) return FailedWith(ENOMEM, "libdeflate: out of memory");
     out->resize(libdeflate_gzip_compress_bound(compressor.get(), bytes.size()));
     size_t size = libdeflate_gzip_compress(compressor.get(), bytes.data(), bytes.size(),
                                            out->data(), out->size());
     out->resize(size);
-    return size > 0;
+    if (size == 0) return FailedWith(EIO, "libdeflate: the packed log did not fit its bound");
+    return Succeeded();
 }
 
-// The days that have a page, from what the manifest lists and the run wrote.
+// The days that have a page: the manifest lists every page written or about to be, so a page
+// that a failed run never wrote is looked for.
 std::vector<sys_days> DaysWithPages(const SiteFolder& site) {
     std::set<sys_days> days;
-    auto take = [&](const std::string& name) {
+    for (const std::string& name : site.owned) {
         UtcTime date;
         if (name.size() == 21 && name.compare(10, 11, "/index.html") == 0 &&
-            ParseDate(name.substr(0, 10), &date)) {
+            ParseDate(name.substr(0, 10), &date) && SiteFileExists(site, name)) {
             days.insert(DayOf(date));
         }
-    };
-    for (const std::string& name : site.owned) take(name);
-    for (const std::string& name : site.written) take(name);
+    }
     return {days.begin(), days.end()};
 }
 
@@ -75,7 +81,7 @@ bool WriteMonth(SiteFolder* site, year_month month, const std::vector<sys_days>&
         if (MonthOf(d) != month) continue;
         std::string text;
         DayDigest digest;
-        if (ReadWholeFile(site->path + "/" + DayFile(d, "day.txt"), &text) &&
+        if (ReadSiteFile(*site, DayFile(d, "day.txt"), kDigestMaxBytes, &text) &&
             ParseDigestText(text, &digest)) {
             digests[int(unsigned(year_month_day{d}.day()))] = digest;
         }
@@ -105,8 +111,10 @@ bool CopyWebFiles(SiteFolder* site, const std::string& webFolder) {
     bool all = true;
     for (const std::string& name : names) {
         std::string bytes;
-        if (!ReadWholeFile(webFolder + "/" + name, &bytes)) {
-            ReportSiteProblem("cannot read " + webFolder + "/" + name);
+        if (Outcome read =
+                ReadSmallFile((webFolder + "/" + name).c_str(), kWebFileMaxBytes, &bytes);
+            !read) {
+            ReportSiteProblem("cannot read " + webFolder + "/" + name + ": " + read.reason);
             all = false;
             continue;
         }
@@ -119,8 +127,10 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
     StationList list;
     std::string text;
     if (!stationsCsv.empty() && PathExists(stationsCsv.c_str())) {
-        if (!ReadWholeFile(stationsCsv, &text)) {
-            ReportSiteProblem("cannot read " + stationsCsv + "; the readout names no stations");
+        // Read only so far: a list of any real size fits many times over.
+        if (Outcome read = ReadSmallFile(stationsCsv.c_str(), kStationListMaxBytes, &text); !read) {
+            ReportSiteProblem("cannot read " + stationsCsv + ": " + read.reason +
+                              "; the readout names no stations");
         } else {
             list = ParseStationList(text);
         }
@@ -130,23 +140,18 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
     // first reads the file as it is now (the script carries the file's checksum), not every day.
     std::string before;
     bool unchanged = site->owned.count(kStationsScript) != 0 &&
-                     ReadWholeFile(site->path + "/" + kStationsScript, &before) && before == script;
-    if (!list.badLines.empty() && !unchanged) {
-        std::string lines;
-        for (size_t i = 0; i < list.badLines.size() && i < 10; ++i) {
-            lines += (i > 0 ? ", " : "") + std::to_string(list.badLines[i]);
-        }
-        if (list.badLines.size() > 10) lines += ", ...";
-        ReportSiteProblem(stationsCsv + ": " + std::to_string(list.badLines.size()) +
-                          " lines skipped, not kHz,name,place[,hh:mm-hh:mm] (lines " + lines + ")");
+                     ReadSiteFile(*site, kStationsScript, script.size() + 1, &before) &&
+                     before == script;
+    if (std::string skipped = SkippedLinesMessage(stationsCsv, list);
+        !skipped.empty() && !unchanged) {
+        ReportSiteProblem(skipped);
     }
     return PutSiteFile(site, kStationsScript, script);
 }
 
-}  // namespace
-
-Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& days,
-                         const std::string& webFolder) {
+// Every file that the days, their months and the index take.
+std::vector<std::string> NamesOfDays(const std::vector<sys_days>& days,
+                                     const std::string& webFolder) {
     std::vector<std::string> names = {kIndexPage, kDaysScript, kStationsScript};
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(webFolder, error)) {
@@ -162,7 +167,14 @@ Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& da
         names.push_back(MonthFolderName(m) + "/" + kIndexPage);
         names.push_back(MonthFolderName(m) + "/activity.png");
     }
-    for (const std::string& name : names) {
+    return names;
+}
+
+}  // namespace
+
+Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& days,
+                         const std::string& webFolder) {
+    for (const std::string& name : NamesOfDays(days, webFolder)) {
         if (Outcome allowed = MayWrite(site, name); !allowed) {
             return FailedWith(allowed.code, site.path + "/" + name + ": " + allowed.reason);
         }
@@ -170,31 +182,45 @@ Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& da
     return Succeeded();
 }
 
-// The day's two pictures: the GIF written (its folder made), the PNG encoded. On a thread of
-// their own, beside the rest of the day's files: both encoders take as long as all the others.
+Outcome ClaimSiteDays(SiteFolder* site, const std::vector<sys_days>& days,
+                      const std::string& webFolder) {
+    return ClaimSiteNames(site, NamesOfDays(days, webFolder));
+}
+
+// The day's two pictures, encoded on a thread of their own beside the rest of the day's files:
+// both encoders take as long as all the others. Both stay in memory: every file of the site is
+// made by the writer, in the folder it opened and checked.
 struct DayPictures {
-    std::string gifPath;
-    bool gifWritten = false;
-    std::vector<unsigned char> png;
-    Outcome pngMade;
+    std::vector<unsigned char> gif, png;
+    Outcome gifMade, pngMade;
 };
 
 void MakeDayPictures(const FrameBitmap* frame, DayPictures* pictures) {
-    pictures->gifWritten = WriteGifFile(*frame, pictures->gifPath.c_str());
+    pictures->gifMade = EncodeFrameGif(*frame, &pictures->gif);
     pictures->pngMade = EncodeFramePng(*frame, &pictures->png);
+}
+
+// The day log as it is copied: at most what a day log holds, whatever the file's size says.
+Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
+    int fd = -1;
+    if (Outcome opened = OpenForReading(path.c_str(), &fd); !opened) return opened;
+    bool longer = false;
+    Outcome read = ReadPrefix(fd, kDayLogMaxBytes, bytes, &longer);
+    CloseFile(fd);
+    if (read && longer) {
+        ReportSiteProblem(path + ": longer than a day log can be (" +
+                          std::to_string(kMaxDayLogRecords) + " records of " +
+                          std::to_string(kDayLogRecordSize) +
+                          " bytes); the site's copy holds its first " +
+                          std::to_string(kMaxDayLogRecords) + " records");
+    }
+    return read;
 }
 
 bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
     sys_days day = input.data.day;
     std::string folder = site->path + "/" + DayFolderName(day) + "/";
-    std::string gifName = DayFile(day, "chart.gif");
-    if (Outcome allowed = MayWrite(*site, gifName); !allowed) {
-        ReportSiteProblem("cannot write " + site->path + "/" + gifName + ": " + allowed.reason);
-        return false;
-    }
-    if (!MakeSiteFolders(*site, gifName)) return false;
     DayPictures pictures;
-    pictures.gifPath = site->path + "/" + gifName;
     std::thread encoder;
     try {
         encoder = std::thread(MakeDayPictures, input.frame, &pictures);
@@ -206,27 +232,37 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     EncodedLevels levels;
     std::vector<unsigned char> thumb, strip;
     std::string log, logGz;
-    bool copied = ReadWholeFile(input.logPath, &log) && Gzip(log, &logGz);
-    bool made = EncodeLevels(input.records, &levels) && ThumbnailPng(*input.frame, &thumb) &&
-                ActivityStripPng(digest, &strip);
+    Outcome copied = ReadDayLogCopy(input.logPath, &log);
+    if (copied) copied = Gzip(log, &logGz);
+    Outcome levelsMade = EncodeLevels(input.records, &levels);
+    bool thumbMade = ThumbnailPng(*input.frame, &thumb);
+    bool stripMade = ActivityStripPng(digest, &strip);
     if (encoder.joinable()) encoder.join();
     if (!copied) {
-        ReportSiteProblem("cannot copy day log " + input.logPath + " into " + folder);
+        ReportSiteProblem("cannot copy day log " + input.logPath + " into " + folder + ": " +
+                          copied.reason);
         return false;
     }
-    if (!made) {
-        ReportSiteProblem("cannot make the pictures of " + folder + ": out of memory");
-        return false;
+    struct {
+        const char* file;
+        Outcome made;
+    } const made[] = {
+        {"chart.gif", pictures.gifMade},
+        {"chart.png", pictures.pngMade},
+        {"levels.bin", levelsMade},
+        {"thumb.png", thumbMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
+        {"strip.png", stripMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
+    };
+    for (const auto& m : made) {
+        if (!m.made) {
+            ReportSiteProblem("cannot make " + folder + m.file + ": " + m.made.reason);
+            return false;
+        }
     }
-    if (!pictures.pngMade) {
-        ReportSiteProblem("cannot write " + folder + "chart.png: " + pictures.pngMade.reason);
-        return false;
-    }
-    if (!pictures.gifWritten) return false;
-    site->written.insert(gifName);
     const std::vector<unsigned char>& chart = pictures.png;
     std::string summary = SummaryText(input.records);
-    bool written = PutSiteFile(site, DayFile(day, "chart.png"), chart) &&
+    bool written = PutSiteFile(site, DayFile(day, "chart.gif"), pictures.gif) &&
+                   PutSiteFile(site, DayFile(day, "chart.png"), chart) &&
                    PutSiteFile(site, DayFile(day, "thumb.png"), thumb) &&
                    PutSiteFile(site, DayFile(day, "strip.png"), strip) &&
                    PutSiteFile(site, DayFile(day, "VOK.LOG.gz"), logGz) &&
@@ -237,10 +273,8 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
                    PutSiteFile(site, DayFile(day, "data.js"),
                                DayDataScript(input.data, input.records, levels));
     if (!written) return false;
-    std::error_code error;
     std::vector<DayDownload> downloads = {
-        {"chart.gif", DayGifName(day), "the day's picture",
-         uint64_t(fs::file_size(folder + "chart.gif", error))},
+        {"chart.gif", DayGifName(day), "the day's picture", pictures.gif.size()},
         {"chart.png", DayPngName(day), "the same picture, lossless", chart.size()},
         {"VOK.LOG.gz", DayLogGzName(day), "the day log, gzip-compressed", logGz.size()},
         {"summary.txt", DaySummaryName(day), "the quarter-hour summary (Z.TXT)", summary.size()},
@@ -249,17 +283,13 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     return PutSiteFile(site, DayFile(day, "index.html"), DayPageHtml(day, digest, look, downloads));
 }
 
-void NoteSiteDayWritten(SiteFolder* site, sys_days day) {
-    for (const char* file : kDayFiles) site->written.insert(DayFile(day, file));
-}
-
 bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const SiteLook& look,
                 const std::string& webFolder, const std::string& stationsCsv) {
     std::vector<sys_days> days = DaysWithPages(*site);
     std::set<year_month> months;
     for (sys_days d : updated) months.insert(MonthOf(d));
     auto hasPage = [&](year_month m) {
-        return PathExists((site->path + "/" + MonthFolderName(m) + "/" + kIndexPage).c_str());
+        return SiteFileExists(*site, MonthFolderName(m) + "/" + kIndexPage);
     };
     // A month whose page a failed run never wrote gets it now.
     for (sys_days d : days) {
@@ -279,7 +309,10 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
     for (year_month m : months) all = WriteMonth(site, m, days, look) && all;
     all = PutSiteFile(site, kDaysScript, DaysScript(days)) && all;
     all = PutSiteFile(site, kIndexPage, IndexHtml(days, look)) && all;
-    return SaveManifest(site) && all;
+    all = SaveManifest(site) && all;
+    // Every worker has ended: what one that was killed was writing is nobody's any more.
+    RemoveLeftoverTemporaries(*site);
+    return all;
 }
 
 std::string SiteWebFolder(const std::string& executablePath) {

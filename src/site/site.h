@@ -28,16 +28,20 @@ struct SiteDayInput {
 // index take may be written (see MayWrite); else the first refusal, the file named.
 Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<std::chrono::sys_days>& days,
                          const std::string& webFolder);
+// The same check, and then every one of those names claimed in the manifest (ClaimSiteNames)
+// before anything is drawn, so that the worker processes of a range find their names claimed.
+Outcome ClaimSiteDays(SiteFolder* site, const std::vector<std::chrono::sys_days>& days,
+                      const std::string& webFolder);
 
-// Writes one day's folder; false, after a message, when a file of it was not written.
+// Writes one day's folder; false, after a message, when a file of it was not written. The day
+// log's copy holds at most a day's records (kMaxDayLogRecords): a longer file is cut there, and
+// said so.
 bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);
 
-// Records a day's files as written, where another process wrote them.
-void NoteSiteDayWritten(SiteFolder* site, std::chrono::sys_days day);
-
 // After the days: the pages of the months of the updated days, the index, the list of days, the
-// station list (from stationsCsv when it exists) and the pages' scripts from webFolder, then the
-// manifest. False, after a message, when any of them was not written.
+// station list (from stationsCsv when it exists, read up to kStationListMaxBytes) and the pages'
+// scripts from webFolder, then the manifest; last, the temporaries that a worker process killed
+// on the way left. False, after a message, when any of them was not written.
 bool FinishSite(SiteFolder* site, const std::vector<std::chrono::sys_days>& updated,
                 const SiteLook& look, const std::string& webFolder, const std::string& stationsCsv);
 

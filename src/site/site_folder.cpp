@@ -2,25 +2,29 @@
 #include "site/site_folder.h"
 
 #include <cerrno>
-#include <filesystem>
 #include <sstream>
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/folder_files.h"
 #include "station/report.h"
 
-namespace fs = std::filesystem;
-
 const char kManifestName[] = "talvor-site.manifest";
+const char kTemporaryMark[] = ".talvor-tmp.";
 
 namespace {
 
 const char kManifestHeader[] =
     "# talvor-render site manifest: the files it wrote here, and the only ones it will replace.";
 
-// A name inside the site: relative, without empty, "." or ".." parts.
+// A name inside the site: relative, without empty, "." or ".." parts, and without the control
+// characters (NUL above all, which would end the name the system is given) that no name of the
+// program's holds.
 bool IsSiteName(const std::string& name) {
     if (name.empty() || name.front() == '/' || name.back() == '/') return false;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) return false;
+    }
     size_t start = 0;
     for (;;) {
         size_t slash = name.find('/', start);
@@ -31,28 +35,171 @@ bool IsSiteName(const std::string& name) {
     }
 }
 
+// A descriptor closed when it goes.
+struct HeldDescriptor {
+    int fd = -1;
+    HeldDescriptor() = default;
+    HeldDescriptor(const HeldDescriptor&) = delete;
+    HeldDescriptor& operator=(const HeldDescriptor&) = delete;
+    ~HeldDescriptor() { Close(); }
+    void Close() {
+        CloseFile(fd);
+        fd = -1;
+    }
+};
+
+// Whether an open folder inside the site may hold the program's files: nobody but the running
+// user may change what its names stand for.
+Outcome TrustFolder(int fd, const std::string& path) {
+    FolderEntry entry;
+    if (Outcome looked = LookAtOpen(fd, &entry); !looked) {
+        return FailedWith(looked.code, "cannot look at folder " + path + ": " + looked.reason);
+    }
+    if (!entry.ownedByUs) {
+        return FailedWith(EPERM, "folder " + path + " belongs to another user (user id " +
+                                     std::to_string(entry.owner) + ")");
+    }
+    if (entry.othersMayWrite) {
+        return FailedWith(EPERM, "folder " + path + " may be written by other users");
+    }
+    return Succeeded();
+}
+
+// Opens the folder that holds a relative name (or, for a name that ends in '/', that folder), one
+// part at a time from the site's folder, each checked by TrustFolder; made where missing when
+// make is set, else *missing says that one is not there. held is left empty for the site's own
+// folder, which the site holds. *leaf is the name's last part.
+Outcome OpenFolderOf(const SiteFolder& site, const std::string& name, bool make,
+                     HeldDescriptor* held, std::string* leaf, bool* missing = nullptr) {
+    if (missing != nullptr) *missing = false;
+    held->Close();
+    int at = site.folderFd;
+    std::string path = site.path;
+    size_t start = 0;
+    for (size_t slash; (slash = name.find('/', start)) != std::string::npos; start = slash + 1) {
+        std::string part = name.substr(start, slash - start);
+        path += "/" + part;
+        FolderEntry entry;
+        Outcome looked = LookIn(at, part.c_str(), &entry);
+        if (looked && entry.kind == EntryKind::Missing) {
+            if (!make) {
+                if (missing != nullptr) *missing = true;
+                held->Close();
+                return Succeeded();
+            }
+            Outcome made = MakeFolderIn(at, part.c_str());
+            if (!made && made.code != EEXIST) {
+                return FailedWith(made.code, "cannot make folder " + path + ": " + made.reason);
+            }
+            looked = LookIn(at, part.c_str(), &entry);
+        }
+        if (!looked) {
+            return FailedWith(looked.code, "cannot look at " + path + ": " + looked.reason);
+        }
+        if (entry.kind != EntryKind::Folder) return FailedWith(ENOTDIR, path + " is not a folder");
+        HeldDescriptor next;
+        if (Outcome opened = OpenFolderIn(at, part.c_str(), &next.fd); !opened) {
+            return FailedWith(opened.code, "cannot open folder " + path + ": " + opened.reason);
+        }
+        if (Outcome trusted = TrustFolder(next.fd, path); !trusted) return trusted;
+        held->Close();
+        held->fd = next.fd;
+        next.fd = -1;
+        at = held->fd;
+    }
+    *leaf = name.substr(start);
+    return Succeeded();
+}
+
+int FolderFd(const SiteFolder& site, const HeldDescriptor& held) {
+    return held.fd >= 0 ? held.fd : site.folderFd;
+}
+
+void Step(const SiteFolder& site, SiteStep step, const std::string& name) {
+    if (site.betweenSteps) site.betweenSteps(step, name);
+}
+
+// Writes a new file under leaf in folderFd through a temporary. noReplace: the name was free
+// when looked at, and must still be.
+Outcome WriteInFolder(const SiteFolder& site, int folderFd, const std::string& leaf,
+                      const std::string& name, const std::string& bytes, bool noReplace) {
+    TemporaryFile temporary;
+    if (Outcome made = CreateTemporaryIn(folderFd, kTemporaryMark + leaf + ".", &temporary);
+        !made) {
+        return made;
+    }
+    if (Outcome written = WriteAll(temporary.fd, bytes.data(), bytes.size()); !written) {
+        DiscardTemporary(&temporary);
+        return written;
+    }
+    Step(site, SiteStep::TemporaryWritten, name);
+    if (Outcome committed = CommitTemporary(&temporary, leaf.c_str(), noReplace); !committed) {
+        return committed;
+    }
+    Step(site, SiteStep::Renamed, name);
+    return Succeeded();
+}
+
+// Writes the manifest for the names given, flushed before it returns.
+Outcome WriteManifest(SiteFolder* site, const std::set<std::string>& names) {
+    std::string text = ManifestText(names);
+    if (text == site->manifestText) return Succeeded();
+    Outcome written = WriteInFolder(*site, site->folderFd, kManifestName, kManifestName, text,
+                                    site->manifestText.empty());
+    if (!written) {
+        return FailedWith(written.code, site->path + "/" + kManifestName + ": " + written.reason);
+    }
+    site->manifestText = text;
+    return Succeeded();
+}
+
+// The name that a temporary of the program's own stands for in the folder (a relative name
+// with a trailing '/', or empty for the site's own), or empty when it is not one.
+std::string TemporaryFor(const std::string& folder, const std::string& entry) {
+    const size_t mark = sizeof kTemporaryMark - 1;
+    const size_t tail = 1 + kTemporarySuffixLength;
+    if (entry.size() <= mark + tail || entry.compare(0, mark, kTemporaryMark) != 0 ||
+        entry[entry.size() - tail] != '.') {
+        return "";
+    }
+    for (size_t i = entry.size() - kTemporarySuffixLength; i < entry.size(); ++i) {
+        char c = entry[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
+            return "";
+        }
+    }
+    return folder + entry.substr(mark, entry.size() - mark - tail);
+}
+
+void RemoveTemporariesIn(const SiteFolder& site, int folderFd, const std::string& folder) {
+    std::vector<std::string> entries;
+    if (!ListFolder(folderFd, &entries)) return;
+    for (const std::string& entry : entries) {
+        std::string name = TemporaryFor(folder, entry);
+        if (name.empty() || (site.owned.count(name) == 0 && name != kManifestName)) continue;
+        FolderEntry there;
+        // Only a file of the running user: in a site folder shared with others (mode 1777)
+        // another user's file is never touched, whatever its name.
+        if (LookIn(folderFd, entry.c_str(), &there) && there.kind == EntryKind::File &&
+            there.ownedByUs) {
+            RemoveFileIn(folderFd, entry.c_str());
+        }
+    }
+}
+
 }  // namespace
 
 void ReportSiteProblem(const std::string& text) {
     Report(text);
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
-    int fd = -1;
-    if (!OpenForReading(path.c_str(), &fd)) return false;
-    int64_t size = FileSizeOf(fd);
-    bool read = false;
-    if (size >= 0) {
-        bytes->resize(size_t(size));
-        read = ReadUpTo(fd, bytes->data(), bytes->size()) == bytes->size();
-    }
-    CloseFile(fd);
-    return read;
-}
-
 std::string ManifestText(const std::set<std::string>& names) {
-    std::string out = std::string(kManifestHeader) + "\n";
-    for (const std::string& name : names) out += name + "\n";
+    std::string out = kManifestHeader;
+    out += '\n';
+    for (const std::string& name : names) {
+        out += name;
+        out += '\n';
+    }
     return out;
 }
 
@@ -69,118 +216,174 @@ bool ParseManifest(const std::string& text, std::set<std::string>* names) {
 }
 
 SiteFolder::~SiteFolder() {
-    if (lockFd >= 0) CloseFile(lockFd);
+    CloseFile(folderFd);
 }
 
 Outcome OpenSiteFolder(const std::string& folder, SiteFolder* site, int lockWaitMs) {
     std::string path = folder;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
-    std::error_code error;
-    fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) {
+    HeldDescriptor opened;
+    Outcome open = OpenNamedFolder(path.c_str(), &opened.fd);
+    if (!open && open.code == ENOENT) {
         // Only the last part is made: a mistyped parent should fail, not grow a tree.
-        if (!fs::create_directory(path, error) && error) {
-            return FailedWith(error.value(), "cannot make it: " + error.message());
+        Outcome made = MakeFolderIn(kWorkingFolder, path.c_str());
+        if (!made && made.code != EEXIST) {
+            return FailedWith(made.code, "cannot make it: " + made.reason);
         }
-    } else if (!fs::is_directory(status)) {
-        return FailedWith(ENOTDIR, "it is not a folder");
+        open = OpenNamedFolder(path.c_str(), &opened.fd);
     }
-    if (Outcome allowed = FolderTakesNewFiles(path.c_str()); !allowed) {
-        return FailedWith(allowed.code, "cannot write in it: " + allowed.reason);
-    }
-    std::string temporary;
-    int fd = -1;
-    Outcome made = CreateTemporaryBeside((path + "/" + kManifestName).c_str(), &fd, &temporary);
-    if (!made) return FailedWith(made.code, "cannot write in it: " + made.reason);
-    CloseFile(fd);
-    RemoveFile(temporary.c_str());
+    if (!open && open.code == ENOTDIR) return FailedWith(ENOTDIR, "it is not a folder");
+    if (!open) return FailedWith(open.code, "cannot open it: " + open.reason);
 
-    int lock = -1;
-    if (Outcome opened = OpenFolder(path.c_str(), &lock); !opened) {
-        return FailedWith(opened.code, "cannot open it: " + opened.reason);
-    }
-    bool locked = bool(LockExclusively(lock));
+    bool locked = bool(LockExclusively(opened.fd));
     if (!locked && lockWaitMs > 0) {
         ReportSiteProblem(path + ": another run is writing this site; waiting for it");
     }
     for (int64_t start = MonotonicMs(); !locked && MonotonicMs() - start < lockWaitMs;) {
         SleepMs(200);
-        locked = bool(LockExclusively(lock));
+        locked = bool(LockExclusively(opened.fd));
     }
-    if (!locked) {
-        CloseFile(lock);
-        return FailedWith(EWOULDBLOCK, "another run is writing it");
+    if (!locked) return FailedWith(EWOULDBLOCK, "another run is writing it");
+    // Permissions do not tell everything (root passes them where a read-only file system still
+    // refuses): a temporary is made as every write makes one, and removed again.
+    TemporaryFile probe;
+    if (Outcome made =
+            CreateTemporaryIn(opened.fd, kTemporaryMark + std::string(kManifestName) + ".", &probe);
+        !made) {
+        return FailedWith(made.code, "cannot write in it: " + made.reason);
     }
-    if (site->lockFd >= 0) CloseFile(site->lockFd);
-    site->lockFd = lock;
-    site->path = path;
-    site->owned.clear();
-    site->written.clear();
-    std::string manifestPath = path + "/" + kManifestName;
-    fs::file_status manifest = fs::symlink_status(manifestPath, error);
-    if (fs::exists(manifest)) {
-        std::string text;
-        if (!fs::is_regular_file(manifest) || !ReadWholeFile(manifestPath, &text) ||
-            !ParseManifest(text, &site->owned)) {
-            return FailedWith(EINVAL, std::string("its ") + kManifestName +
-                                          " is not one this program wrote; it is left as it is");
+    DiscardTemporary(&probe);
+
+    std::set<std::string> owned;
+    std::string text;
+    FolderEntry manifest;
+    if (Outcome looked = LookIn(opened.fd, kManifestName, &manifest); !looked) {
+        return FailedWith(
+            looked.code, std::string("cannot look at its ") + kManifestName + ": " + looked.reason);
+    }
+    if (manifest.kind != EntryKind::Missing) {
+        const std::string notOurs =
+            std::string("its ") + kManifestName + " is not one this program wrote";
+        if (manifest.kind != EntryKind::File)
+            return FailedWith(EINVAL, notOurs + "; it is left as it is");
+        if (!manifest.ownedByUs) {
+            return FailedWith(EPERM, notOurs + " (it belongs to user id " +
+                                         std::to_string(manifest.owner) + "); it is left as it is");
         }
+        HeldDescriptor file;
+        bool longer = false;
+        Outcome read = OpenFileIn(opened.fd, kManifestName, &file.fd);
+        if (read) read = ReadPrefix(file.fd, kManifestMaxBytes, &text, &longer);
+        if (!read) {
+            return FailedWith(read.code,
+                              std::string("cannot read its ") + kManifestName + ": " + read.reason);
+        }
+        if (longer) {
+            return FailedWith(EFBIG, notOurs + " (it is larger than " +
+                                         std::to_string(kManifestMaxBytes >> 20) +
+                                         " MB); it is left as it is");
+        }
+        if (!ParseManifest(text, &owned))
+            return FailedWith(EINVAL, notOurs + "; it is left as it is");
     }
+    CloseFile(site->folderFd);
+    site->folderFd = opened.fd;
+    opened.fd = -1;
+    site->path = path;
+    site->owned = std::move(owned);
+    site->written.clear();
+    site->manifestText = text;
+    RemoveLeftoverTemporaries(*site);
     return Succeeded();
 }
 
 Outcome MayWrite(const SiteFolder& site, const std::string& name) {
     if (!IsSiteName(name)) return FailedWith(EINVAL, "not a name inside the site");
-    std::error_code error;
-    std::string path = site.path;
-    size_t start = 0;
-    for (;;) {
-        size_t slash = name.find('/', start);
-        path += "/" + name.substr(start, slash - start);
-        fs::file_status status = fs::symlink_status(path, error);
-        if (slash == std::string::npos) {
-            if (!fs::exists(status)) return Succeeded();
-            if (!fs::is_regular_file(status)) {
-                return FailedWith(EEXIST, "something other than a file stands there");
-            }
-            if (site.owned.count(name) == 0 && site.written.count(name) == 0) {
-                return FailedWith(EEXIST, "a file this program did not write stands there");
-            }
-            return Succeeded();
-        }
-        if (fs::exists(status) && !fs::is_directory(status)) {
-            return FailedWith(ENOTDIR, path + " is not a folder");
-        }
-        start = slash + 1;
+    HeldDescriptor folder;
+    std::string leaf;
+    bool missing = false;
+    if (Outcome opened = OpenFolderOf(site, name, false, &folder, &leaf, &missing); !opened) {
+        return opened;
     }
+    if (missing) return Succeeded();
+    FolderEntry there;
+    if (Outcome looked = LookIn(FolderFd(site, folder), leaf.c_str(), &there); !looked) {
+        return FailedWith(looked.code, "cannot look at it: " + looked.reason);
+    }
+    if (there.kind == EntryKind::Missing) return Succeeded();
+    if (there.kind != EntryKind::File) {
+        return FailedWith(EEXIST, "something other than a file stands there");
+    }
+    if (!there.ownedByUs) {
+        return FailedWith(EEXIST, "a file of another user (user id " + std::to_string(there.owner) +
+                                      ") stands there");
+    }
+    if (site.owned.count(name) == 0 && site.written.count(name) == 0) {
+        return FailedWith(EEXIST, "a file this program did not write stands there");
+    }
+    return Succeeded();
 }
 
-bool MakeSiteFolders(const SiteFolder& site, const std::string& name) {
-    size_t slash = name.rfind('/');
-    if (slash == std::string::npos) return true;
-    std::string folder = site.path + "/" + name.substr(0, slash);
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) {
-        ReportSiteProblem("cannot make folder " + folder + ": " + error.message());
-        return false;
+Outcome ClaimSiteNames(SiteFolder* site, const std::vector<std::string>& names) {
+    std::set<std::string> claimed = site->owned;
+    bool added = false;
+    for (const std::string& name : names) {
+        if (claimed.count(name) != 0) continue;
+        if (Outcome allowed = MayWrite(*site, name); !allowed) {
+            return FailedWith(allowed.code, site->path + "/" + name + ": " + allowed.reason);
+        }
+        claimed.insert(name);
+        added = true;
     }
-    return true;
+    if (!added) return Succeeded();
+    if (Outcome saved = WriteManifest(site, claimed); !saved) return saved;
+    site->owned = std::move(claimed);
+    return Succeeded();
 }
 
 bool PutSiteFile(SiteFolder* site, const std::string& name, const std::string& bytes) {
     std::string path = site->path + "/" + name;
-    if (Outcome allowed = MayWrite(*site, name); !allowed) {
-        ReportSiteProblem("cannot write " + path + ": " + allowed.reason);
+    if (!IsSiteName(name)) {
+        ReportSiteProblem("cannot write " + path + ": not a name inside the site");
         return false;
     }
-    std::string there;
-    if (ReadWholeFile(path, &there) && there == bytes) {
-        site->written.insert(name);
-        return true;
+    if (Outcome claimed = ClaimSiteNames(site, {name}); !claimed) {
+        ReportSiteProblem("cannot write " + claimed.reason);
+        return false;
     }
-    if (!MakeSiteFolders(*site, name)) return false;
-    if (Outcome written = WriteFileWhole(path.c_str(), bytes.data(), bytes.size()); !written) {
+    HeldDescriptor folder;
+    std::string leaf;
+    if (Outcome opened = OpenFolderOf(*site, name, true, &folder, &leaf); !opened) {
+        ReportSiteProblem("cannot write " + path + ": " + opened.reason);
+        return false;
+    }
+    Step(*site, SiteStep::FolderOpened, name);
+    int at = FolderFd(*site, folder);
+    FolderEntry there;
+    Outcome looked = LookIn(at, leaf.c_str(), &there);
+    if (looked && there.kind != EntryKind::Missing &&
+        (there.kind != EntryKind::File || !there.ownedByUs)) {
+        looked = FailedWith(EEXIST, there.kind != EntryKind::File
+                                        ? "something other than a file stands there"
+                                        : "a file of another user stands there");
+    }
+    if (!looked) {
+        ReportSiteProblem("cannot write " + path + ": " + looked.reason);
+        return false;
+    }
+    if (there.kind == EntryKind::File && uint64_t(there.size) == bytes.size()) {
+        HeldDescriptor file;
+        std::string current;
+        bool longer = false;
+        if (OpenFileIn(at, leaf.c_str(), &file.fd) &&
+            ReadPrefix(file.fd, bytes.size(), &current, &longer) && !longer && current == bytes) {
+            site->written.insert(name);
+            return true;
+        }
+    }
+    if (Outcome written =
+            WriteInFolder(*site, at, leaf, name, bytes, there.kind == EntryKind::Missing);
+        !written) {
         ReportSiteProblem("cannot write " + path + ": " + written.reason);
         return false;
     }
@@ -194,15 +397,61 @@ bool PutSiteFile(SiteFolder* site, const std::string& name,
 }
 
 bool SaveManifest(SiteFolder* site) {
-    std::set<std::string> names = site->owned;
-    names.insert(site->written.begin(), site->written.end());
-    std::string text = ManifestText(names);
-    std::string path = site->path + "/" + kManifestName;
-    std::string there;
-    if (ReadWholeFile(path, &there) && there == text) return true;
-    if (Outcome written = WriteFileWhole(path.c_str(), text.data(), text.size()); !written) {
-        ReportSiteProblem("cannot write " + path + ": " + written.reason);
+    if (Outcome saved = WriteManifest(site, site->owned); !saved) {
+        ReportSiteProblem("cannot write " + saved.reason);
         return false;
     }
     return true;
+}
+
+Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t limit,
+                     std::string* bytes) {
+    if (!IsSiteName(name)) return FailedWith(EINVAL, "not a name inside the site");
+    HeldDescriptor folder;
+    std::string leaf;
+    bool missing = false;
+    if (Outcome opened = OpenFolderOf(site, name, false, &folder, &leaf, &missing); !opened) {
+        return opened;
+    }
+    if (missing) return FailedWithErrno(ENOENT);
+    HeldDescriptor file;
+    bool longer = false;
+    Outcome read = OpenFileIn(FolderFd(site, folder), leaf.c_str(), &file.fd);
+    if (read) read = ReadPrefix(file.fd, limit, bytes, &longer);
+    if (read && longer) return FailedWith(EFBIG, "larger than " + std::to_string(limit) + " bytes");
+    return read;
+}
+
+bool SiteFileExists(const SiteFolder& site, const std::string& name) {
+    HeldDescriptor folder;
+    std::string leaf;
+    bool missing = false;
+    FolderEntry there;
+    return IsSiteName(name) && OpenFolderOf(site, name, false, &folder, &leaf, &missing) &&
+           !missing && LookIn(FolderFd(site, folder), leaf.c_str(), &there) &&
+           there.kind == EntryKind::File;
+}
+
+void RemoveLeftoverTemporaries(const SiteFolder& site) {
+    std::set<std::string> folders = {""};
+    for (const std::string& name : site.owned) {
+        for (size_t slash = name.find('/'); slash != std::string::npos;
+             slash = name.find('/', slash + 1)) {
+            folders.insert(name.substr(0, slash + 1));
+        }
+    }
+    for (const std::string& folder : folders) {
+        if (folder.empty()) {
+            RemoveTemporariesIn(site, site.folderFd, folder);
+            continue;
+        }
+        HeldDescriptor held;
+        std::string leaf;
+        bool missing = false;
+        // A folder that is not the program's to write is left alone here; the run refuses it
+        // when it comes to write there.
+        if (OpenFolderOf(site, folder, false, &held, &leaf, &missing) && !missing) {
+            RemoveTemporariesIn(site, held.fd, folder);
+        }
+    }
 }

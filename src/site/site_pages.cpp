@@ -199,6 +199,10 @@ std::string DaysScript(const std::vector<sys_days>& days) {
     std::string out =
         "// Written by talvor-render: the days that have a page, oldest first.\n"
         "(window.Talvor = window.Talvor || {}).days = [\n";
-    for (sys_days d : days) out += "\"" + DayFolderName(d) + "\",\n";
+    // Appended part by part: GCC 12 warns wrongly (-Wrestrict) on "text" + std::string.
+    for (sys_days d : days) {
+        out += '"';
+        out += DayFolderName(d) + "\",\n";
+    }
     return out + "];\n";
 }

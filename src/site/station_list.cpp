@@ -121,6 +121,17 @@ StationList ParseStationList(const std::string& text) {
     return list;
 }
 
+std::string SkippedLinesMessage(const std::string& path, const StationList& list) {
+    if (list.badLines.empty()) return "";
+    std::string lines;
+    for (size_t i = 0; i < list.badLines.size() && i < 10; ++i) {
+        lines += (i > 0 ? ", " : "") + std::to_string(list.badLines[i]);
+    }
+    if (list.badLines.size() > 10) lines += ", ...";
+    return path + ": " + std::to_string(list.badLines.size()) +
+           " lines skipped, not kHz,name,place[,hh:mm-hh:mm] (lines " + lines + ")";
+}
+
 bool OnAirAt(const ListedStation& station, int minute) {
     if (station.onMinute < 0) return true;
     if (station.onMinute < station.offMinute) {
@@ -157,7 +168,9 @@ std::string StationListScript(const StationList& list, const std::string& source
         "// the UTC day it is on air from and until (-1: always).\n"
         "(window.Talvor = window.Talvor || {}).stations = [\n";
     for (const ListedStation& s : list.stations) {
-        out += "{\"khz\":" + std::to_string(s.khz) + ",\"name\":" + JsString(s.name) +
+        // Appended part by part: GCC 12 warns wrongly (-Wrestrict) on "text" + std::string.
+        out += "{\"khz\":";
+        out += std::to_string(s.khz) + ",\"name\":" + JsString(s.name) +
                ",\"place\":" + JsString(s.place) + ",\"on\":" + std::to_string(s.onMinute) +
                ",\"off\":" + std::to_string(s.offMinute) + "},\n";
     }

@@ -34,6 +34,12 @@ struct StationList {
 
 StationList ParseStationList(const std::string& text);
 
+// The most of STATIONS.CSV that is read: far more than every medium-wave station of the world.
+constexpr size_t kStationListMaxBytes = size_t{16} << 20;
+
+// The message for the lines of the list at path that were skipped; empty when none was.
+std::string SkippedLinesMessage(const std::string& path, const StationList& list);
+
 // Whether the station is on air in a minute of the UTC day (0..1439).
 bool OnAirAt(const ListedStation& station, int minute);
 

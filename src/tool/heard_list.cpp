@@ -7,6 +7,7 @@
 
 #include "daylog/day_log.h"
 #include "platform/files.h"
+#include "platform/folder_files.h"
 #include "site/site_folder.h"
 #include "station/calendar.h"
 #include "station/report.h"
@@ -30,20 +31,12 @@ StationList ReadStations() {
     std::string path = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
     std::string text;
     if (!PathExists(path.c_str())) return {};
-    if (!ReadWholeFile(path, &text)) {
-        Report("cannot read " + path + "; the carriers name no stations");
+    if (Outcome read = ReadSmallFile(path.c_str(), kStationListMaxBytes, &text); !read) {
+        Report("cannot read " + path + ": " + read.reason + "; the carriers name no stations");
         return {};
     }
     StationList list = ParseStationList(text);
-    if (!list.badLines.empty()) {
-        std::string lines;
-        for (size_t i = 0; i < list.badLines.size() && i < 10; ++i) {
-            lines += (i > 0 ? ", " : "") + std::to_string(list.badLines[i]);
-        }
-        if (list.badLines.size() > 10) lines += ", ...";
-        Report(path + ": " + std::to_string(list.badLines.size()) +
-               " lines skipped, not kHz,name,place[,hh:mm-hh:mm] (lines " + lines + ")");
-    }
+    if (std::string skipped = SkippedLinesMessage(path, list); !skipped.empty()) Report(skipped);
     return list;
 }
 

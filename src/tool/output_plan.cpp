@@ -2,6 +2,7 @@
 #include "tool/output_plan.h"
 
 #include <filesystem>
+#include <map>
 
 #include "station/calendar.h"
 #include "station/report.h"
@@ -105,7 +106,17 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
         if (FileReadable(request.logFile)) jobs.push_back(job);
         return jobs;
     }
-    for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
+    // The data folder's days, not every day of the range: a range may span millions of days.
+    std::map<std::chrono::sys_days, UtcTime> days;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(runPaths.DataFolder, error)) {
+        UtcTime day;
+        if (ParseDate(entry.path().filename().string(), &day) &&
+            CompareDays(day, request.from) >= 0 && CompareDays(day, request.to) <= 0) {
+            days[DayOf(day)] = day;
+        }
+    }
+    for (const auto& [key, day] : days) {
         std::string path = ComposeDayLogPath(runPaths.DataFolder, day);
         if (!FileReadable(path)) continue;
         DayJob job;

@@ -29,6 +29,14 @@ void WalkDays(const RenderRequest& request, const std::vector<DayJob>& jobs, Run
     }
     size_t next = 0;
     int64_t lastBar = -1;
+    if (request.loggedDaysOnly) {
+        for (; next < jobs.size(); ++next, ++report->progress.done) {
+            AdvanceBar(report, jobs[next].day, true, &lastBar);
+            source.take(next);
+        }
+        source.settle();
+        return;
+    }
     for (UtcTime day = request.from; CompareDays(day, request.to) <= 0; day = NextDay(day)) {
         bool present = next < jobs.size() && CompareDays(jobs[next].day, day) == 0;
         AdvanceBar(report, day, present, &lastBar);

@@ -38,6 +38,8 @@ struct RenderRequest {
     std::string siteFolder;   // --site: the website to write the days into; empty: pictures
     bool heard = false;       // --heard: list the days' carriers instead of drawing
     CarrierRules carrierRules;
+    // A range found in the data folder (--site without dates): no day of it is missing.
+    bool loggedDaysOnly = false;
 };
 
 // The exit codes of talvor-render.

@@ -97,6 +97,8 @@ int RunRenderRequestWith(const RenderRequest& given, const WorkerShare& share) {
             return WriteSiteWithoutDays(request);
         }
         request.source = RenderSource::Range;
+        // A stray log of 9999-12-31 must not make millions of days to walk and list.
+        request.loggedDaysOnly = true;
     }
     // Before any thread: the driver's threads and the workers take the heap as set up here.
     PrepareHeapForDrawing();
@@ -128,6 +130,7 @@ int RunRenderRequestWith(const RenderRequest& given, const WorkerShare& share) {
 
     DrawingPlan work{&jobs, &plan, &reads, request.summaryPath, toSite ? &site : nullptr};
     RunReport report = StartReport(request);
+    if (request.loggedDaysOnly) report.progress.total = int(jobs.size());
     if (!DrawDays(request, work, WorkerCountFor(request, jobs.size()), share, &report)) {
         return kExitFailed;
     }

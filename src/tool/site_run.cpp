@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
+#include "platform/folder_files.h"
 #include "platform/process.h"
 #include "render/chart.h"
 #include "station/calendar.h"
@@ -16,6 +17,9 @@
 #include "tool/run_report.h"
 
 bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs, SiteRun* run) {
+    // systemctl stop, a unit's time-out or Ctrl-C must not leave half-written files to be
+    // published.
+    RemoveTemporariesOnStopSignals();
     if (Outcome opened = OpenSiteFolder(request.siteFolder, &run->folder); !opened) {
         Report("cannot write the site in " + request.siteFolder + ": " + opened.reason);
         return false;
@@ -23,7 +27,9 @@ bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs,
     run->webFolder = SiteWebFolder(GetExecutablePath(request.program.c_str()));
     std::vector<std::chrono::sys_days> days;
     for (const DayJob& job : jobs) days.push_back(DayOf(job.day));
-    if (Outcome allowed = SiteMayWriteDays(run->folder, days, run->webFolder); !allowed) {
+    // Claimed before anything is drawn, and so before the workers start: what they write is in
+    // the manifest already, whatever becomes of them.
+    if (Outcome allowed = ClaimSiteDays(&run->folder, days, run->webFolder); !allowed) {
         Report("cannot write the site: " + allowed.reason + "; nothing was written");
         return false;
     }
@@ -55,7 +61,6 @@ bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays) {
     for (const std::string& text : writtenDays) {
         UtcTime day;
         if (!ParseDate(text, &day)) continue;
-        NoteSiteDayWritten(&run->folder, DayOf(day));
         days.push_back(DayOf(day));
     }
     return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv);
