@@ -220,7 +220,9 @@ std::string DayDataScript(const DayDataInput& input, RecordSpan records,
     out += "\"clocks\":\"" + RecordClocks(records) + "\",\n";
     out += "\"outside\":[";
     for (size_t i = 0; i < levels.outside.size(); ++i) {
-        out += (i > 0 ? "," : "") + std::to_string(levels.outside[i].first) + "," +
+        // Appended part by part: GCC 12 warns wrongly (-Wrestrict) on "text" + std::string.
+        if (i > 0) out += ',';
+        out += std::to_string(levels.outside[i].first) + "," +
                std::to_string(levels.outside[i].second);
     }
     return out + "]\n};\n";

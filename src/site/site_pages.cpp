@@ -66,8 +66,11 @@ std::string SunLines(const std::map<int, DayDigest>& days, int DayDigest::*event
             points =
                 point(run[0].first, run[0].second - 1) + " " + point(run[0].first, run[0].second);
         } else {
-            for (const auto& [x, d] : run)
-                points += (points.empty() ? "" : " ") + point(x, d - 0.5);
+            for (const auto& [x, d] : run) {
+                // Appended part by part: GCC 12 warns wrongly (-Wrestrict) on "text" + std::string.
+                if (!points.empty()) points += ' ';
+                points += point(x, d - 0.5);
+            }
         }
         out += "<polyline class=\"" + std::string(cssClass) + "\" points=\"" + points +
                "\" vector-effect=\"non-scaling-stroke\"/>";
