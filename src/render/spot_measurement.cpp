@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -26,7 +25,8 @@ struct SpotTableKey {
     }
 };
 
-// The table of the one surface this process draws on, made on its thread.
+// Kept with the one surface a process draws on, as its font lists are, and used on its thread
+// only: the first chart measures, every later one on the same surface looks up.
 struct MeasuredSpots {
     bool measured = false;
     SpotTableKey key;
