@@ -111,11 +111,11 @@ struct LineVertex {
 void DrawFieldAsLines(int rowsToDraw, const ChannelRange& range, int chartXOrigin) {
     std::vector<LineVertex> vertices;
     for (int i = 0; i < rowsToDraw; ++i) {
-        const GLfloat y = GLfloat(i + kLevelFieldTop);
+        const GLfloat y = GLfloat(RowY(i));
         for (int j = range.first; j <= range.last; ++j) {
             const int f = range.plan[j];
             if (f < kBandFirstKhz || f > kBandLastKhz) continue;
-            const GLfloat x = GLfloat(f + chartXOrigin - kChartOriginKhz);
+            const GLfloat x = GLfloat(ChannelX(f, chartXOrigin));
             const SpotColour c = LevelSpotColour(
                 ScaledLevel(LevelAt(RecordAt(i), f), settings.sensitivity), settings.colourMode);
             const GLfloat r = c.red / 255.0f, g = c.green / 255.0f, b = c.blue / 255.0f;

@@ -91,14 +91,6 @@ constexpr unsigned kFirstGlyph = 32;
 constexpr unsigned char kDarkGrey = 20;  // the headline and the marked rows
 constexpr unsigned char kMidGrey = 120;  // "NEW YORK"
 
-int ChannelX(int khz, int chartXOrigin) {
-    return khz + chartXOrigin - kChartOriginKhz;
-}
-
-int RowY(int row) {
-    return row + kLevelFieldTop;
-}
-
 int MarkerLineY(int row) {
     return RowY(row) - kMarkerLineAboveRow;
 }

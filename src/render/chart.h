@@ -10,6 +10,14 @@ constexpr int kLevelFieldTop = 40;
 // The kHz drawn at the chart x origin: f kHz lies at x = f + chart x origin - kChartOriginKhz.
 constexpr int kChartOriginKhz = 500;
 
+// The frame's column of a channel and row of a level-field row.
+constexpr int ChannelX(int khz, int chartXOrigin) {
+    return khz + chartXOrigin - kChartOriginKhz;
+}
+constexpr int RowY(int row) {
+    return row + kLevelFieldTop;
+}
+
 // Rows drawn for a number of records on a chart of the given height.
 int RowsToDraw(int records, int chartHeight);
 

@@ -56,7 +56,7 @@ std::vector<ChannelSpot> FieldChannels(const ChannelRange& range, int chartXOrig
         if (khz < kBandFirstKhz || khz > kBandLastKhz) continue;
         ChannelSpot spot;
         spot.khz = khz;
-        spot.x = khz + chartXOrigin - kChartOriginKhz;
+        spot.x = ChannelX(khz, chartXOrigin);
         channels.push_back(std::move(spot));
     }
     return channels;
@@ -141,8 +141,8 @@ void BuildLevelFieldImage(const SpotTable& table, const FieldColours& colours,
             down = std::max(down, p.dy);
         }
     }
-    const int top = std::max(first + kLevelFieldTop + up, 0);
-    const int bottom = std::min(last - 1 + kLevelFieldTop + down, table.height - 1);
+    const int top = std::max(RowY(first) + up, 0);
+    const int bottom = std::min(RowY(last - 1) + down, table.height - 1);
     if (first >= last || right < left || bottom < top) return;
     image->left = left;
     image->top = top;
@@ -156,7 +156,7 @@ void BuildLevelFieldImage(const SpotTable& table, const FieldColours& colours,
     const size_t width = size_t(image->width);
     for (int i = first; i < last; ++i) {
         const DayLogRecord* record = records + size_t(i) * kDayLogRecordSize;
-        const int y = i + kLevelFieldTop;
+        const int y = RowY(i);
         for (size_t c = 0; c < table.channels.size(); ++c) {
             const ChannelSpot& spot = table.channels[c];
             const SpotPixel* spotPixels = spot.pixels.data();
@@ -193,7 +193,7 @@ std::vector<uint8_t> LevelFieldCoverage(const SpotTable& table, int rows) {
     for (int i = 0; i < rows; ++i) {
         for (const ChannelSpot& spot : table.channels) {
             for (const SpotPixel& p : spot.pixels) {
-                const int y = i + kLevelFieldTop + p.dy;
+                const int y = RowY(i) + p.dy;
                 if (y < 0 || y >= table.height) continue;
                 covered[size_t(y) * size_t(table.width) + size_t(spot.x + p.dx)] = 1;
             }
