@@ -3,29 +3,29 @@
 // with its texts, scale and horizon markers.
 #include "render/chart.h"
 
+#define GL_GLEXT_PROTOTYPES 1  // glWindowPos2i, of OpenGL 1.4
 #include <GL/gl.h>
+#include <GL/glext.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <vector>
 
 #include "config/channel_plan.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
 #include "render/level_colour.h"
+#include "render/level_field.h"
 #include "render/render_surface.h"
+#include "render/spot_measurement.h"
 #include "station/run_state.h"
 
 namespace {
 
 // Where each part of the chart stands, in pixels of the frame, y growing downwards (the level
 // field's place is in chart.h). A text's position is its first glyph's baseline.
-
-// A level spot ramps from black this far either side of its channel to its colour at it.
-constexpr int kSpotHalfWidth = 6;
 
 // The headline's width is taken as this much a character; it starts that width left of the
 // centre, its baseline this far below the half height.
@@ -90,14 +90,6 @@ constexpr unsigned kFirstGlyph = 32;
 
 constexpr unsigned char kDarkGrey = 20;  // the headline and the marked rows
 constexpr unsigned char kMidGrey = 120;  // "NEW YORK"
-
-int ChannelX(int khz, int chartXOrigin) {
-    return khz + chartXOrigin - kChartOriginKhz;
-}
-
-int RowY(int row) {
-    return row + kLevelFieldTop;
-}
 
 int MarkerLineY(int row) {
     return RowY(row) - kMarkerLineAboveRow;
@@ -188,70 +180,37 @@ ChartMarkers FindMarkers(int rowsToDraw) {
     return m;
 }
 
-// One end of a level-field line: position, then colour, as the vertex arrays take them.
-// The colour is given as glColor3ub gives it to the driver, in floats of byte / 255: bytes in the
-// colour array are converted by the vertex fetch, which rounds some shades of the ramp by one.
-struct FieldVertex {
-    GLfloat x, y;
-    GLfloat red, green, blue;
-};
-
-// The vertices of the rows first..last - 1: per channel a line from black to the spot's colour
-// and one back to black, later channels after earlier ones, as the field has always been drawn.
-void BuildFieldRows(int first, int last, const ChannelRange& range, int chartXOrigin,
-                    std::vector<FieldVertex>* vertices) {
-    const float sensitivity = settings.sensitivity;
-    const int colourMode = settings.colourMode;
-    vertices->clear();
-    for (int i = first; i < last; ++i) {
-        const DayLogRecord* record = RecordAt(i);
-        const GLfloat y = GLfloat(RowY(i));
-        for (int j = range.first; j <= range.last; ++j) {
-            int f = range.plan[j];
-            if (f < kBandFirstKhz || f > kBandLastKhz) continue;
-            const GLfloat x = GLfloat(ChannelX(f, chartXOrigin));
-            SpotColour c =
-                LevelSpotColour(ScaledLevel(LevelAt(record, f), sensitivity), colourMode);
-            const GLfloat red = c.red / 255.0f, green = c.green / 255.0f, blue = c.blue / 255.0f;
-            vertices->push_back({x - kSpotHalfWidth, y, 0, 0, 0});
-            vertices->push_back({x, y, red, green, blue});
-            vertices->push_back({x, y, red, green, blue});
-            vertices->push_back({x + kSpotHalfWidth, y, 0, 0, 0});
-        }
-    }
-}
-
-// Level field: each channel a 13-pixel spot ramping from black to its colour and back; a later
-// (higher) channel covers the overlap with the one before. The lines go to the driver as
-// client-side arrays, a batch of rows at a time: a software renderer keeps every vertex of a
-// batch until it is drawn, and a day's 600,000 in one batch cost more in fresh memory than in
-// drawing. It also takes batches faster than it draws them, holding each one's binned lines
-// meanwhile (20 MB for a day); every few batches the drawing waits for it to catch up.
-// Lines do not interact, so the batches leave every pixel as one batch draws it.
-void DrawLevelField(int rowsToDraw, const ChannelRange& range, int chartXOrigin,
-                    int rowsPerBatchAsked) {
-    constexpr int kBatchesPerWait = 4;
-    thread_local std::vector<FieldVertex> vertices;  // kept between days, one per drawing thread
-    int rowsPerBatch = rowsPerBatchAsked > 0 ? rowsPerBatchAsked : rowsToDraw;
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_COLOR_ARRAY);
+// Level field: each channel a spot ramping from black to its colour and back; a later (higher)
+// channel covers the overlap with the one before. Put together on the processor from the spots
+// measured on this surface, it goes to the driver as images of a batch of rows each, drawn at
+// their place, where only the pixels a spot writes pass (the alpha test): the gaps between the
+// spots keep what lies under the field. Drawing it as 300,000 short lines left the same pixels
+// at several times the cost. The driver copies each image and keeps the copy until it is
+// drawn: handing each over at once keeps that to an image's worth instead of a day's.
+void DrawLevelField(int rowsToDraw, const SpotTable& spots, int rowsPerBatchAsked) {
+    thread_local LevelFieldImage image;  // kept between days, one per drawing thread
+    const FieldColours colours =
+        PrepareFieldColours(spots, settings.sensitivity, settings.colourMode);
+    const int rowsPerBatch = rowsPerBatchAsked > 0 ? rowsPerBatchAsked : rowsToDraw;
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_CURRENT_BIT);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+    glEnable(GL_ALPHA_TEST);
+    glAlphaFunc(GL_GREATER, 0.5f);
     for (int first = 0; first < rowsToDraw; first += rowsPerBatch) {
-        if (first > 0) {
-            if ((first / rowsPerBatch) % kBatchesPerWait == 0) {
-                glFinish();
-            } else {
-                glFlush();
-            }
-        }
-        BuildFieldRows(first, std::min(first + rowsPerBatch, rowsToDraw), range, chartXOrigin,
-                       &vertices);
-        if (vertices.empty()) continue;  // no channel of the plan lies in the logged band
-        glVertexPointer(2, GL_FLOAT, sizeof(FieldVertex), &vertices.front().x);
-        glColorPointer(3, GL_FLOAT, sizeof(FieldVertex), &vertices.front().red);
-        glDrawArrays(GL_LINES, 0, GLsizei(vertices.size()));
+        BuildLevelFieldImage(spots, colours, RecordAt(0), first,
+                             std::min(first + rowsPerBatch, rowsToDraw), &image);
+        if (image.width == 0) continue;  // no spot of these rows lies in the frame
+        // The image's bottom row, in the surface's rows counted from its bottom.
+        glWindowPos2i(image.left, spots.height - image.top - image.height);
+        glDrawPixels(image.width, image.height, GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data());
+        glFlush();
     }
-    glDisableClientState(GL_COLOR_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
+    glPopClientAttrib();
+    glPopAttrib();
 }
 
 // The upper half-sun, then the lower one: where they meet, the lower covers the upper.
@@ -352,9 +311,15 @@ void DrawChart() {
 
 void DrawChartOf(const ChartInput& input) {
     const ScreenGeometry& g = screenGeometry;
-    glClear(GL_COLOR_BUFFER_BIT);
     const int rowsToDraw = RowsOfLoadedLog(g.chartHeight);
     const ChannelRange range = UsableRange(input.range);
+    // Measuring the spots draws over the frame: before it is cleared, and only the first time.
+    const SpotTable* spots = nullptr;
+    if (rowsToDraw > 0 && input.drawLevelFieldInstead == nullptr) {
+        spots =
+            &SurfaceSpotTable(FieldChannels(range, g.chartXOrigin), g.screenWidth, g.screenHeight);
+    }
+    glClear(GL_COLOR_BUFFER_BIT);
     glLoadIdentity();
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_BLEND);
@@ -363,7 +328,11 @@ void DrawChartOf(const ChartInput& input) {
     DrawHeadline(rowsToDraw, g);
     DrawMarkedRows(rowsToDraw, g);
     const ChartMarkers markers = FindMarkers(rowsToDraw);
-    DrawLevelField(rowsToDraw, range, g.chartXOrigin, input.rowsPerBatch);
+    if (input.drawLevelFieldInstead != nullptr) {
+        input.drawLevelFieldInstead(rowsToDraw, range, g.chartXOrigin);
+    } else if (spots != nullptr) {
+        DrawLevelField(rowsToDraw, *spots, input.rowsPerBatch);
+    }
     DrawHorizonMarkers(markers);
 
     // The texts over the level field start white in the label font. The footer switches to its

@@ -8,6 +8,7 @@
 #include "platform/outcome.h"
 #include "render/egl_context.h"
 #include "render/font_lists.h"
+#include "render/spot_measurement.h"
 #include "station/run_state.h"
 
 Outcome CreateRenderSurfaceOfSize(int width, int height) {
@@ -41,6 +42,7 @@ Outcome CreateRenderSurface() {
 void DestroyRenderSurface() {
     // The lists live in the context; they go while it is still current on this thread.
     if (EglContextMade()) DeleteFontLists();
+    ForgetSurfaceSpotTable();
     FooterFontList = LabelFontList = TitleFontList = 0;
     DestroyEglSurface();
 }

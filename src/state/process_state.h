@@ -13,11 +13,11 @@
 // A program sets them up once and keeps them to its end; a test that sets some puts them all
 // back with ResetProcessState before the next test looks.
 //
-// Not among them: the GL surface and its font lists, which belong to the thread that drew on
-// them and end with DestroyRenderSurface there; the faces found for the fonts, the named
-// events' registry, the stop signals' handlers and the display library once loaded, which hold
-// what the machine offers and stay valid for the life of the process; and talvor-log's logger,
-// which its run sets up and keeps to itself.
+// Not among them: the GL surface with its font lists and the level field's spots measured on it,
+// which belong to the thread that drew on them and end with DestroyRenderSurface there; the faces
+// found for the fonts, the named events' registry, the stop signals' handlers and the display
+// library once loaded, which hold what the machine offers and stay valid for the life of the
+// process; and talvor-log's logger, which its run sets up and keeps to itself.
 #pragma once
 
 // Every value above as the process started with it: the record buffer and the frame released,

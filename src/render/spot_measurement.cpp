@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Measuring the level field's spots: the probe rows that level_field.cpp plans, drawn as the
+// field's lines, read back and recorded.
+#include "render/spot_measurement.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace {
+
+// What the spots were measured for: another surface size, projection or set of columns draws
+// them differently.
+struct SpotTableKey {
+    int width = 0, height = 0;
+    std::array<GLfloat, 16> projection{};
+    std::array<GLint, 4> viewport{};
+    std::vector<int> columns;
+
+    bool operator==(const SpotTableKey& o) const {
+        return width == o.width && height == o.height && projection == o.projection &&
+               viewport == o.viewport && columns == o.columns;
+    }
+};
+
+// Kept with the one surface a process draws on, as its font lists are, and used on its thread
+// only: the first chart measures, every later one on the same surface looks up.
+struct MeasuredSpots {
+    bool measured = false;
+    SpotTableKey key;
+    SpotTable table;
+};
+MeasuredSpots measuredSpots;
+
+// One end of a spot's line: position, then colour, as the vertex arrays take them. The colour is
+// given as glColor3ub gives it to the driver, in floats of byte / 255: bytes in the colour array
+// are converted by the vertex fetch, which rounds some shades of the ramp by one.
+struct SpotVertex {
+    GLfloat x, y;
+    GLfloat red, green, blue;
+};
+
+SpotTableKey CurrentKey(const std::vector<ChannelSpot>& channels, int width, int height) {
+    SpotTableKey key;
+    key.width = width;
+    key.height = height;
+    glGetFloatv(GL_PROJECTION_MATRIX, key.projection.data());
+    glGetIntegerv(GL_VIEWPORT, key.viewport.data());
+    for (const ChannelSpot& spot : channels) key.columns.push_back(spot.x);
+    return key;
+}
+
+// A line from black kSpotHalfWidth left of the channel to the colour at it and one back to
+// black, as the field's spots have always been drawn.
+void AppendSpot(int x, int y, SpotColour colour, std::vector<SpotVertex>* vertices) {
+    const GLfloat fx = GLfloat(x), fy = GLfloat(y);
+    const GLfloat red = colour.red / 255.0f, green = colour.green / 255.0f,
+                  blue = colour.blue / 255.0f;
+    vertices->push_back({fx - kSpotHalfWidth, fy, 0, 0, 0});
+    vertices->push_back({fx, fy, red, green, blue});
+    vertices->push_back({fx, fy, red, green, blue});
+    vertices->push_back({fx + kSpotHalfWidth, fy, 0, 0, 0});
+}
+
+void DrawProbePass(const SpotProbePass& pass, const SpotTable& table) {
+    std::vector<SpotVertex> vertices;
+    for (const SpotProbe& probe : pass.probes) {
+        for (size_t c = size_t(probe.parity); c < table.channels.size(); c += 2) {
+            AppendSpot(table.channels[c].x, probe.y, probe.colour, &vertices);
+        }
+    }
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (vertices.empty()) return;
+    glVertexPointer(2, GL_FLOAT, sizeof(SpotVertex), &vertices.front().x);
+    glColorPointer(3, GL_FLOAT, sizeof(SpotVertex), &vertices.front().red);
+    glDrawArrays(GL_LINES, 0, GLsizei(vertices.size()));
+}
+
+void Measure(SpotTable* table) {
+    // The state the field's lines are drawn in, whatever the frame before left.
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_LINE_BIT | GL_LIGHTING_BIT |
+                 GL_CURRENT_BIT);
+    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT | GL_CLIENT_PIXEL_STORE_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+    glDisable(GL_ALPHA_TEST);
+    glDisable(GL_LINE_STIPPLE);
+    glDisable(GL_LINE_SMOOTH);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_SCISSOR_TEST);
+    glShadeModel(GL_SMOOTH);
+    glLineWidth(1.0f);
+    glClearColor(kProbeBackground.red / 255.0f, kProbeBackground.green / 255.0f,
+                 kProbeBackground.blue / 255.0f, 1.0f);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+
+    // Read back a few probes' rows at a time: the drawing is waited for once a pass, and the
+    // rows of a tall pass are never all held at once.
+    constexpr size_t kProbesPerRead = 16;
+    std::vector<unsigned char> rows;
+    for (const SpotProbePass& pass : PlanSpotProbes(table->height)) {
+        DrawProbePass(pass, *table);
+        for (size_t i = 0; i < pass.probes.size(); i += kProbesPerRead) {
+            SpotProbePass part;
+            part.probes.assign(
+                pass.probes.begin() + i,
+                pass.probes.begin() + std::min(i + kProbesPerRead, pass.probes.size()));
+            part.top = part.probes.front().y - kSpotReachY;
+            part.bottom = part.probes.back().y + kSpotReachY;
+            const int count = part.bottom - part.top + 1;
+            rows.resize(size_t(table->width) * size_t(count) * 4);
+            // Frame rows top..bottom are the surface's rows height - 1 - bottom upwards.
+            glReadPixels(0, table->height - 1 - part.bottom, table->width, count, GL_BGRA,
+                         GL_UNSIGNED_BYTE, rows.data());
+            RecordSpotProbes(part, rows.data(), table);
+        }
+    }
+
+    glPopMatrix();
+    glPopClientAttrib();
+    glPopAttrib();
+}
+
+}  // namespace
+
+const SpotTable& SurfaceSpotTable(const std::vector<ChannelSpot>& channels, int width, int height) {
+    SpotTableKey key = CurrentKey(channels, width, height);
+    if (measuredSpots.measured && measuredSpots.key == key) return measuredSpots.table;
+    measuredSpots.measured = true;
+    measuredSpots.key = std::move(key);
+    measuredSpots.table = SpotTable{};
+    measuredSpots.table.width = width;
+    measuredSpots.table.height = height;
+    measuredSpots.table.channels = channels;
+    Measure(&measuredSpots.table);
+    return measuredSpots.table;
+}
+
+void ForgetSurfaceSpotTable() {
+    measuredSpots = MeasuredSpots{};
+}
