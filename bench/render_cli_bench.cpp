@@ -177,6 +177,38 @@ void PrintLoad(const char* when) {
     }
 }
 
+// What this process holds resident, by mapping (a library by its file name, the heap, the rest
+// as "anonymous"), the largest first: after a day drawn and written, the driver's libraries
+// against the program's own memory.
+void PrintResidentByMapping() {
+    std::ifstream smaps("/proc/self/smaps");
+    std::map<std::string, long> kb;
+    std::string line, name;
+    while (std::getline(smaps, line)) {
+        if (line.empty()) continue;
+        if (std::isxdigit(static_cast<unsigned char>(line[0])) && line.find('-') < 17) {
+            size_t path = line.find_first_of("/[", 17);
+            name = path == std::string::npos ? "anonymous" : line.substr(path);
+            name = name.substr(name.rfind('/') + 1);
+        } else if (line.compare(0, 4, "Rss:") == 0) {
+            kb[name] += std::atol(line.c_str() + 4);
+        }
+    }
+    std::vector<std::pair<long, std::string>> largest;
+    long total = 0;
+    for (const auto& m : kb) {
+        largest.push_back({m.second, m.first});
+        total += m.second;
+    }
+    std::sort(largest.rbegin(), largest.rend());
+    std::printf("resident after those days: %.1f MB, of which", double(total) / 1024.0);
+    for (size_t i = 0; i < largest.size() && i < 5; ++i) {
+        std::printf("%s %s %.1f MB", i == 0 ? "" : ",", largest[i].second.c_str(),
+                    double(largest[i].first) / 1024.0);
+    }
+    std::printf("\n");
+}
+
 // One day drawn and written inside this process, step by step, as talvor-render does it.
 void Phases(const std::string& config, const std::string& dataFolder, const std::string& out) {
     PrepareHeapForDrawing();  // as talvor-render does before drawing
@@ -231,6 +263,7 @@ void Phases(const std::string& config, const std::string& dataFolder, const std:
             "reduction %.1f), PNG %.1f ms, %d records\n",
             pass + 1, load, draw, gif, reduce, png, recordCount);
     }
+    PrintResidentByMapping();
     DestroyRenderSurface();
     ReleaseRecordBuffer();
 }
