@@ -158,6 +158,29 @@ TEST(GifLzw, SameBytesAsGiflibAndDecodedBack) {
     for (const Case& c : cases) ExpectAsGiflib(c.image, c.name);
 }
 
+// A frame's GIF is made with its indices mapped and compressed a row at a time: the same file
+// as giflib makes from the whole frame's indices.
+TEST(GifLzw, FramesCompressedRowByRowAsGiflib) {
+    struct Case {
+        int width, height;
+        int kind;  // 0 plain chart, 1 palette chart, 2 a colour a pixel
+    };
+    for (Case c : {Case{1920, 1080, 0}, Case{1920, 1080, 1}, Case{1, 1, 2}, Case{300, 200, 2}}) {
+        TestFrame t(c.width, c.height);
+        if (c.kind < 2) DrawChartLikeFrame(&t, c.kind == 1);
+        for (int i = 0; c.kind == 2 && i < c.width * c.height; ++i) {
+            t.Set(i % c.width, i / c.width, static_cast<unsigned char>(i),
+                  static_cast<unsigned char>(i >> 8), 7);
+        }
+        IndexedImage whole;
+        ASSERT_TRUE(ReduceFrameColours(t.frame, &whole));
+        Bytes ours;
+        ASSERT_TRUE(EncodeFrameGif(t.frame, &ours));
+        EXPECT_TRUE(ours == GiflibGif(whole))
+            << c.width << " x " << c.height << ", kind " << c.kind;
+    }
+}
+
 // The stream ends at every code width and at every point around the first table reset: the last
 // code, the end code and the padding come out as giflib writes them whatever state they meet.
 TEST(GifLzw, EveryEndOfStreamAsGiflib) {

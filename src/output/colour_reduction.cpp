@@ -220,42 +220,54 @@ void ChoosePalette(ColourTable* table, IndexedImage* image) {
 
 // Every pixel is looked up: half of a chart's pixels differ from the one before, and a test for
 // a repeat that fails that often costs more than the lookup it saves.
-void MapPixels(const FrameBitmap& frame, const ColourTable& table, IndexedImage* image) {
+void MapRow(const FrameBitmap& frame, const ColourTable& table, int y, unsigned char* target) {
     size_t width = size_t(frame.width);
-    for (int y = 0; y < frame.height; ++y) {
-        // The frame is stored bottom row first; the GIF starts at the top.
-        const unsigned char* source = frame.bits + size_t(frame.height - 1 - y) * width * 4;
-        unsigned char* target = image->pixels.data() + size_t(y) * width;
-        if (table.shift == 0) {
-            for (size_t x = 0; x < width; ++x, source += 4) {
-                target[x] = table.PaletteIndexOf(PixelRgb(source));
-            }
-            continue;
-        }
+    // The frame is stored bottom row first; the GIF starts at the top.
+    const unsigned char* source = frame.bits + size_t(frame.height - 1 - y) * width * 4;
+    if (table.shift == 0) {
         for (size_t x = 0; x < width; ++x, source += 4) {
-            target[x] = table.PaletteIndexOf(MergedKey(PixelRgb(source), table.shift));
+            target[x] = table.PaletteIndexOf(PixelRgb(source));
         }
+        return;
+    }
+    for (size_t x = 0; x < width; ++x, source += 4) {
+        target[x] = table.PaletteIndexOf(MergedKey(PixelRgb(source), table.shift));
     }
 }
 
 }  // namespace
 
-bool ReduceFrameColours(const FrameBitmap& frame, IndexedImage* image) {
+bool ReduceFrameColoursByRow(const FrameBitmap& frame, IndexedImage* image,
+                             const std::function<void(const unsigned char* row)>& takeRow) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) return false;
     try {
         ColourTable table;
         BuildHistogram(frame, &table);
         image->width = frame.width;
         image->height = frame.height;
+        image->pixels.clear();
         ChoosePalette(&table, image);
         table.AttachPalette();
-        image->pixels.resize(size_t(frame.width) * size_t(frame.height));
-        MapPixels(frame, table, image);
+        std::vector<unsigned char> row(size_t(frame.width));
+        for (int y = 0; y < frame.height; ++y) {
+            MapRow(frame, table, y, row.data());
+            takeRow(row.data());
+        }
     } catch (const std::bad_alloc&) {
-        image->pixels.clear();
         return false;
     }
     return true;
+}
+
+bool ReduceFrameColours(const FrameBitmap& frame, IndexedImage* image) {
+    size_t width = size_t(std::max(frame.width, 0));
+    size_t y = 0;
+    bool reduced = ReduceFrameColoursByRow(frame, image, [&](const unsigned char* row) {
+        if (y == 0) image->pixels.resize(width * size_t(frame.height));
+        std::memcpy(image->pixels.data() + width * y++, row, width);
+    });
+    if (!reduced) image->pixels.clear();
+    return reduced;
 }
 
 double FramePsnr(const FrameBitmap& frame, const unsigned char* rgbTopFirst) {

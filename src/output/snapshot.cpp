@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "output/colour_reduction.h"
 #include "output/gif_lzw.h"
@@ -62,13 +63,16 @@ bool PutCodeBlocks(GifFileType* gif, int codeSize, const std::vector<unsigned ch
     return EGifPutCodeNext(gif, nullptr) == GIF_OK;
 }
 
-Outcome EncodeGif(const IndexedImage& image, GifSink* sink) {
+// The GIF's first code width less one for a palette: what giflib writes for it.
+int CodeSize(int colourCount) {
+    return std::max(PaletteBits(colourCount), kMinLzwCodeSize);
+}
+
+// giflib writes the blocks around the image; its codes were made here (gif_lzw.h), the stream
+// that giflib's own encoder would make from the same indices, in less time.
+Outcome EncodeGif(const IndexedImage& image, const std::vector<unsigned char>& codes,
+                  GifSink* sink) {
     int bits = PaletteBits(image.colourCount);
-    // giflib writes the blocks around the image; its pixels are compressed here, into the same
-    // stream that giflib's own encoder would make from them, in less time.
-    int codeSize = std::max(bits, kMinLzwCodeSize);
-    std::vector<unsigned char> codes;
-    CompressLzw(image.pixels.data(), image.pixels.size(), codeSize, &codes);
     GifColorType colours[kMaxGifColours] = {};
     for (int i = 0; i < image.colourCount; ++i) {
         colours[i].Red = image.palette[i][0];
@@ -84,8 +88,8 @@ Outcome EncodeGif(const IndexedImage& image, GifSink* sink) {
     }
     EGifSetGifVersion(gif, true);
     bool ok = EGifPutScreenDesc(gif, image.width, image.height, bits, 0, map) == GIF_OK &&
-              EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK;
-    ok = ok && PutCodeBlocks(gif, codeSize, codes);
+              EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK &&
+              PutCodeBlocks(gif, CodeSize(image.colourCount), codes);
     if (!ok) error = gif->Error;
     int closeError = 0;
     if (EGifCloseFile(gif, &closeError) != GIF_OK && ok) {
@@ -95,6 +99,23 @@ Outcome EncodeGif(const IndexedImage& image, GifSink* sink) {
     GifFreeMapObject(map);
     if (sink->outOfMemory) return FailedWith(E_GIF_ERR_NOT_ENOUGH_MEM, "out of memory");
     if (!ok) return FailedWith(error, GifErrorString(error));
+    return Succeeded();
+}
+
+// The file of an image's size and palette around its codes.
+Outcome WriteGifBytes(const IndexedImage& image, const std::vector<unsigned char>& codes,
+                      std::vector<unsigned char>* bytes) {
+    GifSink sink;
+    Outcome encoded = FailedWith(E_GIF_ERR_NOT_ENOUGH_MEM, "out of memory");
+    try {
+        // The header, screen and image descriptors, palette, code size, blocks and trailer.
+        sink.bytes.reserve(codes.size() + codes.size() / 255 + 3 * kMaxGifColours + 64);
+        encoded = EncodeGif(image, codes, &sink);
+    } catch (const std::bad_alloc&) {
+        // the reason stands as set
+    }
+    if (!encoded) return encoded;
+    *bytes = std::move(sink.bytes);
     return Succeeded();
 }
 
@@ -114,10 +135,26 @@ Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* byt
     if (frame.width > kMaxGifSide || frame.height > kMaxGifSide) {
         return FailedWith(EINVAL, "the frame is larger than a GIF can hold");
     }
+    // The indices go to the encoder row by row as they are mapped: the frame's indices are never
+    // held whole.
     IndexedImage image;
-    // The frame is not empty: the palette search fails only for want of memory.
-    if (!ReduceFrameColours(frame, &image)) return FailedWith(ENOMEM, "out of memory");
-    return EncodeIndexedGif(image, bytes);
+    std::vector<unsigned char> codes;
+    std::optional<LzwEncoder> encoder;
+    size_t width = size_t(frame.width);
+    bool reduced = ReduceFrameColoursByRow(frame, &image, [&](const unsigned char* row) {
+        if (!encoder) {
+            encoder.emplace(CodeSize(image.colourCount), &codes, width * size_t(frame.height));
+        }
+        encoder->Add(row, width);
+    });
+    // The frame is not empty: the palette search and the codes fail only for want of memory.
+    if (!reduced) return FailedWith(ENOMEM, "out of memory");
+    try {
+        encoder->Finish();
+    } catch (const std::bad_alloc&) {
+        return FailedWith(ENOMEM, "out of memory");
+    }
+    return WriteGifBytes(image, codes, bytes);
 }
 
 Outcome EncodeIndexedGif(const IndexedImage& image, std::vector<unsigned char>* bytes) {
@@ -126,17 +163,13 @@ Outcome EncodeIndexedGif(const IndexedImage& image, std::vector<unsigned char>* 
         image.pixels.size() != size_t(image.width) * size_t(image.height)) {
         return FailedWith(EINVAL, "the image's size, palette or pixels do not agree");
     }
-    GifSink sink;
-    Outcome encoded = FailedWith(E_GIF_ERR_NOT_ENOUGH_MEM, "out of memory");
+    std::vector<unsigned char> codes;
     try {
-        sink.bytes.reserve(image.pixels.size() / 4);
-        encoded = EncodeGif(image, &sink);
+        CompressLzw(image.pixels.data(), image.pixels.size(), CodeSize(image.colourCount), &codes);
     } catch (const std::bad_alloc&) {
-        // the reason stands as set
+        return FailedWith(ENOMEM, "out of memory");
     }
-    if (!encoded) return encoded;
-    *bytes = std::move(sink.bytes);
-    return Succeeded();
+    return WriteGifBytes(image, codes, bytes);
 }
 
 bool WriteGifFile(const FrameBitmap& frame, const char* path) {
