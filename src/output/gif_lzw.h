@@ -22,7 +22,7 @@ constexpr int kMaxLzwCodeSize = 8;
 
 // Compresses palette indices, given in any number of pieces (the image's rows, top row first),
 // into codeStream, replacing what it held. Only the low minCodeSize bits of an index count, as
-// with giflib. minCodeSize is 2..8 (the GIF's code size byte). The encoder holds some 100 KB;
+// with giflib. minCodeSize is 2..8 (the GIF's code size byte). The encoder holds some 80 KB;
 // it and the stream throw std::bad_alloc when memory is short.
 class LzwEncoder {
   public:
