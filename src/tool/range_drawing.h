@@ -12,13 +12,14 @@
 #include "tool/run_report.h"
 
 // About what one worker process takes from the machine's memory while it draws days of width x
-// height pixels: its own pages (the software renderer's buffers and binned drawing, two frames as
-// one day is written while the next is drawn, the day log, the picture's encoding, the libraries'
-// relocated pages), not the library pages that every worker shares. Measured with
-// render_cli_bench: 48 MB at 1280 x 720, 69 at 1920 x 1080, 83 at 1920 x 1500, 95 at 2560 x 1440
-// and 163 at 3840 x 2160; the line lies a little above them all.
+// height pixels: its own pages (the software renderer's buffers, two frames as one day is written
+// while the next is drawn, the day log, the picture's encoding, the libraries' relocated pages),
+// not the library pages that every worker shares. Measured with render_cli_bench's sampling of a
+// range's workers, the largest of two: 52 MB at 1280 x 720, 75 at 1920 x 1080, 92 at 1920 x 1500,
+// 106 at 2560 x 1440 and 183 at 3840 x 2160, with the level field drawn as images; the line lies
+// a little above them all.
 constexpr int64_t WorkerBytesFor(int width, int height) {
-    return (int64_t(44) << 20) + 16 * int64_t(width) * int64_t(height);
+    return (int64_t(40) << 20) + 20 * int64_t(width) * int64_t(height);
 }
 
 // What a machine gives the workers, and what each of them needs.
