@@ -401,6 +401,44 @@ TEST(ReduceFrameColours, ExactUpTo256Colours) {
     EXPECT_FALSE(ReduceFrameColours(empty, &image));
 }
 
+uint64_t Fnv1a(const IndexedImage& image) {
+    uint64_t hash = 1469598103934665603ull;
+    auto add = [&](unsigned char byte) { hash = (hash ^ byte) * 1099511628211ull; };
+    for (int i = 0; i < image.colourCount; ++i) {
+        for (unsigned char c : image.palette[i]) add(c);
+    }
+    for (unsigned char index : image.pixels) add(index);
+    return hash;
+}
+
+// Pictures already published must not change when the reduction is made faster: the palette and
+// every index of these frames are pinned to what the reduction gave before (both histogram paths:
+// the charts' exact colours, and the gradient's merged ones).
+TEST(ReduceFrameColours, PaletteAndIndicesAsTheyWere) {
+    enum class Frame { PlainChart, PaletteChart, Gradient };
+    struct Case {
+        Frame frame;
+        uint64_t digest;
+    };
+    const Case cases[] = {{Frame::PlainChart, 0x3e60253b05103b9bull},
+                          {Frame::PaletteChart, 0x7ed23018e31af2fdull},
+                          {Frame::Gradient, 0x86b4ed680865dedfull}};
+    for (const Case& c : cases) {
+        bool chart = c.frame != Frame::Gradient;
+        TestFrame t(chart ? 1920 : 1024, chart ? 1080 : 512);
+        if (chart) DrawChartLikeFrame(&t, c.frame == Frame::PaletteChart);
+        for (int y = 0; !chart && y < 512; ++y) {
+            for (int x = 0; x < 1024; ++x) {
+                t.Set(x, y, static_cast<unsigned char>(x / 4), static_cast<unsigned char>(y / 2),
+                      static_cast<unsigned char>((x + y) % 256));
+            }
+        }
+        IndexedImage image;
+        ASSERT_TRUE(ReduceFrameColours(t.frame, &image));
+        EXPECT_EQ(Fnv1a(image), c.digest) << int(c.frame);
+    }
+}
+
 TEST(WriteGif, ChartLikeFramesKeepTheirQuality) {
     TempDir dir("talvor-gif");
     for (bool palette : {false, true}) {

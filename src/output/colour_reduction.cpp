@@ -75,13 +75,32 @@ class ColourTable {
         }
     }
 
-    // The entry of a key that was added; -1 when it was not.
+    // The entry of a key, -1 when it has none; the pixel loop's way in, before FindOrAdd.
     int Find(uint32_t key) const {
         size_t mask = slots_.size() - 1;
         for (size_t slot = Hash(key);; slot = (slot + 1) & mask) {
             const Slot& s = slots_[slot];
             if (s.index < 0 || s.key == key) return s.index;
         }
+    }
+
+    // Once every entry has its palette index: each slot gets it beside its key, so that mapping
+    // a pixel reads one place.
+    void AttachPalette() {
+        paletteOf_.assign(slots_.size(), 0);
+        for (size_t slot = 0; slot < slots_.size(); ++slot) {
+            if (slots_[slot].index < 0) continue;
+            paletteOf_[slot] =
+                static_cast<unsigned char>(entries[size_t(slots_[slot].index)].paletteIndex);
+        }
+    }
+
+    // The palette index of a key that was added.
+    unsigned char PaletteIndexOf(uint32_t key) const {
+        size_t mask = slots_.size() - 1;
+        size_t slot = Hash(key);
+        while (slots_[slot].key != key) slot = (slot + 1) & mask;
+        return paletteOf_[slot];
     }
 
     std::vector<ColourEntry> entries;
@@ -107,17 +126,23 @@ class ColourTable {
         int32_t index = -1;  // -1: empty
     };
     std::vector<Slot> slots_;
+    std::vector<unsigned char> paletteOf_;  // by slot, after AttachPalette
     int bits_ = 12;
 };
 
 bool AddRun(ColourTable* table, uint32_t rgb, uint64_t run) {
-    int index = table->FindOrAdd(MergedKey(rgb, table->shift));
+    uint32_t key = MergedKey(rgb, table->shift);
+    int index = table->Find(key);
+    if (index < 0) index = table->FindOrAdd(key);
     if (index < 0) return false;
     ColourEntry& entry = table->entries[size_t(index)];
     entry.count += run;
-    entry.sum[0] += run * (rgb >> 16);
-    entry.sum[1] += run * ((rgb >> 8) & 0xFF);
-    entry.sum[2] += run * (rgb & 0xFF);
+    // Unmerged, an entry's pixels all have its colour: the sums follow from the count at the end.
+    if (table->shift != 0) {
+        entry.sum[0] += run * (rgb >> 16);
+        entry.sum[1] += run * ((rgb >> 8) & 0xFF);
+        entry.sum[2] += run * (rgb & 0xFF);
+    }
     return true;
 }
 
@@ -143,7 +168,13 @@ bool CountColours(const FrameBitmap& frame, ColourTable* table) {
 void BuildHistogram(const FrameBitmap& frame, ColourTable* table) {
     for (int shift = 0; shift <= kMaxMergeShift; ++shift) {
         table->Reset(shift);
-        if (CountColours(frame, table)) return;
+        if (CountColours(frame, table)) break;
+    }
+    if (table->shift != 0) return;
+    for (ColourEntry& entry : table->entries) {
+        entry.sum[0] = entry.count * (entry.key >> 16);
+        entry.sum[1] = entry.count * ((entry.key >> 8) & 0xFF);
+        entry.sum[2] = entry.count * (entry.key & 0xFF);
     }
 }
 
@@ -187,43 +218,56 @@ void ChoosePalette(ColourTable* table, IndexedImage* image) {
     }
 }
 
-void MapPixels(const FrameBitmap& frame, const ColourTable& table, IndexedImage* image) {
+// Every pixel is looked up: half of a chart's pixels differ from the one before, and a test for
+// a repeat that fails that often costs more than the lookup it saves.
+void MapRow(const FrameBitmap& frame, const ColourTable& table, int y, unsigned char* target) {
     size_t width = size_t(frame.width);
-    uint32_t lastRgb = 0xFFFFFFFFu;  // no pixel has this value: it sets no bits above 23
-    unsigned char lastIndex = 0;
-    for (int y = 0; y < frame.height; ++y) {
-        // The frame is stored bottom row first; the GIF starts at the top.
-        const unsigned char* source = frame.bits + size_t(frame.height - 1 - y) * width * 4;
-        unsigned char* target = image->pixels.data() + size_t(y) * width;
+    // The frame is stored bottom row first; the GIF starts at the top.
+    const unsigned char* source = frame.bits + size_t(frame.height - 1 - y) * width * 4;
+    if (table.shift == 0) {
         for (size_t x = 0; x < width; ++x, source += 4) {
-            uint32_t rgb = PixelRgb(source);
-            if (rgb != lastRgb) {
-                int entry = table.Find(MergedKey(rgb, table.shift));
-                lastIndex = static_cast<unsigned char>(table.entries[size_t(entry)].paletteIndex);
-                lastRgb = rgb;
-            }
-            target[x] = lastIndex;
+            target[x] = table.PaletteIndexOf(PixelRgb(source));
         }
+        return;
+    }
+    for (size_t x = 0; x < width; ++x, source += 4) {
+        target[x] = table.PaletteIndexOf(MergedKey(PixelRgb(source), table.shift));
     }
 }
 
 }  // namespace
 
-bool ReduceFrameColours(const FrameBitmap& frame, IndexedImage* image) {
+bool ReduceFrameColoursByRow(const FrameBitmap& frame, IndexedImage* image,
+                             const std::function<void(const unsigned char* row)>& takeRow) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) return false;
     try {
         ColourTable table;
         BuildHistogram(frame, &table);
         image->width = frame.width;
         image->height = frame.height;
-        ChoosePalette(&table, image);
-        image->pixels.resize(size_t(frame.width) * size_t(frame.height));
-        MapPixels(frame, table, image);
-    } catch (const std::bad_alloc&) {
         image->pixels.clear();
+        ChoosePalette(&table, image);
+        table.AttachPalette();
+        std::vector<unsigned char> row(size_t(frame.width));
+        for (int y = 0; y < frame.height; ++y) {
+            MapRow(frame, table, y, row.data());
+            takeRow(row.data());
+        }
+    } catch (const std::bad_alloc&) {
         return false;
     }
     return true;
+}
+
+bool ReduceFrameColours(const FrameBitmap& frame, IndexedImage* image) {
+    size_t width = size_t(std::max(frame.width, 0));
+    size_t y = 0;
+    bool reduced = ReduceFrameColoursByRow(frame, image, [&](const unsigned char* row) {
+        if (y == 0) image->pixels.resize(width * size_t(frame.height));
+        std::memcpy(image->pixels.data() + width * y++, row, width);
+    });
+    if (!reduced) image->pixels.clear();
+    return reduced;
 }
 
 double FramePsnr(const FrameBitmap& frame, const unsigned char* rgbTopFirst) {

@@ -2,6 +2,7 @@
 // Reduction of a 32-bit frame to the 256 colours a GIF can hold.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 struct FrameBitmap;
@@ -18,8 +19,16 @@ struct IndexedImage {
 };
 
 // Chooses a palette for the frame and maps every pixel to its nearest entry. A frame of at
-// most 256 distinct colours keeps them exactly. False when the frame has no pixels.
+// most 256 distinct colours keeps them exactly. False when the frame has no pixels, or memory is
+// short.
 bool ReduceFrameColours(const FrameBitmap& frame, IndexedImage* image);
+
+// The same, a row at a time: image gets the size and the palette but no pixels, then takeRow
+// each row's indices, top row first, in a buffer that the next row reuses; a writer that
+// compresses them as they come needs no copy of the whole frame's indices. takeRow may throw
+// std::bad_alloc, which makes the answer false.
+bool ReduceFrameColoursByRow(const FrameBitmap& frame, IndexedImage* image,
+                             const std::function<void(const unsigned char* row)>& takeRow);
 
 // Peak signal-to-noise ratio in dB of an RGB image (top row first, 3 bytes a pixel, the frame's
 // size) against the frame, over red, green and blue; infinity when they are identical.

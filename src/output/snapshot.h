@@ -9,6 +9,7 @@
 #include "platform/outcome.h"
 
 struct FrameBitmap;
+struct IndexedImage;
 
 constexpr int kDatedCapture = 1;  // "VOKLOG yyyy-mm-dd.GIF"
 constexpr int kZCapture = 2;      // "z.gif"
@@ -24,6 +25,9 @@ bool WriteGifFile(const FrameBitmap& frame, const char* path);
 
 // The same GIF in memory, for a writer that makes its files itself.
 Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* bytes);
+// The GIF of a frame already reduced to its palette (colour_reduction.h): the screen and image
+// descriptors of its size, its palette as the global colour table, no extensions.
+Outcome EncodeIndexedGif(const IndexedImage& image, std::vector<unsigned char>* bytes);
 
 // The first image of a GIF as RGB pixels, top row first, for checking what was written.
 struct DecodedGif {

@@ -9,6 +9,7 @@
 #include "render/render_surface.h"
 #include "station/calendar.h"
 #include "station/report.h"
+#include "station/run_state.h"
 
 namespace {
 
@@ -132,11 +133,12 @@ int WorkerCountFor(const RenderRequest& request, size_t days, const WorkerRoom& 
     std::string why;
     if (count < wanted) why = std::to_string(processors) + " processors available";
     if (room.availableBytes >= 0) {
-        int64_t fit = std::max<int64_t>(room.availableBytes / kWorkerBytes, 1);
+        int64_t perWorker = std::max<int64_t>(room.bytesPerWorker, 1);
+        int64_t fit = std::max<int64_t>(room.availableBytes / perWorker, 1);
         if (fit < count) {
             count = int(fit);
             why = std::to_string(room.availableBytes >> 20) + " MB of memory available, about " +
-                  std::to_string(kWorkerBytes >> 20) + " MB a worker";
+                  std::to_string(perWorker >> 20) + " MB a worker";
         }
     }
     if (count < wanted && request.jobs > 0) {
@@ -151,8 +153,9 @@ int WorkerCountFor(const RenderRequest& request, size_t days, const WorkerRoom& 
 
 int WorkerCountFor(const RenderRequest& request, size_t days) {
     std::string note;
-    int count =
-        WorkerCountFor(request, days, {UsableProcessorCount(), AvailableMemoryBytes()}, &note);
+    WorkerRoom room{UsableProcessorCount(), AvailableMemoryBytes(),
+                    WorkerBytesFor(screenGeometry.screenWidth, screenGeometry.screenHeight)};
+    int count = WorkerCountFor(request, days, room, &note);
     if (!note.empty()) Report(note);
     return count;
 }

@@ -11,14 +11,23 @@
 #include "tool/day_drawer.h"
 #include "tool/run_report.h"
 
-// What a machine gives the workers.
+// About what one worker process takes from the machine's memory while it draws days of width x
+// height pixels: its own pages (the software renderer's buffers, two frames as one day is written
+// while the next is drawn, the day log, the picture's encoding, the libraries' relocated pages),
+// not the library pages that every worker shares. Measured with render_cli_bench's sampling of a
+// range's workers, the largest of two: 52 MB at 1280 x 720, 75 at 1920 x 1080, 92 at 1920 x 1500,
+// 106 at 2560 x 1440 and 183 at 3840 x 2160, with the level field drawn as images; the line lies
+// a little above them all.
+constexpr int64_t WorkerBytesFor(int width, int height) {
+    return (int64_t(40) << 20) + 20 * int64_t(width) * int64_t(height);
+}
+
+// What a machine gives the workers, and what each of them needs.
 struct WorkerRoom {
     int processors = 1;
     int64_t availableBytes = -1;  // -1: not known
+    int64_t bytesPerWorker = WorkerBytesFor(1920, 1500);
 };
-// About what one worker touches while it draws a day: its heap for the drawing (the software
-// renderer's buffers, the frame, the day log, the picture) and the libraries.
-constexpr int64_t kWorkerBytes = int64_t(120) << 20;
 
 // The worker processes for the request's days: more than one only for a range of more than one
 // day; no more than the processors, nor than the available memory holds (at least one). When a
