@@ -6,9 +6,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "config/settings.h"
 #include "platform/files.h"
+#include "station/report.h"
 #include "station/run_state.h"
 
 std::string ProfileFolder;
@@ -31,14 +33,12 @@ void HandleProfileLines(char* text, ptrdiff_t s) {
     ProfileFolder = runPaths.DataFolder;
     // One line at a time is copied here: lines are held whole, however long.
     std::string profileLine;
+    // The library's searches stop at the first NUL as the text does; each line runs from its LF
+    // to the next CR.
     ptrdiff_t i = s;
-    while (text[i] != '\0') {
-        if (text[i] != '\n') {
-            ++i;
-            continue;
-        }
-        ptrdiff_t k = i + 1;
-        while (text[k] != '\r' && text[k] != '\0') ++k;
+    for (const char* lf; (lf = std::strchr(text + i, '\n')) != nullptr;) {
+        i = lf - text;
+        ptrdiff_t k = i + 1 + ptrdiff_t(std::strcspn(text + i + 1, "\r"));
         profileLine.assign(text + i + 1, size_t(k - i - 1));
         i = k;
         if (HandleProfileLine(profileLine.data()) != 0) break;
@@ -75,16 +75,13 @@ bool HandleProfileSection(char* text, ptrdiff_t* p, const char** name) {
 // before the line that ended it, from where the scan goes on.
 ptrdiff_t HandleCustomSection(char* text, ptrdiff_t size, ptrdiff_t p) {
     for (;;) {
-        while (text[p] != '\n') {
-            if (text[p] == '\0') return p;
-            ++p;
-        }
-        ++p;
+        const char* lf = std::strchr(text + p, '\n');
+        if (lf == nullptr) return p + ptrdiff_t(std::strlen(text + p));
+        p = lf - text + 1;
         if (text[p] == '[' || p > size) return p - 1;
 
         char* line = text + p;
-        char* end = line;
-        while (*end != '\r' && *end != '\0') ++end;
+        char* end = line + std::strcspn(line, "\r");
         bool endOfText = *end == '\0';
         *end = '\0';
 
@@ -108,8 +105,9 @@ ptrdiff_t HandleCustomSection(char* text, ptrdiff_t size, ptrdiff_t p) {
 // the profile and CUSTOM sections to their handlers. Nothing beyond the first NUL is read.
 void ScanSections(char* text, ptrdiff_t size) {
     ptrdiff_t p = 0;
-    while (text[p] != '\0') {
-        if (text[p] == '\n' && text[p + 1] == '[') {
+    for (const char* lf; (lf = std::strchr(text + p, '\n')) != nullptr;) {
+        p = lf - text;
+        if (text[p + 1] == '[') {
             char* close = std::strchr(text + p + 2, ']');
             if (close == nullptr) return;
             *close = '\0';
@@ -136,8 +134,11 @@ std::unique_ptr<char[]> AllocateText(int64_t size) {
 // The number of LFs in bytes that no CR comes before.
 size_t CountBareLineFeeds(const char* bytes, size_t count) {
     size_t bare = 0;
-    for (size_t k = 0; k < count; ++k) {
-        if (bytes[k] == '\n' && (k == 0 || bytes[k - 1] != '\r')) ++bare;
+    const char* const end = bytes + count;
+    for (const char* lf = bytes;
+         (lf = static_cast<const char*>(std::memchr(lf, '\n', size_t(end - lf)))) != nullptr;
+         ++lf) {
+        if (lf == bytes || lf[-1] != '\r') ++bare;
     }
     return bare;
 }
@@ -170,19 +171,34 @@ void ScanReadText(char* text, size_t count) {
         return;
     }
     std::unique_ptr<char[]> expanded = AllocateText(int64_t(count + bare));
-    if (!expanded) return;
+    if (!expanded) throw std::bad_alloc();
+    // Copied a line at a time, a CR put before each LF that lacks one.
     size_t n = 1;
-    for (size_t k = 1; k <= count; ++k) {
-        if (text[k] == '\n' && (k == 1 || text[k - 1] != '\r')) expanded[n++] = '\r';
-        expanded[n++] = text[k];
+    for (size_t k = 1; k <= count;) {
+        const void* lf = std::memchr(text + k, '\n', count + 1 - k);
+        size_t stop = lf != nullptr ? size_t(static_cast<const char*>(lf) - text) : count + 1;
+        std::memcpy(expanded.get() + n, text + k, stop - k);
+        n += stop - k;
+        if (stop > count) break;
+        if (stop == 1 || text[stop - 1] != '\r') expanded[n++] = '\r';
+        expanded[n++] = '\n';
+        k = stop + 1;
     }
     ScanPreparedText(expanded.get(), count + bare);
 }
 
-// The file's size as the scan takes it: -1 for a file that cannot be read, and 3 for an empty one.
-int64_t UsableSize(int64_t size) {
-    if (size < 0 || size > INT32_MAX) return -1;
-    return size == 0 ? 3 : size;
+// The largest file the scan takes: its positions are counted in 32 bits, as the stored format's
+// were.
+constexpr int64_t kMaxConfigurationBytes = INT32_MAX;
+
+// Scans the count bytes at text + 1 (see ScanReadText); a scan that runs out of memory (a
+// line of a gigabyte) is said rather than ending the program.
+void ScanOrSay(char* text, size_t count, const std::string& name) {
+    try {
+        ScanReadText(text, count);
+    } catch (const std::bad_alloc&) {
+        Report("not enough memory to read " + name + "; what was read of it before applies");
+    }
 }
 
 void ApplyDefaultLocation() {
@@ -208,17 +224,24 @@ void ResetConfiguration() {
 void ReadConfiguration() {
     settings.chartText[0] = '\0';
     lastScannedLength = 0;
+    const std::string& path = runPaths.ConfigFilePath;
     int file = -1;
-    if (OpenForReading(runPaths.ConfigFilePath.c_str(), &file)) {
-        int64_t size = UsableSize(FileSizeOf(file));
-        if (size > 3) {
+    if (OpenForReading(path.c_str(), &file)) {
+        // The file layer fills a buffer with the file's bytes, which are then scanned in it.
+        int64_t size = FileSizeOf(file);
+        if (size > kMaxConfigurationBytes) {
+            Report(path + " is larger than " + std::to_string(kMaxConfigurationBytes) +
+                   " bytes and is not read; the defaults apply");
+        } else if (size > 3) {
             std::unique_ptr<char[]> text = AllocateText(size);
             if (text) {
                 // A short read (the file shrank, or an error) scans only what did arrive.
                 size_t count = ReadUpTo(file, text.get() + 1, size_t(size));
                 CloseFile(file);
                 file = -1;
-                ScanReadText(text.get(), count);
+                ScanOrSay(text.get(), count, path);
+            } else {
+                Report("not enough memory to read " + path + "; the defaults apply");
             }
         }
         if (file >= 0) CloseFile(file);
@@ -229,12 +252,11 @@ void ReadConfiguration() {
 void ReadConfigurationBytes(const char* bytes, size_t size) {
     settings.chartText[0] = '\0';
     lastScannedLength = 0;
-    int64_t usable = size > size_t(INT32_MAX) ? -1 : UsableSize(int64_t(size));
-    if (usable > 3) {
-        std::unique_ptr<char[]> text = AllocateText(usable);
+    if (size > 3 && size <= size_t(kMaxConfigurationBytes)) {
+        std::unique_ptr<char[]> text = AllocateText(int64_t(size));
         if (text) {
-            std::memcpy(text.get() + 1, bytes, size_t(usable));
-            ScanReadText(text.get(), size_t(usable));
+            std::memcpy(text.get() + 1, bytes, size);
+            ScanOrSay(text.get(), size, "the configuration");
         }
     }
     ApplyDefaultLocation();
