@@ -199,11 +199,7 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     EncodedLevels levels;
     std::vector<unsigned char> thumb, strip;
     std::string log, logGz;
-    // The records drawn, not the file again: a day's worth at most, however large the file is,
-    // and none that the logger appended after the drawing.
-    log.assign(reinterpret_cast<const char*>(input.records.first),
-               size_t(input.records.count) * kDayLogRecordSize);
-    bool copied = Gzip(log, &logGz);
+    bool copied = ReadWholeFile(input.logPath, &log) && Gzip(log, &logGz);
     bool made = EncodeLevels(input.records, &levels) && ThumbnailPng(*input.frame, &thumb) &&
                 ActivityStripPng(digest, &strip);
     if (encoder.joinable()) encoder.join();
