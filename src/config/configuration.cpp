@@ -33,12 +33,14 @@ void HandleProfileLines(char* text, ptrdiff_t s) {
     ProfileFolder = runPaths.DataFolder;
     // One line at a time is copied here: lines are held whole, however long.
     std::string profileLine;
-    // The library's searches stop at the first NUL as the text does; each line runs from its LF
-    // to the next CR.
     ptrdiff_t i = s;
-    for (const char* lf; (lf = std::strchr(text + i, '\n')) != nullptr;) {
-        i = lf - text;
-        ptrdiff_t k = i + 1 + ptrdiff_t(std::strcspn(text + i + 1, "\r"));
+    while (text[i] != '\0') {
+        if (text[i] != '\n') {
+            ++i;
+            continue;
+        }
+        ptrdiff_t k = i + 1;
+        while (text[k] != '\r' && text[k] != '\0') ++k;
         profileLine.assign(text + i + 1, size_t(k - i - 1));
         i = k;
         if (HandleProfileLine(profileLine.data()) != 0) break;
@@ -75,13 +77,16 @@ bool HandleProfileSection(char* text, ptrdiff_t* p, const char** name) {
 // before the line that ended it, from where the scan goes on.
 ptrdiff_t HandleCustomSection(char* text, ptrdiff_t size, ptrdiff_t p) {
     for (;;) {
-        const char* lf = std::strchr(text + p, '\n');
-        if (lf == nullptr) return p + ptrdiff_t(std::strlen(text + p));
-        p = lf - text + 1;
+        while (text[p] != '\n') {
+            if (text[p] == '\0') return p;
+            ++p;
+        }
+        ++p;
         if (text[p] == '[' || p > size) return p - 1;
 
         char* line = text + p;
-        char* end = line + std::strcspn(line, "\r");
+        char* end = line;
+        while (*end != '\r' && *end != '\0') ++end;
         bool endOfText = *end == '\0';
         *end = '\0';
 
@@ -105,9 +110,8 @@ ptrdiff_t HandleCustomSection(char* text, ptrdiff_t size, ptrdiff_t p) {
 // the profile and CUSTOM sections to their handlers. Nothing beyond the first NUL is read.
 void ScanSections(char* text, ptrdiff_t size) {
     ptrdiff_t p = 0;
-    for (const char* lf; (lf = std::strchr(text + p, '\n')) != nullptr;) {
-        p = lf - text;
-        if (text[p + 1] == '[') {
+    while (text[p] != '\0') {
+        if (text[p] == '\n' && text[p + 1] == '[') {
             char* close = std::strchr(text + p + 2, ']');
             if (close == nullptr) return;
             *close = '\0';
@@ -143,6 +147,21 @@ size_t CountBareLineFeeds(const char* bytes, size_t count) {
     return bare;
 }
 
+// Copies count bytes to out a line at a time, a CR put before each LF that lacks one: out has
+// room for count and the bare LFs.
+void CopyWithCrLf(const char* in, size_t count, char* out) {
+    for (size_t k = 0; k < count;) {
+        const void* lf = std::memchr(in + k, '\n', count - k);
+        size_t stop = lf != nullptr ? size_t(static_cast<const char*>(lf) - in) : count;
+        std::memcpy(out, in + k, stop - k);
+        out += stop - k;
+        if (stop == count) break;
+        if (stop == 0 || in[stop - 1] != '\r') *out++ = '\r';
+        *out++ = '\n';
+        k = stop + 1;
+    }
+}
+
 // Adds the sentinels around the count bytes at text + 1 and scans them in place.
 void ScanPreparedText(char* text, size_t count) {
     text[0] = '\n';
@@ -172,18 +191,7 @@ void ScanReadText(char* text, size_t count) {
     }
     std::unique_ptr<char[]> expanded = AllocateText(int64_t(count + bare));
     if (!expanded) throw std::bad_alloc();
-    // Copied a line at a time, a CR put before each LF that lacks one.
-    size_t n = 1;
-    for (size_t k = 1; k <= count;) {
-        const void* lf = std::memchr(text + k, '\n', count + 1 - k);
-        size_t stop = lf != nullptr ? size_t(static_cast<const char*>(lf) - text) : count + 1;
-        std::memcpy(expanded.get() + n, text + k, stop - k);
-        n += stop - k;
-        if (stop > count) break;
-        if (stop == 1 || text[stop - 1] != '\r') expanded[n++] = '\r';
-        expanded[n++] = '\n';
-        k = stop + 1;
-    }
+    CopyWithCrLf(text + 1, count, expanded.get() + 1);
     ScanPreparedText(expanded.get(), count + bare);
 }
 
@@ -252,11 +260,22 @@ void ReadConfiguration() {
 void ReadConfigurationBytes(const char* bytes, size_t size) {
     settings.chartText[0] = '\0';
     lastScannedLength = 0;
-    if (size > 3 && size <= size_t(kMaxConfigurationBytes)) {
-        std::unique_ptr<char[]> text = AllocateText(int64_t(size));
+    // As ScanReadText takes a file's bytes, in one copy: cut at a NUL, LF made CR LF.
+    const void* nul = std::memchr(bytes, '\0', size);
+    size_t count = nul != nullptr ? size_t(static_cast<const char*>(nul) - bytes) : size;
+    if (size <= size_t(kMaxConfigurationBytes) && count > 3) {
+        size_t bare = CountBareLineFeeds(bytes, count);
+        std::unique_ptr<char[]> text = AllocateText(int64_t(count + bare));
         if (text) {
-            std::memcpy(text.get() + 1, bytes, size);
-            ScanOrSay(text.get(), size, "the configuration");
+            CopyWithCrLf(bytes, count, text.get() + 1);
+            lastScannedLength = count;
+            try {
+                ScanPreparedText(text.get(), count + bare);
+            } catch (const std::bad_alloc&) {
+                Report(
+                    "not enough memory to read the configuration; what was read of it before "
+                    "applies");
+            }
         }
     }
     ApplyDefaultLocation();
