@@ -29,10 +29,6 @@ declare -A extra=([config_fuzz]=tests/corpus/config [daylog_fuzz]=tests/corpus/d
 declare -A maxlen=([config_fuzz]=8192 [profile_line_fuzz]=256 [daylog_fuzz]=19800 [scan_line_fuzz]=16384)
 work="$(pwd)/build-fuzz/run"
 rm -rf "$work"
-# The day log target rewrites its files for every input: keep them in memory where possible.
-scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo /tmp )/talvor-fuzz-XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
-export TMPDIR="$scratch"
 failed=0
 summary=()
 for t in "${targets[@]}"; do

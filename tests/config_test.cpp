@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration file: its sections, the CUSTOM keys and the profile section lines.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -817,6 +819,56 @@ TEST_F(ConfigFileTest, HugeSingleLines) {
         EXPECT_EQ(LastScannedLength(), text.size());
         ExpectSettings(c.want);
         EXPECT_EQ(runPaths.DataFolder, kDefaultDataFolder);
+    }
+}
+
+// A file larger than the scan takes, or one that no memory is left for, is said and leaves the
+// defaults or what was read before it: it never ends the program with std::bad_alloc. The address
+// space is capped just above what the process holds, plus the room given.
+TEST_F(ConfigFileTest, FilesTooLargeToReadAreSaid) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit under an address-space cap";
+#endif
+    struct Case {
+        const char* name;
+        std::string text;  // the file's first bytes
+        uintmax_t size;    // its size, the rest unwritten (read as NULs)
+        size_t room;       // bytes of address space given; 0: no cap
+        std::string said;
+    };
+    const std::string path = dir_ / "TALVOR.INI";
+    const size_t kLine = 64u << 20;
+    const Case cases[] = {
+        {"beyond 32-bit positions", "[CUSTOM]\r\n", (uintmax_t(1) << 31) + 100, 0,
+         path + " is larger than 2147483647 bytes and is not read; the defaults apply"},
+        {"no memory for its text", "[CUSTOM]\r\n", 600u << 20, 64u << 20,
+         "not enough memory to read " + path + "; the defaults apply"},
+        {"no memory for one long profile line", "[KELDAN]\r\nSET /" + std::string(kLine, 'a'), 0,
+         150u << 20, "not enough memory to read " + path + "; what was read of it before applies"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFileBytes(path, c.text);
+        if (c.size > 0) std::filesystem::resize_file(path, c.size);
+        int code = RunInChild(
+            [&] {
+                if (c.room > 0) {
+                    long pages = 0;
+                    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+                    if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) return 20;
+                    std::fclose(statm);
+                    rlim_t cap = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + c.room;
+                    struct rlimit limit = {cap, cap};
+                    if (setrlimit(RLIMIT_AS, &limit) != 0) return 21;
+                }
+                ReportedLines reported;
+                ReadConfiguration();
+                if (reported.text().find(c.said) == std::string::npos) return 1;
+                return settings.locationName[0] != '\0' ? 0 : 2;
+            },
+            60000);
+        EXPECT_EQ(code, 0);
+        std::filesystem::remove(path);
     }
 }
 

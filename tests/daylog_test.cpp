@@ -49,15 +49,22 @@ TEST_F(DayLogTest, RecordCountFollowsWholeRecordsUpToADay) {
         int records;
         int extraBytes;
         int expected;
+        bool refused;  // records past the day's are said to be left out
     };
     const Case cases[] = {
-        {0, 0, 0},       {0, 4889, 0},    {1, 0, 1},         {2, 100, 2},
-        {1440, 0, 1440}, {1441, 0, 1440}, {1440, 100, 1440}, {1500, 4000, 1440},
+        {0, 0, 0, false},         {0, 4889, 0, false},      {1, 0, 1, false},
+        {2, 100, 2, false},       {1440, 0, 1440, false},   {1441, 0, 1440, true},
+        {1440, 100, 1440, false}, {1500, 4000, 1440, true},
     };
     for (const Case& c : cases) {
         WriteLog(c.records, c.extraBytes);
+        ReportedLines reported;
         LoadDayLog();
         EXPECT_EQ(recordCount, c.expected) << c.records << " records + " << c.extraBytes;
+        EXPECT_EQ(reported.text(), c.refused ? "TALVOR: the day log " + runPaths.DayLogPath +
+                                                   " holds more than a day's 1440 records; those "
+                                                   "after them are not read\n"
+                                             : "");
         for (int k = 0; k < recordCount; k += 97) {
             EXPECT_EQ(Minute(RecordAt(k)), k + 1);
         }
@@ -82,8 +89,10 @@ TEST_F(DayLogTest, LoadingFromAPathFillsTheGivenBufferOnly) {
         WriteLog(c.records, c.extraBytes);
         recordCount = 7;
         ReportedLines reported;
-        EXPECT_EQ(LoadDayLogFrom(dailyPath, own.data()), c.expected);
-        EXPECT_EQ(reported.text(), "");
+        int count = -1;
+        EXPECT_TRUE(LoadDayLogFrom(dailyPath, own.data(), &count));
+        EXPECT_EQ(count, c.expected);
+        EXPECT_EQ(reported.text().find("no day log"), std::string::npos);
         EXPECT_EQ(recordCount, 7);
         EXPECT_EQ(runPaths.DayLogPath, dailyPath);
         if (c.expected > 0) {
@@ -91,25 +100,34 @@ TEST_F(DayLogTest, LoadingFromAPathFillsTheGivenBufferOnly) {
         }
     }
     ReportedLines reported;
-    EXPECT_EQ(LoadDayLogFrom(dir / "elsewhere/VOK.LOG", own.data()), 0);
+    int count = -1;
+    EXPECT_TRUE(LoadDayLogFrom(dir / "elsewhere/VOK.LOG", own.data(), &count));
+    EXPECT_EQ(count, 0);
     EXPECT_EQ(reported.text(), "TALVOR: no day log at " + (dir / "elsewhere/VOK.LOG") +
                                    "; the day is drawn empty\n");
-    EXPECT_EQ(LoadDayLogFrom(dailyPath, nullptr), 0);
+    EXPECT_TRUE(LoadDayLogFrom(dailyPath, nullptr, &count));
+    EXPECT_EQ(count, 0);
 }
 
+// A log that is not there is a day without reception; one that is there and cannot be read is
+// no such day, and says why.
 TEST_F(DayLogTest, MissingOrUnusableLogGivesNoRecords) {
     struct Case {
         const char* what;
         std::string path;
         std::string message;  // the one line on standard error
+        bool unreadable;
     };
     MakeDirs(dir / "folder");
+    WriteFileBytes(dir / "file", "");
     const Case cases[] = {
         {"missing file", dir / "none/VOK.LOG",
-         "TALVOR: no day log at " + (dir / "none/VOK.LOG") + "; the day is drawn empty\n"},
+         "TALVOR: no day log at " + (dir / "none/VOK.LOG") + "; the day is drawn empty\n", false},
+        {"a file in place of its folder", dir / "file/VOK.LOG",
+         "TALVOR: no day log at " + (dir / "file/VOK.LOG") + "; the day is drawn empty\n", false},
         {"folder in its place", dir / "folder",
-         "TALVOR: cannot read the day log " + (dir / "folder") + ": not a readable file\n"},
-        {"empty path", "", "TALVOR: no day log at ; the day is drawn empty\n"},
+         "TALVOR: cannot read the day log " + (dir / "folder") + ": not a regular file\n", true},
+        {"empty path", "", "TALVOR: no day log at ; the day is drawn empty\n", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,6 +141,7 @@ TEST_F(DayLogTest, MissingOrUnusableLogGivesNoRecords) {
         LoadDayLog();
         EXPECT_EQ(reportedAgain.text(), c.message);
         EXPECT_EQ(recordCount, 0);
+        EXPECT_EQ(dayLogUnreadable, c.unreadable);
         runPaths.DayLogPath = dir / "VOK.LOG";
     }
 }
@@ -135,7 +154,7 @@ TEST_F(DayLogTest, LogWithoutReadPermissionGivesNoRecordsAndSaysSo) {
     testing::internal::CaptureStderr();
     int answer = InChildWithoutRootRights([] {
         LoadDayLog();
-        return recordCount == 0 ? 0 : 2;
+        return recordCount == 0 && dayLogUnreadable ? 0 : 2;
     });
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_EQ(answer, 0);

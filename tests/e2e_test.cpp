@@ -269,4 +269,60 @@ TEST(EndToEnd, ProgramsStartedByBareNameStandInTheWorkingDirectory) {
     EXPECT_FALSE(FileExists(installed / "BRANTOS"));
 }
 
+// Started with a standard descriptor closed, as a service manager or a shell may start them, no
+// program lets a file it opens take that descriptor's number: the messages or lines meant for it
+// would land in the file.
+TEST(EndToEnd, ClosedStandardDescriptorsNeverReachTheFilesWritten) {
+    TempDir station("talvor-e2e-closed");
+    fs::copy_file(TALVOR_EXE, station / "talvor");
+    WriteFileBytes(station / "TALVOR.INI", "");
+    fs::create_directory(station / "out");
+    const std::string gen = "'" TALVOR_GEN "' ",
+                      config = " --config '" + (station / "TALVOR.INI") + "'";
+    for (const char* day : {"2026-01-05", "2026-01-06"}) {
+        ASSERT_EQ(RunCommand(gen + "BRANTOS " + day, station.path()).exitCode, 0);
+    }
+    const std::string today = DateText(GetUtcTime());
+    struct Case {
+        const char* name;
+        std::string command;
+        std::vector<std::string> files;  // written by the run: whole, without a line of text
+    };
+    const Case cases[] = {
+        // A line two days ahead, said to be skipped while the log is open.
+        {"talvor-log, standard error closed",
+         "{ " + gen +
+             "--csv 2026-01-07 --minutes 30; echo 2026-01-09, 00:00:00, 519500, 521500, 1000, 1, "
+             "-60, -30; } | '" TALVOR_LOG "' --utc" +
+             config + " 2>&-",
+         {"BRANTOS/2026-01-07/VOK.LOG"}},
+        {"talvor-render, standard output closed",
+         "'" TALVOR_RENDER "'" + config + " --from 2026-01-05 --to 2026-01-06 -o out >&-",
+         {"out/VOKLOG 2026-01-05.GIF", "out/VOKLOG 2026-01-06.GIF"}},
+        {"talvor-gen-daylog, both closed",
+         gen + "BRANTOS 2026-01-08 >&- 2>&-",
+         {"BRANTOS/2026-01-08/VOK.LOG"}},
+        // Without today's log the run says so while it has files open.
+        {"talvor, standard error closed", "./talvor 2>&-", {"VOKLOG " + today + ".GIF", "Z.TXT"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandResult run = RunCommand(
+            "env -u DISPLAY -u WAYLAND_DISPLAY sh -c " + std::string("\"") + c.command + "\"",
+            station.path());
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        for (const std::string& file : c.files) {
+            SCOPED_TRACE(file);
+            ASSERT_TRUE(FileExists(station / file));
+            std::string bytes = ReadFileBytes(station / file);
+            for (const char* text : {"talvor-log:", "talvor-render:", "TALVOR:", " out/VOKLOG"}) {
+                EXPECT_EQ(bytes.find(text), std::string::npos) << text;
+            }
+            if (file.find("VOK.LOG") != std::string::npos) {
+                EXPECT_EQ(bytes.size() % 4890, 0u) << bytes.size();
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -299,6 +299,7 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
         "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent/talvor_egl_vendor.json "
         "__EGL_VENDOR_LIBRARY_DIRS=/nonexistent";
     noGl.expectedExitCode = 1;
+    logIsFolder.expectedExitCode = 1;  // a log that is there but cannot be read
     exeReadOnly.expectedExitCode = 1;
     workReadOnly.expectedExitCode = 1;
     Unwritable exeLock(exeReadOnly.exeDir.path());
@@ -346,11 +347,10 @@ TEST(Fault, EveryFaultStillEndsTheRunWithItsFiles) {
     EXPECT_FALSE(FileExists(workReadOnly.summary()));
     workReadOnly.ExpectComplaint("Z.TXT");
 
-    // A folder where the log should be: no records, and said so.
-    EXPECT_TRUE(HasGif(logIsFolder.exeDir.path()));
-    EXPECT_TRUE(FileExists(logIsFolder.summary()));
-    EXPECT_EQ(LinesIn(ReadFileBytes(logIsFolder.summary())), 0);
-    logIsFolder.ExpectComplaint("VOK.LOG");
+    // A folder where the log should be: not drawn or summed up as an empty day, and said so.
+    EXPECT_FALSE(HasGif(logIsFolder.exeDir.path()));
+    EXPECT_FALSE(FileExists(logIsFolder.summary()));
+    logIsFolder.ExpectComplaint("cannot read the day log " + logIsFolder.dayLog());
 
     // Appended while read: whole records only, as many as were there when it was read.
     std::printf("[appender] %d records appended by another process; [rewriter] %d rewrites\n",
@@ -415,6 +415,106 @@ TEST(Fault, WritesThatMustNotGoWhereTheyAreSent) {
     EXPECT_FALSE(fs::is_symlink(summaryLink.summary()));
     EXPECT_EQ(LinesIn(ReadFileBytes(summaryLink.summary())), 96);
     EXPECT_EQ(Leftovers(summaryLink.workDir.path()), std::vector<std::string>{});
+}
+
+// A day log that is there but cannot be read (a folder in its place, a disk that fails on the
+// open or the read) fails the run with a message naming it, and no picture, summary or site page
+// of an earlier run is replaced by one of an empty day: in the daily run and in talvor-render's
+// day, range and site alike.
+TEST(Fault, AnUnreadableDayLogFailsTheRunAndReplacesNothing) {
+    enum class Program { Daily, Date, Range, Site };
+    enum class Trouble { Folder, OpenFails, ReadFails };
+    struct Case {
+        const char* name;
+        Program program;
+        Trouble trouble;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"talvor, a folder in its place", Program::Daily, Trouble::Folder, "not a regular file"},
+        {"talvor, a read error", Program::Daily, Trouble::ReadFails, "Input/output error"},
+        {"one day, a folder in its place", Program::Date, Trouble::Folder, "not a regular file"},
+        {"one day, an open error", Program::Date, Trouble::OpenFails, "Input/output error"},
+        {"a range, a read error", Program::Range, Trouble::ReadFails, "Input/output error"},
+        {"the site, a read error", Program::Site, Trouble::ReadFails, "Input/output error"},
+    };
+    const std::string past = "2026-01-05", next = "2026-01-06";
+    std::vector<std::unique_ptr<FaultRun>> daily;  // side by side: each takes 4.5 s
+    std::vector<const char*> dailyReasons;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string env =
+            c.trouble == Trouble::Folder
+                ? ""
+                : std::string("LD_PRELOAD=") + Quoted(TALVOR_TEST_EIO_LIBRARY) +
+                      " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" " +
+                      "TALVOR_TEST_EIO=" + (c.trouble == Trouble::OpenFails ? "open" : "read") +
+                      ":/" + (c.program == Program::Daily ? Today() : past) + "/VOK.LOG";
+        if (c.program == Program::Daily) {
+            // Earlier files of the day, which the failed run must leave as they are.
+            auto run = std::make_unique<FaultRun>(c.name);
+            run->Prepare(c.trouble == Trouble::Folder ? 0 : 1440);
+            if (c.trouble == Trouble::Folder) MakeDirs(run->dayLog());
+            WriteFileBytes(run->exeDir / ("VOKLOG " + Today() + ".GIF"), "the good picture");
+            WriteFileBytes(run->summary(), "the good summary");
+            run->env = env;
+            run->expectedExitCode = 1;
+            daily.push_back(std::move(run));
+            dailyReasons.push_back(c.reason);
+            continue;
+        }
+        // Every copy of the program is closed before the first process starts (see
+        // e2e_test.cpp): the daily cases come first in the table.
+        for (const auto& run : daily) {
+            if (!run->result.valid()) run->Launch();
+        }
+        TempDir station("talvor-fault-render");
+        for (const std::string& day : {past, next}) {
+            ASSERT_EQ(RunCommand(Quoted(TALVOR_GEN) + " " + Quoted(station / "BRANTOS") + " " + day)
+                          .exitCode,
+                      0);
+        }
+        WriteFileBytes(station / "TALVOR.INI", "");
+        const std::string render = "env -u DISPLAY -u WAYLAND_DISPLAY " + Quoted(TALVOR_RENDER) +
+                                   " --config " + Quoted(station / "TALVOR.INI") + " ";
+        std::string arguments, kept;
+        MakeDirs(station / "out");
+        if (c.program == Program::Site) {
+            arguments = "--date " + past + " --site " + Quoted(station / "www");
+            ASSERT_EQ(RunCommand(render + arguments).exitCode, 0);
+            kept = station / ("www/" + past + "/chart.gif");
+        } else {
+            arguments = (c.program == Program::Date ? "--date " + past
+                                                    : "--from " + past + " --to " + next) +
+                        " -o " + Quoted(station / "out");
+            kept = station / ("out/VOKLOG " + past + ".GIF");
+            WriteFileBytes(kept, "the good picture");
+        }
+        const std::string before = ReadFileBytes(kept);
+        std::string log = station / ("BRANTOS/" + past + "/VOK.LOG");
+        if (c.trouble == Trouble::Folder) {
+            fs::remove(log);
+            MakeDirs(log);
+        }
+        CommandResult failed = RunCommand(env + " " + render + arguments);
+        EXPECT_EQ(failed.exitCode, 1) << failed.output;
+        EXPECT_NE(
+            failed.output.find("talvor-render: cannot read the day log " + log + ": " + c.reason),
+            std::string::npos)
+            << failed.output;
+        EXPECT_EQ(ReadFileBytes(kept), before);
+        if (c.program == Program::Range) {
+            EXPECT_TRUE(FileExists(station / ("out/VOKLOG " + next + ".GIF")));
+        }
+    }
+    for (size_t k = 0; k < daily.size(); ++k) {
+        FaultRun& run = *daily[k];
+        run.Finish();
+        run.ExpectCleanEnd();
+        run.ExpectComplaint("cannot read the day log " + run.dayLog() + ": " + dailyReasons[k]);
+        EXPECT_EQ(ReadFileBytes(run.exeDir / ("VOKLOG " + Today() + ".GIF")), "the good picture");
+        EXPECT_EQ(ReadFileBytes(run.summary()), "the good summary");
+    }
 }
 
 TEST(Fault, CaptureEventLeftSignalledByAnEarlierRun) {

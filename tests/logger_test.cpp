@@ -525,7 +525,11 @@ TEST_F(LoggerTest, AMinuteIsWrittenOnceALaterMinuteArrives) {
     EXPECT_EQ(Messages(), "");  // not yet due
     logger_.reportEveryMs = 0;
     Feed("2026-12-07", "01:00:00");
-    EXPECT_EQ(Messages().rfind("talvor-log: " + folder_->path() +
+    // Live, 00:59 is far ahead of 00:11: taken once the lines after it agree, which is said.
+    EXPECT_EQ(Messages().rfind("talvor-log: test input: the time jumped from 2026-12-07 00:11 UTC "
+                               "to 2026-12-07 00:59 UTC; the lines after it agree and are kept\n"
+                               "talvor-log: " +
+                                   folder_->path() +
                                    "/BRANTOS/2026-12-07/VOK.LOG: 60 minutes written (57 empty), 2 "
                                    "lines skipped (2 out of order)\n",
                                0),
@@ -644,6 +648,22 @@ TEST_F(LoggerTest, TimeJumpsAreFollowedOnlyWhenTheLinesAfterThemAgree) {
          SkipReason::BeforeMinute,
          0,
          "the time jumped"},
+        {"a line an hour ahead among live lines",
+         true,
+         {"2026-01-05 00:00:00", "2026-01-05 00:01:00", "!2026-01-05 01:00:00",
+          "2026-01-05 00:02:00", "2026-01-05 00:03:00", "2026-01-05 00:04:00"},
+         {{"2026-01-05", 5, 2}},
+         SkipReason::TimeJump,
+         1,
+         "1 line from 2026-01-05 01:00 UTC skipped, far from the time of the lines around it"},
+        {"a receiver paused for ten minutes, live",
+         true,
+         {"2026-01-05 00:00:00", "2026-01-05 00:01:00", "2026-01-05 00:12:00",
+          "2026-01-05 00:13:00", "2026-01-05 00:14:00"},
+         {{"2026-01-05", 15, 12}},
+         SkipReason::TimeJump,
+         0,
+         "the time jumped from 2026-01-05 00:01 UTC to 2026-01-05 00:12 UTC"},
         {"a clock a day fast, live",
          true,
          {"2026-01-11 00:00:00", "2026-01-11 00:01:00", "2026-01-11 00:02:00"},

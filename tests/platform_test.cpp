@@ -167,6 +167,23 @@ TEST(Files, ReadUpToStopsAtTheEndAndContinuesFromThePosition) {
     EXPECT_EQ(FileSizeOf(-1), -1);
 }
 
+// A read that fails says why, with what arrived before it; ReadUpTo takes what arrived.
+TEST(Files, ReadFullySaysWhyAReadFailed) {
+    TempDir dir;
+    int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    char buffer[16];
+    size_t got = 99;
+    Outcome read = ReadFully(folder, buffer, sizeof buffer, &got);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(read.code, EISDIR);
+    EXPECT_EQ(read.reason, std::strerror(EISDIR));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(ReadUpTo(folder, buffer, sizeof buffer), 0u);
+    close(folder);
+    EXPECT_EQ(ReadFully(-1, buffer, sizeof buffer, &got).code, EBADF);
+}
+
 TEST(Files, ReadUpToJoinsShortReads) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
@@ -388,6 +405,30 @@ TEST(Process, ExecutablePathIsThePathStartedBy) {
     std::string absolute = cwd + "/station/talvor";
     EXPECT_EQ(GetExecutablePath(absolute.c_str()), absolute);
     ASSERT_EQ(chdir(saved), 0);
+}
+
+// Started with standard descriptors closed, the program holds them before it opens anything, so
+// that no file it opens takes one of their numbers.
+TEST(Process, ClosedStandardDescriptorsAreTakenFirst) {
+    const std::vector<std::vector<int>> closings = {{0}, {1}, {2}, {0, 2}, {0, 1, 2}};
+    for (const std::vector<int>& closed : closings) {
+        SCOPED_TRACE(testing::PrintToString(closed));
+        int code = RunInChild(
+            [&] {
+                for (int fd : closed) close(fd);
+                KeepStandardDescriptorsTaken();
+                struct stat null {
+                }, taken{};
+                if (stat("/dev/null", &null) != 0) return 2;
+                for (int fd : closed) {
+                    if (fstat(fd, &taken) != 0 || taken.st_rdev != null.st_rdev) return 3;
+                }
+                int next = open("/dev/null", O_RDONLY);
+                return next > 2 ? 0 : 4;
+            },
+            5000);
+        EXPECT_EQ(code, 0);
+    }
 }
 
 TEST(Process, EndProcessFlushesAndExitsWithTheCode) {

@@ -22,6 +22,7 @@
 
 #include "daylog/day_log.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "station/calendar.h"
 
 namespace {
@@ -79,6 +80,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepStandardDescriptorsTaken();
     if (argc < 2 || (argv[1][0] == '-' && std::strcmp(argv[1], "--csv") != 0)) return Usage();
     const bool csv = std::strcmp(argv[1], "--csv") == 0;
     std::string dataFolder = argv[1];

@@ -87,7 +87,12 @@ void RunCapture(const CaptureTimeline& timeline) {
     // A scheduler learns of a failed run only from the exit status: any missing output fails it.
     bool pictureSaved = false;
     bool summaryWritten = false;
-    if (renderDone) {
+    if (renderDone && dayLogUnreadable) {
+        // Drawn and summed up as an empty day, it would replace the good picture and Z.TXT of an
+        // earlier run of the same day.
+        Report("no picture and no Z.TXT written, as the day log could not be read");
+        ReleaseRecordBuffer();
+    } else if (renderDone) {
         pictureSaved = SaveSnapshotGif();
         summaryWritten = WriteSummaryFile();
         ReleaseRecordBuffer();

@@ -3,6 +3,7 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
+    KeepStandardDescriptorsTaken();
     if (argc > 1) EndProcess(AnswerArguments(argc, argv, stdout));
     EndProcess(RunTalvor(argc > 0 ? argv[0] : nullptr));
 }

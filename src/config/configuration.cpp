@@ -6,9 +6,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "config/settings.h"
 #include "platform/files.h"
+#include "station/report.h"
 #include "station/run_state.h"
 
 std::string ProfileFolder;
@@ -136,10 +138,28 @@ std::unique_ptr<char[]> AllocateText(int64_t size) {
 // The number of LFs in bytes that no CR comes before.
 size_t CountBareLineFeeds(const char* bytes, size_t count) {
     size_t bare = 0;
-    for (size_t k = 0; k < count; ++k) {
-        if (bytes[k] == '\n' && (k == 0 || bytes[k - 1] != '\r')) ++bare;
+    const char* const end = bytes + count;
+    for (const char* lf = bytes;
+         (lf = static_cast<const char*>(std::memchr(lf, '\n', size_t(end - lf)))) != nullptr;
+         ++lf) {
+        if (lf == bytes || lf[-1] != '\r') ++bare;
     }
     return bare;
+}
+
+// Copies count bytes to out a line at a time, a CR put before each LF that lacks one: out has
+// room for count and the bare LFs.
+void CopyWithCrLf(const char* in, size_t count, char* out) {
+    for (size_t k = 0; k < count;) {
+        const void* lf = std::memchr(in + k, '\n', count - k);
+        size_t stop = lf != nullptr ? size_t(static_cast<const char*>(lf) - in) : count;
+        std::memcpy(out, in + k, stop - k);
+        out += stop - k;
+        if (stop == count) break;
+        if (stop == 0 || in[stop - 1] != '\r') *out++ = '\r';
+        *out++ = '\n';
+        k = stop + 1;
+    }
 }
 
 // Adds the sentinels around the count bytes at text + 1 and scans them in place.
@@ -170,19 +190,23 @@ void ScanReadText(char* text, size_t count) {
         return;
     }
     std::unique_ptr<char[]> expanded = AllocateText(int64_t(count + bare));
-    if (!expanded) return;
-    size_t n = 1;
-    for (size_t k = 1; k <= count; ++k) {
-        if (text[k] == '\n' && (k == 1 || text[k - 1] != '\r')) expanded[n++] = '\r';
-        expanded[n++] = text[k];
-    }
+    if (!expanded) throw std::bad_alloc();
+    CopyWithCrLf(text + 1, count, expanded.get() + 1);
     ScanPreparedText(expanded.get(), count + bare);
 }
 
-// The file's size as the scan takes it: -1 for a file that cannot be read, and 3 for an empty one.
-int64_t UsableSize(int64_t size) {
-    if (size < 0 || size > INT32_MAX) return -1;
-    return size == 0 ? 3 : size;
+// The largest file the scan takes: its positions are counted in 32 bits, as the stored format's
+// were.
+constexpr int64_t kMaxConfigurationBytes = INT32_MAX;
+
+// Scans the count bytes at text + 1 (see ScanReadText); a scan that runs out of memory (a
+// line of a gigabyte) is said rather than ending the program.
+void ScanOrSay(char* text, size_t count, const std::string& name) {
+    try {
+        ScanReadText(text, count);
+    } catch (const std::bad_alloc&) {
+        Report("not enough memory to read " + name + "; what was read of it before applies");
+    }
 }
 
 void ApplyDefaultLocation() {
@@ -208,17 +232,24 @@ void ResetConfiguration() {
 void ReadConfiguration() {
     settings.chartText[0] = '\0';
     lastScannedLength = 0;
+    const std::string& path = runPaths.ConfigFilePath;
     int file = -1;
-    if (OpenForReading(runPaths.ConfigFilePath.c_str(), &file)) {
-        int64_t size = UsableSize(FileSizeOf(file));
-        if (size > 3) {
+    if (OpenForReading(path.c_str(), &file)) {
+        // The file layer fills a buffer with the file's bytes, which are then scanned in it.
+        int64_t size = FileSizeOf(file);
+        if (size > kMaxConfigurationBytes) {
+            Report(path + " is larger than " + std::to_string(kMaxConfigurationBytes) +
+                   " bytes and is not read; the defaults apply");
+        } else if (size > 3) {
             std::unique_ptr<char[]> text = AllocateText(size);
             if (text) {
                 // A short read (the file shrank, or an error) scans only what did arrive.
                 size_t count = ReadUpTo(file, text.get() + 1, size_t(size));
                 CloseFile(file);
                 file = -1;
-                ScanReadText(text.get(), count);
+                ScanOrSay(text.get(), count, path);
+            } else {
+                Report("not enough memory to read " + path + "; the defaults apply");
             }
         }
         if (file >= 0) CloseFile(file);
@@ -229,12 +260,22 @@ void ReadConfiguration() {
 void ReadConfigurationBytes(const char* bytes, size_t size) {
     settings.chartText[0] = '\0';
     lastScannedLength = 0;
-    int64_t usable = size > size_t(INT32_MAX) ? -1 : UsableSize(int64_t(size));
-    if (usable > 3) {
-        std::unique_ptr<char[]> text = AllocateText(usable);
+    // As ScanReadText takes a file's bytes, in one copy: cut at a NUL, LF made CR LF.
+    const void* nul = std::memchr(bytes, '\0', size);
+    size_t count = nul != nullptr ? size_t(static_cast<const char*>(nul) - bytes) : size;
+    if (size <= size_t(kMaxConfigurationBytes) && count > 3) {
+        size_t bare = CountBareLineFeeds(bytes, count);
+        std::unique_ptr<char[]> text = AllocateText(int64_t(count + bare));
         if (text) {
-            std::memcpy(text.get() + 1, bytes, size_t(usable));
-            ScanReadText(text.get(), size_t(usable));
+            CopyWithCrLf(bytes, count, text.get() + 1);
+            lastScannedLength = count;
+            try {
+                ScanPreparedText(text.get(), count + bare);
+            } catch (const std::bad_alloc&) {
+                Report(
+                    "not enough memory to read the configuration; what was read of it before "
+                    "applies");
+            }
         }
     }
     ApplyDefaultLocation();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "daylog/day_log.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 unsigned char* RecordBuffer = nullptr;
 int recordCount = 0;
+bool dayLogUnreadable = false;
 
 namespace {
 // The logging program may keep appending while we run; the handle stays open like its peer
@@ -78,33 +80,56 @@ void CloseDayLog() {
 
 void LoadDayLog() {
     recordCount = 0;
-    recordCount = LoadDayLogFrom(runPaths.DayLogPath, RecordBuffer);
+    Outcome loaded = LoadDayLogFrom(runPaths.DayLogPath, RecordBuffer, &recordCount);
+    dayLogUnreadable = !loaded;
+    if (!loaded) Report(loaded.reason);
 }
 
-int LoadDayLogFrom(const std::string& path, unsigned char* buffer) {
-    CloseDayLog();
-    if (buffer == nullptr) return 0;
+int WholeRecordsIn(int64_t size) {
+    if (size <= 0) return 0;
+    int64_t whole = size / kDayLogRecordSize;
+    return int(whole < kMaxDayLogRecords ? whole : kMaxDayLogRecords);
+}
 
-    if (!OpenForReading(path.c_str(), &dayLogFile)) {
+int TakeDayLogRecords(const unsigned char* bytes, size_t size, unsigned char* buffer) {
+    int count = WholeRecordsIn(int64_t(size < kRecordBufferSize ? size : kRecordBufferSize));
+    unsigned char* first = buffer + kDayLogRecordSize;
+    if (count > 0 && bytes != first) std::memmove(first, bytes, size_t(count) * kDayLogRecordSize);
+    return count;
+}
+
+Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* count) {
+    *count = 0;
+    CloseDayLog();
+    if (buffer == nullptr) return Succeeded();
+
+    if (Outcome opened = OpenForReading(path.c_str(), &dayLogFile); !opened) {
         // No log is an ordinary day without reception, but a misplaced data folder looks just
-        // the same in the picture: one line says where the log was looked for.
-        if (PathExists(path.c_str())) {
-            ReportFormatted("cannot read the day log %s: not a readable file", path.c_str());
-        } else {
+        // the same in the picture: one line says where the log was looked for. A log that is
+        // there and cannot be read is no such day: drawn empty, it would replace a good picture.
+        if (opened.code == ENOENT || opened.code == ENOTDIR) {
             ReportFormatted("no day log at %s; the day is drawn empty", path.c_str());
+            return Succeeded();
         }
-        return 0;
+        return FailedWith(opened.code, "cannot read the day log " + path + ": " + opened.reason);
     }
 
     // The size is taken once: records the logger appends after this are left for the next run.
+    // Nothing past a day's records is read, however large the file claims to be.
     int64_t size = FileSizeOf(dayLogFile);
-    if (size <= 0) return 0;
-    int64_t whole = size / kDayLogRecordSize;
-    if (whole > kMaxDayLogRecords) whole = kMaxDayLogRecords;
-
-    size_t wanted = size_t(whole) * kDayLogRecordSize;
-    size_t got = ReadUpTo(dayLogFile, buffer + kDayLogRecordSize, wanted);
-    // A file cut short while we read it (truncated by its writer, or an I/O error) must not
-    // leave stale slot contents counted as records: count only what arrived whole.
-    return int(got / kDayLogRecordSize);
+    if (size / kDayLogRecordSize > kMaxDayLogRecords) {
+        ReportFormatted(
+            "the day log %s holds more than a day's %d records; those after them are "
+            "not read",
+            path.c_str(), kMaxDayLogRecords);
+    }
+    size_t wanted = size_t(WholeRecordsIn(size)) * kDayLogRecordSize;
+    size_t got = 0;
+    if (Outcome read = ReadFully(dayLogFile, buffer + kDayLogRecordSize, wanted, &got); !read) {
+        return FailedWith(read.code, "cannot read the day log " + path + ": " + read.reason);
+    }
+    // A file cut short while we read it (truncated by its writer) must not leave stale slot
+    // contents counted as records: count only what arrived whole.
+    *count = TakeDayLogRecords(buffer + kDayLogRecordSize, got, buffer);
+    return Succeeded();
 }

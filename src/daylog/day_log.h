@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/outcome.h"
+
 constexpr int kDayLogRecordSize = 4890;
 // One record a minute of one UTC day: records past the day's last minute are not read.
 constexpr int kMinutesPerDay = 1440;
@@ -52,6 +54,9 @@ using DayLogRecord = unsigned char;
 
 extern unsigned char* RecordBuffer;  // kRecordBufferSize bytes once allocated, else nullptr
 extern int recordCount;              // records loaded, 0..1440, in slots 1..recordCount
+// The last LoadDayLog found a day log that is there but could not be read: the day must not be
+// drawn or summed up as if it were empty.
+extern bool dayLogUnreadable;
 
 bool AllocateRecordBuffer();
 void ReleaseRecordBuffer();
@@ -90,11 +95,21 @@ void SetMarkerKind(DayLogRecord* record, int32_t kind);
 void SetTimeText(DayLogRecord* record, const char* text);
 void SetLevel(DayLogRecord* record, int khz, int32_t level);
 
+// The records that size bytes of a day log hold, as a reader takes them: whole ones only, and
+// at most a day's.
+int WholeRecordsIn(int64_t size);
+// Takes a day log's bytes, as its file holds them, into slots 1.. of buffer (kRecordBufferSize
+// bytes): its whole records, at most a day's; returns their number. bytes may be slot 1 itself.
+int TakeDayLogRecords(const unsigned char* bytes, size_t size, unsigned char* buffer);
+
 // Reads the day log at path into slots 1.. of buffer (kRecordBufferSize bytes; nothing is read
-// into a null one): the number of whole records read, 0 when there is no log (said in one
-// message). The file stays open until CloseDayLog.
-int LoadDayLogFrom(const std::string& path, unsigned char* buffer);
-// The daily run's: runPaths.DayLogPath into the RecordBuffer, the count in recordCount.
+// into a null one); *count is the number of whole records read. No log there is an ordinary day
+// without reception (*count 0, said in one message), and records past the day's last minute are
+// left out (said too); a log that is there but cannot be opened or read fails with "cannot read
+// the day log PATH: why" and *count 0. The file stays open until CloseDayLog.
+Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* count);
+// The daily run's: runPaths.DayLogPath into the RecordBuffer, the count in recordCount; a log
+// that cannot be read is reported and sets dayLogUnreadable.
 void LoadDayLog();
 // Closes the day log kept open by the last load (the process end closes it otherwise).
 void CloseDayLog();

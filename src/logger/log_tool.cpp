@@ -1,18 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <iostream>
-#include <set>
 #include <string>
-#include <tuple>
 
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "config/station_config.h"
 #include "logger/logger.h"
-#include "logger/scan_input.h"
+#include "logger/recordings.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/process.h"
@@ -25,11 +21,6 @@
 
 namespace {
 
-// No scan line is this long (a 2 MHz sweep in 1 Hz bins would be 20 MB); a longer run of bytes
-// without a line end is not a scan and must not take all memory.
-constexpr size_t kMaxLineLength = 32u << 20;
-constexpr size_t kReadChunk = 1u << 20;
-
 bool FiniteNumber(const std::string& text, double* value) {
     try {
         size_t used = 0;
@@ -40,139 +31,6 @@ bool FiniteNumber(const std::string& text, double* value) {
     } catch (const std::exception&) {
         return false;
     }
-}
-
-// Splits what arrives into lines and hands them over; a line end is LF, with or without CR.
-struct LineSplitter {
-    std::string pending;
-    bool dropping = false;  // inside a line too long to keep
-
-    void Feed(Logger* logger, const char* data, size_t count) {
-        const char* end = data + count;
-        while (data < end) {
-            const char* lf = static_cast<const char*>(std::memchr(data, '\n', size_t(end - data)));
-            if (lf == nullptr) {
-                if (!dropping) {
-                    pending.append(data, size_t(end - data));
-                    if (pending.size() > kMaxLineLength) {
-                        pending.clear();
-                        dropping = true;
-                        SkipLongLine(logger);
-                    }
-                }
-                return;
-            }
-            if (dropping) {
-                dropping = false;
-            } else if (pending.empty()) {
-                LogLine(logger, std::string_view(data, size_t(lf - data)));
-            } else {
-                pending.append(data, size_t(lf - data));
-                if (pending.size() > kMaxLineLength) {
-                    SkipLongLine(logger);
-                } else {
-                    LogLine(logger, pending);
-                }
-                pending.clear();
-            }
-            data = lf + 1;
-        }
-    }
-    // What is left has no line end: the writer was cut off in the middle of it.
-    void Finish(Logger* logger) {
-        if (!pending.empty() && !dropping) SkipTornLine(logger);
-        pending.clear();
-        dropping = false;
-    }
-};
-
-// Reads one input to its end (or to a stop signal) into the logger's input in use; false when it
-// could not be read (said unless quiet). A second reading stops where the first ended
-// (input->bytesRead), so that a file that a receiver is still writing gives both the same lines.
-bool ReadInputFile(Logger* logger, const std::string& name, std::vector<char>* buffer, bool quiet,
-                   bool* stopped) {
-    InputState* in = logger->input;
-    const bool again = in->pass == InputPass::Collect;
-    const std::string shownName = name == "-" ? std::string("standard input") : name;
-    ScanInput* input = nullptr;
-    if (Outcome opened = OpenScanInput(name, &input); !opened) {
-        if (!quiet) Report("cannot read " + shownName + ": " + opened.reason);
-        return false;
-    }
-    LineSplitter splitter;
-    bool ok = true;
-    for (;;) {
-        long n = 0;
-        Outcome read = ReadScanInput(input, buffer->data(), buffer->size(), &n);
-        if (n == kInputStopped) {
-            *stopped = true;
-            break;
-        }
-        if (!read) {
-            if (!quiet) {
-                Report("cannot read " + shownName + ": " + read.reason +
-                       " (the whole lines before it are used)");
-            }
-            ok = false;
-            break;
-        }
-        if (n == 0) break;
-        if (again) {
-            n = long(std::min<int64_t>(n, in->bytesRead));
-            in->bytesRead -= n;
-        } else {
-            in->bytesRead += n;
-        }
-        splitter.Feed(logger, buffer->data(), size_t(n));
-        if (again && in->bytesRead == 0) break;
-    }
-    CloseScanInput(input);
-    splitter.Finish(logger);
-    return ok;
-}
-
-// Recorded files: a first reading learns their days, then each day is written from every file
-// that holds it, in date order whatever the files' order. False when one could not be read.
-bool LogRecordedFiles(Logger* logger, const std::vector<std::string>& recorded,
-                      std::vector<char>* buffer, bool* stopped) {
-    bool allRead = true;
-    std::vector<InputState> inputs(recorded.size());
-    for (size_t i = 0; i < recorded.size() && !*stopped; ++i) {
-        inputs[i].name = recorded[i];
-        inputs[i].pass = InputPass::Survey;
-        BeginInput(logger, &inputs[i]);
-        if (!ReadInputFile(logger, recorded[i], buffer, false, stopped)) allRead = false;
-        EndInput(logger);
-    }
-    std::vector<size_t> order(inputs.size());
-    std::set<std::chrono::sys_days> days;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        order[i] = i;
-        days.insert(inputs[i].days.begin(), inputs[i].days.end());
-    }
-    // Files that share a minute add their scans in one order whatever the command line's.
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return std::tie(inputs[a].firstUtc, inputs[a].name) <
-               std::tie(inputs[b].firstUtc, inputs[b].name);
-    });
-    for (std::chrono::sys_days day : days) {
-        if (*stopped) break;
-        BeginCollectingDay(logger, day);
-        for (size_t i : order) {
-            if (*stopped || inputs[i].days.count(day) == 0) continue;
-            InputState again;
-            again.name = inputs[i].name;
-            again.pass = InputPass::Collect;
-            again.droppedMinuteUtc = inputs[i].droppedMinuteUtc;
-            again.bytesRead = inputs[i].bytesRead;
-            BeginInput(logger, &again);
-            ReadInputFile(logger, again.name, buffer, true, stopped);
-            EndInput(logger);
-        }
-        // A day cut short by a stop is left for the next run, which can still add its minutes.
-        if (!*stopped) WriteCollectedDay(logger);
-    }
-    return allRead;
 }
 
 }  // namespace
@@ -306,19 +164,10 @@ int RunLogTool(int argc, const char* const* argv) {
     }
     CatchStopSignals();
 
-    std::vector<char> buffer(kReadChunk);
     bool stopped = false;
-    bool inputFailed = false;
-    if (!LogRecordedFiles(&logger, recorded, &buffer, &stopped)) inputFailed = true;
+    bool inputFailed = !LogRecordedFiles(&logger, recorded, &stopped);
     // Standard input, live: minute by minute as the lines come.
-    if (readStandardInput && !stopped) {
-        logger.live = true;
-        InputState live;
-        live.name = "standard input";
-        BeginInput(&logger, &live);
-        if (!ReadInputFile(&logger, "-", &buffer, false, &stopped)) inputFailed = true;
-        EndInput(&logger);
-    }
+    if (readStandardInput && !stopped && !LogLiveInput(&logger, &stopped)) inputFailed = true;
     FinishLogger(&logger);
     return inputFailed || logger.failed ? kLogExitFailed : kLogExitOk;
 }

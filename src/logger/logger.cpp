@@ -63,7 +63,13 @@ bool LineUtcSeconds(Logger* logger, const ScanLine& line, int64_t* utc) {
     // In the hour that repeats, the first reading that does not go back before the lines
     // already read keeps the input in order: after 02:59 summer time, 02:00 is winter time.
     // A minute and a half of slack lets the hops of one scan and a late clock share a minute.
-    const int64_t last = logger->input->lastUtc;
+    // Before its first line, a file goes on from the file given before it, when that ended near.
+    const InputState* in = logger->input;
+    int64_t last = in->clock.lastUtc;
+    if (last == INT64_MIN && in->precedingUtc != INT64_MIN &&
+        std::llabs(candidates[0] - in->precedingUtc) <= kJumpSeconds) {
+        last = in->precedingUtc;
+    }
     *utc = candidates[count - 1];
     for (int i = 0; i < count; ++i) {
         if (last == INT64_MIN || candidates[i] >= last - 90) {
@@ -89,12 +95,27 @@ void ReportWhenDue(Logger* logger) {
     }
 }
 
+int64_t MinuteStart(int64_t utc) {
+    return utc - (utc % 60 + 60) % 60;
+}
+
+// The survey: the day's lines reach this far in the input.
+void NoteDaySpan(InputState* in, sys_days day) {
+    auto [span, first] = in->spans.try_emplace(day);
+    if (first) {
+        span->second.from = in->cleanFrom;
+        span->second.clock = in->cleanClock;
+    }
+    span->second.to = in->lineEnd;
+    span->second.toEnd = in->ending;
+}
+
 // A scan taken: live into the minute in hand, else into the day being collected.
 void TakeScan(Logger* logger, int64_t utc) {
     InputState* in = logger->input;
-    if (!in->anchored || utc > in->anchorUtc) in->anchorUtc = utc;
-    in->anchored = true;
-    if (utc > in->lastUtc) in->lastUtc = utc;
+    if (!in->clock.anchored || utc > in->clock.anchorUtc) in->clock.anchorUtc = utc;
+    in->clock.anchored = true;
+    if (utc > in->clock.lastUtc) in->clock.lastUtc = utc;
     in->aheadOfClockSaid = false;
     sys_days day;
     int minute;
@@ -102,7 +123,7 @@ void TakeScan(Logger* logger, int64_t utc) {
     if (!in->haveDay && !Quiet(logger)) MoveSkipped(&logger->tallies[day], &in->beforeFirstScan);
     in->haveDay = true;
     in->day = day;
-    const int64_t minuteUtc = utc - (utc % 60 + 60) % 60;
+    const int64_t minuteUtc = MinuteStart(utc);
     if (minuteUtc != in->lastMinuteUtc) {
         in->lastMinuteUtc = minuteUtc;
         in->linesInLastMinute = 0;
@@ -111,7 +132,7 @@ void TakeScan(Logger* logger, int64_t utc) {
 
     switch (in->pass) {
         case InputPass::Survey:
-            in->days.insert(day);
+            NoteDaySpan(in, day);
             in->firstUtc = std::min(in->firstUtc, utc);
             return;
         case InputPass::Collect:
@@ -153,13 +174,13 @@ void FollowHeldLines(Logger* logger) {
     std::vector<HeldLine> held = std::move(in->held);
     in->held.clear();
     in->heldBytes = 0;
-    if (in->anchored && !Quiet(logger)) {
-        Report(in->name + ": the time jumped from " + TimeText(in->anchorUtc) + " to " +
+    if (in->clock.anchored && !Quiet(logger)) {
+        Report(in->name + ": the time jumped from " + TimeText(in->clock.anchorUtc) + " to " +
                TimeText(held.front().utc) + "; the lines after it agree and are kept");
     }
-    in->anchored = true;
-    in->anchorUtc = held.front().utc;
-    in->lastUtc = held.front().utc;
+    in->clock.anchored = true;
+    in->clock.anchorUtc = held.front().utc;
+    in->clock.lastUtc = held.front().utc;
     for (const HeldLine& line : held) {
         if (ParseScanLine(line.text, &logger->line)) continue;  // read once already
         TakeScan(logger, line.utc);
@@ -174,7 +195,7 @@ void DropHeldLines(Logger* logger) {
         Report(in->name + ": " + CountText(int(in->held.size()), "line") + " from " +
                TimeText(in->held.front().utc) + " skipped, far from the time of " +
                "the lines around " + (in->held.size() == 1 ? "it" : "them") + " (" +
-               TimeText(in->anchorUtc) + ")");
+               TimeText(in->clock.anchorUtc) + ")");
     }
     for (size_t i = 0; i < in->held.size(); ++i) SkipLine(logger, SkipReason::TimeJump);
     in->held.clear();
@@ -187,10 +208,19 @@ bool HeldLinesAgree(const InputState& in) {
            in.heldBytes > kMostHeldBytes;
 }
 
+// Whether a line's time goes on from the input's: not far behind its latest line, and not far
+// ahead (live, not more than a few minutes ahead).
+bool FollowsTheInput(const Logger& logger, int64_t utc) {
+    const InputClock& clock = logger.input->clock;
+    if (!clock.anchored) return true;
+    const int64_t ahead = logger.live ? kLiveLeapSeconds : kJumpSeconds;
+    return utc - clock.anchorUtc <= ahead && clock.anchorUtc - utc <= kJumpSeconds;
+}
+
 // A scan line whose time is known: taken, or held while its time is far from the input's.
 void GuardTime(Logger* logger, std::string_view text, int64_t utc) {
     InputState* in = logger->input;
-    if (!in->anchored || std::llabs(utc - in->anchorUtc) <= kJumpSeconds) {
+    if (FollowsTheInput(*logger, utc)) {
         DropHeldLines(logger);
         TakeScan(logger, utc);
         return;
@@ -247,16 +277,32 @@ void BeginInput(Logger* logger, InputState* input) {
     logger->input = input;
 }
 
+void LeaveInput(Logger* logger) {
+    logger->input = nullptr;
+}
+
 void SkipLongLine(Logger* logger) {
     SkipLine(logger, SkipReason::TooLong);
 }
 
-void SkipTornLine(Logger* logger) {
+void SkipTornLine(Logger* logger, std::string_view text) {
     SkipLine(logger, SkipReason::Torn);
-    logger->input->tornEnd = true;
+    InputState* in = logger->input;
+    in->tornEnd = true;
+    int64_t utc;
+    in->tornMinuteUtc =
+        ParseScanTime(text, &logger->line) && LineUtcSeconds(logger, logger->line, &utc)
+            ? MinuteStart(utc)
+            : INT64_MIN;
 }
 
 void LogLine(Logger* logger, std::string_view text) {
+    InputState* in = logger->input;
+    // Where a day's lines begin: a later reading starts here with the clock as it stands.
+    if (in->pass == InputPass::Survey && in->held.empty()) {
+        in->cleanFrom = in->lineStart;
+        in->cleanClock = in->clock;
+    }
     if (std::optional<SkipReason> why = ParseScanLine(text, &logger->line)) {
         SkipLine(logger, *why);
     } else {
@@ -268,7 +314,6 @@ void LogLine(Logger* logger, std::string_view text) {
         } else if (!InBand(logger, logger->line)) {
             SkipLine(logger, SkipReason::OutsideBand);
         } else if (logger->live && utc > NowUtc(logger) + kJumpSeconds) {
-            InputState* in = logger->input;
             if (!in->aheadOfClockSaid) {
                 in->aheadOfClockSaid = true;
                 Report(in->name + ": a line of " + TimeText(utc) +
@@ -286,14 +331,18 @@ void LogLine(Logger* logger, std::string_view text) {
 void EndInput(Logger* logger) {
     InputState* in = logger->input;
     if (in == nullptr) return;
+    in->ending = true;
     // Lines held at the end: kept when enough of them agree, as a run in the middle would be.
     if (int(in->held.size()) >= kAgreeingLines) {
         FollowHeldLines(logger);
     } else {
         DropHeldLines(logger);
     }
-    // A torn end: the minute of the last whole lines may lack the rest of its scans.
-    if (in->tornEnd && in->haveDay) {
+    // A torn end: the minute of the last whole lines may lack the rest of its scans, unless the
+    // torn line belongs to a later minute.
+    const bool tornInLaterMinute =
+        in->tornMinuteUtc != INT64_MIN && in->tornMinuteUtc > in->lastMinuteUtc;
+    if (in->tornEnd && in->haveDay && !tornInLaterMinute) {
         if (in->pass == InputPass::Live && logger->haveMinute) {
             logger->haveMinute = false;
             logger->tallies[logger->day].skipped[int(SkipReason::Torn)] += logger->levels.scans;

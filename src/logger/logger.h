@@ -9,7 +9,6 @@
 #include <iosfwd>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +44,10 @@ bool ParseFrequency(const std::string& text, double* hz);
 // A line further than this from the input's recent lines is a jump of its clock (or a damaged
 // date), and live, a line this far ahead of the system clock cannot be a measurement.
 constexpr int64_t kJumpSeconds = 2 * 3600;
+// Live, a line further ahead than this of the input's latest line is held the same way: taken at
+// once, it would move the minute in hand past the real lines still to come, which would then be
+// out of order.
+constexpr int64_t kLiveLeapSeconds = 5 * 60;
 // A jump is followed once this many lines, spread over at least a minute, agree with each other:
 // a receiver switched off for days comes back, a single bad line does not.
 constexpr int kAgreeingLines = 3;
@@ -58,9 +61,27 @@ constexpr int kSyncEveryRecords = 3;
 constexpr double kWidestUsefulBinHz = 10000;
 
 // How a line is used: live, written minute by minute as it comes; a recorded file is read
-// twice, first to learn which days it holds (every skip counted and said then), then once for
-// each of those days, so that the days are written in date order whatever the files' order.
+// twice, first to learn which days it holds and where their lines lie (every skip counted and
+// said then), then day by day, each day's part of every file that holds it, so that the days are
+// written in date order whatever the files' order.
 enum class InputPass { Live, Survey, Collect };
+
+// Where an input's time stands, which decides how its next line is taken.
+struct InputClock {
+    int64_t lastUtc = INT64_MIN;  // the latest line taken, for the hour that repeats in autumn
+    bool anchored = false;        // a line was taken: later lines are measured against it
+    int64_t anchorUtc = 0;
+};
+
+// Where a day's lines lie in a recorded input, as the survey found them: read from `from` with the
+// input's clock as it stood there, up to the line that ends at `to` (or to the input's end), the
+// day gets the same lines as from a reading of the whole input.
+struct DaySpan {
+    int64_t from = 0;  // a line's start at which no line was held
+    InputClock clock;
+    int64_t to = 0;
+    bool toEnd = false;
+};
 
 // A line whose time jumped, kept until the lines after it show whether the input follows.
 struct HeldLine {
@@ -72,9 +93,10 @@ struct HeldLine {
 struct InputState {
     std::string name;  // as messages name it
     InputPass pass = InputPass::Live;
-    int64_t lastUtc = INT64_MIN;  // the latest line taken, for the hour that repeats in autumn
-    bool anchored = false;        // a line was taken: later lines are measured against it
-    int64_t anchorUtc = 0;
+    InputClock clock;
+    // The latest line of the file given before this one: files that split the hour that repeats
+    // in autumn, given in time order, read as one stream.
+    int64_t precedingUtc = INT64_MIN;
     std::vector<HeldLine> held;  // lines far from the anchor that may become the new one
     size_t heldBytes = 0;
     bool aheadOfClockSaid = false;
@@ -91,10 +113,17 @@ struct InputState {
     int64_t lastMinuteUtc = INT64_MIN;
     int linesInLastMinute = 0;
     bool tornEnd = false;
+    int64_t tornMinuteUtc = INT64_MIN;     // the minute of the torn line, when its time is whole
     int64_t droppedMinuteUtc = INT64_MIN;  // from the survey: the minute that a torn end cut
     int64_t bytesRead = 0;                 // the survey's count; a second reading takes no more
-    // From the survey: the days the input holds and its first time, which orders the inputs.
-    std::set<std::chrono::sys_days> days;
+    // The line being read: where its bytes lie, and whether the input has ended instead.
+    int64_t lineStart = 0, lineEnd = 0;
+    bool ending = false;
+    // The survey: the last line start at which no line was held, with the clock there; the days
+    // the input holds with where their lines lie; its first time, which orders the inputs.
+    int64_t cleanFrom = 0;
+    InputClock cleanClock;
+    std::map<std::chrono::sys_days, DaySpan> spans;
     int64_t firstUtc = INT64_MAX;
 };
 
@@ -125,6 +154,7 @@ struct Logger {
     DayTally withoutScans;  // lines of inputs that gave no scan
     bool failed = false;    // a day log not written or an input out of band: exit status 1
     ScanLine line;
+    int64_t bytesRead = 0;  // from the inputs in all, every reading: it grows with the input alone
 };
 
 // Sets up a run over the data folder (the logger's minute state cleared).
@@ -136,10 +166,14 @@ void BeginInput(Logger* logger, InputState* input);
 void LogLine(Logger* logger, std::string_view text);
 // A line too long to be a scan, dropped by the reader.
 void SkipLongLine(Logger* logger);
-// The last line of an input without its line end: cut off, never used.
-void SkipTornLine(Logger* logger);
+// The last line of an input without its line end: cut off, never used. Its time, when that is
+// whole, tells whether the minute before it was whole.
+void SkipTornLine(Logger* logger, std::string_view text);
 // The input's end: the lines held at a jump settled, and what it covered said.
 void EndInput(Logger* logger);
+// Stops reading an input part-way (a day's part of a recorded file): lines still held belong to
+// a later part.
+void LeaveInput(Logger* logger);
 // Starts collecting a recorded day (the inputs then read again with InputPass::Collect).
 void BeginCollectingDay(Logger* logger, std::chrono::sys_days day);
 // Writes the collected minutes of the day in time order.

@@ -66,6 +66,8 @@ void WriteMinute(Logger* logger, sys_days day, int minute, const MinuteLevels& l
             SyncDayLogAppender(&logger->log);
         }
     } else if (!appended) {
+        // Counted where the summary shows them: a full disk must not look like a quiet minute.
+        tally.skipped[int(SkipReason::LogNotWritable)] += levels.scans;
         Report(appended.reason);
         logger->failed = true;
         // Try again with a fresh open for the next minute: the disk may have room by then.
@@ -97,6 +99,7 @@ void StartLogger(Logger* logger, const LogOptions& options, const std::string& d
     logger->failed = false;
     logger->input = nullptr;
     logger->collected.clear();
+    logger->bytesRead = 0;
     logger->line.db.reserve(8192);
 }
 

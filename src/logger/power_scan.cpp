@@ -83,6 +83,14 @@ bool ParseTimeField(std::string_view s, ScanLine* line) {
 
 }  // namespace
 
+bool ParseScanTime(std::string_view text, ScanLine* line) {
+    std::string_view rest = Trim(text);
+    std::string_view date = NextField(&rest);
+    size_t comma = rest.find(',');
+    return comma != std::string_view::npos && ParseDateField(date, line) &&
+           ParseTimeField(Trim(rest.substr(0, comma)), line);
+}
+
 std::optional<SkipReason> ParseScanLine(std::string_view text, ScanLine* line) {
     line->db.clear();
     std::string_view rest = Trim(text);

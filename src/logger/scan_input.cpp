@@ -59,6 +59,18 @@ Outcome ReadScanInput(ScanInput* input, void* buffer, size_t count, long* got) {
     return FailedWith(EIO, named == std::string::npos ? words : words.substr(named + 2));
 }
 
+Outcome SeekScanInput(ScanInput* input, int64_t offset) {
+    if (input->file == nullptr) return FailedWithErrno(ESPIPE);
+    errno = 0;
+    if (gzseek(input->file, z_off_t(offset), SEEK_SET) != z_off_t(offset)) {
+        int code = Z_OK;
+        const char* text = gzerror(input->file, &code);
+        if (code == Z_ERRNO || code == Z_OK) return FailedWithErrno(errno);
+        return FailedWith(EIO, text != nullptr && *text ? text : "damaged data");
+    }
+    return Succeeded();
+}
+
 void CloseScanInput(ScanInput* input) {
     if (input == nullptr) return;
     if (input->file != nullptr) gzclose(input->file);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/outcome.h"
@@ -14,4 +15,7 @@ Outcome OpenScanInput(const std::string& name, ScanInput** input);
 // Reads on: *got is the count of bytes read, 0 at the end, kInputStopped once a stop signal has
 // come, -1 when the input cannot be read on (damaged or cut-off compressed data among others).
 Outcome ReadScanInput(ScanInput* input, void* buffer, size_t count, long* got);
+// Moves a recorded file to offset bytes from its start (of its contents, when compressed), for
+// the reads after it; a compressed file is unpacked again up to there.
+Outcome SeekScanInput(ScanInput* input, int64_t offset);
 void CloseScanInput(ScanInput* input);

@@ -61,21 +61,27 @@ bool WriteSummaryFile() {
     return WriteSummaryFileTo("Z.TXT");
 }
 
-bool WriteSummaryFileTo(const char* path) {
+std::string SummaryFileText() {
     int records = RecordBuffer != nullptr ? recordCount : 0;
     if (records > kMaxDayLogRecords) records = kMaxDayLogRecords;
+    std::string text;
+    for (int k = 0; k < records; ++k) {
+        const DayLogRecord* record = RecordAt(k);
+        if (!IsQuarterHour(Minute(record))) continue;
+        char line[100];
+        int length = FormatSummaryLine(record, line, sizeof line);
+        if (length < 0) continue;  // cannot happen: a line is at most 36 characters
+        text.append(line, size_t(length));
+    }
+    return text;
+}
+
+bool WriteSummaryFileTo(const char* path) {
     // The whole text first (a few kilobytes), then one write under a temporary name: a failed
     // write leaves the previous file whole instead of a shorter one that looks complete.
     std::string text;
     try {
-        for (int k = 0; k < records; ++k) {
-            const DayLogRecord* record = RecordAt(k);
-            if (!IsQuarterHour(Minute(record))) continue;
-            char line[100];
-            int length = FormatSummaryLine(record, line, sizeof line);
-            if (length < 0) continue;  // cannot happen: a line is at most 36 characters
-            text.append(line, size_t(length));
-        }
+        text = SummaryFileText();
     } catch (const std::bad_alloc&) {
         ReportCannotWrite(path, FailedWithErrno(ENOMEM).reason);
         return false;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "daylog/day_log.h"
 
@@ -15,6 +16,10 @@ int ActivityFigure(const DayLogRecord* record);
 // The record's line "<timeText> UTC J=<J>\r\n" into line (size bytes); its length, or -1 when
 // it does not fit. The record is only read.
 int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size);
+
+// The text of "Z.TXT" for the loaded records: one line per quarter-hour record. Throws
+// std::bad_alloc when there is no room for it.
+std::string SummaryFileText();
 
 // Writes "Z.TXT" in the working directory, one line per quarter-hour record, replacing the
 // previous one only when the new one is whole; false (after a message) when it was not written.

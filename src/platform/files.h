@@ -19,7 +19,9 @@ Outcome OpenForReading(const char* path, int* fd);
 // Size of an open file in bytes, -1 when unknown.
 int64_t FileSizeOf(int fd);
 // Reads up to count bytes from the file's current position, retrying short reads until count
-// bytes or the end of the file; returns the number of bytes read (0 on error at the start).
+// bytes or the end of the file; *got is the number of bytes read, also when a read fails.
+Outcome ReadFully(int fd, void* buffer, size_t count, size_t* got);
+// The same for callers that take what arrived and need no reason: the number of bytes read.
 size_t ReadUpTo(int fd, void* buffer, size_t count);
 void CloseFile(int fd);
 

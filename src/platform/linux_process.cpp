@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -37,6 +39,17 @@ fs::path WithoutDotSteps(const fs::path& path) {
 }
 
 }  // namespace
+
+void KeepStandardDescriptorsTaken() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open gives the lowest free number, which is this one. Without /dev/null (a bare
+        // chroot) a descriptor of the root folder holds the place: nothing can be written to it.
+        int taken = open("/dev/null", O_RDWR);
+        if (taken < 0) taken = open("/", O_PATH | O_DIRECTORY);
+        if (taken >= 0 && taken != fd) close(taken);
+    }
+}
 
 std::string GetExecutablePath(const char* firstArgument) {
     if (firstArgument == nullptr || firstArgument[0] == '\0') return ProcSelfExe();

@@ -61,21 +61,28 @@ int64_t FileSizeOf(int fd) {
     return int64_t(st.st_size);
 }
 
-size_t ReadUpTo(int fd, void* buffer, size_t count) {
-    if (fd < 0 || buffer == nullptr) return 0;
+Outcome ReadFully(int fd, void* buffer, size_t count, size_t* got) {
+    *got = 0;
+    if (fd < 0) return FailedWithErrno(EBADF);
+    if (buffer == nullptr && count > 0) return FailedWithErrno(EFAULT);
     char* out = static_cast<char*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = read(fd, out + done, count - done);
+    while (*got < count) {
+        ssize_t n = read(fd, out + *got, count - *got);
         if (n > 0) {
-            done += size_t(n);
+            *got += size_t(n);
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
-            break;
+            return FailedWithErrno(errno);
         }
     }
-    return done;
+    return Succeeded();
+}
+
+size_t ReadUpTo(int fd, void* buffer, size_t count) {
+    size_t got = 0;
+    ReadFully(fd, buffer, count, &got);
+    return got;
 }
 
 void CloseFile(int fd) {

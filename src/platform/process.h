@@ -11,6 +11,11 @@
 
 #include "platform/outcome.h"
 
+// Opens /dev/null on each of the standard descriptors 0..2 that is closed (a service or a shell
+// may start a program so), so that no file the program opens later gets one of their numbers and
+// takes in its messages or output. Call first in main, before anything opens a file.
+void KeepStandardDescriptorsTaken();
+
 // The executable's path as the program was started: firstArgument (the process's argv[0]) when
 // it holds a '/' and names a file, taken against the working directory when relative, with a
 // symbolic link at its end left unresolved (a link in a station folder makes that folder the

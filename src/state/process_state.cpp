@@ -24,6 +24,7 @@ void ResetProcessState() {
     CloseDayLog();
     ReleaseRecordBuffer();
     recordCount = 0;
+    dayLogUnreadable = false;
 
     ResetRenderThread();
     CaptureMode = kDatedCapture;

@@ -25,11 +25,15 @@ bool DateFromFirstRecord(UtcTime* date) {
     return ParseDate(text, date);
 }
 
-// Draws one day with the surface current; the frame is left in frameBitmap. A day known only
-// from its log is named once the log is read: false, with nothing drawn, when that name is
-// refused.
+// Draws one day with the surface current; the frame is left in frameBitmap. False, with nothing
+// drawn, when the log is there but cannot be read (an empty picture would replace a good one),
+// or when a day known only from its log is named once the log is read and that name is refused.
 bool DrawDay(DayJob* job, const OutputPlan& plan, const ReadFiles& reads) {
-    recordCount = LoadDayLogFrom(job->logPath, RecordBuffer);
+    recordCount = 0;
+    if (Outcome loaded = LoadDayLogFrom(job->logPath, RecordBuffer, &recordCount); !loaded) {
+        Report(loaded.reason);
+        return false;
+    }
     UtcTime now = GetUtcTime();
     if (!job->dayKnown) {
         job->dayKnown = DateFromFirstRecord(&job->day);

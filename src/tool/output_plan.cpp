@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tool/output_plan.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <map>
 
@@ -24,6 +25,13 @@ Outcome FileReadable(const std::string& path) {
     if (Outcome opened = OpenForReading(path.c_str(), &fd); !opened) return opened;
     CloseFile(fd);
     return Succeeded();
+}
+
+// A day has a log unless nothing is there under its name: one that is there but cannot be
+// opened is drawn all the same, so that its failure is said and fails the run.
+bool DayLogThere(const std::string& path) {
+    Outcome opened = FileReadable(path);
+    return opened || (opened.code != ENOENT && opened.code != ENOTDIR);
 }
 
 // Asked before the surface is made, so that an output folder that cannot take files fails at
@@ -86,7 +94,7 @@ bool FindLoggedDays(const std::string& dataFolder, UtcTime* first, UtcTime* last
     for (const auto& entry : std::filesystem::directory_iterator(dataFolder, error)) {
         UtcTime day;
         std::string name = entry.path().filename().string();
-        if (!ParseDate(name, &day) || !FileReadable(ComposeDayLogPath(dataFolder, day))) {
+        if (!ParseDate(name, &day) || !DayLogThere(ComposeDayLogPath(dataFolder, day))) {
             continue;
         }
         if (!found || CompareDays(day, *first) < 0) *first = day;
@@ -118,7 +126,7 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
     }
     for (const auto& [key, day] : days) {
         std::string path = ComposeDayLogPath(runPaths.DataFolder, day);
-        if (!FileReadable(path)) continue;
+        if (!DayLogThere(path)) continue;
         DayJob job;
         job.day = day;
         job.dayKnown = true;
