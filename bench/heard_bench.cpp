@@ -55,8 +55,12 @@ int main(int argc, char** argv) {
     int count = 0;
     for (int i = 0; i < runs; ++i) {
         Clock::time_point start = Clock::now();
-        count = LoadDayLogFrom(path, buffer.data());
+        Outcome loaded = LoadDayLogFrom(path, buffer.data(), &count);
         CloseDayLog();
+        if (!loaded) {
+            std::fprintf(stderr, "heard_bench: %s\n", loaded.reason.c_str());
+            return 1;
+        }
         loading.push_back(MsSince(start));
     }
     Print("loading the day log (1440 records, warm cache)", loading, 0);

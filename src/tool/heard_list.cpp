@@ -106,19 +106,18 @@ int ListHeardCarriers(const RenderRequest& request) {
          day += std::chrono::days(1)) {
         UtcTime date = StartOfDay(day);
         std::string path = ComposeDayLogPath(runPaths.DataFolder, date);
-        int fd = -1;
-        if (Outcome opened = OpenForReading(path.c_str(), &fd); !opened) {
-            if (PathExists(path.c_str())) {
-                Report("cannot read day log " + path + ": " + opened.reason);
-                failed = true;
-            } else if (day >= first) {
-                missing.Add(date);
-            }
+        if (!PathExists(path.c_str())) {
+            if (day >= first) missing.Add(date);
             continue;
         }
-        CloseFile(fd);
-        int count = LoadDayLogFrom(path, buffer.data());
+        int count = 0;
+        Outcome loaded = LoadDayLogFrom(path, buffer.data(), &count);
         CloseDayLog();
+        if (!loaded) {
+            Report(loaded.reason);
+            failed = true;
+            continue;
+        }
         HeardDay heard{
             day, FindCarriers({buffer.data() + kDayLogRecordSize, count}, request.carrierRules)};
         if (day >= first) {
