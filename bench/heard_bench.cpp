@@ -56,7 +56,6 @@ int main(int argc, char** argv) {
     for (int i = 0; i < runs; ++i) {
         Clock::time_point start = Clock::now();
         Outcome loaded = LoadDayLogFrom(path, buffer.data(), &count);
-        CloseDayLog();
         if (!loaded) {
             std::fprintf(stderr, "heard_bench: %s\n", loaded.reason.c_str());
             return 1;

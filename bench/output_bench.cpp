@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../tests/chart_frame.h"
+#include "app/daily_run.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
 #include "output/gif_lzw.h"
@@ -104,12 +105,13 @@ void BenchGif(const std::string& folder, int width, int height, Content content)
 }
 
 void BenchSummary(const std::string& folder) {
-    if (!AllocateRecordBuffer()) {
+    DailyRun run;
+    if (!AllocateRecordBuffer(&run.RecordBuffer)) {
         std::printf("summary: no memory for the record buffer\n");
         return;
     }
     for (int k = 0; k < kMaxDayLogRecords; ++k) {
-        DayLogRecord* r = MutableRecordAt(k);
+        DayLogRecord* r = RecordSlot(run.RecordBuffer, k);
         std::fill(r, r + kDayLogRecordSize, 0);
         SetMinute(r, k % 60);
         char text[17];
@@ -118,14 +120,14 @@ void BenchSummary(const std::string& folder) {
         for (int khz = kBandFirstKhz; khz <= kBandLastKhz; ++khz)
             SetLevel(r, khz, (khz * 7 + k) % 300);
     }
-    recordCount = kMaxDayLogRecords;
+    run.recordCount = kMaxDayLogRecords;
     std::filesystem::path saved = std::filesystem::current_path();
     std::filesystem::current_path(folder);
-    double ms = MedianMs([] { WriteSummaryFile(); });
-    std::printf("summary of %d records: %.3f ms, %ju bytes\n", recordCount, ms,
+    double ms = MedianMs([&run] { WriteSummaryFile(&run); });
+    std::printf("summary of %d records: %.3f ms, %ju bytes\n", run.recordCount, ms,
                 std::uintmax_t(std::filesystem::file_size(folder + "/Z.TXT")));
     std::filesystem::current_path(saved);
-    ReleaseRecordBuffer();
+    ReleaseRecordBuffer(&run.RecordBuffer);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
@@ -212,22 +213,25 @@ void PrintResidentByMapping() {
 // One day drawn and written inside this process, step by step, as talvor-render does it.
 void Phases(const std::string& config, const std::string& dataFolder, const std::string& out) {
     PrepareHeapForDrawing();  // as talvor-render does before drawing
+    DailyRun run;
+    const ScreenGeometry& g = run.screenGeometry;
+    RenderSurface& renderSurface = run.renderThread.surface;
     Clock::time_point t = Clock::now();
-    runPaths.ConfigFilePath = config;
-    runPaths.DataFolder = dataFolder;
-    ReadConfiguration();
-    screenGeometry = ComputeScreenGeometry(1920, 1500);
-    AllocateRecordBuffer();
+    run.paths.ConfigFilePath = config;
+    run.paths.DataFolder = dataFolder;
+    ReadConfiguration(&run);
+    run.screenGeometry = ComputeScreenGeometry(1920, 1500);
+    AllocateRecordBuffer(&run.RecordBuffer);
     double setup = MsSince(t);
     t = Clock::now();
-    LoadTitleFont();
+    LoadTitleFont(&run.fonts);
     double titleFont = MsSince(t);
     t = Clock::now();
-    if (!CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight)) {
+    if (!CreateRenderSurfaceOfSize(g.screenWidth, g.screenHeight, &run.fonts, &renderSurface)) {
         std::printf("no OpenGL surface\n");
         return;
     }
-    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+    SetChartProjection(run.screenGeometry.screenWidthF, run.screenGeometry.screenHeightF);
     double surface = MsSince(t);
     std::printf(
         "in-process: configuration %.1f ms, title face %.1f ms, surface and fonts %.1f ms\n", setup,
@@ -238,34 +242,35 @@ void Phases(const std::string& config, const std::string& dataFolder, const std:
         day.year = 2014;
         day.month = 3;
         day.day = 5;
-        runPaths.DayLogPath = ComposeDayLogPath(dataFolder, day);
-        LoadDayLog();
+        run.paths.DayLogPath = ComposeDayLogPath(dataFolder, day);
+        LoadDayLog(&run);
         double load = MsSince(t);
         t = Clock::now();
-        DrawChart();
-        ReadBackFrame();  // the read-back waits for the drawing to finish
+        DrawChart(&run);
+        // The read-back waits for the drawing to finish.
+        run.frameBitmap = ReadBackFrame(g.screenWidth, g.screenHeight);
         double draw = MsSince(t);
         t = Clock::now();
         IndexedImage image;
-        ReduceFrameColours(*frameBitmap, &image);
+        ReduceFrameColours(*run.frameBitmap, &image);
         double reduce = MsSince(t);
         t = Clock::now();
-        WriteGifFile(*frameBitmap, (out + "/phase.gif").c_str());
+        WriteGifFile(*run.frameBitmap, (out + "/phase.gif").c_str());
         double gif = MsSince(t);
         t = Clock::now();
-        WritePngFile(*frameBitmap, (out + "/phase.png").c_str());
+        WritePngFile(*run.frameBitmap, (out + "/phase.png").c_str());
         double png = MsSince(t);
-        FreeFrameBitmap(frameBitmap);
-        frameBitmap = nullptr;
-        CloseDayLog();
+        FreeFrameBitmap(run.frameBitmap);
+        run.frameBitmap = nullptr;
+        CloseDayLog(&run.dayLogFile);
         std::printf(
             "  day %d: load %.1f ms, draw+read-back %.1f ms, GIF %.1f ms (of which colour "
             "reduction %.1f), PNG %.1f ms, %d records\n",
-            pass + 1, load, draw, gif, reduce, png, recordCount);
+            pass + 1, load, draw, gif, reduce, png, run.recordCount);
     }
     PrintResidentByMapping();
-    DestroyRenderSurface();
-    ReleaseRecordBuffer();
+    DestroyRenderSurface(&renderSurface);
+    ReleaseRecordBuffer(&run.RecordBuffer);
 }
 
 }  // namespace

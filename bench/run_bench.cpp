@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/snapshot.h"
@@ -93,39 +94,43 @@ int main() {
         "memory %.1f MB\n",
         kWholeRuns, Median(wall), Median(peak));
     UtcTime today = GetUtcTime();
-    runPaths.ExeFolder = folder;
-    runPaths.DayLogPath = ComposeDayLogPath(folder + "/BRANTOS", today);
-    if (!AllocateRecordBuffer()) return 1;
-    std::strcpy(settings.locationName, "LONDON");
-    std::strcpy(settings.chartText, "BENCHMARK DAY");
-    settings.colourMode = 1;
+    DailyRun daily;
+    const ScreenGeometry& g = daily.screenGeometry;
+    RenderSurface& surface = daily.renderThread.surface;
+    daily.paths.ExeFolder = folder;
+    daily.paths.DayLogPath = ComposeDayLogPath(folder + "/BRANTOS", today);
+    if (!AllocateRecordBuffer(&daily.RecordBuffer)) return 1;
+    std::strcpy(daily.settings.locationName, "LONDON");
+    std::strcpy(daily.settings.chartText, "BENCHMARK DAY");
+    daily.settings.colourMode = 1;
     if (chdir(folder.c_str()) != 0) return 1;
 
     std::printf("%-10s %7s %7s %9s %7s %8s %7s  (median of %d, ms)\n", "screen", "load", "draw",
                 "readback", "encode", "summary", "work", kRuns);
     const int sizes[][2] = {{1920, 1080}, {3840, 2160}};
     for (const auto& size : sizes) {
-        screenGeometry = ComputeScreenGeometry(size[0], size[1]);
+        daily.screenGeometry = ComputeScreenGeometry(size[0], size[1]);
         Outcome made =
-            CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+            CreateRenderSurfaceOfSize(g.screenWidth, g.screenHeight, &daily.fonts, &surface);
         if (!made) {
             std::printf("%dx%d: no surface (%s)\n", size[0], size[1], made.reason.c_str());
             continue;
         }
-        SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+        SetChartProjection(daily.screenGeometry.screenWidthF, daily.screenGeometry.screenHeightF);
         std::vector<double> load, draw, read, encode, summary, work;
         std::string gif = folder + "/bench.gif";
         for (int run = 0; run < kRuns; ++run) {
             auto t0 = Clock::now();
-            LoadDayLog();
+            LoadDayLog(&daily);
             auto t1 = Clock::now();
-            DrawChart();
+            DrawChart(&daily);
             auto t2 = Clock::now();
-            ReadBackFrame();
+            FreeFrameBitmap(daily.frameBitmap);
+            daily.frameBitmap = ReadBackFrame(g.screenWidth, g.screenHeight);
             auto t3 = Clock::now();
-            WriteGifFile(*frameBitmap, gif.c_str());
+            WriteGifFile(*daily.frameBitmap, gif.c_str());
             auto t4 = Clock::now();
-            WriteSummaryFile();
+            WriteSummaryFile(&daily);
             auto t5 = Clock::now();
             load.push_back(Ms(t0, t1));
             draw.push_back(Ms(t1, t2));
@@ -138,8 +143,8 @@ int main() {
         std::snprintf(screen, sizeof screen, "%dx%d", size[0], size[1]);
         std::printf("%-10s %7.1f %7.1f %9.1f %7.1f %8.2f %7.1f   records %d\n", screen,
                     Median(load), Median(draw), Median(read), Median(encode), Median(summary),
-                    Median(work), recordCount);
-        DestroyRenderSurface();
+                    Median(work), daily.recordCount);
+        DestroyRenderSurface(&surface);
     }
 
     std::error_code ec;

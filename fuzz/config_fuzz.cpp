@@ -10,7 +10,6 @@
 #include "config/settings.h"
 #include "fuzz_support.h"
 #include "platform/files.h"
-#include "station/run_state.h"
 
 namespace {
 const char kDefaultDataFolder[] = "/fuzz-default/BRANTOS";
@@ -22,11 +21,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ResetSettings();
-    runPaths.DataFolder = kDefaultDataFolder;
+    Settings settings;
+    std::string dataFolder = kDefaultDataFolder;
     // Both runners hand over an exactly sized copy of the input: a read past its last byte is
     // caught.
-    ReadConfigurationBytes(reinterpret_cast<const char*>(data), size);
+    ReadConfigurationBytes(reinterpret_cast<const char*>(data), size, &settings, &dataFolder);
 
     FUZZ_CHECK(settings.channelSpacing == 10 || settings.channelSpacing == 9);
     FUZZ_CHECK(settings.sensitivity > 0.1f && settings.sensitivity <= 1.0f);
@@ -36,7 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < location; ++i) {
         FUZZ_CHECK(!(settings.locationName[i] >= 'a' && settings.locationName[i] <= 'z'));
     }
-    FUZZ_CHECK(runPaths.DataFolder == kDefaultDataFolder ||
-               PathExists(runPaths.DataFolder.c_str()));
+    FUZZ_CHECK(dataFolder == kDefaultDataFolder || PathExists(dataFolder.c_str()));
     return 0;
 }

@@ -11,7 +11,6 @@
 #include "config/settings.h"
 #include "fuzz_support.h"
 #include "platform/files.h"
-#include "station/run_state.h"
 
 namespace {
 const char kStartFolder[] = "/fuzz-default/BRANTOS";
@@ -23,19 +22,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ResetSettings();
-    ProfileFolder = kStartFolder;
+    Settings settings;
+    ProfileSection section{&settings, kStartFolder};
     // The line as the reader hands it over: its bytes up to the first NUL, terminated, in a
     // buffer exactly that large.
     size_t length = strnlen(reinterpret_cast<const char*>(data), size);
     std::vector<char> line(data, data + length);
     line.push_back('\0');
-    int answer = HandleProfileLine(line.data());
+    int answer = HandleProfileLine(line.data(), &section);
 
     FUZZ_CHECK(answer == 0 || answer == 1);
     FUZZ_CHECK(line[length] == '\0');
-    FUZZ_CHECK(ProfileFolder == kStartFolder || PathExists(ProfileFolder.c_str()));
-    FUZZ_CHECK(answer == 0 || ProfileFolder == kStartFolder);  // a refused line accepts nothing
+    FUZZ_CHECK(section.ProfileFolder == kStartFolder || PathExists(section.ProfileFolder.c_str()));
+    // A refused line accepts nothing.
+    FUZZ_CHECK(answer == 0 || section.ProfileFolder == kStartFolder);
     size_t location = strnlen(settings.locationName, sizeof settings.locationName);
     FUZZ_CHECK(location < sizeof settings.locationName);
     return 0;

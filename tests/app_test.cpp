@@ -18,7 +18,6 @@
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "render/render_thread.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -175,35 +174,34 @@ TEST(Screen, HeadlessDefaults) {
 }
 
 TEST(StartUp, DerivesPathsGeometryAndBufferFromTheExecutable) {
-    ResetProcessState();
     DisplayEnvironment env(nullptr, nullptr);
+    DailyRun run;
     UtcTime before = GetUtcTime();
-    StartUp(nullptr);
+    StartUp(&run, nullptr);
     UtcTime after = GetUtcTime();
 
     std::string exe = GetExecutablePath(nullptr);
     std::string folder = exe.substr(0, exe.rfind('/'));
-    EXPECT_EQ(runPaths.ExeFolder, folder);
-    EXPECT_EQ(runPaths.ConfigFilePath, folder + "/TALVOR.INI");
-    if (!FileExists(runPaths.ConfigFilePath)) {
-        EXPECT_EQ(runPaths.DataFolder, folder + "/BRANTOS");
+    EXPECT_EQ(run.paths.ExeFolder, folder);
+    EXPECT_EQ(run.paths.ConfigFilePath, folder + "/TALVOR.INI");
+    if (!FileExists(run.paths.ConfigFilePath)) {
+        EXPECT_EQ(run.paths.DataFolder, folder + "/BRANTOS");
     }
-    EXPECT_FALSE(runPaths.ZVariant);
+    EXPECT_FALSE(run.paths.ZVariant);
     // Taken during the call (unless midnight passed in between).
     auto msOfDay = [](const UtcTime& t) {
         return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
     };
     if (before.day == after.day) {
-        EXPECT_EQ(runPaths.StartTime.day, before.day);
-        EXPECT_GE(msOfDay(runPaths.StartTime), msOfDay(before));
-        EXPECT_LE(msOfDay(runPaths.StartTime), msOfDay(after));
+        EXPECT_EQ(run.paths.StartTime.day, before.day);
+        EXPECT_GE(msOfDay(run.paths.StartTime), msOfDay(before));
+        EXPECT_LE(msOfDay(run.paths.StartTime), msOfDay(after));
     }
-    EXPECT_EQ(runPaths.DayLogPath, ComposeDayLogPath(runPaths.DataFolder, runPaths.StartTime));
-    EXPECT_EQ(screenGeometry.screenWidth, 1920);
-    EXPECT_EQ(screenGeometry.chartHeight, 1464);
-    EXPECT_EQ(screenGeometry.labelColumnX, 260);
-    EXPECT_NE(RecordBuffer, nullptr);
-    ResetProcessState();
+    EXPECT_EQ(run.paths.DayLogPath, ComposeDayLogPath(run.paths.DataFolder, run.paths.StartTime));
+    EXPECT_EQ(run.screenGeometry.screenWidth, 1920);
+    EXPECT_EQ(run.screenGeometry.chartHeight, 1464);
+    EXPECT_EQ(run.screenGeometry.labelColumnX, 260);
+    EXPECT_NE(run.RecordBuffer, nullptr);
 }
 
 // A render thread that never reports back (here: none was started) must not hold the run: the
@@ -220,23 +218,25 @@ TEST(Capture, GivesUpOnARenderThreadThatNeverFinishes) {
     if (child == 0) {
         if (chdir(workDir.path().c_str()) != 0) _exit(10);
         if (freopen(err.c_str(), "w", stderr) == nullptr) _exit(11);
-        runPaths.ExeFolder = exeDir.path();
-        runPaths.ZVariant = true;
+        DailyRun run;
+        run.paths.ExeFolder = exeDir.path();
+        run.paths.ZVariant = true;
         // A private event, so that the signals land nowhere near a real run's "/THEMEXXX".
         std::string eventName = "/talvor-test-capture-" + std::to_string(getpid());
-        CaptureEvent = OpenNamedEvent(eventName.c_str());
+        run.renderThread.CaptureEvent = OpenNamedEvent(eventName.c_str());
         RemoveNamedEvent(eventName.c_str());
-        if (CaptureEvent.load() == nullptr) _exit(15);
+        if (run.renderThread.CaptureEvent.load() == nullptr) _exit(15);
         int64_t start = MonotonicMs();
-        ArmOneShotTimer(kShortTimeline.captureTimerMs, [] { RunCapture(kShortTimeline); });
-        int code = RunEventLoop();
+        ArmOneShotTimer(&run.loop, kShortTimeline.captureTimerMs,
+                        [&run] { RunCapture(&run, kShortTimeline); });
+        int code = RunEventLoop(&run.loop);
         int64_t took = MonotonicMs() - start;
         std::fflush(nullptr);
         if (code != 1) _exit(12);
-        if (CaptureMode != kZCapture) _exit(13);
+        if (run.CaptureMode != kZCapture) _exit(13);
         if (took < kShortTimeline.capturePauseMs + kShortTimeline.renderGraceMs) _exit(14);
         // The signals that nobody took are taken back: the event would otherwise stay set.
-        if (WaitNamedEvent(CaptureEvent.load(), 0)) _exit(16);
+        if (WaitNamedEvent(run.renderThread.CaptureEvent.load(), 0)) _exit(16);
         _exit(0);
     }
     int status = 0;
@@ -274,7 +274,8 @@ TEST(StartUp, MemoryProblemFailsTheRun) {
             rlim_t cap = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (4u << 20);
             struct rlimit limit = {cap, cap};
             if (setrlimit(RLIMIT_AS, &limit) != 0) return 21;
-            return RunTalvor(program.c_str());
+            DailyRun run;
+            return RunTalvor(program.c_str(), &run);
         },
         30000);
     std::string errors = testing::internal::GetCapturedStderr();

@@ -16,7 +16,6 @@
 
 #include "config/configuration.h"
 #include "config/settings.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -39,25 +38,13 @@ struct Expect {
     std::string location = "LONDON";
 };
 
-void ExpectSettings(const Expect& want) {
-    EXPECT_EQ(settings.channelSpacing, want.spacing);
-    EXPECT_FLOAT_EQ(settings.sensitivity, want.sensitivity);
-    EXPECT_EQ(settings.colourMode, want.colour);
-    EXPECT_EQ(std::string(settings.chartText), want.text);
-    EXPECT_EQ(std::string(settings.locationName), want.location);
-}
+struct FileCase {
+    const char* name;
+    std::string text;
+    Expect want;
+};
 
-void ReadText(const std::string& text) {
-    ReadConfigurationBytes(text.data(), text.size());
-}
-
-// A fresh process state with the data folder that start-up would have derived.
-void StartFresh() {
-    ResetProcessState();
-    runPaths.DataFolder = kDefaultDataFolder;
-}
-
-// Every test starts from a fresh process state and can never open a dialog.
+// Every test starts from the settings and paths of a fresh start and can never open a dialog.
 class ConfigTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -65,6 +52,53 @@ class ConfigTest : public ::testing::Test {
         unsetenv("WAYLAND_DISPLAY");
         StartFresh();
     }
+
+    // The defaults, with the data folder that start-up would have derived.
+    void StartFresh() {
+        settings = Settings{};
+        runPaths = RunPaths{};
+        runPaths.DataFolder = kDefaultDataFolder;
+        scanned = 0;
+    }
+
+    void ReadText(const std::string& text) {
+        scanned = ReadConfigurationBytes(text.data(), text.size(), &settings, &runPaths.DataFolder);
+    }
+
+    void ReadConfiguration() {
+        scanned = ReadConfigurationFile(runPaths.ConfigFilePath, &settings, &runPaths.DataFolder);
+    }
+
+    void ExpectSettings(const Expect& want) const {
+        EXPECT_EQ(settings.channelSpacing, want.spacing);
+        EXPECT_FLOAT_EQ(settings.sensitivity, want.sensitivity);
+        EXPECT_EQ(settings.colourMode, want.colour);
+        EXPECT_EQ(std::string(settings.chartText), want.text);
+        EXPECT_EQ(std::string(settings.locationName), want.location);
+    }
+
+    // Whatever the bytes, the settings stay in their ranges and nothing is written outside them.
+    void ExpectSettingsInRange() const {
+        EXPECT_TRUE(settings.channelSpacing == 9 || settings.channelSpacing == 10);
+        EXPECT_GT(settings.sensitivity, 0.1f);
+        EXPECT_LE(settings.sensitivity, 1.0f);
+        EXPECT_LE(strnlen(settings.chartText, sizeof settings.chartText), 127u);
+        size_t nameLength = strnlen(settings.locationName, sizeof settings.locationName);
+        EXPECT_LE(nameLength, 79u);
+    }
+
+    void RunFileCases(const std::vector<FileCase>& cases) {
+        for (const FileCase& c : cases) {
+            SCOPED_TRACE(c.name);
+            StartFresh();
+            ReadText(c.text);
+            ExpectSettings(c.want);
+        }
+    }
+
+    Settings settings;
+    RunPaths runPaths;
+    size_t scanned = 0;  // by the last read
 };
 
 // Runs the body in folder and comes back, for relative paths.
@@ -79,21 +113,6 @@ class ScopedWorkingDir {
   private:
     std::filesystem::path previous_;
 };
-
-struct FileCase {
-    const char* name;
-    std::string text;
-    Expect want;
-};
-
-void RunFileCases(const std::vector<FileCase>& cases) {
-    for (const FileCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        StartFresh();
-        ReadText(c.text);
-        ExpectSettings(c.want);
-    }
-}
 
 // ---- Sections --------------------------------------------------------------------------------
 
@@ -250,7 +269,7 @@ TEST_F(ConfigTest, OnlyTextsOfMoreThanThreeBytesAreScanned) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.text));
         ReadText(c.text);
-        EXPECT_EQ(LastScannedLength(), c.scanned);
+        EXPECT_EQ(scanned, c.scanned);
         EXPECT_STREQ(settings.locationName, "LONDON");
     }
 }
@@ -392,7 +411,7 @@ TEST_F(ConfigTest, ApplySettingKeys) {
         std::strcpy(settings.locationName, "KEEP");
         std::string key = c.key;
         std::string value = c.value;
-        ApplySetting(key.data(), value.data());
+        ApplySetting(&settings, key.data(), value.data());
         // Keys never apply the default location: where a case names none, the old one stays.
         Expect want = c.want;
         if (want.location == Expect{}.location) want.location = "KEEP";
@@ -403,12 +422,12 @@ TEST_F(ConfigTest, ApplySettingKeys) {
 TEST_F(ConfigTest, ApplySettingUpperCasesInPlaceButKeepsTheChartText) {
     char key[] = "qth";
     char value[] = "Oslo,59.9,10.7";
-    ApplySetting(key, value);
+    ApplySetting(&settings, key, value);
     EXPECT_STREQ(key, "QTH");
     EXPECT_STREQ(value, "OSLO,59.9,10.7");
     char textKey[] = "VokText";
     char text[] = "Night Watch";
-    ApplySetting(textKey, text);
+    ApplySetting(&settings, textKey, text);
     EXPECT_STREQ(text, "Night Watch");
     EXPECT_STREQ(settings.chartText, "Night Watch");
 }
@@ -444,7 +463,7 @@ TEST_F(ConfigTest, ParseQth) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         std::strcpy(settings.locationName, "KEEP");
-        EXPECT_EQ(ParseQth(c.value.c_str()), c.result);
+        EXPECT_EQ(ParseQth(&settings, c.value.c_str()), c.result);
         EXPECT_EQ(std::string(settings.locationName), c.name);
     }
 }
@@ -513,13 +532,13 @@ TEST_F(ConfigTest, ProfileLineKeywords) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         std::strcpy(settings.locationName, "KEEP");
-        ProfileFolder = "/before";
+        ProfileSection section{&settings, "/before"};
         std::string line = c.line;
         ReportedLines reported;
-        EXPECT_EQ(HandleProfileLine(line.data()), c.answer);
+        EXPECT_EQ(HandleProfileLine(line.data(), &section), c.answer);
         EXPECT_EQ(reported.text(), "");
         EXPECT_STREQ(settings.locationName, c.location);
-        EXPECT_EQ(ProfileFolder, "/before");
+        EXPECT_EQ(section.ProfileFolder, "/before");
     }
 }
 
@@ -551,12 +570,12 @@ TEST_F(ConfigTest, ProfileLinePaths) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        ProfileFolder = "/before";
+        ProfileSection section{&settings, "/before"};
         std::string line = c.line;
         ReportedLines reported;
-        EXPECT_EQ(HandleProfileLine(line.data()), c.answer);
+        EXPECT_EQ(HandleProfileLine(line.data(), &section), c.answer);
         std::string err = reported.text();
-        EXPECT_EQ(ProfileFolder, c.folder);
+        EXPECT_EQ(section.ProfileFolder, c.folder);
         if (c.answer == 1) {
             EXPECT_NE(err.find("[KELDAN] : \"" + c.message + "\" DOES NOT EXIST"),
                       std::string::npos)
@@ -571,19 +590,20 @@ TEST_F(ConfigTest, ProfileLineRelativePathsAndSetAlone) {
     TempDir dir("talvor-config");
     MakeDirs(dir / "Logs");
     ScopedWorkingDir inside(dir.path());
+    ProfileSection section{&settings, "/before"};
     std::string line = "SET Logs";
-    EXPECT_EQ(HandleProfileLine(line.data()), 0);
-    EXPECT_EQ(ProfileFolder, "Logs");
+    EXPECT_EQ(HandleProfileLine(line.data(), &section), 0);
+    EXPECT_EQ(section.ProfileFolder, "Logs");
     // SET alone reads its own first word as the path.
     for (const std::string alone : {"SET", "Set", "  set"}) {
         SCOPED_TRACE(alone);
         std::string line = alone;
         ReportedLines reported;
-        EXPECT_EQ(HandleProfileLine(line.data()), 1);
+        EXPECT_EQ(HandleProfileLine(line.data(), &section), 1);
         std::string err = reported.text();
         EXPECT_NE(err.find("[KELDAN] : \"" + alone + "\" DOES NOT EXIST"), std::string::npos)
             << err;
-        EXPECT_EQ(ProfileFolder, "Logs");
+        EXPECT_EQ(section.ProfileFolder, "Logs");
     }
 }
 
@@ -676,7 +696,7 @@ TEST_F(ConfigFileTest, FilesWithoutSettings) {
         runPaths.ConfigFilePath = dir_ / "TALVOR.INI";
         std::strcpy(settings.chartText, "left over");
         ReadConfiguration();
-        EXPECT_EQ(LastScannedLength(), 0u);
+        EXPECT_EQ(scanned, 0u);
         ExpectSettings({});
         EXPECT_EQ(runPaths.DataFolder, kDefaultDataFolder);
     }
@@ -689,10 +709,10 @@ TEST_F(ConfigFileTest, FileWithoutReadPermissionGivesTheDefaults) {
                                                 "\r\n[CUSTOM]\r\nVOKCOLOR=1\r\nQTH=Paris,1,2\r\n");
     chmod(dir_.path().c_str(), 0755);
     chmod(runPaths.ConfigFilePath.c_str(), 0);
-    int answer = InChildWithoutRootRights([] {
+    int answer = InChildWithoutRootRights([&] {
         std::strcpy(settings.chartText, "left over");
         ReadConfiguration();
-        if (LastScannedLength() != 0) return 1;
+        if (scanned != 0) return 1;
         if (settings.colourMode != 0 || std::strcmp(settings.locationName, "LONDON") != 0) return 2;
         if (settings.chartText[0] != '\0') return 3;
         return runPaths.DataFolder == kDefaultDataFolder ? 0 : 4;
@@ -700,7 +720,7 @@ TEST_F(ConfigFileTest, FileWithoutReadPermissionGivesTheDefaults) {
     EXPECT_EQ(answer, 0);
     // The same file readable again is read as usual: the permission was the only obstacle.
     chmod(runPaths.ConfigFilePath.c_str(), 0644);
-    answer = InChildWithoutRootRights([] {
+    answer = InChildWithoutRootRights([&] {
         ReadConfiguration();
         return settings.colourMode == 1 && runPaths.DataFolder != kDefaultDataFolder ? 0 : 5;
     });
@@ -722,24 +742,14 @@ TEST_F(ConfigFileTest, ReadsAnOrdinaryFile) {
 TEST_F(ConfigFileTest, FourBytesAreScanned) {
     WriteFileBytes(runPaths.ConfigFilePath, "[]\r\n");
     ReadConfiguration();
-    EXPECT_EQ(LastScannedLength(), 4u);
+    EXPECT_EQ(scanned, 4u);
 }
 
 TEST_F(ConfigFileTest, NulBytesEndTheText) {
     WriteFileBytes(runPaths.ConfigFilePath, "[CUSTOM]\r\nVOKSENS=0.5\0\r\nVOKCOLOR=3\r\n"s);
     ReadConfiguration();
-    EXPECT_EQ(LastScannedLength(), 21u);
+    EXPECT_EQ(scanned, 21u);
     ExpectSettings({.sensitivity = 0.5f});
-}
-
-// Whatever the bytes, the settings stay in their ranges and nothing is written outside them.
-void ExpectSettingsInRange() {
-    EXPECT_TRUE(settings.channelSpacing == 9 || settings.channelSpacing == 10);
-    EXPECT_GT(settings.sensitivity, 0.1f);
-    EXPECT_LE(settings.sensitivity, 1.0f);
-    EXPECT_LE(strnlen(settings.chartText, sizeof settings.chartText), 127u);
-    size_t nameLength = strnlen(settings.locationName, sizeof settings.locationName);
-    EXPECT_LE(nameLength, 79u);
 }
 
 TEST_F(ConfigFileTest, BinaryFilesAreHarmless) {
@@ -788,7 +798,7 @@ TEST_F(ConfigFileTest, HugeFileIsScannedToItsEnd) {
     text += "VOKSENS=0.5";
     WriteFileBytes(runPaths.ConfigFilePath, text);
     ReadConfiguration();
-    EXPECT_EQ(LastScannedLength(), text.size());
+    EXPECT_EQ(scanned, text.size());
     ExpectSettings({.sensitivity = 0.5f, .colour = 1});
 }
 
@@ -816,7 +826,7 @@ TEST_F(ConfigFileTest, HugeSingleLines) {
         ReadConfiguration();
         std::string err = reported.text();
         EXPECT_LT(err.size(), 8192u);  // a missing path is shown, but not all of it
-        EXPECT_EQ(LastScannedLength(), text.size());
+        EXPECT_EQ(scanned, text.size());
         ExpectSettings(c.want);
         EXPECT_EQ(runPaths.DataFolder, kDefaultDataFolder);
     }

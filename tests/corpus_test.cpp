@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/summary.h"
 #include "render/chart.h"
 #include "render/level_colour.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -51,8 +51,9 @@ struct ConfigResult {
     std::string locationName = "LONDON";
     std::string dataFolder = kDefaultDataFolder;
     std::string message;  // a text the standard error output must hold; empty: no output at all
-    std::function<void()> extra;  // replaces the locationName/dataFolder checks when set
-    bool rangesOnly = false;      // no rule holds in the file: only the ranges are checked
+    // Replaces the locationName/dataFolder checks when set.
+    std::function<void(const Settings& settings, const std::string& dataFolder)> extra;
+    bool rangesOnly = false;  // no rule holds in the file: only the ranges are checked
 };
 constexpr int kAnyNonZero = 0x7fffabcd;
 
@@ -128,8 +129,8 @@ std::map<std::string, ConfigResult> ConfigExpectations() {
     // of slashes only and the location of W's only.
     e["profile_line_over_31.ini"] = with([](ConfigResult& r) {
         r.message = "*";
-        r.extra = [] {
-            std::string folder = runPaths.DataFolder;
+        r.extra = [](const Settings& settings, const std::string& dataFolder) {
+            std::string folder = dataFolder;
             EXPECT_TRUE(folder == kDefaultDataFolder ||
                         (!folder.empty() && folder.find_first_not_of('/') == std::string::npos))
                 << folder;
@@ -142,7 +143,9 @@ std::map<std::string, ConfigResult> ConfigExpectations() {
     // Either the NUL ends the text (nothing applies) or it ends the name "CUS" (a CUSTOM part).
     e["nul_in_header.ini"] = with([](ConfigResult& r) {
         r.colourMode = -1;
-        r.extra = [] { EXPECT_TRUE(settings.colourMode == 0 || settings.colourMode == 1); };
+        r.extra = [](const Settings& settings, const std::string&) {
+            EXPECT_TRUE(settings.colourMode == 0 || settings.colourMode == 1);
+        };
     });
     for (const char* name : {"random_bytes.ini", "random_lines.ini"}) {
         e[name] = with([](ConfigResult& r) { r.rangesOnly = true; });
@@ -151,7 +154,7 @@ std::map<std::string, ConfigResult> ConfigExpectations() {
 }
 
 // What every configuration, however broken, must leave: fields within their documented ranges.
-void ExpectSettingsInRange() {
+void ExpectSettingsInRange(const Settings& settings) {
     EXPECT_TRUE(settings.channelSpacing == 10 || settings.channelSpacing == 9);
     EXPECT_GT(settings.sensitivity, 0.1f);
     EXPECT_LE(settings.sensitivity, 1.0f);
@@ -171,16 +174,18 @@ class ConfigCorpusTest : public ::testing::Test {
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
     }
-    void TearDown() override { ResetProcessState(); }
-
-    // Reads one file's bytes as the configuration; returns what went to standard error.
+    // Reads one file's bytes as the configuration into settings and dataFolder, from the
+    // defaults; returns what went to standard error.
     std::string Read(const std::string& bytes) {
-        ResetProcessState();
-        runPaths.DataFolder = kDefaultDataFolder;
+        settings = Settings{};
+        dataFolder = kDefaultDataFolder;
         ReportedLines reported;
-        ReadConfigurationBytes(bytes.data(), bytes.size());
+        ReadConfigurationBytes(bytes.data(), bytes.size(), &settings, &dataFolder);
         return reported.text();
     }
+
+    Settings settings;
+    std::string dataFolder;
 };
 
 TEST_F(ConfigCorpusTest, EveryFileGivesItsDocumentedSettings) {
@@ -194,7 +199,7 @@ TEST_F(ConfigCorpusTest, EveryFileGivesItsDocumentedSettings) {
         const ConfigResult& want = it->second;
         std::string errors = Read(ReadFileBytes(kCorpus + "/config/" + name));
 
-        ExpectSettingsInRange();
+        ExpectSettingsInRange(settings);
         if (want.rangesOnly) continue;
         EXPECT_EQ(settings.channelSpacing, want.channelSpacing);
         EXPECT_FLOAT_EQ(settings.sensitivity, want.sensitivity);
@@ -205,10 +210,10 @@ TEST_F(ConfigCorpusTest, EveryFileGivesItsDocumentedSettings) {
         }
         EXPECT_EQ(std::string(settings.chartText), want.chartText);
         if (want.extra) {
-            want.extra();
+            want.extra(settings, dataFolder);
         } else {
             EXPECT_EQ(std::string(settings.locationName), want.locationName);
-            EXPECT_EQ(runPaths.DataFolder, want.dataFolder);
+            EXPECT_EQ(dataFolder, want.dataFolder);
         }
         if (want.message.empty()) {
             EXPECT_EQ(errors, "");
@@ -234,14 +239,14 @@ TEST_F(ConfigCorpusTest, EveryFileReadsTheSameWithLineFeedsAlone) {
         ++variants;
         std::string crlfErrors = Read(crlf);
         Settings want = settings;
-        std::string wantFolder = runPaths.DataFolder;
+        std::string wantFolder = dataFolder;
         std::string lfErrors = Read(lf);
         EXPECT_EQ(settings.channelSpacing, want.channelSpacing);
         EXPECT_EQ(settings.sensitivity, want.sensitivity);
         EXPECT_EQ(settings.colourMode, want.colourMode);
         EXPECT_STREQ(settings.chartText, want.chartText);
         EXPECT_STREQ(settings.locationName, want.locationName);
-        EXPECT_EQ(runPaths.DataFolder, wantFolder);
+        EXPECT_EQ(dataFolder, wantFolder);
         EXPECT_EQ(lfErrors, crlfErrors);
     }
     EXPECT_GE(variants, 40);
@@ -257,7 +262,7 @@ TEST_F(ConfigCorpusTest, EveryPrefixOfEveryFileKeepsTheSettingsInRange) {
             // An exactly sized copy, so that a read past its end is caught by the sanitizers.
             std::vector<char> cut(bytes.begin(), bytes.begin() + long(n));
             Read(std::string(cut.begin(), cut.end()));
-            ExpectSettingsInRange();
+            ExpectSettingsInRange(settings);
         }
     }
 }
@@ -268,7 +273,7 @@ TEST_F(ConfigCorpusTest, HugeFileIsReadWhole) {
     while (bytes.size() < 1000000) bytes += "VOKCOLOR=0\r\nUSER=someone\r\n";
     bytes += "VOKSENS=0.25\r\nVOKTEXT=" + std::string(500000, 'z') + "\r\n";
     Read(bytes);
-    ExpectSettingsInRange();
+    ExpectSettingsInRange(settings);
     EXPECT_FLOAT_EQ(settings.sensitivity, 0.25f);
     EXPECT_EQ(std::string(settings.chartText), std::string(127, 'z'));
 }
@@ -339,8 +344,7 @@ std::string ReferenceSummary(const std::string& bytes) {
 class DayLogCorpusTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetProcessState();
-        ASSERT_TRUE(AllocateRecordBuffer());
+        ASSERT_TRUE(AllocateRecordBuffer(&run.RecordBuffer));
         char here[4096];
         ASSERT_NE(getcwd(here, sizeof here), nullptr);
         previousDir_ = here;
@@ -348,23 +352,23 @@ class DayLogCorpusTest : public ::testing::Test {
     }
     void TearDown() override {
         EXPECT_EQ(chdir(previousDir_.c_str()), 0);
-        CloseDayLog();
-        ReleaseRecordBuffer();
-        ResetProcessState();
+        CloseDayLog(&run.dayLogFile);
+        ReleaseRecordBuffer(&run.RecordBuffer);
     }
 
     // Loads the bytes as the day log and writes the summary; returns Z.TXT.
     std::string LoadAndSummarise(const std::string& bytes) {
-        runPaths.DayLogPath = logDir_ / "VOK.LOG";
-        WriteFileBytes(runPaths.DayLogPath, bytes);
-        LoadDayLog();
-        std::vector<unsigned char> before(RecordBuffer + kDayLogRecordSize,
-                                          RecordBuffer + kDayLogRecordSize * (recordCount + 1));
+        run.paths.DayLogPath = logDir_ / "VOK.LOG";
+        WriteFileBytes(run.paths.DayLogPath, bytes);
+        LoadDayLog(&run);
+        std::vector<unsigned char> before(
+            run.RecordBuffer + kDayLogRecordSize,
+            run.RecordBuffer + kDayLogRecordSize * (run.recordCount + 1));
         ReportedLines reported;
-        WriteSummaryFile();
+        WriteSummaryFile(&run);
         EXPECT_EQ(reported.text(), "");
         // The summary only reads the records.
-        EXPECT_TRUE(std::equal(before.begin(), before.end(), RecordBuffer + kDayLogRecordSize));
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), run.RecordBuffer + kDayLogRecordSize));
         ReadChartFields();
         return ReadFileBytes(cwd_ / "Z.TXT");
     }
@@ -372,14 +376,14 @@ class DayLogCorpusTest : public ::testing::Test {
     // Every field the chart reads, within each record's bounds, as the chart reads them.
     void ReadChartFields() {
         for (int height : {0, 25, 732, 1044, 2000}) {
-            int rows = RowsToDraw(recordCount, height);
+            int rows = RowsToDraw(run.recordCount, height);
             EXPECT_GE(rows, 0);
-            EXPECT_LE(rows, std::max(recordCount, 0));
+            EXPECT_LE(rows, std::max(run.recordCount, 0));
         }
         for (int spacing : {10, 9}) {
             ChannelRange range = ChooseChannelRange(spacing);
-            for (int i = 0; i < recordCount; ++i) {
-                const DayLogRecord* r = RecordAt(i);
+            for (int i = 0; i < run.recordCount; ++i) {
+                const DayLogRecord* r = RecordSlot(run.RecordBuffer, i);
                 (void)RowMark(r);
                 (void)MarkerKind(r);
                 (void)Minute(r);
@@ -393,6 +397,7 @@ class DayLogCorpusTest : public ::testing::Test {
         }
     }
 
+    DailyRun run;
     TempDir cwd_{"corpus-cwd"};
     TempDir logDir_{"corpus-log"};
     std::string previousDir_;
@@ -408,7 +413,7 @@ TEST_F(DayLogCorpusTest, EveryLogGivesItsDocumentedRecordsAndSummary) {
         ASSERT_NE(it, expectations.end()) << "undocumented corpus file";
         std::string bytes = ReadFileBytes(kCorpus + "/daylog/" + name);
         std::string summary = LoadAndSummarise(bytes);
-        EXPECT_EQ(recordCount, it->second.records);
+        EXPECT_EQ(run.recordCount, it->second.records);
         if (it->second.summary != "*") {
             EXPECT_EQ(summary, it->second.summary);
         }
@@ -431,7 +436,7 @@ TEST_F(DayLogCorpusTest, LogsLongerThanADayLoadTheFirstDay) {
         while (bytes.size() < size_t(kMaxDayLogRecords) * kDayLogRecordSize) bytes += pattern;
         bytes.resize(size_t(kMaxDayLogRecords) * kDayLogRecordSize + extra, '\x5a');
         std::string summary = LoadAndSummarise(bytes);
-        EXPECT_EQ(recordCount, kMaxDayLogRecords);
+        EXPECT_EQ(run.recordCount, kMaxDayLogRecords);
         EXPECT_EQ(summary, ReferenceSummary(bytes));
     }
 }
@@ -442,7 +447,7 @@ TEST_F(DayLogCorpusTest, EveryPrefixOfTheRandomLogLoadsOnlyWholeRecords) {
         SCOPED_TRACE(n);
         std::string cut = bytes.substr(0, n);
         EXPECT_EQ(LoadAndSummarise(cut), ReferenceSummary(cut));
-        EXPECT_EQ(recordCount, int(n / kDayLogRecordSize));
+        EXPECT_EQ(run.recordCount, int(n / kDayLogRecordSize));
     }
 }
 

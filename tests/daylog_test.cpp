@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -20,13 +20,12 @@ namespace {
 class DayLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetProcessState();
-        ASSERT_TRUE(AllocateRecordBuffer());
-        runPaths.DayLogPath = dir / "VOK.LOG";
+        ASSERT_TRUE(AllocateRecordBuffer(&run.RecordBuffer));
+        run.paths.DayLogPath = dir / "VOK.LOG";
     }
     void TearDown() override {
-        CloseDayLog();
-        ReleaseRecordBuffer();
+        CloseDayLog(&run.dayLogFile);
+        ReleaseRecordBuffer(&run.RecordBuffer);
     }
 
     // A log of whole records numbered 1.. in their minute field, plus extra trailing bytes.
@@ -38,10 +37,11 @@ class DayLogTest : public ::testing::Test {
             bytes.append(r.begin(), r.end());
         }
         bytes.append(size_t(extraBytes), '\x7f');
-        WriteFileBytes(runPaths.DayLogPath, bytes);
+        WriteFileBytes(run.paths.DayLogPath, bytes);
     }
 
     TempDir dir{"daylog"};
+    DailyRun run;
 };
 
 TEST_F(DayLogTest, RecordCountFollowsWholeRecordsUpToADay) {
@@ -59,17 +59,17 @@ TEST_F(DayLogTest, RecordCountFollowsWholeRecordsUpToADay) {
     for (const Case& c : cases) {
         WriteLog(c.records, c.extraBytes);
         ReportedLines reported;
-        LoadDayLog();
-        EXPECT_EQ(recordCount, c.expected) << c.records << " records + " << c.extraBytes;
-        EXPECT_EQ(reported.text(), c.refused ? "TALVOR: the day log " + runPaths.DayLogPath +
+        LoadDayLog(&run);
+        EXPECT_EQ(run.recordCount, c.expected) << c.records << " records + " << c.extraBytes;
+        EXPECT_EQ(reported.text(), c.refused ? "TALVOR: the day log " + run.paths.DayLogPath +
                                                    " holds more than a day's 1440 records; those "
                                                    "after them are not read\n"
                                              : "");
-        for (int k = 0; k < recordCount; k += 97) {
-            EXPECT_EQ(Minute(RecordAt(k)), k + 1);
+        for (int k = 0; k < run.recordCount; k += 97) {
+            EXPECT_EQ(Minute(RecordSlot(run.RecordBuffer, k)), k + 1);
         }
-        if (recordCount > 0) {
-            EXPECT_EQ(Minute(RecordAt(recordCount - 1)), recordCount);
+        if (run.recordCount > 0) {
+            EXPECT_EQ(Minute(RecordSlot(run.RecordBuffer, run.recordCount - 1)), run.recordCount);
         }
     }
 }
@@ -84,17 +84,17 @@ TEST_F(DayLogTest, LoadingFromAPathFillsTheGivenBufferOnly) {
     };
     const Case cases[] = {{0, 0, 0}, {3, 10, 3}, {1441, 0, 1440}};
     std::vector<unsigned char> own(kRecordBufferSize);
-    const std::string dailyPath = runPaths.DayLogPath;
+    const std::string dailyPath = run.paths.DayLogPath;
     for (const Case& c : cases) {
         WriteLog(c.records, c.extraBytes);
-        recordCount = 7;
+        run.recordCount = 7;
         ReportedLines reported;
         int count = -1;
         EXPECT_TRUE(LoadDayLogFrom(dailyPath, own.data(), &count));
         EXPECT_EQ(count, c.expected);
         EXPECT_EQ(reported.text().find("no day log"), std::string::npos);
-        EXPECT_EQ(recordCount, 7);
-        EXPECT_EQ(runPaths.DayLogPath, dailyPath);
+        EXPECT_EQ(run.recordCount, 7);
+        EXPECT_EQ(run.paths.DayLogPath, dailyPath);
         if (c.expected > 0) {
             EXPECT_EQ(Minute(own.data() + size_t(c.expected) * kDayLogRecordSize), c.expected);
         }
@@ -133,50 +133,50 @@ TEST_F(DayLogTest, MissingOrUnusableLogGivesNoRecords) {
         SCOPED_TRACE(c.what);
         WriteLog(3, 0);
         ReportedLines reported;
-        LoadDayLog();
+        LoadDayLog(&run);
         EXPECT_EQ(reported.text(), "");
-        ASSERT_EQ(recordCount, 3);
-        runPaths.DayLogPath = c.path;
+        ASSERT_EQ(run.recordCount, 3);
+        run.paths.DayLogPath = c.path;
         ReportedLines reportedAgain;
-        LoadDayLog();
+        LoadDayLog(&run);
         EXPECT_EQ(reportedAgain.text(), c.message);
-        EXPECT_EQ(recordCount, 0);
-        EXPECT_EQ(dayLogUnreadable, c.unreadable);
-        runPaths.DayLogPath = dir / "VOK.LOG";
+        EXPECT_EQ(run.recordCount, 0);
+        EXPECT_EQ(run.dayLogUnreadable, c.unreadable);
+        run.paths.DayLogPath = dir / "VOK.LOG";
     }
 }
 
 TEST_F(DayLogTest, LogWithoutReadPermissionGivesNoRecordsAndSaysSo) {
     WriteLog(3, 0);
     chmod(dir.path().c_str(), 0755);
-    chmod(runPaths.DayLogPath.c_str(), 0);
+    chmod(run.paths.DayLogPath.c_str(), 0);
     // The child writes to the standard error captured here.
     testing::internal::CaptureStderr();
-    int answer = InChildWithoutRootRights([] {
-        LoadDayLog();
-        return recordCount == 0 && dayLogUnreadable ? 0 : 2;
+    int answer = InChildWithoutRootRights([&] {
+        LoadDayLog(&run);
+        return run.recordCount == 0 && run.dayLogUnreadable ? 0 : 2;
     });
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_EQ(answer, 0);
-    EXPECT_NE(errors.find("cannot read the day log " + runPaths.DayLogPath), std::string::npos)
+    EXPECT_NE(errors.find("cannot read the day log " + run.paths.DayLogPath), std::string::npos)
         << errors;
 }
 
 TEST_F(DayLogTest, NoBufferMeansNothingIsRead) {
     WriteLog(5, 0);
-    ReleaseRecordBuffer();
-    LoadDayLog();
-    EXPECT_EQ(recordCount, 0);
+    ReleaseRecordBuffer(&run.RecordBuffer);
+    LoadDayLog(&run);
+    EXPECT_EQ(run.recordCount, 0);
 }
 
 TEST_F(DayLogTest, RecordsLandInSlotsFromOneAndSlotZeroIsUntouched) {
-    std::memset(RecordBuffer, 0xAB, kDayLogRecordSize);
+    std::memset(run.RecordBuffer, 0xAB, kDayLogRecordSize);
     WriteLog(2, 0);
-    LoadDayLog();
-    ASSERT_EQ(recordCount, 2);
-    for (int i = 0; i < kDayLogRecordSize; ++i) ASSERT_EQ(RecordBuffer[i], 0xAB) << i;
-    EXPECT_EQ(Minute(RecordBuffer + kDayLogRecordSize), 1);
-    EXPECT_EQ(Minute(RecordBuffer + 2 * kDayLogRecordSize), 2);
+    LoadDayLog(&run);
+    ASSERT_EQ(run.recordCount, 2);
+    for (int i = 0; i < kDayLogRecordSize; ++i) ASSERT_EQ(run.RecordBuffer[i], 0xAB) << i;
+    EXPECT_EQ(Minute(run.RecordBuffer + kDayLogRecordSize), 1);
+    EXPECT_EQ(Minute(run.RecordBuffer + 2 * kDayLogRecordSize), 2);
 }
 
 TEST_F(DayLogTest, FieldsReadAtTheirOffsetsLittleEndian) {
@@ -226,17 +226,17 @@ TEST_F(DayLogTest, AppendingWhileLoadingNeverCountsPartialRecords) {
     std::thread logger([&] {
         auto r = BlankRecord();
         while (!stop) {
-            std::FILE* f = std::fopen(runPaths.DayLogPath.c_str(), "ab");
+            std::FILE* f = std::fopen(run.paths.DayLogPath.c_str(), "ab");
             if (!f) break;
             std::fwrite(r.data(), 1, 1000, f);  // a record arriving in pieces
             std::fclose(f);
         }
     });
     for (int i = 0; i < 50; ++i) {
-        LoadDayLog();
-        EXPECT_GE(recordCount, 600);
-        EXPECT_LE(recordCount, kMaxDayLogRecords);
-        EXPECT_EQ(Minute(RecordAt(599)), 600);
+        LoadDayLog(&run);
+        EXPECT_GE(run.recordCount, 600);
+        EXPECT_LE(run.recordCount, kMaxDayLogRecords);
+        EXPECT_EQ(Minute(RecordSlot(run.RecordBuffer, 599)), 600);
     }
     stop = true;
     logger.join();

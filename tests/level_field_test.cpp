@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "render/chart.h"
@@ -19,7 +20,6 @@
 #include "render/render_surface.h"
 #include "render/render_thread.h"
 #include "render/spot_measurement.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 
 namespace {
@@ -108,7 +108,9 @@ struct LineVertex {
     GLfloat x, y, red, green, blue;
 };
 
-void DrawFieldAsLines(int rowsToDraw, const ChannelRange& range, int chartXOrigin) {
+void DrawFieldAsLines(const ChartInput& input, int rowsToDraw, const ChannelRange& range,
+                      int chartXOrigin) {
+    const Settings& settings = *input.settings;
     std::vector<LineVertex> vertices;
     for (int i = 0; i < rowsToDraw; ++i) {
         const GLfloat y = GLfloat(RowY(i));
@@ -116,8 +118,9 @@ void DrawFieldAsLines(int rowsToDraw, const ChannelRange& range, int chartXOrigi
             const int f = range.plan[j];
             if (f < kBandFirstKhz || f > kBandLastKhz) continue;
             const GLfloat x = GLfloat(ChannelX(f, chartXOrigin));
-            const SpotColour c = LevelSpotColour(
-                ScaledLevel(LevelAt(RecordAt(i), f), settings.sensitivity), settings.colourMode);
+            const SpotColour c =
+                LevelSpotColour(ScaledLevel(LevelAt(input.records.At(i), f), settings.sensitivity),
+                                settings.colourMode);
             const GLfloat r = c.red / 255.0f, g = c.green / 255.0f, b = c.blue / 255.0f;
             vertices.push_back({x - 6, y, 0, 0, 0});
             vertices.push_back({x, y, r, g, b});
@@ -135,24 +138,28 @@ void DrawFieldAsLines(int rowsToDraw, const ChannelRange& range, int chartXOrigi
     glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-void DrawNoField(int, const ChannelRange&, int) {}
+void DrawNoField(const ChartInput&, int, const ChannelRange&, int) {}
 
 class LevelFieldFrame : public ::testing::Test {
   protected:
-    void SetUp() override { ResetProcessState(); }
     void TearDown() override {
-        DestroyRenderSurface();
-        ResetProcessState();
+        DestroyRenderSurface(&run.renderThread.surface);
+        ReleaseRecordBuffer(&run.RecordBuffer);
+        FreeFrameBitmap(run.frameBitmap);
+        run.frameBitmap = nullptr;
+        run.recordCount = 0;
+        run.settings = Settings{};
+        run.screenGeometry = ScreenGeometry{};
     }
 
     // A reported screen size with a day of `records` records: levels of every kind (inside
     // 0..255, negative, up to 1000, above it, the int32 ends), hourly labels, marked rows and
     // horizon markers, a headline and a footer.
     void Screen(int width, int height, int records) {
-        screenGeometry = ComputeScreenGeometry(width, height);
-        ASSERT_TRUE(AllocateRecordBuffer());
-        std::memset(RecordBuffer, 0, kRecordBufferSize);
-        recordCount = records;
+        run.screenGeometry = ComputeScreenGeometry(width, height);
+        ASSERT_TRUE(AllocateRecordBuffer(&run.RecordBuffer));
+        std::memset(run.RecordBuffer, 0, kRecordBufferSize);
+        run.recordCount = records;
         unsigned seed = 2024;
         auto next = [&seed] {
             seed = seed * 1103515245u + 12345u;
@@ -160,7 +167,7 @@ class LevelFieldFrame : public ::testing::Test {
         };
         const int32_t kinds[] = {0, 255, -1, 256, 1000, 1001, INT32_MIN, INT32_MAX};
         for (int i = 0; i < records; ++i) {
-            DayLogRecord* r = MutableRecordAt(i);
+            DayLogRecord* r = RecordSlot(run.RecordBuffer, i);
             for (int f = kBandFirstKhz; f <= kBandLastKhz; ++f) {
                 unsigned pick = next();
                 SetLevel(r, f, pick % 4 != 0 ? int32_t(pick % 256) : kinds[pick / 4 % 8]);
@@ -170,28 +177,35 @@ class LevelFieldFrame : public ::testing::Test {
             if (i % 97 == 5) SetRowMark(r, 'X');
         }
         if (records > 700) {
-            SetMarkerKind(MutableRecordAt(300), 1);
-            SetMarkerKind(MutableRecordAt(650), -1);
+            SetMarkerKind(RecordSlot(run.RecordBuffer, 300), 1);
+            SetMarkerKind(RecordSlot(run.RecordBuffer, 650), -1);
         }
-        std::strcpy(settings.locationName, "LONDON");
-        std::strcpy(settings.chartText, "Field test");
-        Outcome made =
-            CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+        std::strcpy(run.settings.locationName, "LONDON");
+        std::strcpy(run.settings.chartText, "Field test");
+        Outcome made = CreateRenderSurfaceOfSize(run.screenGeometry.screenWidth,
+                                                 run.screenGeometry.screenHeight, &run.fonts,
+                                                 &run.renderThread.surface);
         ASSERT_TRUE(made) << made.reason;
-        SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+        SetChartProjection(run.screenGeometry.screenWidthF, run.screenGeometry.screenHeightF);
     }
 
-    std::vector<unsigned char> Frame(void (*drawField)(int, const ChannelRange&, int)) {
-        ChartInput input = DailyChartInput();
+    std::vector<unsigned char> Frame(void (*drawField)(const ChartInput&, int, const ChannelRange&,
+                                                       int)) {
+        ChartInput input = ChartInputFor(run.settings, run.screenGeometry,
+                                         LoadedRecords(run.RecordBuffer, run.recordCount));
         input.drawLevelFieldInstead = drawField;
-        static const UtcTime clock{2014, 3, 5, 23, 59, 0, 0};
+        const UtcTime clock{2014, 3, 5, 23, 59, 0, 0};
         input.clock = &clock;
-        DrawChartOf(input);
-        ReadBackFrame();
+        DrawChartOf(input, &run.renderThread.surface);
+        FreeFrameBitmap(run.frameBitmap);
+        run.frameBitmap =
+            ReadBackFrame(run.screenGeometry.screenWidth, run.screenGeometry.screenHeight);
         return std::vector<unsigned char>(
-            frameBitmap->bits,
-            frameBitmap->bits + size_t(frameBitmap->width) * frameBitmap->height * 4);
+            run.frameBitmap->bits,
+            run.frameBitmap->bits + size_t(run.frameBitmap->width) * run.frameBitmap->height * 4);
     }
+
+    DailyRun run;
 };
 
 // Where the frames differ first, for the message.
@@ -231,13 +245,13 @@ TEST_F(LevelFieldFrame, ImageLeavesTheLinesPixelsAtEverySize) {
                          << ", sensitivity " << c.sensitivity << ", " << c.spacing << " kHz, "
                          << c.records << " records");
             Screen(size.width, size.height, c.records);
-            settings.colourMode = c.colourMode;
-            settings.sensitivity = c.sensitivity;
-            settings.channelSpacing = c.spacing;
+            run.settings.colourMode = c.colourMode;
+            run.settings.sensitivity = c.sensitivity;
+            run.settings.channelSpacing = c.spacing;
             std::vector<unsigned char> image = Frame(nullptr);
             std::vector<unsigned char> lines = Frame(DrawFieldAsLines);
             EXPECT_TRUE(image == lines)
-                << FirstDifference(image, lines, frameBitmap->width, frameBitmap->height);
+                << FirstDifference(image, lines, run.frameBitmap->width, run.frameBitmap->height);
             TearDown();
         }
     }
@@ -247,18 +261,19 @@ TEST_F(LevelFieldFrame, CoverageIsWhatTheLinesWrite) {
     // On a grey frame, where nothing else is drawn over the field: the pixels that the lines
     // change are the field's coverage, and the image leaves every other one as the lines do.
     Screen(1366, 768, 1440);
-    for (int i = 0; i < 1440; ++i) SetRowMark(MutableRecordAt(i), 0);
+    for (int i = 0; i < 1440; ++i) SetRowMark(RecordSlot(run.RecordBuffer, i), 0);
     glClearColor(0.5f, 0.5f, 0.5f, 1.0f);
     const std::vector<unsigned char> image = Frame(nullptr);
     const std::vector<unsigned char> lines = Frame(DrawFieldAsLines);
     const std::vector<unsigned char> none = Frame(DrawNoField);
-    const int width = frameBitmap->width, height = frameBitmap->height;
+    const int width = run.frameBitmap->width, height = run.frameBitmap->height;
     EXPECT_TRUE(image == lines) << FirstDifference(image, lines, width, height);
 
-    const int rows = RowsToDraw(1440, screenGeometry.chartHeight);
+    const int rows = RowsToDraw(1440, run.screenGeometry.chartHeight);
     const std::vector<uint8_t> covered = LevelFieldCoverage(
-        SurfaceSpotTable(FieldChannels(ChooseChannelRange(10), screenGeometry.chartXOrigin), width,
-                         height),
+        SurfaceSpotTable(&run.renderThread.surface.spots,
+                         FieldChannels(ChooseChannelRange(10), run.screenGeometry.chartXOrigin),
+                         width, height),
         rows);
     ASSERT_EQ(covered.size(), size_t(width) * size_t(height));
     std::vector<uint8_t> changed(covered.size()), said(covered.size());

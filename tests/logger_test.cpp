@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
@@ -30,7 +31,6 @@
 #include "logger/power_scan.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "state/process_state.h"
 #include "station/calendar.h"
 #include "station/report.h"
 #include "station/run_state.h"
@@ -370,13 +370,12 @@ TEST(SunMarkers, QthCoordinatesAreReadFromTheLocation) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.qth);
-        ResetProcessState();
-        ParseQth(c.qth);
+        Settings settings;
+        ParseQth(&settings, c.qth);
         EXPECT_EQ(settings.coordinatesGiven, c.given);
         EXPECT_DOUBLE_EQ(settings.latitude, c.latitude);
         EXPECT_DOUBLE_EQ(settings.longitude, c.longitude);
     }
-    ResetProcessState();
 }
 
 // ---- The logger over lines ---------------------------------------------------------------------
@@ -407,7 +406,7 @@ class LoggerTest : public ::testing::Test {
     void TearDown() override {
         CloseDayLogAppender(&logger_.log);
         reported_.reset();
-        ResetProcessState();
+        SetProgramName(nullptr);
         UseTimeZone("UTC");
     }
     void Start(LogOptions options = {}) {
@@ -589,12 +588,13 @@ TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
     EXPECT_EQ(Log("2026-12-07").records(), 8);
 
     // The daily run's reader sees every record.
-    ResetProcessState();
-    ASSERT_TRUE(AllocateRecordBuffer());
-    runPaths.DayLogPath = path;
-    LoadDayLog();
-    EXPECT_EQ(recordCount, 8);
-    CloseDayLog();
+    DailyRun run;
+    ASSERT_TRUE(AllocateRecordBuffer(&run.RecordBuffer));
+    run.paths.DayLogPath = path;
+    LoadDayLog(&run);
+    EXPECT_EQ(run.recordCount, 8);
+    CloseDayLog(&run.dayLogFile);
+    ReleaseRecordBuffer(&run.RecordBuffer);
 }
 
 // Lines whose time jumps: a single bad line is skipped, a run of lines that agree is followed
@@ -831,7 +831,7 @@ TEST(LogCli, OptionsAndExitCodes) {
         }
     }
     UseTimeZone("UTC");
-    ResetProcessState();
+    SetProgramName(nullptr);
 }
 
 TEST(LogCli, FrequenciesAsTheScanToolsWriteThem) {

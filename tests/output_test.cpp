@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "chart_frame.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
@@ -19,7 +20,6 @@
 #include "platform/clock.h"
 #include "render/chart.h"
 #include "render/render_thread.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -88,21 +88,19 @@ void AllPlanAt(DayLogRecord* r, int32_t level) {
 class SummaryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetProcessState();
-        ASSERT_TRUE(AllocateRecordBuffer());
-        std::fill(RecordBuffer, RecordBuffer + kRecordBufferSize, 0);
+        ASSERT_TRUE(AllocateRecordBuffer(&run.RecordBuffer));
+        std::fill(run.RecordBuffer, run.RecordBuffer + kRecordBufferSize, 0);
         ASSERT_NE(getcwd(savedDir_, sizeof savedDir_), nullptr);
         ASSERT_EQ(chdir(dir_.path().c_str()), 0);
     }
     void TearDown() override {
         EXPECT_EQ(chdir(savedDir_), 0);
-        ReleaseRecordBuffer();
-        ResetProcessState();
+        ReleaseRecordBuffer(&run.RecordBuffer);
     }
 
     // Record k with a minute, a time text and every summed channel at one level.
-    static void FillRecord(int k, int32_t minute, const char* timeText, int32_t level) {
-        DayLogRecord* r = MutableRecordAt(k);
+    void FillRecord(int k, int32_t minute, const char* timeText, int32_t level) {
+        DayLogRecord* r = RecordSlot(run.RecordBuffer, k);
         SetMinute(r, minute);
         SetTimeText(r, timeText);
         for (int j = 1; j <= 104; ++j) SetLevel(r, ChannelPlan10[j], level);
@@ -110,6 +108,7 @@ class SummaryTest : public ::testing::Test {
 
     TempDir dir_{"talvor-summary"};
     char savedDir_[4096] = {};
+    DailyRun run;
 };
 
 TEST_F(SummaryTest, ActivityFigures) {
@@ -191,12 +190,12 @@ TEST_F(SummaryTest, ActivityFigures) {
 TEST_F(SummaryTest, LineAndUntouchedRecord) {
     FillRecord(0, 15, "2014-03-05 12:15", 95);
     char line[100];
-    int length = FormatSummaryLine(RecordAt(0), line, sizeof line);
+    int length = FormatSummaryLine(RecordSlot(run.RecordBuffer, 0), line, sizeof line);
     EXPECT_EQ(std::string(line, size_t(std::max(length, 0))), "2014-03-05 12:15 UTC J=37\r\n");
 
     // A time text without a NUL stops after its 16 characters; the bytes after it stay as they
     // were.
-    DayLogRecord* r = MutableRecordAt(1);
+    DayLogRecord* r = RecordSlot(run.RecordBuffer, 1);
     SetMinute(r, 0);
     SetTimeText(r, "ABCDEFGHIJKLMNOP");
     for (int i = 44; i < 48; ++i) r[i] = 'Z';
@@ -207,10 +206,10 @@ TEST_F(SummaryTest, LineAndUntouchedRecord) {
 
     // The longest line there can be: 16 characters and the lowest figure, -842150450.
     FillRecord(2, 30, "ABCDEFGHIJKLMNOP", INT32_MIN);
-    EXPECT_EQ(FormatSummaryLine(RecordAt(2), line, sizeof line), 35);
+    EXPECT_EQ(FormatSummaryLine(RecordSlot(run.RecordBuffer, 2), line, sizeof line), 35);
     EXPECT_STREQ(line, "ABCDEFGHIJKLMNOP UTC J=-842150450\r\n");
     // A buffer too small for the line and its NUL gives no line at all.
-    EXPECT_EQ(FormatSummaryLine(RecordAt(2), line, 35), -1);
+    EXPECT_EQ(FormatSummaryLine(RecordSlot(run.RecordBuffer, 2), line, 35), -1);
 }
 
 TEST_F(SummaryTest, OneLinePerQuarterHourRecord) {
@@ -219,14 +218,14 @@ TEST_F(SummaryTest, OneLinePerQuarterHourRecord) {
         int lines;
     };
     for (Case c : {Case{0, 0}, Case{1, 1}, Case{15, 1}, Case{16, 2}, Case{60, 4}, Case{1440, 96}}) {
-        std::fill(RecordBuffer, RecordBuffer + kRecordBufferSize, 0);
+        std::fill(run.RecordBuffer, run.RecordBuffer + kRecordBufferSize, 0);
         for (int k = 0; k < c.records; ++k) {
             char text[17];
             std::snprintf(text, sizeof text, "2014-03-05 %02d:%02d", k / 60 % 100, k % 60);
             FillRecord(k, k % 60, text, 255);
         }
-        recordCount = c.records;
-        WriteSummaryFile();
+        run.recordCount = c.records;
+        WriteSummaryFile(&run);
         ASSERT_TRUE(FileExists(dir_ / "Z.TXT")) << c.records;
         std::string text = ReadFileBytes(dir_ / "Z.TXT");
         std::string expected;
@@ -248,8 +247,8 @@ TEST_F(SummaryTest, OnlyTheFourMinuteValuesCount) {
     const int32_t minutes[] = {-15, 0, 1, 14, 15, 29, 30, 45, 46, 60, 75, INT32_MIN, INT32_MAX};
     int k = 0;
     for (int32_t m : minutes) FillRecord(k++, m, "T", 0);
-    recordCount = k;
-    WriteSummaryFile();
+    run.recordCount = k;
+    WriteSummaryFile(&run);
     EXPECT_EQ(ReadFileBytes(dir_ / "Z.TXT"),
               "T UTC J=1\r\nT UTC J=1\r\nT UTC J=1\r\nT UTC J=1\r\n");
 }
@@ -257,15 +256,15 @@ TEST_F(SummaryTest, OnlyTheFourMinuteValuesCount) {
 TEST_F(SummaryTest, SecondRunReplacesTheFile) {
     WriteFileBytes(dir_ / "Z.TXT", std::string(5000, 'q'));
     FillRecord(0, 45, "second", 51);
-    recordCount = 1;
-    WriteSummaryFile();
+    run.recordCount = 1;
+    WriteSummaryFile(&run);
     EXPECT_EQ(ReadFileBytes(dir_ / "Z.TXT"), "second UTC J=20\r\n");
 }
 
 TEST_F(SummaryTest, RecordCountBeyondTheBufferIsBounded) {
     for (int k = 0; k < kMaxDayLogRecords; ++k) FillRecord(k, 0, "t", 0);
-    recordCount = 5000;
-    WriteSummaryFile();
+    run.recordCount = 5000;
+    WriteSummaryFile(&run);
     std::string text = ReadFileBytes(dir_ / "Z.TXT");
     EXPECT_EQ(text.size(), size_t(kMaxDayLogRecords) * std::string("t UTC J=1\r\n").size());
 }
@@ -273,9 +272,9 @@ TEST_F(SummaryTest, RecordCountBeyondTheBufferIsBounded) {
 TEST_F(SummaryTest, UncreatableFileIsReportedAndTheRunGoesOn) {
     std::filesystem::create_directory(dir_ / "Z.TXT");  // a folder where the file should go
     FillRecord(0, 0, "x", 0);
-    recordCount = 1;
+    run.recordCount = 1;
     ReportedLines reported;
-    WriteSummaryFile();
+    WriteSummaryFile(&run);
     std::string err = reported.text();
     EXPECT_EQ(err.rfind("TALVOR: cannot write Z.TXT: ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
@@ -284,15 +283,16 @@ TEST_F(SummaryTest, UncreatableFileIsReportedAndTheRunGoesOn) {
 
 TEST_F(SummaryTest, WritesUnderAnotherNameAndSaysWhetherItWorked) {
     FillRecord(0, 30, "elsewhere", 255);
-    recordCount = 1;
+    run.recordCount = 1;
     std::string path = dir_ / "other.txt";
-    EXPECT_TRUE(WriteSummaryFileTo(path.c_str()));
+    EXPECT_TRUE(WriteSummaryFileTo(path.c_str(), LoadedRecords(run.RecordBuffer, run.recordCount)));
     EXPECT_EQ(ReadFileBytes(path), "elsewhere UTC J=100\r\n");
     EXPECT_FALSE(FileExists(dir_ / "Z.TXT"));
 
     std::string missing = dir_ / "no/such/folder/day.txt";
     ReportedLines reported;
-    EXPECT_FALSE(WriteSummaryFileTo(missing.c_str()));
+    EXPECT_FALSE(
+        WriteSummaryFileTo(missing.c_str(), LoadedRecords(run.RecordBuffer, run.recordCount)));
     std::string err = reported.text();
     EXPECT_EQ(err.rfind("TALVOR: cannot write " + missing + ": ", 0), 0u) << err;
 }
@@ -525,25 +525,27 @@ TEST(WriteGif, FailuresLeaveNothingBehind) {
 
 class SaveSnapshotTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ResetProcessState();
-        runPaths.ExeFolder = dir_.path();
+    void SetUp() override { run.paths.ExeFolder = dir_.path(); }
+    void TearDown() override {
+        FreeFrameBitmap(run.frameBitmap);
+        run.frameBitmap = nullptr;
     }
-    void TearDown() override { ResetProcessState(); }
-    static void MakeFrame(int width, int height) {
-        frameBitmap = NewFrameBitmap(width, height);
-        ASSERT_NE(frameBitmap, nullptr);
-        std::fill(frameBitmap->bits, frameBitmap->bits + size_t(width) * size_t(height) * 4, 0);
+    void MakeFrame(int width, int height) {
+        run.frameBitmap = NewFrameBitmap(width, height);
+        ASSERT_NE(run.frameBitmap, nullptr);
+        std::fill(run.frameBitmap->bits, run.frameBitmap->bits + size_t(width) * size_t(height) * 4,
+                  0);
     }
     TempDir dir_{"talvor-snapshot"};
+    DailyRun run;
 };
 
 TEST_F(SaveSnapshotTest, FixedNameTakesTheFrame) {
     WriteFileBytes(dir_ / "z.gif", "an older picture");
     MakeFrame(64, 48);
-    CaptureMode = kZCapture;
-    SaveSnapshotGif();
-    EXPECT_EQ(frameBitmap, nullptr);
+    run.CaptureMode = kZCapture;
+    SaveSnapshotGif(&run);
+    EXPECT_EQ(run.frameBitmap, nullptr);
     DecodedGif gif;
     ASSERT_TRUE(ReadGifFile((dir_ / "z.gif").c_str(), &gif));
     EXPECT_EQ(gif.width, 64);
@@ -555,31 +557,31 @@ TEST_F(SaveSnapshotTest, FixedNameTakesTheFrame) {
 // two seconds before midnight saves after it, and must not take the next day's name.
 TEST_F(SaveSnapshotTest, DatedNameIsTheDayTheRunStarted) {
     MakeFrame(32, 32);
-    CaptureMode = kDatedCapture;
-    runPaths.StartTime = UtcTime{2014, 3, 3, 5, 23, 59, 58, 0};
-    EXPECT_TRUE(SaveSnapshotGif());
-    EXPECT_EQ(frameBitmap, nullptr);
+    run.CaptureMode = kDatedCapture;
+    run.paths.StartTime = UtcTime{2014, 3, 3, 5, 23, 59, 58, 0};
+    EXPECT_TRUE(SaveSnapshotGif(&run));
+    EXPECT_EQ(run.frameBitmap, nullptr);
     EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"VOKLOG 2014-03-05.GIF"});
 }
 
 TEST_F(SaveSnapshotTest, MissingFrameSavesNothing) {
-    CaptureMode = kZCapture;
+    run.CaptureMode = kZCapture;
     ReportedLines reported;
-    SaveSnapshotGif();
+    SaveSnapshotGif(&run);
     std::string err = reported.text();
     EXPECT_EQ(err, "TALVOR: no frame was drawn; no picture saved\n");
     EXPECT_TRUE(FolderEntries(dir_.path()).empty());
 }
 
 TEST_F(SaveSnapshotTest, UnwritableFolderStillFreesTheFrame) {
-    runPaths.ExeFolder = dir_ / "gone";
+    run.paths.ExeFolder = dir_ / "gone";
     MakeFrame(8, 8);
-    CaptureMode = kZCapture;
+    run.CaptureMode = kZCapture;
     ReportedLines reported;
-    SaveSnapshotGif();
+    SaveSnapshotGif(&run);
     std::string err = reported.text();
     EXPECT_NE(err.find("TALVOR: cannot write " + (dir_ / "gone/z.gif")), std::string::npos);
-    EXPECT_EQ(frameBitmap, nullptr);
+    EXPECT_EQ(run.frameBitmap, nullptr);
     EXPECT_TRUE(FolderEntries(dir_.path()).empty());
 }
 

@@ -767,56 +767,73 @@ TEST(Screen, QueryEndsInTimeAndLeavesStandardErrorAlone) {
 
 // ---- Event loop ---------------------------------------------------------------------------------
 
-std::atomic<int> timerCalls{0};
-std::thread::id timerThread;
-int64_t timerAt = 0;
-
-void CountingTimer() {
-    timerThread = std::this_thread::get_id();
-    timerAt = MonotonicMs();
-    ++timerCalls;
-}
-
-void QuittingTimer() {
-    CountingTimer();
-    PostQuit(3);
-}
+// What a timer saw when it fired.
+struct TimerCalls {
+    std::atomic<int> count{0};
+    std::thread::id thread;
+    int64_t at = 0;
+    void Fired() {
+        thread = std::this_thread::get_id();
+        at = MonotonicMs();
+        ++count;
+    }
+};
 
 TEST(EventLoop, TimerFiresOnceOnTheLoopThread) {
-    timerCalls = 0;
+    EventLoop loop;
+    TimerCalls calls;
     int64_t start = MonotonicMs();
-    ArmOneShotTimer(100, CountingTimer);
-    std::thread quitter([] {
+    ArmOneShotTimer(&loop, 100, [&calls] { calls.Fired(); });
+    std::thread quitter([&loop] {
         SleepMs(500);
-        PostQuit(7);
+        PostQuit(&loop, 7);
     });
-    EXPECT_EQ(RunEventLoop(), 7);
+    EXPECT_EQ(RunEventLoop(&loop), 7);
     quitter.join();
-    EXPECT_EQ(timerCalls, 1);
-    EXPECT_EQ(timerThread, std::this_thread::get_id());
-    EXPECT_GE(timerAt - start, 100);
+    EXPECT_EQ(calls.count, 1);
+    EXPECT_EQ(calls.thread, std::this_thread::get_id());
+    EXPECT_GE(calls.at - start, 100);
 }
 
 TEST(EventLoop, QuitFromTheTimerEndsTheLoopWithItsCode) {
-    timerCalls = 0;
+    EventLoop loop;
+    TimerCalls calls;
     int64_t start = MonotonicMs();
-    ArmOneShotTimer(50, QuittingTimer);
-    EXPECT_EQ(RunEventLoop(), 3);
-    EXPECT_EQ(timerCalls, 1);
+    ArmOneShotTimer(&loop, 50, [&] {
+        calls.Fired();
+        PostQuit(&loop, 3);
+    });
+    EXPECT_EQ(RunEventLoop(&loop), 3);
+    EXPECT_EQ(calls.count, 1);
     EXPECT_GE(MonotonicMs() - start, 50);
 }
 
 TEST(EventLoop, KilledTimerNeverFires) {
-    timerCalls = 0;
-    ArmOneShotTimer(50, CountingTimer);
-    KillOneShotTimer();
-    std::thread quitter([] {
+    EventLoop loop;
+    TimerCalls calls;
+    ArmOneShotTimer(&loop, 50, [&calls] { calls.Fired(); });
+    KillOneShotTimer(&loop);
+    std::thread quitter([&loop] {
         SleepMs(300);
-        PostQuit(0);
+        PostQuit(&loop, 0);
     });
-    EXPECT_EQ(RunEventLoop(), 0);
+    EXPECT_EQ(RunEventLoop(&loop), 0);
     quitter.join();
-    EXPECT_EQ(timerCalls, 0);
+    EXPECT_EQ(calls.count, 0);
+}
+
+// Two loops of one process keep their timers and quits apart.
+TEST(EventLoop, LoopsDoNotMeet) {
+    EventLoop first, second;
+    TimerCalls calls;
+    PostQuit(&first, 5);
+    ArmOneShotTimer(&second, 0, [&] {
+        calls.Fired();
+        PostQuit(&second, 9);
+    });
+    EXPECT_EQ(RunEventLoop(&second), 9);
+    EXPECT_EQ(RunEventLoop(&first), 5);
+    EXPECT_EQ(calls.count, 1);
 }
 
 // ---- Messages -----------------------------------------------------------------------------------

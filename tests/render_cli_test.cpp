@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
@@ -35,7 +36,6 @@
 #include "render/render_thread.h"
 #include "site/site_folder.h"
 #include "site/site_pages.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 #include "tool/heard_list.h"
@@ -471,7 +471,7 @@ bool ReadPng(const std::string& path, Picture* picture) {
     return ok && rgb;
 }
 
-// The frame in this process's frameBitmap as RGB, top row first.
+// A frame as RGB, top row first.
 Picture FromFrame(const FrameBitmap& frame) {
     Picture picture;
     picture.width = frame.width;
@@ -757,34 +757,38 @@ TEST_F(RenderCliRun, PastDayPngEqualsTheChartAtTheEndOfThatDay) {
     Picture rendered;
     ASSERT_TRUE(ReadPng(Out("VOKLOG 2014-03-05.png"), &rendered));
 
-    ResetProcessState();
-    runPaths.ConfigFilePath = Config("footer");
-    runPaths.DataFolder = Folder("footer") + "/BRANTOS";
-    ReadConfiguration();
-    screenGeometry = ComputeScreenGeometry(kHeadlessWidth, kHeadlessHeight);
-    ASSERT_TRUE(AllocateRecordBuffer());
-    LoadTitleFont();
-    Outcome made =
-        CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+    DailyRun daily;
+    daily.paths.ConfigFilePath = Config("footer");
+    daily.paths.DataFolder = Folder("footer") + "/BRANTOS";
+    ReadConfiguration(&daily);
+    const ScreenGeometry& g = daily.screenGeometry =
+        ComputeScreenGeometry(kHeadlessWidth, kHeadlessHeight);
+    ASSERT_TRUE(AllocateRecordBuffer(&daily.RecordBuffer));
+    LoadTitleFont(&daily.fonts);
+    RenderSurface& surface = daily.renderThread.surface;
+    Outcome made = CreateRenderSurfaceOfSize(g.screenWidth, g.screenHeight, &daily.fonts, &surface);
     ASSERT_TRUE(made) << made.reason;
-    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
-    runPaths.DayLogPath = Log("footer", "2014-03-05");
-    LoadDayLog();
+    SetChartProjection(g.screenWidthF, g.screenHeightF);
+    daily.paths.DayLogPath = Log("footer", "2014-03-05");
+    LoadDayLog(&daily);
     Picture drawn[2];
     for (int minute : {59, 58}) {
         UtcTime clock;
         ASSERT_TRUE(ParseDate("2014-03-05", &clock));
         clock.hour = 23;
         clock.minute = minute;
-        ChartInput input = DailyChartInput();
+        ChartInput input =
+            ChartInputFor(daily.settings, g, LoadedRecords(daily.RecordBuffer, daily.recordCount));
         input.clock = &clock;
-        DrawChartOf(input);
-        ReadBackFrame();
-        ASSERT_NE(frameBitmap, nullptr);
-        drawn[59 - minute] = FromFrame(*frameBitmap);
+        DrawChartOf(input, &surface);
+        FrameBitmap* frame = ReadBackFrame(g.screenWidth, g.screenHeight);
+        ASSERT_NE(frame, nullptr);
+        drawn[59 - minute] = FromFrame(*frame);
+        FreeFrameBitmap(frame);
     }
-    DestroyRenderSurface();
-    ResetProcessState();
+    DestroyRenderSurface(&surface);
+    CloseDayLog(&daily.dayLogFile);
+    ReleaseRecordBuffer(&daily.RecordBuffer);
 
     ASSERT_EQ(rendered.width, drawn[0].width);
     ASSERT_EQ(rendered.height, drawn[0].height);

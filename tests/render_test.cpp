@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/daily_run.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
@@ -19,7 +20,6 @@
 #include "render/level_colour.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -183,40 +183,53 @@ TEST(RowsToDrawTest, ChartHeightLimits) {
 
 class ChartFrameTest : public ::testing::Test {
   protected:
-    void SetUp() override { ResetProcessState(); }
-
     void TearDown() override {
-        DestroyRenderSurface();
-        ResetProcessState();
+        DestroyRenderSurface(&run.renderThread.surface);
+        CloseDayLog(&run.dayLogFile);
+        ReleaseRecordBuffer(&run.RecordBuffer);
+        FreeFrameBitmap(run.frameBitmap);
+        run.frameBitmap = nullptr;
+        run.recordCount = 0;
+        run.settings = Settings{};
+        run.screenGeometry = ScreenGeometry{};
     }
 
     // A screen of the given reported size with `records` zeroed records loaded.
     void Screen(int width, int height, int records) {
-        screenGeometry = ComputeScreenGeometry(width, height);
-        ASSERT_TRUE(AllocateRecordBuffer());
-        std::memset(RecordBuffer, 0, kRecordBufferSize);
-        recordCount = records;
+        run.screenGeometry = ComputeScreenGeometry(width, height);
+        ASSERT_TRUE(AllocateRecordBuffer(&run.RecordBuffer));
+        std::memset(run.RecordBuffer, 0, kRecordBufferSize);
+        run.recordCount = records;
         // No hourly labels unless a test asks for them.
-        for (int i = 0; i < records; ++i) SetMinute(MutableRecordAt(i), 1);
-        Outcome made =
-            CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+        for (int i = 0; i < records; ++i) SetMinute(RecordSlot(run.RecordBuffer, i), 1);
+        Outcome made = CreateRenderSurfaceOfSize(run.screenGeometry.screenWidth,
+                                                 run.screenGeometry.screenHeight, &run.fonts,
+                                                 &run.renderThread.surface);
         ASSERT_TRUE(made) << made.reason;
-        SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+        SetChartProjection(run.screenGeometry.screenWidthF, run.screenGeometry.screenHeightF);
     }
 
     void Draw(int rowsPerBatch = kLevelFieldRowsPerBatch) {
-        ChartInput input = DailyChartInput();
+        ChartInput input = ChartInputFor(run.settings, run.screenGeometry,
+                                         LoadedRecords(run.RecordBuffer, run.recordCount));
         input.rowsPerBatch = rowsPerBatch;
-        DrawChartOf(input);
-        ReadBackFrame();
-        ASSERT_NE(frameBitmap, nullptr);
-        ASSERT_EQ(frameBitmap->width, screenGeometry.screenWidth);
-        ASSERT_EQ(frameBitmap->height, screenGeometry.screenHeight);
+        DrawChartOf(input, &run.renderThread.surface);
+        ReadBack();
+        ASSERT_NE(run.frameBitmap, nullptr);
+        ASSERT_EQ(run.frameBitmap->width, run.screenGeometry.screenWidth);
+        ASSERT_EQ(run.frameBitmap->height, run.screenGeometry.screenHeight);
+    }
+
+    // The frame drawn, in place of the one before.
+    void ReadBack() {
+        FreeFrameBitmap(run.frameBitmap);
+        run.frameBitmap =
+            ReadBackFrame(run.screenGeometry.screenWidth, run.screenGeometry.screenHeight);
     }
 
     // (x, y) from the top-left corner as the picture is seen; the frame is stored bottom row first.
     Rgb Pixel(int x, int y) const {
-        const FrameBitmap& f = *frameBitmap;
+        const FrameBitmap& f = *run.frameBitmap;
         const unsigned char* p = f.bits + (size_t(f.height - 1 - y) * size_t(f.width) + x) * 4;
         return {p[2], p[1], p[0]};
     }
@@ -230,7 +243,7 @@ class ChartFrameTest : public ::testing::Test {
     }
 
     int CountAll(const Rgb& colour) const {
-        return Count(colour, 0, 0, frameBitmap->width - 1, frameBitmap->height - 1);
+        return Count(colour, 0, 0, run.frameBitmap->width - 1, run.frameBitmap->height - 1);
     }
 
     // Leftmost/rightmost/top/bottom of the pixels of a colour within a box; -1 when there are none.
@@ -251,7 +264,9 @@ class ChartFrameTest : public ::testing::Test {
         return e;
     }
 
-    static int ChannelX(int khz) { return khz + screenGeometry.chartXOrigin - 500; }
+    int ChannelX(int khz) const { return khz + run.screenGeometry.chartXOrigin - 500; }
+
+    DailyRun run;
 };
 
 TEST_F(ChartFrameTest, EmptyDayShowsOnlyScale) {
@@ -295,9 +310,9 @@ TEST_F(ChartFrameTest, LevelSpotRamp) {
     const int x = ChannelX(1000);
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "level " << c.level << " mode " << c.colourMode);
-        settings.sensitivity = c.sensitivity;
-        settings.colourMode = c.colourMode;
-        SetLevel(MutableRecordAt(40), 1000, c.level);
+        run.settings.sensitivity = c.sensitivity;
+        run.settings.colourMode = c.colourMode;
+        SetLevel(RecordSlot(run.RecordBuffer, 40), 1000, c.level);
         Draw();
         // The colour peaks at x and falls linearly to black 6 pixels either side; pixels are
         // sampled at their centres, so pixel x - 1 - k and x + k carry (5.5 - k) / 6 of it.
@@ -333,7 +348,7 @@ TEST_F(ChartFrameTest, RowsAtChartHeightLimits) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.records);
         Screen(1920, 1080, c.records);
-        for (int i = 0; i < c.records; ++i) SetLevel(MutableRecordAt(i), 1000, 255);
+        for (int i = 0; i < c.records; ++i) SetLevel(RecordSlot(run.RecordBuffer, i), 1000, 255);
         Draw();
         int x = ChannelX(1000);
         int lastY = 40 + c.rows - 1;
@@ -357,7 +372,7 @@ TEST_F(ChartFrameTest, HeadlineOnlyBelowHalfHeight) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.records);
         Screen(1920, 1080, c.records);
-        std::strcpy(settings.locationName, "LONDON");
+        std::strcpy(run.settings.locationName, "LONDON");
         Draw();
         // The lower part of the headline (baseline at half height + 55) lies below row 539.
         int grey = Count(kDarkGrey, 700, 580, 1300, 600);
@@ -372,7 +387,7 @@ TEST_F(ChartFrameTest, HeadlineOnlyBelowHalfHeight) {
 
 TEST_F(ChartFrameTest, HeadlineStartsTwentyTwoPixelsPerCharacterLeftOfCentre) {
     Screen(1920, 1080, 0);
-    std::strcpy(settings.locationName, "ABCDEFGHIK");
+    std::strcpy(run.settings.locationName, "ABCDEFGHIK");
     Draw();
     Extent e = Bounds(kDarkGrey, 0, 480, 1919, 620);
     EXPECT_GE(e.left, 960 - 220);
@@ -394,15 +409,15 @@ TEST_F(ChartFrameTest, TimeLabelsOnlyPastRowTwentyOnMinuteZero) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.records << " records, row " << c.labelRow);
         Screen(1920, 1080, c.records);
-        DayLogRecord* r = MutableRecordAt(c.labelRow);
+        DayLogRecord* r = RecordSlot(run.RecordBuffer, c.labelRow);
         SetMinute(r, c.minute);
         SetTimeText(r, "12:00 UTC 07:41");
         Draw();
         int baseline = c.labelRow + 42;
         if (c.label) {
             Extent e = Bounds(kWhite, 0, 0, 1919, 1079);
-            EXPECT_GE(e.left, screenGeometry.labelColumnX);
-            EXPECT_LE(e.left, screenGeometry.labelColumnX + 10);
+            EXPECT_GE(e.left, run.screenGeometry.labelColumnX);
+            EXPECT_LE(e.left, run.screenGeometry.labelColumnX + 10);
             EXPECT_LE(e.bottom, baseline + 4);
             EXPECT_GE(e.top, baseline - 16);
         } else {
@@ -417,17 +432,17 @@ TEST_F(ChartFrameTest, FooterOnlyWithChartText) {
     for (const std::string& chartText : texts) {
         SCOPED_TRACE(chartText);
         Screen(1920, 1080, 0);
-        std::strncpy(settings.chartText, chartText.c_str(), sizeof settings.chartText - 1);
+        std::strncpy(run.settings.chartText, chartText.c_str(), sizeof run.settings.chartText - 1);
         Draw();
-        int baseline = screenGeometry.chartHeight + 33;
+        int baseline = run.screenGeometry.chartHeight + 33;
         int white = Count(kWhite, 0, baseline - 16, 1919, 1079);
         if (chartText.empty()) {
             EXPECT_EQ(white, 0);
         } else {
             EXPECT_GT(white, 100);
             Extent e = Bounds(kWhite, 0, 0, 1919, 1079);
-            EXPECT_GE(e.left, screenGeometry.labelColumnX);
-            EXPECT_LE(e.left, screenGeometry.labelColumnX + 10);
+            EXPECT_GE(e.left, run.screenGeometry.labelColumnX);
+            EXPECT_LE(e.left, run.screenGeometry.labelColumnX + 10);
             EXPECT_GE(e.top, baseline - 16);
         }
         TearDown();
@@ -444,7 +459,7 @@ TEST_F(ChartFrameTest, HighCharacterCodesDrawNothingAndDoNotMove) {
     int index = 0;
     for (const char* text : {plain, mixed}) {
         Screen(1920, 1080, 30);
-        DayLogRecord* r = MutableRecordAt(25);
+        DayLogRecord* r = RecordSlot(run.RecordBuffer, 25);
         SetMinute(r, 0);
         SetTimeText(r, text);
         Draw();
@@ -463,20 +478,20 @@ TEST_F(ChartFrameTest, HighCharacterCodesDrawNothingAndDoNotMove) {
 
 TEST_F(ChartFrameTest, HighCharacterCodesInTitleAndFooterDrawNothing) {
     Screen(1920, 1080, 0);
-    std::strcpy(settings.locationName, "\x80\x9f\xc4\xff\x01");
+    std::strcpy(run.settings.locationName, "\x80\x9f\xc4\xff\x01");
     Draw();
     EXPECT_EQ(CountAll(kDarkGrey), 0);
-    std::strcpy(settings.chartText, "\xe4\xf6\xfc\xff");
+    std::strcpy(run.settings.chartText, "\xe4\xf6\xfc\xff");
     Draw();
     // Only the date and time of the footer are drawn.
     Extent e = Bounds(kWhite, 0, 0, 1919, 1079);
-    EXPECT_GT(e.right, screenGeometry.labelColumnX);
-    EXPECT_LT(e.right, screenGeometry.labelColumnX + 16 * 12);
+    EXPECT_GT(e.right, run.screenGeometry.labelColumnX);
+    EXPECT_LT(e.right, run.screenGeometry.labelColumnX + 16 * 12);
 }
 
 TEST_F(ChartFrameTest, MarkedRowsShowBesideTheBand) {
     Screen(1920, 1080, 50);
-    SetRowMark(MutableRecordAt(30), 'X');
+    SetRowMark(RecordSlot(run.RecordBuffer, 30), 'X');
     Draw();
     EXPECT_EQ(Pixel(5, 70), kDarkGrey);
     EXPECT_EQ(Pixel(1900, 70), kDarkGrey);
@@ -496,10 +511,10 @@ TEST_F(ChartFrameTest, HorizonMarkerLineAndHalfSun) {
         SCOPED_TRACE(c.sign);
         Screen(1920, 1080, 0);
         const int y = 300;
-        DrawChart();  // clears the frame; draws only the scale above row 70
-        DrawHorizonMarker(y, c.half);
-        ReadBackFrame();
-        ASSERT_NE(frameBitmap, nullptr);
+        DrawChart(&run);  // clears the frame; draws only the scale above row 70
+        DrawHorizonMarker(y, c.half, run.screenGeometry.screenWidth);
+        ReadBack();
+        ASSERT_NE(run.frameBitmap, nullptr);
         // Dotted line: one pixel in four lit, four pixels thick around y.
         int lit = Count(kYellow, 0, y, 1799, y);
         EXPECT_EQ(lit, 1800 / 4);
@@ -544,7 +559,7 @@ TEST_F(ChartFrameTest, MarkersFromTheLastMarkedRows) {
                           {300, 1, "05:00 UTC 33:33"},
                           {350, -1, "05:50 UTC      "}};
     for (const Mark& m : marks) {
-        DayLogRecord* r = MutableRecordAt(m.row);
+        DayLogRecord* r = RecordSlot(run.RecordBuffer, m.row);
         SetMarkerKind(r, m.kind);
         SetTimeText(r, m.text);
     }
@@ -576,11 +591,12 @@ TEST_F(ChartFrameTest, HeadlessScreenHoldsTheWholeDay) {
     int width = 0, height = 0;
     GetScreenSize(&width, &height);
     Screen(width, height, 1440);
-    for (int i = 0; i < kMaxDayLogRecords; ++i) SetLevel(MutableRecordAt(i), 1000, 255);
-    SetMarkerKind(MutableRecordAt(1100), 1);  // sunset, 18:20
-    SetTimeText(MutableRecordAt(1100), "2014-03-05 18:20");
-    SetMarkerKind(MutableRecordAt(1400), -1);  // dusk in New York, 23:20
-    std::strcpy(settings.chartText, "Footer");
+    for (int i = 0; i < kMaxDayLogRecords; ++i)
+        SetLevel(RecordSlot(run.RecordBuffer, i), 1000, 255);
+    SetMarkerKind(RecordSlot(run.RecordBuffer, 1100), 1);  // sunset, 18:20
+    SetTimeText(RecordSlot(run.RecordBuffer, 1100), "2014-03-05 18:20");
+    SetMarkerKind(RecordSlot(run.RecordBuffer, 1400), -1);  // dusk in New York, 23:20
+    std::strcpy(run.settings.chartText, "Footer");
     Draw();
     const int lastRow = 40 + 1439;
     ASSERT_GT(height, lastRow) << "the screen cuts the day short";
@@ -608,8 +624,8 @@ TEST_F(ChartFrameTest, ChannelPlanByChosenSpacing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.spacing << " kHz spacing, " << c.khz << " kHz");
         Screen(1920, 1080, 100);
-        settings.channelSpacing = c.spacing;
-        SetLevel(MutableRecordAt(80), c.khz, 255);
+        run.settings.channelSpacing = c.spacing;
+        SetLevel(RecordSlot(run.RecordBuffer, 80), c.khz, 255);
         Draw();
         Rgb at = Pixel(ChannelX(c.khz), 120);
         if (c.drawn) {
@@ -624,8 +640,9 @@ TEST_F(ChartFrameTest, ChannelPlanByChosenSpacing) {
 TEST_F(ChartFrameTest, RecordCountBeyondTheBufferDrawsOnlyWhatItHolds) {
     // A tall screen would otherwise ask for more rows than the 1440 records the buffer holds.
     Screen(3840, 2160, 0);
-    for (int i = 0; i < kMaxDayLogRecords; ++i) SetLevel(MutableRecordAt(i), 1000, 255);
-    recordCount = 5000;
+    for (int i = 0; i < kMaxDayLogRecords; ++i)
+        SetLevel(RecordSlot(run.RecordBuffer, i), 1000, 255);
+    run.recordCount = 5000;
     Draw();
     int x = ChannelX(1000);
     EXPECT_GT(Pixel(x, 40 + 1439).r, 200);
@@ -636,8 +653,8 @@ TEST_F(ChartFrameTest, ScreensWiderThanReported) {
     // 1366 is stored as 1368; the chart's origin still comes from the reported 1366.
     Screen(1366, 768, 0);
     Draw();
-    EXPECT_EQ(frameBitmap->width, 1368);
-    EXPECT_EQ(screenGeometry.chartXOrigin, 83);
+    EXPECT_EQ(run.frameBitmap->width, 1368);
+    EXPECT_EQ(run.screenGeometry.chartXOrigin, 83);
     EXPECT_EQ(Pixel(600 + 83 - 500, 57), kScaleBlue);
 }
 
@@ -647,15 +664,16 @@ TEST_F(ChartFrameTest, BatchingTheLevelFieldChangesNoPixel) {
     for (int i = 0; i < kMaxDayLogRecords; ++i) {
         for (int f = 520; f <= 1700; f += 10) {
             seed = seed * 1103515245u + 12345u;
-            SetLevel(MutableRecordAt(i), f, int32_t(seed >> 23));  // 0..511
+            SetLevel(RecordSlot(run.RecordBuffer, i), f, int32_t(seed >> 23));  // 0..511
         }
     }
     std::vector<unsigned char> frames[3];
     const int batchSizes[] = {0, 64, 7};
     for (int k = 0; k < 3; ++k) {
         Draw(batchSizes[k]);
-        frames[k].assign(frameBitmap->bits,
-                         frameBitmap->bits + size_t(frameBitmap->width) * frameBitmap->height * 4);
+        frames[k].assign(
+            run.frameBitmap->bits,
+            run.frameBitmap->bits + size_t(run.frameBitmap->width) * run.frameBitmap->height * 4);
     }
     EXPECT_GT(CountAll(kBlack), 0);
     EXPECT_TRUE(frames[0] == frames[1]) << "64-row batches differ from one batch";
@@ -670,23 +688,23 @@ TEST_F(ChartFrameTest, DemoDayGifKeepsItsQuality) {
     for (int colourMode : {0, 1}) {
         SCOPED_TRACE(colourMode);
         Screen(1920, 1080, 0);
-        runPaths.DayLogPath = dir / "2014-03-05/VOK.LOG";
-        LoadDayLog();
-        ASSERT_EQ(recordCount, kMaxDayLogRecords);
-        settings.colourMode = colourMode;
-        std::strcpy(settings.chartText, "Demo day");
+        run.paths.DayLogPath = dir / "2014-03-05/VOK.LOG";
+        LoadDayLog(&run);
+        ASSERT_EQ(run.recordCount, kMaxDayLogRecords);
+        run.settings.colourMode = colourMode;
+        std::strcpy(run.settings.chartText, "Demo day");
         Draw();
         std::string path = dir / "demo.gif";
-        ASSERT_TRUE(WriteGifFile(*frameBitmap, path.c_str()));
+        ASSERT_TRUE(WriteGifFile(*run.frameBitmap, path.c_str()));
         DecodedGif gif;
         ASSERT_TRUE(ReadGifFile(path.c_str(), &gif));
         ASSERT_EQ(gif.width, 1920);
         ASSERT_EQ(gif.height, 1080);
-        double psnr = FramePsnr(*frameBitmap, gif.rgb.data());
+        double psnr = FramePsnr(*run.frameBitmap, gif.rgb.data());
         std::printf("demo day, colour mode %d: PSNR %.2f dB\n", colourMode, psnr);
         EXPECT_GE(psnr, 35.0);
-        DestroyRenderSurface();
-        CloseDayLog();
+        DestroyRenderSurface(&run.renderThread.surface);
+        CloseDayLog(&run.dayLogFile);
     }
 }
 
@@ -705,15 +723,15 @@ TEST_F(ChartFrameTest, HostileDayLogsDrawWithoutHarm) {
             return seed;
         };
         for (int i = 0; i < c.records; ++i) {
-            DayLogRecord* r = MutableRecordAt(i);
+            DayLogRecord* r = RecordSlot(run.RecordBuffer, i);
             // Every byte of the record is garbage, the levels across the whole int32 range.
             for (int b = 0; b < kDayLogRecordSize; ++b) r[b] = static_cast<unsigned char>(next());
             SetMinute(r, int32_t(next()) % 3);
             SetMarkerKind(r, int32_t(next() % 5) - 2);
         }
-        std::memset(settings.locationName, 'M', 79);
-        std::memset(settings.chartText, '\xfe', 127);
-        settings.colourMode = 3;
+        std::memset(run.settings.locationName, 'M', 79);
+        std::memset(run.settings.chartText, '\xfe', 127);
+        run.settings.colourMode = 3;
         Draw();
         // Only the scale is certain to be there.
         EXPECT_EQ(Pixel(ChannelX(1100), 57), kScaleBlue);

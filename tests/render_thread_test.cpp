@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/app.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
@@ -18,7 +19,6 @@
 #include "platform/process.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
-#include "state/process_state.h"
 #include "station/run_state.h"
 #include "test_support.h"
 
@@ -36,30 +36,31 @@ std::string DayLogBytes(int records, int khz) {
     return bytes;
 }
 
-void PrepareRun(const TempDir& dir, int records, int khz) {
-    ResetProcessState();
+void PrepareRun(const TempDir& dir, int records, int khz, DailyRun* run) {
     int width = 0, height = 0;
     GetScreenSize(&width, &height);
-    screenGeometry = ComputeScreenGeometry(width, height);
-    runPaths.DayLogPath = dir / "VOK.LOG";
-    WriteFileBytes(runPaths.DayLogPath, DayLogBytes(records, khz));
-    ASSERT_TRUE(AllocateRecordBuffer());
+    run->screenGeometry = ComputeScreenGeometry(width, height);
+    run->paths.DayLogPath = dir / "VOK.LOG";
+    WriteFileBytes(run->paths.DayLogPath, DayLogBytes(records, khz));
+    ASSERT_TRUE(AllocateRecordBuffer(&run->RecordBuffer));
 }
 
 // Run only as a child process by the test below, with the EGL vendor hidden from it.
 TEST(RenderWithoutGl, DISABLED_ChildWithoutEglVendor) {
     TempDir dir("talvor-render");
-    PrepareRun(dir, 3, 1000);
-    Outcome made = CreateRenderSurfaceOfSize(640, 480);
+    DailyRun run;
+    PrepareRun(dir, 3, 1000, &run);
+    RenderSurface surface;
+    Outcome made = CreateRenderSurfaceOfSize(640, 480, &run.fonts, &surface);
     EXPECT_EQ(made.code, int(SurfaceStatus::NoDisplay));
     EXPECT_NE(made.reason.find("no EGL display"), std::string::npos) << made.reason;
-    DestroyRenderSurface();
-    RenderThreadMain();
+    DestroyRenderSurface(&surface);
+    RenderThreadMain(&run.renderThread, DailyRenderWork(&run));
     // No frame, but the records are there for the summary and the main thread is told.
-    EXPECT_TRUE(WaitForRenderDone(0));
-    EXPECT_EQ(frameBitmap, nullptr);
-    EXPECT_EQ(recordCount, 3);
-    EXPECT_EQ(FooterFontList, 0u);
+    EXPECT_TRUE(WaitForRenderDone(&run.renderThread, 0));
+    EXPECT_EQ(run.frameBitmap, nullptr);
+    EXPECT_EQ(run.recordCount, 3);
+    EXPECT_EQ(run.renderThread.surface.fonts.FooterFontList, 0u);
 }
 
 TEST(RenderWithoutGl, MissingEglVendorGivesStatusAndRecords) {
@@ -75,72 +76,75 @@ TEST(RenderWithoutGl, MissingEglVendorGivesStatusAndRecords) {
 }
 
 TEST(RenderSurfaceTest, WidthTakenAfreshFromTheReportedWidth) {
-    ResetProcessState();
-    screenGeometry = ComputeScreenGeometry(1366, 768);
-    screenGeometry.screenWidth = 0;  // derived again from the reported 1366, stored as 1368
-    Outcome made = CreateRenderSurface();
+    DailyRun run;
+    run.screenGeometry = ComputeScreenGeometry(1366, 768);
+    run.screenGeometry.screenWidth = 0;  // derived again from the reported 1366, stored as 1368
+    RenderSurface& surface = run.renderThread.surface;
+    Outcome made = CreateRenderSurface(&run.screenGeometry, &run.fonts, &surface);
     ASSERT_TRUE(made) << made.reason;
-    EXPECT_EQ(screenGeometry.screenWidth, 1368);
-    EXPECT_NE(FooterFontList, 0u);
-    EXPECT_NE(LabelFontList, 0u);
-    EXPECT_NE(TitleFontList, 0u);
-    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
-    DrawChart();
-    ReadBackFrame();
-    ASSERT_NE(frameBitmap, nullptr);
-    EXPECT_EQ(frameBitmap->width, 1368);
-    EXPECT_EQ(frameBitmap->height, 768);
+    EXPECT_EQ(run.screenGeometry.screenWidth, 1368);
+    EXPECT_NE(surface.fonts.FooterFontList, 0u);
+    EXPECT_NE(surface.fonts.LabelFontList, 0u);
+    EXPECT_NE(surface.fonts.TitleFontList, 0u);
+    SetChartProjection(run.screenGeometry.screenWidthF, run.screenGeometry.screenHeightF);
+    DrawChart(&run);
+    FrameBitmap* frame = ReadBackFrame(run.screenGeometry.screenWidth, 768);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->width, 1368);
+    EXPECT_EQ(frame->height, 768);
     // The 600 kHz tick of the scale, from the chart x origin of the reported width (83).
     int x = 600 + 83 - 500, y = 57;
-    const unsigned char* p = frameBitmap->bits + (size_t(768 - 1 - y) * 1368 + size_t(x)) * 4;
+    const unsigned char* p = frame->bits + (size_t(768 - 1 - y) * 1368 + size_t(x)) * 4;
     EXPECT_EQ(p[0], 255);
     EXPECT_EQ(p[1], 150);
     EXPECT_EQ(p[2], 0);
-    DestroyRenderSurface();
-    EXPECT_EQ(FooterFontList, 0u);
-    ResetProcessState();
+    FreeFrameBitmap(frame);
+    DestroyRenderSurface(&surface);
+    EXPECT_EQ(surface.fonts.FooterFontList, 0u);
 }
 
 TEST(RenderThreadTest, DrawsOnCaptureEventAndSignalsCompletion) {
     TempDir dir("talvor-render");
-    PrepareRun(dir, 30, 558);
+    // The render thread parks with the run to the end of the process.
+    auto* run = new DailyRun;
+    PrepareRun(dir, 30, 558, run);
     // The 9 kHz spacing must reach the picture: 558 kHz is only a channel of the 9 kHz plan.
-    settings.channelSpacing = 9;
-    EXPECT_FALSE(WaitForRenderDone(0));
+    run->settings.channelSpacing = 9;
+    RenderThread* thread = &run->renderThread;
+    EXPECT_FALSE(WaitForRenderDone(thread, 0));
     // A signal left over from an earlier run on this machine would release the thread at once.
     NamedEvent* drain = OpenNamedEvent("/THEMEXXX");
     ASSERT_NE(drain, nullptr);
     while (WaitNamedEvent(drain, 0)) {
     }
     CloseNamedEvent(drain);
-    StartRenderThread();
+    StartRenderThread(thread, DailyRenderWork(run));
     // (Whether it waits for the signal is not asserted: any run of the program on this machine
     // signals the same named event.)
     // Another run on this machine may take a signal first; keep signalling until it is done.
     bool done = false;
     for (int attempt = 0; attempt < 100 && !done; ++attempt) {
-        NamedEvent* event = CaptureEvent.load();
+        NamedEvent* event = thread->CaptureEvent.load();
         if (event != nullptr) SetNamedEvent(event);
-        done = WaitForRenderDone(200);
+        done = WaitForRenderDone(thread, 200);
     }
     ASSERT_TRUE(done);
-    EXPECT_EQ(recordCount, 30);
-    EXPECT_EQ(DailyChartInput().range.plan, ChannelPlan9);
-    ASSERT_NE(frameBitmap, nullptr);
-    ASSERT_EQ(frameBitmap->width, screenGeometry.screenWidth);
-    ASSERT_EQ(frameBitmap->height, screenGeometry.screenHeight);
-    int x = 558 + screenGeometry.chartXOrigin - 500;
+    EXPECT_EQ(run->recordCount, 30);
+    EXPECT_EQ(ChartInputFor(run->settings, run->screenGeometry, {}).range.plan, ChannelPlan9);
+    FrameBitmap* frame = run->frameBitmap;
+    ASSERT_NE(frame, nullptr);
+    ASSERT_EQ(frame->width, run->screenGeometry.screenWidth);
+    ASSERT_EQ(frame->height, run->screenGeometry.screenHeight);
+    int x = 558 + run->screenGeometry.chartXOrigin - 500;
     int y = 40 + 20;
     const unsigned char* p =
-        frameBitmap->bits +
-        (size_t(frameBitmap->height - 1 - y) * size_t(frameBitmap->width) + size_t(x)) * 4;
+        frame->bits + (size_t(frame->height - 1 - y) * size_t(frame->width) + size_t(x)) * 4;
     EXPECT_GT(p[2], 200);  // red
     EXPECT_GT(p[1], 200);  // green
     // A second signal is swallowed by the parked thread and draws nothing new.
-    FrameBitmap* first = frameBitmap;
-    SetNamedEvent(CaptureEvent.load());
+    SetNamedEvent(thread->CaptureEvent.load());
     SleepMs(300);
-    EXPECT_EQ(frameBitmap, first);
+    EXPECT_EQ(run->frameBitmap, frame);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "state/process_state.h"
 #include "station/calendar.h"
 #include "station/report.h"
 #include "test_support.h"
@@ -62,7 +61,7 @@ TEST(Reporter, EveryMessageStartsWithTheRunningProgramsName) {
         Report(c.text);
         EXPECT_EQ(reported.text(), c.line);
     }
-    ResetProcessState();
+    SetProgramName(nullptr);
     ReportedLines reported;
     ReportFormatted("%s %d of %d", "drawn", 3, 40);
     EXPECT_EQ(reported.text(), "TALVOR: drawn 3 of 40\n");

@@ -12,7 +12,6 @@
 #include "platform/named_event.h"
 #include "render/render_thread.h"
 #include "station/report.h"
-#include "station/run_state.h"
 
 namespace {
 
@@ -26,11 +25,11 @@ struct Signalled {
 // Releases the render thread. When it has not made its event yet (a slow surface), the signal
 // goes to the named event itself and waits there for it; when it has already given up or been
 // released, nothing is signalled, so that no stale signal releases some later run early.
-void ReleaseRenderThread(Signalled* signalled) {
-    if (CaptureTaken.load()) return;
-    NamedEvent* known = CaptureEvent.load();
+void ReleaseRenderThread(RenderThread* thread, Signalled* signalled) {
+    if (thread->CaptureTaken.load()) return;
+    NamedEvent* known = thread->CaptureEvent.load();
     if (known == nullptr) {
-        if (WaitForRenderDone(0)) return;
+        if (WaitForRenderDone(thread, 0)) return;
         if (signalled->ownHandle == nullptr) {
             signalled->ownHandle = OpenNamedEvent(kCaptureEventName);
         }
@@ -64,46 +63,43 @@ bool WriteEmptySummary() {
 
 }  // namespace
 
-void RunCapture(const CaptureTimeline& timeline) {
-    KillOneShotTimer();
+void RunCapture(DailyRun* run, const CaptureTimeline& timeline) {
+    KillOneShotTimer(&run->loop);
+    RenderThread* thread = &run->renderThread;
     Signalled signalled;
-    ReleaseRenderThread(&signalled);
+    ReleaseRenderThread(thread, &signalled);
     // The render thread's budget; the capture must not come earlier than this however fast it is.
     SleepMs(timeline.capturePauseMs);
-    bool renderDone = WaitForRenderDone(0);
+    bool renderDone = WaitForRenderDone(thread, 0);
     // Another of this user's runs may be parked on the same event and take our signal. Signalling
     // again while we wait costs nothing (a set event is not counted twice) and releases our
     // thread if that happened.
     for (int64_t deadline = MonotonicMs() + timeline.renderGraceMs; !renderDone;) {
         int64_t left = deadline - MonotonicMs();
         if (left <= 0) break;
-        ReleaseRenderThread(&signalled);
+        ReleaseRenderThread(thread, &signalled);
         renderDone =
-            WaitForRenderDone(int(left < timeline.resignalMs ? left : timeline.resignalMs));
+            WaitForRenderDone(thread, int(left < timeline.resignalMs ? left : timeline.resignalMs));
     }
     TakeBackSignal(signalled);
 
-    CaptureMode = runPaths.ZVariant ? kZCapture : kDatedCapture;
+    run->CaptureMode = run->paths.ZVariant ? kZCapture : kDatedCapture;
     // A scheduler learns of a failed run only from the exit status: any missing output fails it.
     bool pictureSaved = false;
     bool summaryWritten = false;
-    if (renderDone && dayLogUnreadable) {
+    if (renderDone && run->dayLogUnreadable) {
         // Drawn and summed up as an empty day, it would replace the good picture and Z.TXT of an
         // earlier run of the same day.
         Report("no picture and no Z.TXT written, as the day log could not be read");
-        ReleaseRecordBuffer();
+        ReleaseRecordBuffer(&run->RecordBuffer);
     } else if (renderDone) {
-        pictureSaved = SaveSnapshotGif();
-        summaryWritten = WriteSummaryFile();
-        ReleaseRecordBuffer();
+        pictureSaved = SaveSnapshotGif(run);
+        summaryWritten = WriteSummaryFile(run);
+        ReleaseRecordBuffer(&run->RecordBuffer);
     } else {
         // The frame and the records are left alone: the render thread may still be writing them.
         Report("the chart was not finished in time; no picture saved");
         summaryWritten = WriteEmptySummary();
     }
-    PostQuit(pictureSaved && summaryWritten ? 0 : 1);
-}
-
-void CaptureTimerProc() {
-    RunCapture(kDailyTimeline);
+    PostQuit(&run->loop, pictureSaved && summaryWritten ? 0 : 1);
 }

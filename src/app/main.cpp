@@ -5,5 +5,8 @@
 int main(int argc, char** argv) {
     KeepStandardDescriptorsTaken();
     if (argc > 1) EndProcess(AnswerArguments(argc, argv, stdout));
-    EndProcess(RunTalvor(argc > 0 ? argv[0] : nullptr));
+    // The run's values live in this frame, which the process never leaves: the render thread
+    // parks with them until EndProcess.
+    DailyRun run;
+    EndProcess(RunTalvor(argc > 0 ? argv[0] : nullptr, &run));
 }

@@ -2,28 +2,56 @@
 #include <cstdio>
 
 #include "app/app.h"
-#include "config/configuration.h"
 #include "config/station_config.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/event_loop.h"
 #include "platform/process.h"
-#include "render/render_surface.h"
 #include "render/render_thread.h"
 #include "station/report.h"
 #include "station/run_state.h"
 
-void StartUp(const char* firstArgument) {
+namespace {
+
+// The frame as the render thread draws it, on its surface with the context current.
+void DrawFrame(DailyRun* run) {
+    ScreenGeometry& g = run->screenGeometry;
+    SetChartProjection(g.screenWidthF, g.screenHeightF);
+    // The origin again from the width as reported at start-up, without the 1366 -> 1368 change.
+    // Start-up stored the same origin; writing only a changed value keeps concurrent reads safe.
+    int chartXOrigin = int(g.screenWidthF) / 2 - 600;
+    if (g.chartXOrigin != chartXOrigin) g.chartXOrigin = chartXOrigin;
+    LoadDayLog(run);
+    DrawChart(run);
+    // A frame nobody took yet (only when drawing twice) is replaced, not leaked.
+    FreeFrameBitmap(run->frameBitmap);
+    run->frameBitmap = ReadBackFrame(g.screenWidth, g.screenHeight);
+}
+
+}  // namespace
+
+RenderThreadWork DailyRenderWork(DailyRun* run) {
+    RenderThreadWork work;
+    work.geometry = &run->screenGeometry;
+    work.faces = &run->fonts;
+    work.drawFrame = [run] { DrawFrame(run); };
+    work.withoutSurface = [run] { LoadDayLog(run); };
+    return work;
+}
+
+void StartUp(DailyRun* run, const char* firstArgument) {
+    RunPaths& paths = run->paths;
     // First of all: the day log to read is the one of the day the run started on.
-    runPaths.StartTime = GetUtcTime();
+    paths.StartTime = GetUtcTime();
 
     std::string executable = GetExecutablePath(firstArgument);
     if (executable.empty()) {
         Report("the executable's path could not be read; using the working directory");
     }
-    runPaths.ZVariant = NameSelectsZVariant(executable);
-    FindStationConfiguration(executable, "");  // the default file is optional: it cannot fail
+    paths.ZVariant = NameSelectsZVariant(executable);
+    // The default file is optional: it cannot fail.
+    FindStationConfiguration(executable, "", &paths);
 
     int reportedWidth = 0;
     int reportedHeight = 0;
@@ -33,32 +61,33 @@ void StartUp(const char* firstArgument) {
             "%d x %d",
             kDisplayQueryTimeoutMs / 1000, reportedWidth, reportedHeight);
     }
-    screenGeometry.screenWidth = StoredScreenWidth(reportedWidth);
-    screenGeometry.screenHeight = reportedHeight;
+    run->screenGeometry.screenWidth = StoredScreenWidth(reportedWidth);
+    run->screenGeometry.screenHeight = reportedHeight;
 
     // After the screen is measured and before the chart coordinates: the profile section may
     // move the data folder, and nothing here depends on the settings yet.
-    ReadConfiguration();
+    ReadConfiguration(run);
 
-    screenGeometry = ComputeScreenGeometry(reportedWidth, reportedHeight);
+    run->screenGeometry = ComputeScreenGeometry(reportedWidth, reportedHeight);
 
-    if (!LoadTitleFont()) {
+    if (!LoadTitleFont(&run->fonts)) {
         Report("no heavy sans face found; the headline is left out");
     }
 
-    if (!AllocateRecordBuffer()) {
+    if (!AllocateRecordBuffer(&run->RecordBuffer)) {
         ShowMessage("Memory problem");
         return;
     }
-    runPaths.DayLogPath = ComposeDayLogPath(runPaths.DataFolder, runPaths.StartTime);
+    paths.DayLogPath = ComposeDayLogPath(paths.DataFolder, paths.StartTime);
 }
 
-int RunTalvor(const char* firstArgument) {
+int RunTalvor(const char* firstArgument, DailyRun* run) {
     IgnoreWriteSignals();
-    StartUp(firstArgument);
+    StartUp(run, firstArgument);
     // Without the record buffer there is nothing to draw or sum up; the message has been shown.
-    if (RecordBuffer == nullptr) return 1;
-    ArmOneShotTimer(kDailyTimeline.captureTimerMs, CaptureTimerProc);
-    StartRenderThread();
-    return RunEventLoop();
+    if (run->RecordBuffer == nullptr) return 1;
+    ArmOneShotTimer(&run->loop, kDailyTimeline.captureTimerMs,
+                    [run] { RunCapture(run, kDailyTimeline); });
+    StartRenderThread(&run->renderThread, DailyRenderWork(run));
+    return RunEventLoop(&run->loop);
 }

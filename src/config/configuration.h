@@ -5,23 +5,27 @@
 #include <cstddef>
 #include <string>
 
-// Reads runPaths.ConfigFilePath and fills the settings; may replace runPaths.DataFolder.
-void ReadConfiguration();
+#include "config/settings.h"
+
+// Reads the configuration file at path into settings (its footer text cleared first, the default
+// location applied where none is named); a profile section may replace *dataFolder. Returns the
+// length of the text scanned: 0 when nothing was (no file, an unreadable one, or one of at most 3
+// bytes before any NUL).
+size_t ReadConfigurationFile(const std::string& path, Settings* settings, std::string* dataFolder);
 
 // The same, from the file's bytes already in memory (size is the file's length).
-void ReadConfigurationBytes(const char* bytes, size_t size);
+size_t ReadConfigurationBytes(const char* bytes, size_t size, Settings* settings,
+                              std::string* dataFolder);
 
-// Length of the text that the last read scanned; 0 when nothing was scanned (no file, an
-// unreadable one, or one of at most 3 bytes before any NUL).
-size_t LastScannedLength();
-// The settings, ProfileFolder and the scanned length as before any configuration was read.
-void ResetConfiguration();
-
-// The working copy of the data folder while a profile section is handled.
-extern std::string ProfileFolder;
+// A profile section while its lines are handled: the settings a QTH line sets, and the working
+// copy of the data folder that a path line replaces.
+struct ProfileSection {
+    Settings* settings = nullptr;
+    std::string ProfileFolder;
+};
 
 // Handles one profile line in place (it is upper-cased and split); 0 to go on, 1 to stop.
-int HandleProfileLine(char* line);
+int HandleProfileLine(char* line, ProfileSection* section);
 
 // Accepts an existing path as the profile folder (0), or reports it missing (1).
-int SetProfileFolder(const char* path);
+int SetProfileFolder(const char* path, ProfileSection* section);

@@ -6,7 +6,7 @@
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "platform/files.h"
-#include "station/run_state.h"
+#include "station/report.h"
 
 namespace {
 
@@ -41,18 +41,18 @@ char* QuotedPath(char* line, size_t length, size_t start) {
 
 }  // namespace
 
-int SetProfileFolder(const char* path) {
+int SetProfileFolder(const char* path, ProfileSection* section) {
     if (!PathExists(path)) {
         std::string shown(path, strnlen(path, kMaxShownPathLength));
         std::string message = "[KELDAN] : \"" + shown + "\" DOES NOT EXIST";
         ShowMessage(message.c_str());
         return 1;
     }
-    ProfileFolder = path;
+    section->ProfileFolder = path;
     return 0;
 }
 
-int HandleProfileLine(char* line) {
+int HandleProfileLine(char* line, ProfileSection* section) {
     if (line[0] == '\0') return 0;
 
     // Keywords are matched in upper case, but a Linux path names another folder when its case
@@ -84,10 +84,11 @@ int HandleProfileLine(char* line) {
     if (IsOneOf(second, {"MIRANTEL", "MW", "EU", "ATT"})) return 0;
     if (std::strcmp(second, "QTH") == 0) {
         std::string location = std::string(line + word[2]) + "," + (line + word[3]);
-        return ParseQth(location.c_str()) == 1 ? 0 : 1;
+        return ParseQth(section->settings, location.c_str()) == 1 ? 0 : 1;
     }
     if (IsOneOf(second, {"SUFFIX", "OVERFLOW"})) return 0;
     if (second[0] >= '0' && second[0] <= '9') return 0;
-    if (second[0] == '"') return SetProfileFolder(QuotedPath(original.data(), length, word[1] + 1));
-    return SetProfileFolder(original.data() + word[1]);
+    if (second[0] == '"')
+        return SetProfileFolder(QuotedPath(original.data(), length, word[1] + 1), section);
+    return SetProfileFolder(original.data() + word[1], section);
 }

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-Settings settings;
-
 namespace {
 
 // A location value holds at most 255 characters; the rest of a longer one is not looked at.
@@ -58,10 +56,6 @@ constexpr double kLemmenjokiLongitude = 26.0;
 
 }  // namespace
 
-void ResetSettings() {
-    settings = Settings{};
-}
-
 void UpperCaseInPlace(char* text) {
     for (; *text != '\0'; ++text) {
         if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
@@ -82,23 +76,23 @@ char* NextCommaToken(char** cursor) {
     return start;
 }
 
-int ParseQth(const char* value) {
+int ParseQth(Settings* settings, const char* value) {
     char work[kQthWorkSize];
     CopyBounded(work, value, kQthWorkSize - 1);
     char* cursor = work;
     if (*cursor == '\0') return 0;
 
     const char* name = NextCommaToken(&cursor);
-    CopyBounded(settings.locationName, name, sizeof settings.locationName - 1);
+    CopyBounded(settings->locationName, name, sizeof settings->locationName - 1);
     // The receiver site is known by its first letters alone; its stored coordinates are used.
-    if (std::strncmp(settings.locationName, "LEM", 3) == 0) {
-        CopyBounded(settings.locationName, "LEMMENJOKI", sizeof settings.locationName - 1);
-        settings.latitude = kLemmenjokiLatitude;
-        settings.longitude = kLemmenjokiLongitude;
-        settings.coordinatesGiven = true;
+    if (std::strncmp(settings->locationName, "LEM", 3) == 0) {
+        CopyBounded(settings->locationName, "LEMMENJOKI", sizeof settings->locationName - 1);
+        settings->latitude = kLemmenjokiLatitude;
+        settings->longitude = kLemmenjokiLongitude;
+        settings->coordinatesGiven = true;
         return 1;
     }
-    settings.coordinatesGiven = false;
+    settings->coordinatesGiven = false;
     if (*cursor == '\0') return 0;
     const char* latitudeText = NextCommaToken(&cursor);
     if (*cursor == '\0') return 0;
@@ -106,32 +100,32 @@ int ParseQth(const char* value) {
     double latitude, longitude;
     if (CoordinateFromText(latitudeText, 90, &latitude) &&
         CoordinateFromText(longitudeText, 180, &longitude)) {
-        settings.latitude = latitude;
-        settings.longitude = longitude;
-        settings.coordinatesGiven = true;
+        settings->latitude = latitude;
+        settings->longitude = longitude;
+        settings->coordinatesGiven = true;
     }
     return 1;
 }
 
-void ApplySetting(char* key, char* value) {
+void ApplySetting(Settings* settings, char* key, char* value) {
     UpperCaseInPlace(key);
     if (std::strcmp(key, "USER") == 0) return;
     if (std::strcmp(key, "VOKTEXT") == 0) {
-        CopyBounded(settings.chartText, value, sizeof settings.chartText - 1);
+        CopyBounded(settings->chartText, value, sizeof settings->chartText - 1);
         return;
     }
     if (std::strcmp(key, "VOKSENDER") == 0) return;
 
     UpperCaseInPlace(value);
     if (std::strcmp(key, "QTH") == 0) {
-        ParseQth(value);
+        ParseQth(settings, value);
     } else if (std::strcmp(key, "VOKSENS") == 0) {
-        settings.sensitivity = SensitivityFromText(value);
+        settings->sensitivity = SensitivityFromText(value);
     } else if (std::strcmp(key, "VOKCOLOR") == 0) {
-        settings.colourMode = static_cast<int>(StrtolSaturated32(value));
+        settings->colourMode = static_cast<int>(StrtolSaturated32(value));
     } else if (std::strstr("OVERSEAS", key) != nullptr) {
         // Any piece of the word, even an empty key, has always switched the spacing.
-        settings.channelSpacing = StrtolSaturated32(value) == 10 ? 10 : 9;
+        settings->channelSpacing = StrtolSaturated32(value) == 10 ? 10 : 9;
     }
     // "VOK" and every other key: accepted without effect.
 }

@@ -15,16 +15,13 @@ struct Settings {
     bool coordinatesGiven = false;  // the last QTH named its place by numbers (or by LEM...)
 };
 
-extern Settings settings;
-
-void ResetSettings();
-
-// Applies one key=value pair; both texts are upper-cased in place (the VOKTEXT value excepted).
-void ApplySetting(char* key, char* value);
+// Applies one key=value pair to settings; both texts are upper-cased in place (the VOKTEXT value
+// excepted).
+void ApplySetting(Settings* settings, char* key, char* value);
 
 // Parses "name,latitude,longitude" into the location name, and the coordinates when both are
 // numbers in range; 1 when all three parts are there.
-int ParseQth(const char* value);
+int ParseQth(Settings* settings, const char* value);
 
 // Returns the next comma-separated part at *cursor and moves the cursor past it.
 char* NextCommaToken(char** cursor);

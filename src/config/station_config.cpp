@@ -4,17 +4,18 @@
 #include "platform/files.h"
 #include "station/run_state.h"
 
-Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath) {
-    runPaths.ExeFolder = FolderOf(executablePath);
+Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
+                                 RunPaths* paths) {
+    paths->ExeFolder = FolderOf(executablePath);
     if (configPath.empty()) {
-        runPaths.ConfigFilePath = runPaths.ExeFolder + "/TALVOR.INI";
+        paths->ConfigFilePath = paths->ExeFolder + "/TALVOR.INI";
     } else {
         // A file named on the command line is meant to be there, unlike the optional default.
         int fd = -1;
         if (Outcome opened = OpenForReading(configPath.c_str(), &fd); !opened) return opened;
         CloseFile(fd);
-        runPaths.ConfigFilePath = configPath;
+        paths->ConfigFilePath = configPath;
     }
-    runPaths.DataFolder = FolderOf(runPaths.ConfigFilePath) + "/BRANTOS";
+    paths->DataFolder = FolderOf(paths->ConfigFilePath) + "/BRANTOS";
     return Succeeded();
 }

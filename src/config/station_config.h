@@ -5,9 +5,11 @@
 #include <string>
 
 #include "platform/outcome.h"
+#include "station/run_state.h"
 
-// Sets runPaths' executable folder, configuration file and default data folder from the
+// Sets the paths' executable folder, configuration file and default data folder from the
 // executable's path. An empty configPath means TALVOR.INI beside the executable (optional);
 // a named one must be readable, else the failure says why. The data folder is BRANTOS beside
-// the configuration until ReadConfiguration's profile section moves it.
-Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath);
+// the configuration until the configuration's profile section moves it.
+Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
+                                 RunPaths* paths);

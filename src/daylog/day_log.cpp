@@ -8,28 +8,21 @@
 
 #include "platform/files.h"
 #include "station/report.h"
-#include "station/run_state.h"
 
-unsigned char* RecordBuffer = nullptr;
-int recordCount = 0;
-bool dayLogUnreadable = false;
-
-namespace {
-// The logging program may keep appending while we run; the handle stays open like its peer
-// expects until the next load or the end of the process.
-int dayLogFile = -1;
-}  // namespace
-
-bool AllocateRecordBuffer() {
-    if (RecordBuffer == nullptr) {
-        RecordBuffer = static_cast<unsigned char*>(std::malloc(kRecordBufferSize));
-    }
-    return RecordBuffer != nullptr;
+bool AllocateRecordBuffer(unsigned char** buffer) {
+    if (*buffer == nullptr) *buffer = static_cast<unsigned char*>(std::malloc(kRecordBufferSize));
+    return *buffer != nullptr;
 }
 
-void ReleaseRecordBuffer() {
-    std::free(RecordBuffer);
-    RecordBuffer = nullptr;
+void ReleaseRecordBuffer(unsigned char** buffer) {
+    std::free(*buffer);
+    *buffer = nullptr;
+}
+
+RecordSpan LoadedRecords(const unsigned char* RecordBuffer, int recordCount) {
+    if (RecordBuffer == nullptr || recordCount <= 0) return {};
+    int count = recordCount < kMaxDayLogRecords ? recordCount : kMaxDayLogRecords;
+    return {RecordBuffer + kDayLogRecordSize, count};
 }
 
 int32_t ReadInt32(const DayLogRecord* record, int offset) {
@@ -71,18 +64,11 @@ void SetLevel(DayLogRecord* record, int khz, int32_t level) {
     WriteInt32(record, kLevelsOffset + 4 * (khz - kFirstLevelKhz), level);
 }
 
-void CloseDayLog() {
-    if (dayLogFile >= 0) {
-        CloseFile(dayLogFile);
-        dayLogFile = -1;
+void CloseDayLog(int* heldFile) {
+    if (*heldFile >= 0) {
+        CloseFile(*heldFile);
+        *heldFile = -1;
     }
-}
-
-void LoadDayLog() {
-    recordCount = 0;
-    Outcome loaded = LoadDayLogFrom(runPaths.DayLogPath, RecordBuffer, &recordCount);
-    dayLogUnreadable = !loaded;
-    if (!loaded) Report(loaded.reason);
 }
 
 int WholeRecordsIn(int64_t size) {
@@ -98,12 +84,39 @@ int TakeDayLogRecords(const unsigned char* bytes, size_t size, unsigned char* bu
     return count;
 }
 
-Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* count) {
+namespace {
+
+// Reads the opened day log's whole records into slot 1.. of buffer.
+Outcome ReadDayLogRecords(int file, const std::string& path, unsigned char* buffer, int* count) {
+    // The size is taken once: records the logger appends after this are left for the next run.
+    // Nothing past a day's records is read, however large the file claims to be.
+    int64_t size = FileSizeOf(file);
+    if (size / kDayLogRecordSize > kMaxDayLogRecords) {
+        ReportFormatted(
+            "the day log %s holds more than a day's %d records; those after them are "
+            "not read",
+            path.c_str(), kMaxDayLogRecords);
+    }
+    size_t wanted = size_t(WholeRecordsIn(size)) * kDayLogRecordSize;
+    size_t got = 0;
+    if (Outcome read = ReadFully(file, buffer + kDayLogRecordSize, wanted, &got); !read) {
+        return FailedWith(read.code, "cannot read the day log " + path + ": " + read.reason);
+    }
+    // A file cut short while we read it (truncated by its writer) must not leave stale slot
+    // contents counted as records: count only what arrived whole.
+    *count = TakeDayLogRecords(buffer + kDayLogRecordSize, got, buffer);
+    return Succeeded();
+}
+
+}  // namespace
+
+Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* count, int* heldFile) {
     *count = 0;
-    CloseDayLog();
+    if (heldFile != nullptr) CloseDayLog(heldFile);
     if (buffer == nullptr) return Succeeded();
 
-    if (Outcome opened = OpenForReading(path.c_str(), &dayLogFile); !opened) {
+    int file = -1;
+    if (Outcome opened = OpenForReading(path.c_str(), &file); !opened) {
         // No log is an ordinary day without reception, but a misplaced data folder looks just
         // the same in the picture: one line says where the log was looked for. A log that is
         // there and cannot be read is no such day: drawn empty, it would replace a good picture.
@@ -113,23 +126,13 @@ Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* coun
         }
         return FailedWith(opened.code, "cannot read the day log " + path + ": " + opened.reason);
     }
-
-    // The size is taken once: records the logger appends after this are left for the next run.
-    // Nothing past a day's records is read, however large the file claims to be.
-    int64_t size = FileSizeOf(dayLogFile);
-    if (size / kDayLogRecordSize > kMaxDayLogRecords) {
-        ReportFormatted(
-            "the day log %s holds more than a day's %d records; those after them are "
-            "not read",
-            path.c_str(), kMaxDayLogRecords);
+    Outcome read = ReadDayLogRecords(file, path, buffer, count);
+    // The logging program may keep appending while we run; the daily run holds the handle open
+    // like its peer expects until its next load or the end of the process.
+    if (heldFile != nullptr) {
+        *heldFile = file;
+    } else {
+        CloseFile(file);
     }
-    size_t wanted = size_t(WholeRecordsIn(size)) * kDayLogRecordSize;
-    size_t got = 0;
-    if (Outcome read = ReadFully(dayLogFile, buffer + kDayLogRecordSize, wanted, &got); !read) {
-        return FailedWith(read.code, "cannot read the day log " + path + ": " + read.reason);
-    }
-    // A file cut short while we read it (truncated by its writer) must not leave stale slot
-    // contents counted as records: count only what arrived whole.
-    *count = TakeDayLogRecords(buffer + kDayLogRecordSize, got, buffer);
-    return Succeeded();
+    return read;
 }

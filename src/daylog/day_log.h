@@ -52,20 +52,23 @@ constexpr int kBandKhzCount = kBandLastKhz - kBandFirstKhz + 1;  // 1181
 // One record in memory: a view of kDayLogRecordSize bytes.
 using DayLogRecord = unsigned char;
 
-extern unsigned char* RecordBuffer;  // kRecordBufferSize bytes once allocated, else nullptr
-extern int recordCount;              // records loaded, 0..1440, in slots 1..recordCount
-// The last LoadDayLog found a day log that is there but could not be read: the day must not be
-// drawn or summed up as if it were empty.
-extern bool dayLogUnreadable;
+// A RecordBuffer of kRecordBufferSize bytes (*buffer nullptr when memory is short), and its
+// release (*buffer nullptr after).
+bool AllocateRecordBuffer(unsigned char** buffer);
+void ReleaseRecordBuffer(unsigned char** buffer);
 
-bool AllocateRecordBuffer();
-void ReleaseRecordBuffer();
-
-// Record k of the day log (0-based, file order) sits in slot k + 1.
-inline const DayLogRecord* RecordAt(int k) {
-    return RecordBuffer + size_t(k + 1) * kDayLogRecordSize;
-}
-inline DayLogRecord* MutableRecordAt(int k) {
+// Record k of count records that start at records (record k at records + k * 4890): the
+// layout of a day log, in its file and in slots 1.. of a RecordBuffer.
+struct RecordSpan {
+    const DayLogRecord* first = nullptr;
+    int count = 0;
+    const DayLogRecord* At(int k) const { return first + size_t(k) * kDayLogRecordSize; }
+};
+// The records loaded into a RecordBuffer: recordCount of them from slot 1, at most a day's;
+// none without a buffer.
+RecordSpan LoadedRecords(const unsigned char* RecordBuffer, int recordCount);
+// Record k of the day log (0-based, file order), which sits in slot k + 1 of a RecordBuffer.
+inline DayLogRecord* RecordSlot(unsigned char* RecordBuffer, int k) {
     return RecordBuffer + size_t(k + 1) * kDayLogRecordSize;
 }
 
@@ -106,10 +109,9 @@ int TakeDayLogRecords(const unsigned char* bytes, size_t size, unsigned char* bu
 // into a null one); *count is the number of whole records read. No log there is an ordinary day
 // without reception (*count 0, said in one message), and records past the day's last minute are
 // left out (said too); a log that is there but cannot be opened or read fails with "cannot read
-// the day log PATH: why" and *count 0. The file stays open until CloseDayLog.
-Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* count);
-// The daily run's: runPaths.DayLogPath into the RecordBuffer, the count in recordCount; a log
-// that cannot be read is reported and sets dayLogUnreadable.
-void LoadDayLog();
-// Closes the day log kept open by the last load (the process end closes it otherwise).
-void CloseDayLog();
+// the day log PATH: why" and *count 0. With heldFile, the file stays open there until the next
+// load or CloseDayLog (the one held before is closed first); without, it is closed at once.
+Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* count,
+                       int* heldFile = nullptr);
+// Closes the day log that a load left open in *heldFile (-1 after).
+void CloseDayLog(int* heldFile);

@@ -7,14 +7,6 @@
 
 #include "daylog/day_log.h"
 
-// Record k of count records that start at records (record k at records + k * 4890): the logging
-// program's layout, as RecordAt gives it.
-struct RecordSpan {
-    const DayLogRecord* first = nullptr;
-    int count = 0;
-    const DayLogRecord* At(int k) const { return first + size_t(k) * kDayLogRecordSize; }
-};
-
 // The minute of the UTC day that record k stands for: its time text's "hh:mm" where that reads
 // as a time, else its place in the log (one record a minute from 00:00).
 int MinuteOfDay(const DayLogRecord* record, int k);

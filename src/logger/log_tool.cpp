@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "config/configuration.h"
@@ -126,7 +127,9 @@ int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, 
 }
 
 int RunLogTool(int argc, const char* const* argv) {
-    static Logger logger;  // large (a minute's sums), so not on the stack
+    // Large (a minute's sums), so not on the stack.
+    auto held = std::make_unique<Logger>();
+    Logger& logger = *held;
     LogOptions options;
     SetProgramName("talvor-log");
     int code = ParseLogCommandLine(argc, argv, &options, std::cout);
@@ -136,22 +139,23 @@ int RunLogTool(int argc, const char* const* argv) {
     IgnoreWriteSignals();
     // Unattended: a configuration message goes to standard error, not to a dialog.
     StopUsingDesktopDisplay();
-    runPaths = RunPaths{};
-    runPaths.StartTime = GetUtcTime();
+    RunPaths paths;
+    paths.StartTime = GetUtcTime();
     if (Outcome found = FindStationConfiguration(GetExecutablePath(argc > 0 ? argv[0] : nullptr),
-                                                 options.configPath);
+                                                 options.configPath, &paths);
         !found) {
         Report("cannot read configuration " + options.configPath + ": " + found.reason);
         return kLogExitUsage;
     }
-    ReadConfiguration();
+    Settings settings;
+    ReadConfigurationFile(paths.ConfigFilePath, &settings, &paths.DataFolder);
     if (!settings.coordinatesGiven) {
         Report(std::string("the QTH of ") + settings.locationName +
                " gives no latitude and longitude; the sun markers are for " +
                std::to_string(settings.latitude) + ", " + std::to_string(settings.longitude));
     }
 
-    StartLogger(&logger, options, runPaths.DataFolder, settings.latitude, settings.longitude);
+    StartLogger(&logger, options, paths.DataFolder, settings.latitude, settings.longitude);
     if (options.inputs.empty()) options.inputs.push_back("-");
     std::vector<std::string> recorded;
     bool readStandardInput = false;

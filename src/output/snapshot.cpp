@@ -15,9 +15,6 @@
 #include "platform/files.h"
 #include "station/frame_bitmap.h"
 #include "station/report.h"
-#include "station/run_state.h"
-
-int CaptureMode = kDatedCapture;
 
 namespace {
 
@@ -218,17 +215,10 @@ bool ReadGifFile(const char* path, DecodedGif* image) {
     return ok;
 }
 
-bool SaveSnapshotGif() {
-    bool saved = false;
-    if (frameBitmap == nullptr || frameBitmap->bits == nullptr) {
+bool SaveSnapshotTo(const FrameBitmap* frame, const std::string& path) {
+    if (frame == nullptr || frame->bits == nullptr) {
         Report("no frame was drawn; no picture saved");
-    } else {
-        // Named after the day whose log was drawn: a run that starts just before midnight must
-        // not save its day under the next day's name, where the next day's run would replace it.
-        std::string path = SnapshotPath(CaptureMode, runPaths.ExeFolder, runPaths.StartTime);
-        saved = WriteGifFile(*frameBitmap, path.c_str());
+        return false;
     }
-    if (frameBitmap != nullptr) FreeFrameBitmap(frameBitmap);
-    frameBitmap = nullptr;
-    return saved;
+    return WriteGifFile(*frame, path.c_str());
 }

@@ -11,9 +11,9 @@
 struct FrameBitmap;
 struct IndexedImage;
 
+// The CaptureMode: which name the snapshot is saved under.
 constexpr int kDatedCapture = 1;  // "VOKLOG yyyy-mm-dd.GIF"
 constexpr int kZCapture = 2;      // "z.gif"
-extern int CaptureMode;           // kDatedCapture or kZCapture
 
 // The snapshot's full path for a mode, the executable's folder and the day drawn:
 // mode 2 gives "<folder>/z.gif", any other mode "<folder>/VOKLOG yyyy-mm-dd.GIF".
@@ -38,6 +38,6 @@ struct DecodedGif {
 };
 bool ReadGifFile(const char* path, DecodedGif* image);
 
-// Saves frameBitmap beside the executable, named after the run's start date, and frees it;
-// false (after a message) when no picture was saved.
-bool SaveSnapshotGif();
+// Saves the frame as the snapshot at path; false (after a message) when no frame was drawn
+// (frame nullptr) or the picture was not saved.
+bool SaveSnapshotTo(const FrameBitmap* frame, const std::string& path);

@@ -57,16 +57,12 @@ int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size) {
     return written;
 }
 
-bool WriteSummaryFile() {
-    return WriteSummaryFileTo("Z.TXT");
-}
-
-std::string SummaryFileText() {
-    int records = RecordBuffer != nullptr ? recordCount : 0;
-    if (records > kMaxDayLogRecords) records = kMaxDayLogRecords;
+std::string SummaryFileText(RecordSpan records) {
+    int count = records.first != nullptr ? records.count : 0;
+    if (count > kMaxDayLogRecords) count = kMaxDayLogRecords;
     std::string text;
-    for (int k = 0; k < records; ++k) {
-        const DayLogRecord* record = RecordAt(k);
+    for (int k = 0; k < count; ++k) {
+        const DayLogRecord* record = records.At(k);
         if (!IsQuarterHour(Minute(record))) continue;
         char line[100];
         int length = FormatSummaryLine(record, line, sizeof line);
@@ -76,12 +72,12 @@ std::string SummaryFileText() {
     return text;
 }
 
-bool WriteSummaryFileTo(const char* path) {
+bool WriteSummaryFileTo(const char* path, RecordSpan records) {
     // The whole text first (a few kilobytes), then one write under a temporary name: a failed
     // write leaves the previous file whole instead of a shorter one that looks complete.
     std::string text;
     try {
-        text = SummaryFileText();
+        text = SummaryFileText(records);
     } catch (const std::bad_alloc&) {
         ReportCannotWrite(path, FailedWithErrno(ENOMEM).reason);
         return false;

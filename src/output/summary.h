@@ -19,10 +19,8 @@ int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size);
 
 // The text of "Z.TXT" for the loaded records: one line per quarter-hour record. Throws
 // std::bad_alloc when there is no room for it.
-std::string SummaryFileText();
+std::string SummaryFileText(RecordSpan records);
 
-// Writes "Z.TXT" in the working directory, one line per quarter-hour record, replacing the
+// Writes the records' "Z.TXT" under path, one line per quarter-hour record, replacing the
 // previous one only when the new one is whole; false (after a message) when it was not written.
-bool WriteSummaryFile();
-// The same file under another name.
-bool WriteSummaryFileTo(const char* path);
+bool WriteSummaryFileTo(const char* path, RecordSpan records);

@@ -80,6 +80,8 @@ void EndProcess(int exitCode) {
 
 namespace {
 constexpr const char* kDefaultProgramName = "TALVOR";
+// Set once at start-up, before any thread; one for the whole process, as the stop signals'
+// handler that removes unfinished files writes it in its message.
 const char* programName = kDefaultProgramName;
 }  // namespace
 

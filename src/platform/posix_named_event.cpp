@@ -62,7 +62,9 @@ static_assert(std::atomic<PageState>::is_always_lock_free);
 constexpr const char* kSemaphoreFolder = "/dev/shm/";
 
 // Events of this process that stand in for a name whose object cannot be used. They live as long
-// as the process: a thread may still wait on one while it ends.
+// as the process: a thread may still wait on one while it ends. The list is the process's own
+// table of those names, which every open of a name in the process shares as the system's table
+// of named events is shared: it belongs to the process, not to a run.
 struct PrivateEvent {
     std::string name;
     std::string reason;
@@ -71,7 +73,9 @@ struct PrivateEvent {
 std::mutex privateEventsMutex;
 std::vector<PrivateEvent*> privateEvents;
 
-// Guarded by privateEventsMutex, except that the SIGBUS handler reads page and state.
+// What the SIGBUS handler must reach, so a global: the shared objects mapped, the handler it
+// took over from and whether it is in place. Guarded by privateEventsMutex, except that the
+// handler reads page and state.
 SharedMapping sharedMappings[8];
 struct sigaction earlierBusAction;
 bool busHandlerInstalled = false;

@@ -9,6 +9,8 @@
 
 namespace {
 
+// The flag the handler sets, and the process's signal state that the reads wait with: a signal's
+// disposition and mask belong to the process, so these are one for it too.
 volatile sig_atomic_t stopSignalled = 0;
 bool catching = false;
 sigset_t unblockedMask;  // the mask to wait with: the stop signals let through

@@ -29,6 +29,13 @@ std::string GetExecutablePath(const char* firstArgument);
 void SetProgramName(const char* name);
 const char* ProgramName();
 
+// Where the process's messages go: standard error, a whole line and its newline at a time
+// (flushed), or the handler put in its place (an empty one puts standard error back), which
+// then gets each line without its newline. Called from whichever thread has something to say.
+using MessageHandler = std::function<void(const std::string& line)>;
+void WriteMessageLine(const std::string& line);
+void SetMessageHandler(MessageHandler handler);
+
 // A full disk quota or a closed pipe must be reported like any failed write, not end the
 // process silently: SIGXFSZ and SIGPIPE are ignored, so that the write fails with EFBIG or EPIPE.
 void IgnoreWriteSignals();

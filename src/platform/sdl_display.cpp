@@ -33,6 +33,8 @@ struct SdlCalls {
 };
 
 // The calls, or nullptr when the library or one of them is missing. Never unloaded.
+// The library is loaded and its calls looked up once for the process, as the system would link
+// it: what the machine offers, the same for every run.
 const SdlCalls* LoadSdl() {
     static const SdlCalls* loaded = []() -> const SdlCalls* {
         void* library = LoadLibrary("libSDL2-2.0.so.0");

@@ -13,14 +13,12 @@
 #include <iterator>
 
 #include "config/channel_plan.h"
-#include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
 #include "render/level_colour.h"
 #include "render/level_field.h"
 #include "render/render_surface.h"
 #include "render/spot_measurement.h"
-#include "station/run_state.h"
 
 namespace {
 
@@ -114,34 +112,35 @@ ChannelRange UsableRange(const ChannelRange& range) {
 
 // The rows of the loaded day log that the chart shows: never more than the buffer holds, whatever
 // the count and the screen say.
-int RowsOfLoadedLog(int chartHeight) {
-    if (RecordBuffer == nullptr) return 0;
-    int records = recordCount < 0 ? 0 : std::min(recordCount, kMaxDayLogRecords);
-    return std::min(RowsToDraw(records, chartHeight), records);
+int RowsOfLoadedLog(RecordSpan records, int chartHeight) {
+    if (records.first == nullptr) return 0;
+    int count = records.count < 0 ? 0 : std::min(records.count, kMaxDayLogRecords);
+    return std::min(RowsToDraw(count, chartHeight), count);
 }
 
 // The location name, large and dark, only when the rows leave room for it.
-void DrawHeadline(int rowsToDraw, const ScreenGeometry& g) {
+void DrawHeadline(int rowsToDraw, const char* locationName, unsigned titleFontList,
+                  const ScreenGeometry& g) {
     if (rowsToDraw >= g.halfHeight) return;
-    size_t length = strnlen(settings.locationName, sizeof settings.locationName - 1);
+    size_t length = strnlen(locationName, sizeof Settings::locationName - 1);
     if (length == 0) return;
     int width = kHeadlineWidthPerCharacter * int(length);
     glPushAttrib(GL_LIST_BIT);
     glColor3ub(kDarkGrey, kDarkGrey, kDarkGrey);
-    glListBase(TitleFontList - kFirstGlyph);
-    WriteText(g.centreX - width, g.halfHeight + kHeadlineBelowHalfHeight, settings.locationName,
+    glListBase(titleFontList - kFirstGlyph);
+    WriteText(g.centreX - width, g.halfHeight + kHeadlineBelowHalfHeight, locationName,
               int(length));
     glPopAttrib();
 }
 
 // A dark line across each marked row: visible only where the level field leaves the background
 // free.
-void DrawMarkedRows(int rowsToDraw, const ScreenGeometry& g) {
+void DrawMarkedRows(RecordSpan records, int rowsToDraw, const ScreenGeometry& g) {
     glLineWidth(1.0f);
     glBegin(GL_LINES);
     glColor3ub(kDarkGrey, kDarkGrey, kDarkGrey);
     for (int i = 0; i < rowsToDraw; ++i) {
-        if (RowMark(RecordAt(i)) == 'X') {
+        if (RowMark(records.At(i)) == 'X') {
             glVertex2f(0.0f, float(RowY(i)));
             glVertex2f(g.screenWidthF, float(RowY(i)));
         }
@@ -157,10 +156,10 @@ struct ChartMarkers {
 };
 
 // The last row of each marker kind wins; row 0 cannot be marked, 0 meaning none.
-ChartMarkers FindMarkers(int rowsToDraw) {
+ChartMarkers FindMarkers(RecordSpan records, int rowsToDraw) {
     ChartMarkers m;
     for (int i = 1; i < rowsToDraw; ++i) {
-        const DayLogRecord* record = RecordAt(i);
+        const DayLogRecord* record = records.At(i);
         switch (MarkerKind(record)) {
             case -1:
                 m.newYorkRow = i;
@@ -187,8 +186,8 @@ ChartMarkers FindMarkers(int rowsToDraw) {
 // spots keep what lies under the field. Drawing it as 300,000 short lines left the same pixels
 // at several times the cost. The driver copies each image and keeps the copy until it is
 // drawn: handing each over at once keeps that to an image's worth instead of a day's.
-void DrawLevelField(int rowsToDraw, const SpotTable& spots, int rowsPerBatchAsked) {
-    thread_local LevelFieldImage image;  // kept between days, one per drawing thread
+void DrawLevelField(RecordSpan records, int rowsToDraw, const SpotTable& spots,
+                    const Settings& settings, int rowsPerBatchAsked, LevelFieldImage* image) {
     const FieldColours colours =
         PrepareFieldColours(spots, settings.sensitivity, settings.colourMode);
     const int rowsPerBatch = rowsPerBatchAsked > 0 ? rowsPerBatchAsked : rowsToDraw;
@@ -201,12 +200,12 @@ void DrawLevelField(int rowsToDraw, const SpotTable& spots, int rowsPerBatchAske
     glEnable(GL_ALPHA_TEST);
     glAlphaFunc(GL_GREATER, 0.5f);
     for (int first = 0; first < rowsToDraw; first += rowsPerBatch) {
-        BuildLevelFieldImage(spots, colours, RecordAt(0), first,
-                             std::min(first + rowsPerBatch, rowsToDraw), &image);
-        if (image.width == 0) continue;  // no spot of these rows lies in the frame
+        BuildLevelFieldImage(spots, colours, records.first, first,
+                             std::min(first + rowsPerBatch, rowsToDraw), image);
+        if (image->width == 0) continue;  // no spot of these rows lies in the frame
         // The image's bottom row, in the surface's rows counted from its bottom.
-        glWindowPos2i(image.left, spots.height - image.top - image.height);
-        glDrawPixels(image.width, image.height, GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data());
+        glWindowPos2i(image->left, spots.height - image->top - image->height);
+        glDrawPixels(image->width, image->height, GL_RGBA, GL_UNSIGNED_BYTE, image->rgba.data());
         glFlush();
     }
     glPopClientAttrib();
@@ -214,17 +213,21 @@ void DrawLevelField(int rowsToDraw, const SpotTable& spots, int rowsPerBatchAske
 }
 
 // The upper half-sun, then the lower one: where they meet, the lower covers the upper.
-void DrawHorizonMarkers(const ChartMarkers& m) {
-    if (m.upperMarkerRow != 0) DrawHorizonMarker(MarkerLineY(m.upperMarkerRow), HalfSun::Upper);
-    if (m.lowerMarkerRow != 0) DrawHorizonMarker(MarkerLineY(m.lowerMarkerRow), HalfSun::Lower);
+void DrawHorizonMarkers(const ChartMarkers& m, int screenWidth) {
+    if (m.upperMarkerRow != 0) {
+        DrawHorizonMarker(MarkerLineY(m.upperMarkerRow), HalfSun::Upper, screenWidth);
+    }
+    if (m.lowerMarkerRow != 0) {
+        DrawHorizonMarker(MarkerLineY(m.lowerMarkerRow), HalfSun::Lower, screenWidth);
+    }
 }
 
 // A label at each full hour, from kFirstLabelledRow on and not below the chart.
-void DrawTimeLabels(int rowsToDraw, const ScreenGeometry& g) {
+void DrawTimeLabels(RecordSpan records, int rowsToDraw, const ScreenGeometry& g) {
     for (int j = kFirstLabelledRow; j < rowsToDraw; ++j) {
         const int y = RowY(j) + kLabelBaselineBelowRow;
         if (y > g.chartHeight + kLowestLabelBelowChartHeight) break;
-        const DayLogRecord* record = RecordAt(j);
+        const DayLogRecord* record = records.At(j);
         if (Minute(record) == 0) {
             WriteText(g.labelColumnX, y, TimeText(record), kTimeTextLength);
             // Each glyph holds a texture of the driver's (64 KB) until it is drawn: one
@@ -235,14 +238,15 @@ void DrawTimeLabels(int rowsToDraw, const ScreenGeometry& g) {
 }
 
 // The date and time of drawing and the configured text; with no text, no footer.
-void DrawFooter(const UtcTime* clock, const ScreenGeometry& g) {
-    if (settings.chartText[0] == '\0') return;
+void DrawFooter(const UtcTime* clock, const char* chartText, unsigned footerFontList,
+                const ScreenGeometry& g) {
+    if (chartText[0] == '\0') return;
     UtcTime now = clock != nullptr ? *clock : GetUtcTime();
     char footer[200];
     int length = std::snprintf(footer, sizeof footer, "%4d-%02d-%02d %02d'%02d   %.127s", now.year,
-                               now.month, now.day, now.hour, now.minute, settings.chartText);
+                               now.month, now.day, now.hour, now.minute, chartText);
     if (length > int(sizeof footer) - 1) length = int(sizeof footer) - 1;
-    glListBase(FooterFontList - kFirstGlyph);
+    glListBase(footerFontList - kFirstGlyph);
     if (length > 0) {
         WriteText(g.labelColumnX, g.chartHeight + kFooterBelowChartHeight, footer, length);
     }
@@ -261,11 +265,11 @@ void DrawMarkerLabels(const ChartMarkers& m, const ScreenGeometry& g) {
     DrawMarkerLabel(m.upperMarkerRow, kUpperMarkerLabelBelowLine, m.upperMarkerLabel, g);
 }
 
-void DrawNewYorkLabel(int newYorkRow, const ScreenGeometry& g) {
+void DrawNewYorkLabel(int newYorkRow, unsigned labelFontList, const ScreenGeometry& g) {
     if (newYorkRow == 0) return;
     glColor3ub(kMidGrey, kMidGrey, kMidGrey);
     glPushAttrib(GL_LIST_BIT);
-    glListBase(LabelFontList - kFirstGlyph);
+    glListBase(labelFontList - kFirstGlyph);
     WriteText(g.screenWidth - kNewYorkFromRightEdge, RowY(newYorkRow) + kNewYorkBelowRow, kNewYork,
               int(sizeof kNewYork - 1));
     glPopAttrib();
@@ -299,25 +303,28 @@ int RowsToDraw(int records, int chartHeight) {
     return rows < 0 ? 0 : rows;
 }
 
-ChartInput DailyChartInput() {
+ChartInput ChartInputFor(const Settings& settings, const ScreenGeometry& geometry,
+                         RecordSpan records) {
     ChartInput input;
+    input.settings = &settings;
+    input.geometry = &geometry;
+    input.records = records;
     input.range = ChooseChannelRange(settings.channelSpacing);
     return input;
 }
 
-void DrawChart() {
-    DrawChartOf(DailyChartInput());
-}
-
-void DrawChartOf(const ChartInput& input) {
-    const ScreenGeometry& g = screenGeometry;
-    const int rowsToDraw = RowsOfLoadedLog(g.chartHeight);
+void DrawChartOf(const ChartInput& input, RenderSurface* surface) {
+    const ScreenGeometry& g = *input.geometry;
+    const Settings& settings = *input.settings;
+    const FontLists& fonts = surface->fonts;
+    const RecordSpan records = input.records;
+    const int rowsToDraw = RowsOfLoadedLog(records, g.chartHeight);
     const ChannelRange range = UsableRange(input.range);
     // Measuring the spots draws over the frame: before it is cleared, and only the first time.
     const SpotTable* spots = nullptr;
     if (rowsToDraw > 0 && input.drawLevelFieldInstead == nullptr) {
-        spots =
-            &SurfaceSpotTable(FieldChannels(range, g.chartXOrigin), g.screenWidth, g.screenHeight);
+        spots = &SurfaceSpotTable(&surface->spots, FieldChannels(range, g.chartXOrigin),
+                                  g.screenWidth, g.screenHeight);
     }
     glClear(GL_COLOR_BUFFER_BIT);
     glLoadIdentity();
@@ -325,26 +332,27 @@ void DrawChartOf(const ChartInput& input) {
     glDisable(GL_BLEND);
     glDisable(GL_LINE_STIPPLE);
 
-    DrawHeadline(rowsToDraw, g);
-    DrawMarkedRows(rowsToDraw, g);
-    const ChartMarkers markers = FindMarkers(rowsToDraw);
+    DrawHeadline(rowsToDraw, settings.locationName, fonts.TitleFontList, g);
+    DrawMarkedRows(records, rowsToDraw, g);
+    const ChartMarkers markers = FindMarkers(records, rowsToDraw);
     if (input.drawLevelFieldInstead != nullptr) {
-        input.drawLevelFieldInstead(rowsToDraw, range, g.chartXOrigin);
+        input.drawLevelFieldInstead(input, rowsToDraw, range, g.chartXOrigin);
     } else if (spots != nullptr) {
-        DrawLevelField(rowsToDraw, *spots, input.rowsPerBatch);
+        DrawLevelField(records, rowsToDraw, *spots, settings, input.rowsPerBatch,
+                       &surface->levelFieldImage);
     }
-    DrawHorizonMarkers(markers);
+    DrawHorizonMarkers(markers, g.screenWidth);
 
     // The texts over the level field start white in the label font. The footer switches to its
     // own font, and the marker and scale labels keep whichever font is current; the list base of
     // before the chart comes back after the scale's labels.
     glColor3ub(255, 255, 255);
     glPushAttrib(GL_LIST_BIT);
-    glListBase(LabelFontList - kFirstGlyph);
-    DrawTimeLabels(rowsToDraw, g);
-    DrawFooter(input.clock, g);
+    glListBase(fonts.LabelFontList - kFirstGlyph);
+    DrawTimeLabels(records, rowsToDraw, g);
+    DrawFooter(input.clock, settings.chartText, fonts.FooterFontList, g);
     DrawMarkerLabels(markers, g);
-    DrawNewYorkLabel(markers.newYorkRow, g);
+    DrawNewYorkLabel(markers.newYorkRow, fonts.LabelFontList, g);
     DrawScaleLabels(g);
     glPopAttrib();
     DrawScaleTicks(g);

@@ -3,7 +3,12 @@
 #pragma once
 
 #include "config/channel_plan.h"
+#include "config/settings.h"
+#include "daylog/day_log.h"
 #include "platform/clock.h"
+#include "station/run_state.h"
+
+struct RenderSurface;
 
 // The frame's y of the level field's row 0 (record 0); record k lies k rows below it.
 constexpr int kLevelFieldTop = 40;
@@ -26,26 +31,29 @@ struct UtcTime;
 // Level-field rows given to the driver in one image.
 constexpr int kLevelFieldRowsPerBatch = 64;
 
-// What a chart is drawn with, besides the loaded day log, the settings and the screen.
+// What a chart is drawn with.
 struct ChartInput {
+    const Settings* settings = nullptr;
+    const ScreenGeometry* geometry = nullptr;
+    RecordSpan records;              // the loaded day log
     ChannelRange range;              // the channels drawn
     const UtcTime* clock = nullptr;  // the footer's time; nullptr reads the clock when drawn
     int rowsPerBatch = kLevelFieldRowsPerBatch;  // 0: one image for all rows
-    // Draws the level field in place of its image (rows drawn, channels, chart x origin): the
-    // tests draw it line by line, as it used to be drawn, to show the image the same.
-    void (*drawLevelFieldInstead)(int rowsToDraw, const ChannelRange& range,
-                                  int chartXOrigin) = nullptr;
+    // Draws the level field in place of its image (this input, rows drawn, channels, chart x
+    // origin): the tests draw it line by line, as it used to be drawn, to show the image the same.
+    void (*drawLevelFieldInstead)(const ChartInput& input, int rowsToDraw,
+                                  const ChannelRange& range, int chartXOrigin) = nullptr;
 };
 
-// The daily run's: the channels of the configured spacing, the footer at the time of drawing.
-ChartInput DailyChartInput();
+// A chart of the records by the settings on the screen: the channels of the configured spacing,
+// the footer at the time of drawing.
+ChartInput ChartInputFor(const Settings& settings, const ScreenGeometry& geometry,
+                         RecordSpan records);
 
-// Draws the whole frame from the loaded day log (GL context current, projection set).
-void DrawChartOf(const ChartInput& input);
-// DrawChartOf(DailyChartInput()).
-void DrawChart();
+// Draws the whole frame on the surface (its context current, projection set).
+void DrawChartOf(const ChartInput& input, RenderSurface* surface);
 
 enum class HalfSun { Upper, Lower };
-// The dotted marker line at row y and the half-sun at the right edge.
-// The half-sun stands at the right end of the screen's width.
-void DrawHorizonMarker(int y, HalfSun half);
+// The dotted marker line at row y across a frame screenWidth wide, and the half-sun at its right
+// end.
+void DrawHorizonMarker(int y, HalfSun half, int screenWidth);

@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "platform/library.h"
@@ -42,46 +40,37 @@ struct EglApi {
     PFNEGLQUERYDEVICESTRINGEXTPROC QueryDeviceStringEXT = nullptr;
 };
 
-EglApi egl;
-
-struct SurfaceState {
-    EGLDisplay display = EGL_NO_DISPLAY;
-    EGLSurface surface = EGL_NO_SURFACE;
-    EGLContext context = EGL_NO_CONTEXT;
-};
-
-SurfaceState renderSurface;
-
 template <typename T>
-void Resolve(T* function, const char* name) {
+void Resolve(const EglApi& egl, T* function, const char* name) {
     *function = reinterpret_cast<T>(LibraryFunction(egl.library, name));
     if (*function == nullptr && egl.GetProcAddress != nullptr) {
         *function = reinterpret_cast<T>(egl.GetProcAddress(name));
     }
 }
 
-bool LoadEgl() {
+bool LoadEgl(EglApi* api) {
+    EglApi& egl = *api;
     if (egl.tried) return egl.library != nullptr && egl.Initialize != nullptr;
     egl.tried = true;
     egl.library = LoadLibrary("libEGL.so.1");
     if (egl.library == nullptr) return false;
-    Resolve(&egl.GetProcAddress, "eglGetProcAddress");
-    Resolve(&egl.GetError, "eglGetError");
-    Resolve(&egl.GetDisplay, "eglGetDisplay");
-    Resolve(&egl.Initialize, "eglInitialize");
-    Resolve(&egl.QueryString, "eglQueryString");
-    Resolve(&egl.ChooseConfig, "eglChooseConfig");
-    Resolve(&egl.GetConfigAttrib, "eglGetConfigAttrib");
-    Resolve(&egl.CreatePbufferSurface, "eglCreatePbufferSurface");
-    Resolve(&egl.DestroySurface, "eglDestroySurface");
-    Resolve(&egl.BindAPI, "eglBindAPI");
-    Resolve(&egl.CreateContext, "eglCreateContext");
-    Resolve(&egl.DestroyContext, "eglDestroyContext");
-    Resolve(&egl.MakeCurrent, "eglMakeCurrent");
-    Resolve(&egl.ReleaseThread, "eglReleaseThread");
-    Resolve(&egl.GetPlatformDisplayEXT, "eglGetPlatformDisplayEXT");
-    Resolve(&egl.QueryDevicesEXT, "eglQueryDevicesEXT");
-    Resolve(&egl.QueryDeviceStringEXT, "eglQueryDeviceStringEXT");
+    Resolve(egl, &egl.GetProcAddress, "eglGetProcAddress");
+    Resolve(egl, &egl.GetError, "eglGetError");
+    Resolve(egl, &egl.GetDisplay, "eglGetDisplay");
+    Resolve(egl, &egl.Initialize, "eglInitialize");
+    Resolve(egl, &egl.QueryString, "eglQueryString");
+    Resolve(egl, &egl.ChooseConfig, "eglChooseConfig");
+    Resolve(egl, &egl.GetConfigAttrib, "eglGetConfigAttrib");
+    Resolve(egl, &egl.CreatePbufferSurface, "eglCreatePbufferSurface");
+    Resolve(egl, &egl.DestroySurface, "eglDestroySurface");
+    Resolve(egl, &egl.BindAPI, "eglBindAPI");
+    Resolve(egl, &egl.CreateContext, "eglCreateContext");
+    Resolve(egl, &egl.DestroyContext, "eglDestroyContext");
+    Resolve(egl, &egl.MakeCurrent, "eglMakeCurrent");
+    Resolve(egl, &egl.ReleaseThread, "eglReleaseThread");
+    Resolve(egl, &egl.GetPlatformDisplayEXT, "eglGetPlatformDisplayEXT");
+    Resolve(egl, &egl.QueryDevicesEXT, "eglQueryDevicesEXT");
+    Resolve(egl, &egl.QueryDeviceStringEXT, "eglQueryDeviceStringEXT");
     bool complete = egl.Initialize && egl.QueryString && egl.ChooseConfig && egl.GetConfigAttrib &&
                     egl.CreatePbufferSurface && egl.DestroySurface && egl.BindAPI &&
                     egl.CreateContext && egl.DestroyContext && egl.MakeCurrent;
@@ -100,7 +89,7 @@ bool HasExtension(const char* list, const char* name) {
     return false;
 }
 
-bool InitializeDisplay(EGLDisplay display) {
+bool InitializeDisplay(const EglApi& egl, EGLDisplay display) {
     if (display == EGL_NO_DISPLAY) return false;
     EGLint major = 0, minor = 0;
     if (egl.Initialize(display, &major, &minor)) return true;
@@ -109,7 +98,7 @@ bool InitializeDisplay(EGLDisplay display) {
 
 // A GPU through the device platform first, then Mesa's surfaceless platform (software
 // rendering, no display server needed), then whatever device is left (a software device).
-EGLDisplay OpenDisplay() {
+EGLDisplay OpenDisplay(const EglApi& egl) {
     const char* clientExtensions = egl.QueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     bool platformCalls = egl.GetPlatformDisplayEXT != nullptr &&
                          HasExtension(clientExtensions, "EGL_EXT_platform_base");
@@ -130,30 +119,30 @@ EGLDisplay OpenDisplay() {
                 }
                 EGLDisplay display =
                     egl.GetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
-                if (InitializeDisplay(display)) return display;
+                if (InitializeDisplay(egl, display)) return display;
             }
         }
     }
     if (platformCalls && HasExtension(clientExtensions, "EGL_MESA_platform_surfaceless")) {
         EGLDisplay display =
             egl.GetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-        if (InitializeDisplay(display)) return display;
+        if (InitializeDisplay(egl, display)) return display;
     }
     for (EGLDeviceEXT device : softwareDevices) {
         EGLDisplay display = egl.GetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, device, nullptr);
-        if (InitializeDisplay(display)) return display;
+        if (InitializeDisplay(egl, display)) return display;
     }
     // An EGL without the platform extensions has only its default display.
     if (!platformCalls && egl.GetDisplay != nullptr) {
         EGLDisplay display = egl.GetDisplay(EGL_DEFAULT_DISPLAY);
-        if (InitializeDisplay(display)) return display;
+        if (InitializeDisplay(egl, display)) return display;
     }
     return EGL_NO_DISPLAY;
 }
 
 // Among the pbuffer configs of at least 5/6/5 bits with a depth buffer, a plain 8-bit RGB one
 // keeps the colours exact; any other is taken as it comes.
-bool ChooseConfig(EGLDisplay display, EGLConfig* chosen) {
+bool ChooseConfig(const EglApi& egl, EGLDisplay display, EGLConfig* chosen) {
     const EGLint request[] = {EGL_SURFACE_TYPE,
                               EGL_PBUFFER_BIT,
                               EGL_RENDERABLE_TYPE,
@@ -187,7 +176,7 @@ bool ChooseConfig(EGLDisplay display, EGLConfig* chosen) {
     return true;
 }
 
-EGLContext CreateCompatibilityContext(EGLDisplay display, EGLConfig config) {
+EGLContext CreateCompatibilityContext(const EglApi& egl, EGLDisplay display, EGLConfig config) {
     if (!egl.BindAPI(EGL_OPENGL_API)) return EGL_NO_CONTEXT;
     const EGLint compatibility[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                     EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
@@ -236,7 +225,7 @@ const char* EglErrorName(EGLint error) {
 }
 
 // A failed surface step, with EGL's own error where it has one.
-Outcome SurfaceFailed(SurfaceStatus step, const char* what) {
+Outcome SurfaceFailed(const EglApi& egl, SurfaceStatus step, const char* what) {
     std::string reason = what;
     if (egl.library == nullptr) {
         reason += ": libEGL.so.1 could not be loaded";
@@ -251,78 +240,72 @@ Outcome SurfaceFailed(SurfaceStatus step, const char* what) {
     return FailedWith(int(step), reason);
 }
 
-// Loading the driver and initialising its display is most of a surface's cost; a program with
-// other start-up work can have it done on this thread meanwhile.
-std::thread displayOpener;
-
 }  // namespace
 
-void ShareProcessorsWithOtherDrawers(int drawingProcesses, int processors) {
-    // Mesa's software renderer reads its thread count once, when its screen is made.
-    if (drawingProcesses >= processors) setenv("LP_NUM_THREADS", "0", 0);
+struct EglSurface {
+    EglApi egl;
+    EGLDisplay display = EGL_NO_DISPLAY;
+    EGLSurface surface = EGL_NO_SURFACE;
+    EGLContext context = EGL_NO_CONTEXT;
+};
+
+void OpenEglDisplayAhead() {
+    // The driver stays loaded and its display initialised for the life of the process: the
+    // surface made next loads and opens the same ones again, at once.
+    EglApi egl;
+    if (LoadEgl(&egl)) OpenDisplay(egl);
 }
 
-void BeginOpeningRenderDisplay() {
-    if (displayOpener.joinable()) return;
-    try {
-        displayOpener = std::thread([] {
-            if (LoadEgl()) OpenDisplay();
-        });
-    } catch (const std::system_error&) {
-        // No thread: the surface opens the display itself, as it always could.
-    }
-}
-
-void FinishOpeningRenderDisplay() {
-    if (displayOpener.joinable()) displayOpener.join();
-}
-
-Outcome CreateEglSurface(int width, int height) {
-    if (!LoadEgl()) return SurfaceFailed(SurfaceStatus::NoDisplay, "no EGL display");
-    renderSurface.display = OpenDisplay();
-    if (renderSurface.display == EGL_NO_DISPLAY) {
-        return SurfaceFailed(SurfaceStatus::NoDisplay, "no EGL display could be opened");
+Outcome CreateEglSurface(int width, int height, EglSurface** made) {
+    *made = new EglSurface;
+    EglSurface& s = **made;
+    const EglApi& egl = s.egl;
+    if (!LoadEgl(&s.egl)) return SurfaceFailed(egl, SurfaceStatus::NoDisplay, "no EGL display");
+    s.display = OpenDisplay(egl);
+    if (s.display == EGL_NO_DISPLAY) {
+        return SurfaceFailed(egl, SurfaceStatus::NoDisplay, "no EGL display could be opened");
     }
 
     EGLConfig config = nullptr;
-    if (!ChooseConfig(renderSurface.display, &config)) {
-        return SurfaceFailed(SurfaceStatus::NoConfig, "no suitable frame format");
+    if (!ChooseConfig(egl, s.display, &config)) {
+        return SurfaceFailed(egl, SurfaceStatus::NoConfig, "no suitable frame format");
     }
 
     const EGLint size[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
-    renderSurface.surface = egl.CreatePbufferSurface(renderSurface.display, config, size);
-    if (renderSurface.surface == EGL_NO_SURFACE) {
-        return SurfaceFailed(SurfaceStatus::NoSurface, "no drawing surface");
+    s.surface = egl.CreatePbufferSurface(s.display, config, size);
+    if (s.surface == EGL_NO_SURFACE) {
+        return SurfaceFailed(egl, SurfaceStatus::NoSurface, "no drawing surface");
     }
 
-    renderSurface.context = CreateCompatibilityContext(renderSurface.display, config);
-    if (renderSurface.context == EGL_NO_CONTEXT) {
-        return SurfaceFailed(SurfaceStatus::NoContext, "no OpenGL context");
+    s.context = CreateCompatibilityContext(egl, s.display, config);
+    if (s.context == EGL_NO_CONTEXT) {
+        return SurfaceFailed(egl, SurfaceStatus::NoContext, "no OpenGL context");
     }
 
-    if (!egl.MakeCurrent(renderSurface.display, renderSurface.surface, renderSurface.surface,
-                         renderSurface.context)) {
-        return SurfaceFailed(SurfaceStatus::NotCurrent, "the context could not be used");
+    if (!egl.MakeCurrent(s.display, s.surface, s.surface, s.context)) {
+        return SurfaceFailed(egl, SurfaceStatus::NotCurrent, "the context could not be used");
     }
     return Succeeded();
 }
 
-bool EglContextMade() {
-    return renderSurface.context != EGL_NO_CONTEXT;
+bool EglContextMade(const EglSurface* surface) {
+    return surface != nullptr && surface->context != EGL_NO_CONTEXT;
 }
 
-void DestroyEglSurface() {
-    if (renderSurface.context != EGL_NO_CONTEXT) {
-        egl.MakeCurrent(renderSurface.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-        egl.DestroyContext(renderSurface.display, renderSurface.context);
+void DestroyEglSurface(EglSurface* surface) {
+    if (surface == nullptr) return;
+    const EglApi& egl = surface->egl;
+    if (surface->context != EGL_NO_CONTEXT) {
+        egl.MakeCurrent(surface->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        egl.DestroyContext(surface->display, surface->context);
     }
-    if (renderSurface.surface != EGL_NO_SURFACE) {
-        egl.DestroySurface(renderSurface.display, renderSurface.surface);
+    if (surface->surface != EGL_NO_SURFACE) {
+        egl.DestroySurface(surface->display, surface->surface);
     }
     // The display itself stays initialised for the life of the process: terminating it unloads
     // the driver, which the next surface would only load again.
-    if (renderSurface.display != EGL_NO_DISPLAY && egl.ReleaseThread != nullptr) {
+    if (surface->display != EGL_NO_DISPLAY && egl.ReleaseThread != nullptr) {
         egl.ReleaseThread();
     }
-    renderSurface = SurfaceState{};
+    delete surface;
 }

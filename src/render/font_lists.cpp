@@ -13,11 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "render/render_surface.h"
+struct LoadedFace {
+    FT_Library library = nullptr;
+    FT_Face face = nullptr;
+};
 
-unsigned FooterFontList = 0;
-unsigned LabelFontList = 0;
-unsigned TitleFontList = 0;
+struct LoadedFaces {
+    LoadedFace title;
+    LoadedFace system;
+    bool titleTried = false;
+    bool systemTried = false;
+};
 
 namespace {
 
@@ -30,16 +36,6 @@ constexpr int kGlyphCount = 96;  // codes 32..127
 
 constexpr int kSystemFontLinePixels = 16;
 constexpr int kTitleFontLinePixels = 80;
-
-struct LoadedFace {
-    FT_Library library = nullptr;
-    FT_Face face = nullptr;
-};
-
-LoadedFace titleFace;
-LoadedFace systemFace;
-bool titleFontTried = false;
-bool systemFontTried = false;
 
 std::string MatchFontFile(FcConfig* config, const char* pattern, int* faceIndex) {
     std::string file;
@@ -157,45 +153,52 @@ void BuildGlyphLists(FT_Face face, GLuint base) {
 
 // Both faces with one reading of fontconfig's configuration, which costs tens of milliseconds;
 // the configuration goes again once they are loaded.
-void LoadFaces() {
-    if (systemFontTried && titleFontTried) return;
+void LoadFaces(LoadedFaces* faces) {
+    if (faces->systemTried && faces->titleTried) return;
     FcConfig* config = FcInitLoadConfigAndFonts();
-    if (!systemFontTried) {
-        systemFontTried = true;
+    if (!faces->systemTried) {
+        faces->systemTried = true;
         LoadFace(config, {"DejaVu Sans:bold", "sans:bold", "sans"}, kSystemFontLinePixels,
-                 &systemFace);
+                 &faces->system);
     }
-    if (!titleFontTried) {
-        titleFontTried = true;
+    if (!faces->titleTried) {
+        faces->titleTried = true;
         LoadFace(config, {"Arial Black:bold", "sans:black", "sans:heavy", "sans:bold", "sans"},
-                 kTitleFontLinePixels, &titleFace);
+                 kTitleFontLinePixels, &faces->title);
     }
     if (config != nullptr) FcConfigDestroy(config);
 }
 
 }  // namespace
 
-void BuildFontLists() {
-    LoadFaces();
+FontFaces::FontFaces() : faces(std::make_unique<LoadedFaces>()) {}
 
-    FooterFontList = glGenLists(kListNames);
-    BuildGlyphLists(systemFace.face, FooterFontList);
-    LabelFontList = glGenLists(kListNames);
-    BuildGlyphLists(systemFace.face, LabelFontList);
-    TitleFontList = glGenLists(kListNames);
-    BuildGlyphLists(titleFace.face, TitleFontList);
+FontFaces::~FontFaces() {
+    ReleaseFace(&faces->title);
+    ReleaseFace(&faces->system);
 }
 
-void DeleteFontLists() {
-    for (unsigned* base : {&FooterFontList, &LabelFontList, &TitleFontList}) {
+void BuildFontLists(FontFaces* faces, FontLists* lists) {
+    LoadFaces(faces->faces.get());
+
+    lists->FooterFontList = glGenLists(kListNames);
+    BuildGlyphLists(faces->faces->system.face, lists->FooterFontList);
+    lists->LabelFontList = glGenLists(kListNames);
+    BuildGlyphLists(faces->faces->system.face, lists->LabelFontList);
+    lists->TitleFontList = glGenLists(kListNames);
+    BuildGlyphLists(faces->faces->title.face, lists->TitleFontList);
+}
+
+void DeleteFontLists(FontLists* lists) {
+    for (unsigned* base : {&lists->FooterFontList, &lists->LabelFontList, &lists->TitleFontList}) {
         if (*base != 0) glDeleteLists(*base, kListNames);
         *base = 0;
     }
 }
 
-bool LoadTitleFont() {
+bool LoadTitleFont(FontFaces* faces) {
     // The stock face is found here too, so that the surface's thread only turns glyphs into lists.
-    titleFontTried = false;
-    LoadFaces();
-    return titleFace.face != nullptr;
+    faces->faces->titleTried = false;
+    LoadFaces(faces->faces.get());
+    return faces->faces->title.face != nullptr;
 }

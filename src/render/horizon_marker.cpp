@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "render/chart.h"
-#include "station/run_state.h"
 
 namespace {
 
@@ -44,9 +43,9 @@ MarkerGeometry ComputeMarkerGeometry(int width) {
 
 }  // namespace
 
-void DrawHorizonMarker(int y, HalfSun half) {
+void DrawHorizonMarker(int y, HalfSun half, int screenWidth) {
     // A few dozen sines, and never a width left over from another frame.
-    const MarkerGeometry m = ComputeMarkerGeometry(screenGeometry.screenWidth);
+    const MarkerGeometry m = ComputeMarkerGeometry(screenWidth);
     const int h = int(half);
     const float yf = float(y);
 

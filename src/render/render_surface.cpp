@@ -5,44 +5,65 @@
 
 #include <GL/gl.h>
 
+#include <cstdlib>
+#include <system_error>
+
 #include "platform/outcome.h"
 #include "render/egl_context.h"
-#include "render/font_lists.h"
-#include "render/spot_measurement.h"
-#include "station/run_state.h"
 
-Outcome CreateRenderSurfaceOfSize(int width, int height) {
-    FinishOpeningRenderDisplay();
-    // A surface left from an earlier call goes first: there is one per process.
-    DestroyRenderSurface();
+Outcome CreateRenderSurfaceOfSize(int width, int height, FontFaces* faces, RenderSurface* surface) {
+    DestroyRenderSurface(surface);
     if (width <= 0 || height <= 0) {
         return FailedWith(int(SurfaceStatus::NoSurface), "no drawing surface of that size");
     }
-    Outcome made = CreateEglSurface(width, height);
+    Outcome made = CreateEglSurface(width, height, &surface->egl);
     if (!made) return made;
 
     glViewport(0, 0, width, height);
     glShadeModel(GL_SMOOTH);
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
-    BuildFontLists();
+    BuildFontLists(faces, &surface->fonts);
     return Succeeded();
 }
 
-Outcome CreateRenderSurface() {
+Outcome CreateRenderSurface(ScreenGeometry* geometry, FontFaces* faces, RenderSurface* surface) {
     // The width again by the start-up rule, from the size start-up measured: asking the display
     // a second time, from this thread, could only give another answer if it had changed, and
     // the frame and the chart must agree on one.
-    int width = StoredScreenWidth(int(screenGeometry.screenWidthF));
+    int width = StoredScreenWidth(int(geometry->screenWidthF));
     // Start-up stored the same value; writing it only when it differs keeps the main thread's
     // concurrent reads free of a data race.
-    if (screenGeometry.screenWidth != width) screenGeometry.screenWidth = width;
-    return CreateRenderSurfaceOfSize(width, screenGeometry.screenHeight);
+    if (geometry->screenWidth != width) geometry->screenWidth = width;
+    return CreateRenderSurfaceOfSize(width, geometry->screenHeight, faces, surface);
 }
 
-void DestroyRenderSurface() {
+void DestroyRenderSurface(RenderSurface* surface) {
     // The lists live in the context; they go while it is still current on this thread.
-    if (EglContextMade()) DeleteFontLists();
-    ForgetSurfaceSpotTable();
-    FooterFontList = LabelFontList = TitleFontList = 0;
-    DestroyEglSurface();
+    if (EglContextMade(surface->egl)) DeleteFontLists(&surface->fonts);
+    surface->fonts = FontLists{};
+    surface->spots = MeasuredSpots{};
+    DestroyEglSurface(surface->egl);
+    surface->egl = nullptr;
+}
+
+DisplayOpening::~DisplayOpening() {
+    FinishOpeningRenderDisplay(this);
+}
+
+void BeginOpeningRenderDisplay(DisplayOpening* opening) {
+    if (opening->opener.joinable()) return;
+    try {
+        opening->opener = std::thread(OpenEglDisplayAhead);
+    } catch (const std::system_error&) {
+        // No thread: the surface opens the display itself, as it always could.
+    }
+}
+
+void FinishOpeningRenderDisplay(DisplayOpening* opening) {
+    if (opening->opener.joinable()) opening->opener.join();
+}
+
+void ShareProcessorsWithOtherDrawers(int drawingProcesses, int processors) {
+    // Mesa's software renderer reads its thread count once, when its screen is made.
+    if (drawingProcesses >= processors) setenv("LP_NUM_THREADS", "0", 0);
 }

@@ -1,55 +1,36 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The render thread: it owns the GL surface, waits for the capture, loads the day log, draws the
-// chart and hands the frame over.
+// The render thread: it owns the GL surface, waits for the capture, draws the frame and hands it
+// over.
 #include "render/render_thread.h"
 
 #include <GL/gl.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <mutex>
-#include <new>
 #include <thread>
 
-#include "config/settings.h"
-#include "daylog/day_log.h"
 #include "platform/named_event.h"
 #include "platform/outcome.h"
-#include "render/chart.h"
-#include "render/render_surface.h"
 #include "station/report.h"
-#include "station/run_state.h"
-
-std::atomic<NamedEvent*> CaptureEvent{nullptr};
-std::atomic<bool> CaptureTaken{false};
 
 namespace {
 
-// The capture sequence must not take the frame or the records while they are still being made;
-// it waits for this instead of trusting its pause to be long enough.
-std::mutex renderDoneMutex;
-std::condition_variable renderDoneChanged;
-bool renderDone = false;
-
-void SignalRenderDone() {
-    // Notified under the lock, so that a waiter that sees renderDone also sees the notification
-    // finished: the process may end (destroying these statics) right after the wait returns.
-    std::lock_guard<std::mutex> lock(renderDoneMutex);
-    renderDone = true;
-    renderDoneChanged.notify_all();
+void SignalRenderDone(RenderThread* thread) {
+    // Notified under the lock, so that a waiter that sees done also sees the notification
+    // finished: the handles may go (the process may end) right after the wait returns.
+    std::lock_guard<std::mutex> lock(thread->doneMutex);
+    thread->done = true;
+    thread->doneChanged.notify_all();
 }
 
-void DrawFrame() {
-    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
-    // The origin again from the width as reported at start-up, without the 1366 -> 1368 change.
-    // Start-up stored the same origin; writing only a changed value keeps concurrent reads safe.
-    int chartXOrigin = int(screenGeometry.screenWidthF) / 2 - 600;
-    if (screenGeometry.chartXOrigin != chartXOrigin) screenGeometry.chartXOrigin = chartXOrigin;
-    LoadDayLog();
-    DrawChart();
-    ReadBackFrame();
+// Parked for the rest of the process, but not on the capture event: every run on the machine
+// shares it by name, and a parked thread waiting there would take the signal that releases
+// another run's render thread. Its lock and condition are its own and never freed: the parked
+// thread outlives whatever the program ends with.
+[[noreturn]] void ParkForGood() {
+    auto* parkMutex = new std::mutex;
+    auto* parkedForGood = new std::condition_variable;
+    std::unique_lock<std::mutex> lock(*parkMutex);
+    for (;;) parkedForGood->wait(lock);
 }
 
 }  // namespace
@@ -64,28 +45,26 @@ void SetChartProjection(float width, float height) {
     glMatrixMode(GL_MODELVIEW);
 }
 
-void ReadBackFrame() {
-    // A frame nobody took yet (only when drawing twice) is replaced, not leaked.
-    FreeFrameBitmap(frameBitmap);
-    frameBitmap = NewFrameBitmap(screenGeometry.screenWidth, screenGeometry.screenHeight);
-    if (frameBitmap == nullptr) return;
+FrameBitmap* ReadBackFrame(int width, int height) {
+    FrameBitmap* frame = NewFrameBitmap(width, height);
+    if (frame == nullptr) return nullptr;
     // The buffer holds exactly width x height tightly packed pixels; make sure nothing else in
     // the pack state can make the read longer.
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glPixelStorei(GL_PACK_SKIP_ROWS, 0);
     glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
-    glReadPixels(0, 0, frameBitmap->width, frameBitmap->height, GL_BGRA, GL_UNSIGNED_BYTE,
-                 frameBitmap->bits);
+    glReadPixels(0, 0, frame->width, frame->height, GL_BGRA, GL_UNSIGNED_BYTE, frame->bits);
+    return frame;
 }
 
-void RenderThreadMain() {
-    if (Outcome made = CreateRenderSurface(); !made) {
+void RenderThreadMain(RenderThread* thread, const RenderThreadWork& work) {
+    if (Outcome made = CreateRenderSurface(work.geometry, work.faces, &thread->surface); !made) {
         ReportFormatted("OpenGL is not available (%s, status %d)", made.reason.c_str(), made.code);
-        DestroyRenderSurface();
+        DestroyRenderSurface(&thread->surface);
         // Without a frame the run still writes its summary, which needs the records.
-        LoadDayLog();
-        SignalRenderDone();
+        if (work.withoutSurface) work.withoutSurface();
+        SignalRenderDone(thread);
         return;
     }
 
@@ -96,10 +75,10 @@ void RenderThreadMain() {
             "own",
             kCaptureEventName, why);
     }
-    CaptureEvent.store(event);
+    thread->CaptureEvent.store(event);
     if (event == nullptr) {
-        DrawFrame();
-        SignalRenderDone();
+        work.drawFrame();
+        SignalRenderDone(thread);
         return;
     }
 
@@ -110,40 +89,22 @@ void RenderThreadMain() {
                         kCaptureEventName, why);
     }
     // From here on a signal is left for nobody; the capture sequence stops signalling.
-    CaptureTaken.store(true);
-    DrawFrame();
-    SignalRenderDone();
-
-    // Parked for the rest of the process, but not on the capture event: every run on the machine
-    // shares it by name, and a parked thread waiting there would take the signal that releases
-    // another run's render thread.
-    // Never destroyed: the parked thread outlives the static destructors when the process ends.
-    static auto* parkMutex = new std::mutex;
-    static auto* parkedForGood = new std::condition_variable;
-    std::unique_lock<std::mutex> lock(*parkMutex);
-    parkedForGood->wait(lock, [] { return false; });
+    thread->CaptureTaken.store(true);
+    work.drawFrame();
+    SignalRenderDone(thread);
+    ParkForGood();
 }
 
-void ResetRenderThread() {
-    {
-        std::lock_guard<std::mutex> lock(renderDoneMutex);
-        renderDone = false;
-    }
-    CaptureTaken.store(false);
-    CaptureEvent.store(nullptr);
+void StartRenderThread(RenderThread* thread, RenderThreadWork work) {
+    std::thread([thread, work = std::move(work)] { RenderThreadMain(thread, work); }).detach();
 }
 
-void StartRenderThread() {
-    ResetRenderThread();
-    std::thread(RenderThreadMain).detach();
-}
-
-bool WaitForRenderDone(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(renderDoneMutex);
+bool WaitForRenderDone(RenderThread* thread, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(thread->doneMutex);
     if (timeoutMs < 0) {
-        renderDoneChanged.wait(lock, [] { return renderDone; });
+        thread->doneChanged.wait(lock, [thread] { return thread->done; });
         return true;
     }
-    return renderDoneChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                      [] { return renderDone; });
+    return thread->doneChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                        [thread] { return thread->done; });
 }

@@ -11,29 +11,6 @@
 
 namespace {
 
-// What the spots were measured for: another surface size, projection or set of columns draws
-// them differently.
-struct SpotTableKey {
-    int width = 0, height = 0;
-    std::array<GLfloat, 16> projection{};
-    std::array<GLint, 4> viewport{};
-    std::vector<int> columns;
-
-    bool operator==(const SpotTableKey& o) const {
-        return width == o.width && height == o.height && projection == o.projection &&
-               viewport == o.viewport && columns == o.columns;
-    }
-};
-
-// Kept with the one surface a process draws on, as its font lists are, and used on its thread
-// only: the first chart measures, every later one on the same surface looks up.
-struct MeasuredSpots {
-    bool measured = false;
-    SpotTableKey key;
-    SpotTable table;
-};
-MeasuredSpots measuredSpots;
-
 // One end of a spot's line: position, then colour, as the vertex arrays take them. The colour is
 // given as glColor3ub gives it to the driver, in floats of byte / 255: bytes in the colour array
 // are converted by the vertex fetch, which rounds some shades of the ramp by one.
@@ -133,19 +110,16 @@ void Measure(SpotTable* table) {
 
 }  // namespace
 
-const SpotTable& SurfaceSpotTable(const std::vector<ChannelSpot>& channels, int width, int height) {
+const SpotTable& SurfaceSpotTable(MeasuredSpots* spots, const std::vector<ChannelSpot>& channels,
+                                  int width, int height) {
     SpotTableKey key = CurrentKey(channels, width, height);
-    if (measuredSpots.measured && measuredSpots.key == key) return measuredSpots.table;
-    measuredSpots.measured = true;
-    measuredSpots.key = std::move(key);
-    measuredSpots.table = SpotTable{};
-    measuredSpots.table.width = width;
-    measuredSpots.table.height = height;
-    measuredSpots.table.channels = channels;
-    Measure(&measuredSpots.table);
-    return measuredSpots.table;
-}
-
-void ForgetSurfaceSpotTable() {
-    measuredSpots = MeasuredSpots{};
+    if (spots->measured && spots->key == key) return spots->table;
+    spots->measured = true;
+    spots->key = std::move(key);
+    spots->table = SpotTable{};
+    spots->table.width = width;
+    spots->table.height = height;
+    spots->table.channels = channels;
+    Measure(&spots->table);
+    return spots->table;
 }

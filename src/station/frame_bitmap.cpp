@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <new>
 
-FrameBitmap* frameBitmap = nullptr;
-
 FrameBitmap* NewFrameBitmap(int width, int height) {
     if (width <= 0 || height <= 0) return nullptr;
     size_t bytes = size_t(width) * size_t(height) * 4;

@@ -9,7 +9,5 @@ struct FrameBitmap {
     unsigned char* bits = nullptr;  // width * height * 4 bytes
 };
 
-extern FrameBitmap* frameBitmap;  // made by the read-back, taken over by the snapshot
-
 FrameBitmap* NewFrameBitmap(int width, int height);  // nullptr when memory is short
 void FreeFrameBitmap(FrameBitmap* bitmap);

@@ -3,30 +3,12 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 
 #include "platform/display.h"
 #include "platform/process.h"
 
-namespace {
-
-// The handler is set while nothing else reports (a test's set-up), yet a picture writer's message
-// may come from its own thread: the lock keeps one message whole and the handler in one piece.
-std::mutex handlerMutex;
-ReportHandler handler;
-
-}  // namespace
-
 void Report(const std::string& text) {
-    std::string line = std::string(ProgramName()) + ": " + text;
-    std::lock_guard<std::mutex> lock(handlerMutex);
-    if (handler) {
-        handler(line);
-        return;
-    }
-    line += '\n';
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    WriteMessageLine(std::string(ProgramName()) + ": " + text);
 }
 
 void ReportFormatted(const char* format, ...) {
@@ -47,8 +29,7 @@ void ReportCannotWrite(const std::string& path, const std::string& reason) {
 }
 
 void SetReportHandler(ReportHandler newHandler) {
-    std::lock_guard<std::mutex> lock(handlerMutex);
-    handler = std::move(newHandler);
+    SetMessageHandler(std::move(newHandler));
 }
 
 void ShowMessage(const char* text) {

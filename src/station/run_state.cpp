@@ -3,9 +3,6 @@
 
 #include <cstdio>
 
-RunPaths runPaths;
-ScreenGeometry screenGeometry;
-
 namespace {
 constexpr int kFooterRows = 36;
 constexpr int kChartHalfSpan = 600;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Process-wide values that start-up sets before the render thread exists.
+// What a run derives at start-up: its paths and the screen's geometry.
 #pragma once
 
 #include <string>
@@ -27,9 +27,6 @@ struct ScreenGeometry {
     int labelColumnX = 0;  // 3, or centreX - 700 on screens wider than 1500
     int halfHeight = 0;    // screenHeight / 2
 };
-
-extern RunPaths runPaths;
-extern ScreenGeometry screenGeometry;
 
 // The stored width for a reported one: 1366 is widened to 1368.
 int StoredScreenWidth(int reportedWidth);

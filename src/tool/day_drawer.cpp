@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tool/day_drawer.h"
 
-#include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/summary.h"
 #include "platform/clock.h"
@@ -12,41 +11,44 @@
 #include "station/calendar.h"
 #include "station/frame_bitmap.h"
 #include "station/report.h"
-#include "station/run_state.h"
 #include "tool/run_report.h"
 #include "tool/site_run.h"
 
 namespace {
 
 // The day a log file outside a dated folder holds, from its first record's time text.
-bool DateFromFirstRecord(UtcTime* date) {
-    if (RecordBuffer == nullptr || recordCount < 1) return false;
-    std::string text(TimeText(RecordAt(0)), 10);
+bool DateFromFirstRecord(RecordSpan records, UtcTime* date) {
+    if (records.count < 1) return false;
+    std::string text(TimeText(records.At(0)), 10);
     return ParseDate(text, date);
 }
 
-// Draws one day with the surface current; the frame is left in frameBitmap. False, with nothing
-// drawn, when the log is there but cannot be read (an empty picture would replace a good one),
-// or when a day known only from its log is named once the log is read and that name is refused.
-bool DrawDay(DayJob* job, const OutputPlan& plan, const ReadFiles& reads) {
-    recordCount = 0;
-    if (Outcome loaded = LoadDayLogFrom(job->logPath, RecordBuffer, &recordCount); !loaded) {
+// Draws one day with the surface current, and reads the frame back into *frame (nullptr when
+// memory is short). False, with nothing drawn, when the log is there but cannot be read (an empty
+// picture would replace a good one), or when a day known only from its log is named once the log
+// is read and that name is refused.
+bool DrawDay(RenderRun* run, DayJob* job, const OutputPlan& plan, const ReadFiles& reads,
+             FrameBitmap** frame) {
+    if (Outcome loaded = LoadDayLogFrom(job->logPath, run->RecordBuffer, &run->recordCount);
+        !loaded) {
         Report(loaded.reason);
         return false;
     }
+    const RecordSpan records = LoadedRecords(run->RecordBuffer, run->recordCount);
     UtcTime now = GetUtcTime();
     if (!job->dayKnown) {
-        job->dayKnown = DateFromFirstRecord(&job->day);
+        job->dayKnown = DateFromFirstRecord(records, &job->day);
         if (!job->dayKnown) job->day = now;
         if (!OutputAccepted(PicturePath(plan, job->day), reads)) return false;
     }
     // Today's picture shows the time of drawing, as the daily run's does; any other day is
     // drawn as it stood at its end.
     UtcTime footerClock = FooterClock(job->day, now);
-    ChartInput input = DailyChartInput();
+    const ScreenGeometry& g = run->screenGeometry;
+    ChartInput input = ChartInputFor(run->settings, g, records);
     if (CompareDays(job->day, now) != 0) input.clock = &footerClock;
-    DrawChartOf(input);
-    ReadBackFrame();
+    DrawChartOf(input, &run->surface);
+    *frame = ReadBackFrame(g.screenWidth, g.screenHeight);
     return true;
 }
 
@@ -60,40 +62,39 @@ void DayDrawer::Settle() {
 
 void DayDrawer::Draw(size_t index) {
     DayJob* job = &(*work_.jobs)[index];
-    if (!DrawDay(job, *work_.plan, *work_.reads)) {
-        CloseDayLog();
+    FrameBitmap* frame = nullptr;
+    if (!DrawDay(work_.run, job, *work_.plan, *work_.reads, &frame)) {
         Settle();
         done_(index, false, false);
         return;
     }
-    FrameBitmap* frame = frameBitmap;
-    frameBitmap = nullptr;
     if (work_.site != nullptr) {
         // The site takes the day's records as well as its frame: written before the next load.
-        bool written = frame != nullptr && WriteDrawnDay(work_.site, *job, *frame);
+        bool written = frame != nullptr && WriteDrawnDay(work_.site, *work_.run, *job, *frame);
         FreeFrameBitmap(frame);
-        CloseDayLog();
         Settle();
         done_(index, written, false);
         return;
     }
     bool summaryWritten =
-        work_.summaryPath.empty() || WriteSummaryFileTo(work_.summaryPath.c_str());
-    CloseDayLog();
+        work_.summaryPath.empty() ||
+        WriteSummaryFileTo(work_.summaryPath.c_str(),
+                           LoadedRecords(work_.run->RecordBuffer, work_.run->recordCount));
     Settle();
     pendingSummaryFailed_ = !summaryWritten;
     StartWrite(&pending_, frame, work_.plan->format, PicturePath(*work_.plan, job->day), index);
 }
 
-bool MakeSurface() {
+bool MakeSurface(RenderRun* run) {
+    const ScreenGeometry& g = run->screenGeometry;
     Outcome made =
-        CreateRenderSurfaceOfSize(screenGeometry.screenWidth, screenGeometry.screenHeight);
+        CreateRenderSurfaceOfSize(g.screenWidth, g.screenHeight, &run->fonts, &run->surface);
     if (!made) {
-        DestroyRenderSurface();
+        DestroyRenderSurface(&run->surface);
         Report("cannot make the OpenGL surface: " + made.reason + " (step " +
                std::to_string(made.code) + ")");
         return false;
     }
-    SetChartProjection(screenGeometry.screenWidthF, screenGeometry.screenHeightF);
+    SetChartProjection(g.screenWidthF, g.screenHeightF);
     return true;
 }

@@ -9,11 +9,13 @@
 
 #include "tool/output_plan.h"
 #include "tool/picture_writer.h"
+#include "tool/render_run.h"
 
 struct SiteRun;
 
 // What every drawer of a run works from, set up once for the run.
 struct DrawingPlan {
+    RenderRun* run = nullptr;  // the settings, the screen, the record buffer and the surface
     std::vector<DayJob>* jobs = nullptr;
     const OutputPlan* plan = nullptr;
     const ReadFiles* reads = nullptr;
@@ -45,4 +47,4 @@ class DayDrawer {
 };
 
 // The surface, font lists and projection of this process; false, with a message, without them.
-bool MakeSurface();
+bool MakeSurface(RenderRun* run);

@@ -27,8 +27,8 @@ std::string Clock(int minute) {
 
 // STATIONS.CSV beside the configuration, when there is one; its lines that do not read are said
 // as the site says them.
-StationList ReadStations() {
-    std::string path = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
+StationList ReadStations(const std::string& configFilePath) {
+    std::string path = FolderOf(configFilePath) + "/STATIONS.CSV";
     std::string text;
     if (!PathExists(path.c_str())) return {};
     if (Outcome read = ReadSmallFile(path.c_str(), kStationListMaxBytes, &text); !read) {
@@ -95,8 +95,8 @@ std::string HeardCsvLine(const std::string& date, const Carrier& carrier,
            CsvField(names) + "\n";
 }
 
-int ListHeardCarriers(const RenderRequest& request) {
-    StationList stations = ReadStations();
+int ListHeardCarriers(const RenderRequest& request, const RunPaths& paths) {
+    StationList stations = ReadStations(paths.ConfigFilePath);
     std::vector<unsigned char> buffer(kRecordBufferSize);
     std::vector<HeardDay> recent;  // the logged days of the week before the day in hand
     MissingDays missing;
@@ -105,14 +105,13 @@ int ListHeardCarriers(const RenderRequest& request) {
     for (std::chrono::sys_days day = first - std::chrono::days(kNewCarrierDays); day <= last;
          day += std::chrono::days(1)) {
         UtcTime date = StartOfDay(day);
-        std::string path = ComposeDayLogPath(runPaths.DataFolder, date);
+        std::string path = ComposeDayLogPath(paths.DataFolder, date);
         if (!PathExists(path.c_str())) {
             if (day >= first) missing.Add(date);
             continue;
         }
         int count = 0;
         Outcome loaded = LoadDayLogFrom(path, buffer.data(), &count);
-        CloseDayLog();
         if (!loaded) {
             Report(loaded.reason);
             failed = true;
@@ -134,7 +133,7 @@ int ListHeardCarriers(const RenderRequest& request) {
         if (recent.size() > size_t(kNewCarrierDays)) recent.erase(recent.begin());
     }
     if (!listed) {
-        if (!failed) ReportNoDays(request);
+        if (!failed) ReportNoDays(request, paths.DataFolder);
         return kExitFailed;
     }
     if (missing.count > 0) missing.Report();

@@ -11,6 +11,7 @@
 
 #include "heard/carriers.h"
 #include "site/station_list.h"
+#include "station/run_state.h"
 
 struct RenderRequest;
 
@@ -25,6 +26,6 @@ std::string CsvField(const std::string& text);
 std::string HeardCsvLine(const std::string& date, const Carrier& carrier,
                          const std::vector<const ListedStation*>& stations);
 
-// Lists the request's days (a date or a range, read through the configuration already read);
-// the exit code.
-int ListHeardCarriers(const RenderRequest& request);
+// Lists the request's days (a date or a range) from the day logs of the station's data folder,
+// with the stations of STATIONS.CSV beside its configuration; the exit code.
+int ListHeardCarriers(const RenderRequest& request, const RunPaths& paths);

@@ -105,7 +105,7 @@ bool FindLoggedDays(const std::string& dataFolder, UtcTime* first, UtcTime* last
 }
 
 // Only the days with a log are kept: a range may span centuries of days without one.
-std::vector<DayJob> ListDays(const RenderRequest& request) {
+std::vector<DayJob> ListDays(const RenderRequest& request, const std::string& dataFolder) {
     std::vector<DayJob> jobs;
     if (request.source == RenderSource::LogFile) {
         DayJob job;
@@ -117,7 +117,7 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
     // The data folder's days, not every day of the range: a range may span millions of days.
     std::map<std::chrono::sys_days, UtcTime> days;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(runPaths.DataFolder, error)) {
+    for (const auto& entry : std::filesystem::directory_iterator(dataFolder, error)) {
         UtcTime day;
         if (ParseDate(entry.path().filename().string(), &day) &&
             CompareDays(day, request.from) >= 0 && CompareDays(day, request.to) <= 0) {
@@ -125,7 +125,7 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
         }
     }
     for (const auto& [key, day] : days) {
-        std::string path = ComposeDayLogPath(runPaths.DataFolder, day);
+        std::string path = ComposeDayLogPath(dataFolder, day);
         if (!DayLogThere(path)) continue;
         DayJob job;
         job.day = day;
@@ -136,24 +136,24 @@ std::vector<DayJob> ListDays(const RenderRequest& request) {
     return jobs;
 }
 
-void ReportNoDays(const RenderRequest& request) {
+void ReportNoDays(const RenderRequest& request, const std::string& dataFolder) {
     if (request.source == RenderSource::LogFile) {
         Report("cannot read day log " + request.logFile + ": " +
                FileReadable(request.logFile).reason);
     } else if (request.source == RenderSource::Date) {
         Report("no day log for " + FormatDate(request.from) + " (" +
-               ComposeDayLogPath(runPaths.DataFolder, request.from) + ")");
+               ComposeDayLogPath(dataFolder, request.from) + ")");
     } else if (request.source == RenderSource::AllDays) {
-        Report("no day log in " + runPaths.DataFolder);
+        Report("no day log in " + dataFolder);
     } else {
         Report("no day log from " + FormatDate(request.from) + " to " + FormatDate(request.to) +
-               " in " + runPaths.DataFolder);
+               " in " + dataFolder);
     }
 }
 
-ReadFiles FilesReadBy(const std::vector<DayJob>& jobs) {
+ReadFiles FilesReadBy(const std::string& configFilePath, const std::vector<DayJob>& jobs) {
     ReadFiles reads;
-    reads.config = IdentifyFile(runPaths.ConfigFilePath.c_str());
+    reads.config = IdentifyFile(configFilePath.c_str());
     for (const DayJob& job : jobs) reads.logs.push_back(IdentifyFile(job.logPath.c_str()));
     return reads;
 }

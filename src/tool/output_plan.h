@@ -33,13 +33,14 @@ struct ReadFiles {
 // The first and the last day that have a day log in the data folder; false when none has.
 bool FindLoggedDays(const std::string& dataFolder, UtcTime* first, UtcTime* last);
 
-// The days asked for whose log is there, in order, each with its log's path.
-std::vector<DayJob> ListDays(const RenderRequest& request);
-// Says why a request found no day to draw.
-void ReportNoDays(const RenderRequest& request);
+// The days asked for whose log is there in the data folder (or the log file named), in order,
+// each with its log's path.
+std::vector<DayJob> ListDays(const RenderRequest& request, const std::string& dataFolder);
+// Says why a request found no day to draw in the data folder.
+void ReportNoDays(const RenderRequest& request, const std::string& dataFolder);
 
 // The configuration and the day logs of the jobs, as they stand now.
-ReadFiles FilesReadBy(const std::vector<DayJob>& jobs);
+ReadFiles FilesReadBy(const std::string& configFilePath, const std::vector<DayJob>& jobs);
 
 // Decides the output file or folder; false, with a message, when it cannot be used.
 bool PlanOutput(const RenderRequest& request, const std::vector<DayJob>& jobs,

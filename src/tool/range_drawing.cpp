@@ -88,7 +88,7 @@ void DrawInWorkers(const RenderRequest& request, const DrawingPlan& work, int wo
         }
         if (results[job] == kPending) {
             if (!surface && !surfaceFailed) {
-                surface = MakeSurface();
+                surface = MakeSurface(work.run);
                 surfaceFailed = !surface;
             }
             if (surface) {
@@ -110,7 +110,7 @@ void DrawInWorkers(const RenderRequest& request, const DrawingPlan& work, int wo
 
 // Each result goes to the parent as soon as the day's picture is written.
 int DrawWorkerShare(const DrawingPlan& work, size_t first, size_t count, int resultsFd) {
-    if (!MakeSurface()) return 1;
+    if (!MakeSurface(work.run)) return 1;
     bool parentThere = true;
     DayDrawer drawer(work, [&](size_t job, bool written, bool) {
         if (parentThere) parentThere = SendWorkerResult(resultsFd, {int32_t(job), written});
@@ -151,10 +151,10 @@ int WorkerCountFor(const RenderRequest& request, size_t days, const WorkerRoom& 
     return count;
 }
 
-int WorkerCountFor(const RenderRequest& request, size_t days) {
+int WorkerCountFor(const RenderRequest& request, size_t days, const ScreenGeometry& geometry) {
     std::string note;
     WorkerRoom room{UsableProcessorCount(), AvailableMemoryBytes(),
-                    WorkerBytesFor(screenGeometry.screenWidth, screenGeometry.screenHeight)};
+                    WorkerBytesFor(geometry.screenWidth, geometry.screenHeight)};
     int count = WorkerCountFor(request, days, room, &note);
     if (!note.empty()) Report(note);
     return count;
@@ -166,7 +166,7 @@ bool DrawDays(const RenderRequest& request, const DrawingPlan& work, int workerC
         DrawInWorkers(request, work, workerCount, share, report);
         return true;
     }
-    if (!MakeSurface()) return false;
+    if (!MakeSurface(work.run)) return false;
     DayDrawer drawer(work, [&](size_t job, bool written, bool summaryFailed) {
         const DayJob& drawn = (*work.jobs)[job];
         ReportPicture(report, FormatDate(drawn.day), PicturePath(*work.plan, drawn.day), written);

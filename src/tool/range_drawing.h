@@ -34,8 +34,9 @@ struct WorkerRoom {
 // count asked for (or the default of one per processor) is lowered for the room, *note says why.
 int WorkerCountFor(const RenderRequest& request, size_t days, const WorkerRoom& room,
                    std::string* note);
-// The same for this machine as it is now, with the note reported.
-int WorkerCountFor(const RenderRequest& request, size_t days);
+// The same for this machine as it is now and pictures of the geometry's size, with the note
+// reported.
+int WorkerCountFor(const RenderRequest& request, size_t days, const ScreenGeometry& geometry);
 
 // What a worker process does with its share of a range: draws every count-th day from the
 // first-th, sends each day's result on resultsFd, and answers the worker's exit code.

@@ -23,11 +23,10 @@
 namespace {
 
 // The station's paths as the daily run derives them at start-up.
-bool FindConfigurationOf(const RenderRequest& request) {
-    runPaths = RunPaths{};
-    runPaths.StartTime = GetUtcTime();
-    Outcome found =
-        FindStationConfiguration(GetExecutablePath(request.program.c_str()), request.configPath);
+bool FindConfigurationOf(const RenderRequest& request, RunPaths* paths) {
+    paths->StartTime = GetUtcTime();
+    Outcome found = FindStationConfiguration(GetExecutablePath(request.program.c_str()),
+                                             request.configPath, paths);
     if (!found) {
         Report("cannot read configuration " + request.configPath + ": " + found.reason);
         return false;
@@ -35,9 +34,14 @@ bool FindConfigurationOf(const RenderRequest& request) {
     return true;
 }
 
+void ReadConfigurationOf(RenderRun* run) {
+    run->scannedLength =
+        ReadConfigurationFile(run->paths.ConfigFilePath, &run->settings, &run->paths.DataFolder);
+}
+
 // Paths, screen and settings as the daily run derives them at start-up.
-bool SetUpLikeTheDailyRun(const RenderRequest& request) {
-    if (!FindConfigurationOf(request)) return false;
+bool SetUpLikeTheDailyRun(const RenderRequest& request, RenderRun* run) {
+    if (!FindConfigurationOf(request, &run->paths)) return false;
 
     int width = request.width, height = request.height;
     if (!request.sizeGiven && GetScreenSize(&width, &height) == DisplayQuery::TimedOut) {
@@ -46,31 +50,26 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request) {
                std::to_string(width) + " x " + std::to_string(height));
     }
     StopUsingDesktopDisplay();
-    ReadConfiguration();
-    screenGeometry = ComputeScreenGeometry(width, height);
+    ReadConfigurationOf(run);
+    run->screenGeometry = ComputeScreenGeometry(width, height);
     return true;
 }
 
-int ShowConfig() {
-    PrintStationConfig(std::cout, screenGeometry.screenWidth, screenGeometry.screenHeight);
+int ShowConfig(const RenderRun& run) {
+    PrintStationConfig(std::cout, run);
     std::cout.flush();
     return std::cout ? kExitOk : kExitFailed;
 }
 
-// One day is drawn here: the driver loads while the logs, the output and the title face are
-// looked at. A range may fork workers, which must not inherit a driver half loaded.
-struct DisplayOpening {
-    explicit DisplayOpening(bool start) {
-        if (start) BeginOpeningRenderDisplay();
+// The day log's buffer and the surface for the rest of the run. The surface goes, but the driver
+// stays loaded to the process's end, as the daily run's does: unloading it just before the exit
+// only costs time, and leaves its own allocations without a name for leak checkers to recognise.
+struct RunHeld {
+    RenderRun* run;
+    ~RunHeld() {
+        ReleaseRecordBuffer(&run->RecordBuffer);
+        DestroyRenderSurface(&run->surface);
     }
-    ~DisplayOpening() { FinishOpeningRenderDisplay(); }
-};
-
-// The day log's buffer for the rest of the run; the surface ends with the process, as the daily
-// run's does: tearing the driver down just before the exit only costs time, and a driver
-// unloaded early leaves its own allocations without a name for leak checkers to recognise.
-struct RecordBufferHeld {
-    ~RecordBufferHeld() { ReleaseRecordBuffer(); }
 };
 
 }  // namespace
@@ -80,21 +79,22 @@ int RunRenderRequest(const RenderRequest& request) {
 }
 
 int RunRenderRequestWith(const RenderRequest& given, const WorkerShare& share) {
+    RenderRun run;
     // Listing the carriers draws nothing: no display is asked and no surface made.
     if (given.heard) {
-        if (!FindConfigurationOf(given)) return kExitFailed;
+        if (!FindConfigurationOf(given, &run.paths)) return kExitFailed;
         StopUsingDesktopDisplay();
-        ReadConfiguration();
-        return ListHeardCarriers(given);
+        ReadConfigurationOf(&run);
+        return ListHeardCarriers(given, run.paths);
     }
-    if (!SetUpLikeTheDailyRun(given)) return kExitFailed;
-    if (given.showConfig) return ShowConfig();
+    if (!SetUpLikeTheDailyRun(given, &run)) return kExitFailed;
+    if (given.showConfig) return ShowConfig(run);
     // A site without a date takes every logged day: the range from the first to the last.
     RenderRequest request = given;
     if (request.source == RenderSource::AllDays) {
-        if (!FindLoggedDays(runPaths.DataFolder, &request.from, &request.to)) {
+        if (!FindLoggedDays(run.paths.DataFolder, &request.from, &request.to)) {
             // A new station's morning update succeeds before its first day is logged.
-            return WriteSiteWithoutDays(request);
+            return WriteSiteWithoutDays(request, run);
         }
         request.source = RenderSource::Range;
         // A stray log of 9999-12-31 must not make millions of days to walk and list.
@@ -102,36 +102,42 @@ int RunRenderRequestWith(const RenderRequest& given, const WorkerShare& share) {
     }
     // Before any thread: the driver's threads and the workers take the heap as set up here.
     PrepareHeapForDrawing();
-    DisplayOpening opening(request.source != RenderSource::Range);
+    // One day is drawn here: the driver loads while the logs, the output and the title face are
+    // looked at. A range may fork workers, which must not inherit a driver half loaded.
+    DisplayOpening opening;
+    if (request.source != RenderSource::Range) BeginOpeningRenderDisplay(&opening);
 
-    std::vector<DayJob> jobs = ListDays(request);
+    std::vector<DayJob> jobs = ListDays(request, run.paths.DataFolder);
     if (jobs.empty()) {
-        ReportNoDays(request);
+        ReportNoDays(request, run.paths.DataFolder);
         return kExitFailed;
     }
-    ReadFiles reads = FilesReadBy(jobs);
+    ReadFiles reads = FilesReadBy(run.paths.ConfigFilePath, jobs);
     OutputPlan plan;
     SiteRun site;
     bool toSite = !request.siteFolder.empty();
     if (toSite) {
-        if (!StartSiteRun(request, jobs, &site)) return kExitFailed;
+        if (!StartSiteRun(request, run, jobs, &site)) return kExitFailed;
         plan.site = true;
         plan.folder = site.folder.path;
     } else if (!PlanOutput(request, jobs, reads, &plan)) {
         return kExitFailed;
     }
 
-    if (!AllocateRecordBuffer()) {
+    RunHeld held{&run};
+    if (!AllocateRecordBuffer(&run.RecordBuffer)) {
         Report("not enough memory for a day log");
         return kExitFailed;
     }
-    RecordBufferHeld buffer;
-    if (!LoadTitleFont()) Report("no heavy sans face found; the headline is left out");
+    if (!LoadTitleFont(&run.fonts)) Report("no heavy sans face found; the headline is left out");
+    // The surface is made next, with the driver that the opening loaded.
+    FinishOpeningRenderDisplay(&opening);
 
-    DrawingPlan work{&jobs, &plan, &reads, request.summaryPath, toSite ? &site : nullptr};
-    RunReport report = StartReport(request);
+    DrawingPlan work{&run, &jobs, &plan, &reads, request.summaryPath, toSite ? &site : nullptr};
+    RunReport report = StartReport(request, run.paths.DataFolder);
     if (request.loggedDaysOnly) report.progress.total = int(jobs.size());
-    if (!DrawDays(request, work, WorkerCountFor(request, jobs.size()), share, &report)) {
+    int workers = WorkerCountFor(request, jobs.size(), run.screenGeometry);
+    if (!DrawDays(request, work, workers, share, &report)) {
         return kExitFailed;
     }
     bool siteFinished = !toSite || FinishSiteRun(&site, report.writtenDays);

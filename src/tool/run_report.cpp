@@ -37,9 +37,10 @@ void DrawBar(ProgressLine* progress, const UtcTime& day) {
 
 }  // namespace
 
-RunReport StartReport(const RenderRequest& request) {
+RunReport StartReport(const RenderRequest& request, const std::string& dataFolder) {
     bool range = request.source == RenderSource::Range;
     RunReport report;
+    report.dataFolder = dataFolder;
     report.progress.terminal = range && StandardErrorIsTerminal();
     report.progress.total = range ? DaysFromTo(request.from, request.to) : 1;
     report.dayLines = range && !(report.progress.terminal && StandardOutputIsTerminal());
@@ -64,7 +65,7 @@ void ReportNoLog(RunReport* report, const UtcTime& day) {
     if (report->missing.size() < kMissingListed) report->missing.push_back(FormatDate(day));
     if (report->dayLines) {
         std::printf("%s no day log (%s)\n", FormatDate(day).c_str(),
-                    ComposeDayLogPath(runPaths.DataFolder, day).c_str());
+                    ComposeDayLogPath(report->dataFolder, day).c_str());
         std::fflush(stdout);
     }
 }

@@ -20,6 +20,7 @@ struct ProgressLine {
 
 // What a run has written so far.
 struct RunReport {
+    std::string dataFolder;  // where the day logs are looked for
     bool dayLines = false;
     ProgressLine progress;
     std::vector<std::string> missing;  // the first few, for the list at the end
@@ -30,8 +31,9 @@ struct RunReport {
     std::vector<std::string> writtenDays;  // "yyyy-mm-dd" of every day written
 };
 
-// A report for the request, its bar and day lines chosen by where the output goes.
-RunReport StartReport(const RenderRequest& request);
+// A report for the request's days in the data folder, its bar and day lines chosen by where the
+// output goes.
+RunReport StartReport(const RenderRequest& request, const std::string& dataFolder);
 void ReportPicture(RunReport* report, const std::string& day, const std::string& path,
                    bool written);
 void ReportNoLog(RunReport* report, const UtcTime& day);

@@ -8,12 +8,9 @@
 #include <system_error>
 
 #include "config/channel_plan.h"
-#include "config/configuration.h"
-#include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "station/calendar.h"
-#include "station/run_state.h"
 
 namespace {
 
@@ -69,13 +66,15 @@ std::string DescribeDates(const std::vector<std::string>& dates, size_t maxRuns)
     return text;
 }
 
-void PrintStationConfig(std::ostream& out, int width, int height) {
+void PrintStationConfig(std::ostream& out, const RenderRun& run) {
+    const Settings& settings = run.settings;
+    const RunPaths& paths = run.paths;
     const ChannelRange range = ChooseChannelRange(settings.channelSpacing);
-    std::string configState = LastScannedLength() > 0 ? "read"
-                              : PathExists(runPaths.ConfigFilePath.c_str())
+    std::string configState = run.scannedLength > 0 ? "read"
+                              : PathExists(paths.ConfigFilePath.c_str())
                                   ? "holds no settings; the defaults apply"
                                   : "not there; the defaults apply";
-    out << "configuration: " << runPaths.ConfigFilePath << " (" << configState << ")\n";
+    out << "configuration: " << paths.ConfigFilePath << " (" << configState << ")\n";
     out << "location:      " << settings.locationName << "\n";
     out << "footer text:   "
         << (settings.chartText[0] != '\0' ? std::string(settings.chartText) : "(none)") << "\n";
@@ -84,11 +83,11 @@ void PrintStationConfig(std::ostream& out, int width, int height) {
         << (settings.colourMode != 0 ? " (colour palette)" : " (plain ramp)") << "\n";
     out << "channel plan:  " << settings.channelSpacing << " kHz, " << range.plan[range.first]
         << " to " << range.plan[range.last] << " kHz\n";
-    bool exists = IsFolder(runPaths.DataFolder);
-    out << "data folder:   " << runPaths.DataFolder << (exists ? " (exists)" : " (does not exist)")
+    bool exists = IsFolder(paths.DataFolder);
+    out << "data folder:   " << paths.DataFolder << (exists ? " (exists)" : " (does not exist)")
         << "\n";
     std::vector<std::string> dates =
-        exists ? DayLogDatesIn(runPaths.DataFolder) : std::vector<std::string>{};
+        exists ? DayLogDatesIn(paths.DataFolder) : std::vector<std::string>{};
     out << "day logs:      ";
     if (dates.empty()) {
         out << "none\n";
@@ -96,5 +95,6 @@ void PrintStationConfig(std::ostream& out, int width, int height) {
         out << dates.size() << (dates.size() == 1 ? " day: " : " days: ") << DescribeDates(dates)
             << "\n";
     }
-    out << "picture size:  " << width << " x " << height << "\n";
+    out << "picture size:  " << run.screenGeometry.screenWidth << " x "
+        << run.screenGeometry.screenHeight << "\n";
 }

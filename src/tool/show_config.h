@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tool/render_run.h"
+
 // The dates (yyyy-mm-dd) of the day logs in a data folder, oldest first: every sub-folder named
 // as a date that holds a VOK.LOG.
 std::vector<std::string> DayLogDatesIn(const std::string& dataFolder);
@@ -14,6 +16,6 @@ std::vector<std::string> DayLogDatesIn(const std::string& dataFolder);
 // then "and N more days".
 std::string DescribeDates(const std::vector<std::string>& dates, size_t maxRuns = 12);
 
-// Prints the settings in effect (runPaths and settings after ReadConfiguration) and the picture
-// size to out.
-void PrintStationConfig(std::ostream& out, int width, int height);
+// Prints the settings in effect (the run's paths and settings once the configuration is read)
+// and the picture size to out.
+void PrintStationConfig(std::ostream& out, const RenderRun& run);

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
 #include "platform/folder_files.h"
@@ -13,10 +12,10 @@
 #include "station/calendar.h"
 #include "station/frame_bitmap.h"
 #include "station/report.h"
-#include "station/run_state.h"
 #include "tool/run_report.h"
 
-bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs, SiteRun* run) {
+bool StartSiteRun(const RenderRequest& request, const RenderRun& render,
+                  const std::vector<DayJob>& jobs, SiteRun* run) {
     // systemctl stop, a unit's time-out or Ctrl-C must not leave half-written files to be
     // published.
     RemoveTemporariesOnStopSignals();
@@ -33,26 +32,27 @@ bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs,
         Report("cannot write the site: " + allowed.reason + "; nothing was written");
         return false;
     }
-    run->look.location = settings.locationName;
-    run->look.frameWidth = screenGeometry.screenWidth;
-    run->look.frameHeight = screenGeometry.screenHeight;
-    run->stationsCsv = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
+    run->look.location = render.settings.locationName;
+    run->look.frameWidth = render.screenGeometry.screenWidth;
+    run->look.frameHeight = render.screenGeometry.screenHeight;
+    run->stationsCsv = FolderOf(render.paths.ConfigFilePath) + "/STATIONS.CSV";
     return true;
 }
 
-bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame) {
+bool WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
+                   const FrameBitmap& frame) {
     SiteDayInput input;
     input.logPath = job.logPath;
-    input.records = {RecordAt(0), recordCount};
+    input.records = LoadedRecords(render.RecordBuffer, render.recordCount);
     input.frame = &frame;
     input.data.day = DayOf(job.day);
     input.data.frameWidth = frame.width;
     input.data.frameHeight = frame.height;
-    input.data.xOrigin = screenGeometry.chartXOrigin;
-    input.data.drawnRows = RowsToDraw(recordCount, screenGeometry.chartHeight);
-    input.data.sensitivity = settings.sensitivity;
-    input.data.colourMode = settings.colourMode;
-    input.data.channelSpacing = settings.channelSpacing;
+    input.data.xOrigin = render.screenGeometry.chartXOrigin;
+    input.data.drawnRows = RowsToDraw(render.recordCount, render.screenGeometry.chartHeight);
+    input.data.sensitivity = render.settings.sensitivity;
+    input.data.colourMode = render.settings.colourMode;
+    input.data.channelSpacing = render.settings.channelSpacing;
     return WriteSiteDay(&run->folder, input, run->look);
 }
 
@@ -66,15 +66,16 @@ bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays) {
     return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv);
 }
 
-int WriteSiteWithoutDays(const RenderRequest& request) {
+int WriteSiteWithoutDays(const RenderRequest& request, const RenderRun& render) {
+    const std::string& dataFolder = render.paths.DataFolder;
     std::error_code error;
-    std::filesystem::directory_iterator listing(runPaths.DataFolder, error);
+    std::filesystem::directory_iterator listing(dataFolder, error);
     if (error && error != std::errc::no_such_file_or_directory) {
-        Report("cannot read the data folder " + runPaths.DataFolder + ": " + error.message());
+        Report("cannot read the data folder " + dataFolder + ": " + error.message());
         return kExitFailed;
     }
     SiteRun run;
-    if (!StartSiteRun(request, {}, &run) || !FinishSiteRun(&run, {})) return kExitFailed;
-    Report("no day log in " + runPaths.DataFolder + " yet; the site's index says so");
+    if (!StartSiteRun(request, render, {}, &run) || !FinishSiteRun(&run, {})) return kExitFailed;
+    Report("no day log in " + dataFolder + " yet; the site's index says so");
     return kExitOk;
 }

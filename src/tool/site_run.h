@@ -8,6 +8,7 @@
 
 #include "site/site.h"
 #include "tool/output_plan.h"
+#include "tool/render_run.h"
 
 struct SiteRun {
     SiteFolder folder;
@@ -18,10 +19,12 @@ struct SiteRun {
 
 // Opens the request's site folder and checks every file the days will take; false, after a
 // message, when the folder cannot hold the site or a file there is not the program's own.
-bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs, SiteRun* run);
+bool StartSiteRun(const RenderRequest& request, const RenderRun& render,
+                  const std::vector<DayJob>& jobs, SiteRun* run);
 
 // Writes a drawn day from the loaded day log and its frame; false after a message.
-bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame);
+bool WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
+                   const FrameBitmap& frame);
 
 // The months of the days written (by this process or its workers), the index and the manifest.
 bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays);
@@ -29,4 +32,4 @@ bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays);
 // For a station that has logged no day yet (its data folder empty or not made yet): a site whose
 // index says so, with a message; kExitOk when it was written. A data folder that cannot be read
 // is no empty station: kExitFailed after the reason.
-int WriteSiteWithoutDays(const RenderRequest& request);
+int WriteSiteWithoutDays(const RenderRequest& request, const RenderRun& render);
