@@ -75,7 +75,7 @@ TEST(Files, WriteFileWholeReplacesWhatStandsUnderTheNameWithoutFollowingIt) {
         std::string path = dir / ("out" + std::to_string(n++));
         c.plant(path);
         // In a child: a FIFO opened for writing would wait for a reader.
-        int code = RunInChild([&] { return WriteFileWhole(path.c_str(), "new", 3).code; }, 3000);
+        int code = RunInChild([&] { return WriteFileWhole(path.c_str(), "new", 3).error; }, 3000);
         EXPECT_EQ(code, 0);
         EXPECT_EQ(ReadFileBytes(victim), "keep me");
         struct stat st;
@@ -104,7 +104,7 @@ TEST(Files, FailedWriteKeepsThePreviousFile) {
             struct rlimit limit = {4096, 4096};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
             std::string big(100000, 'x');
-            return WriteFileWhole(path.c_str(), big.data(), big.size()).code;
+            return WriteFileWhole(path.c_str(), big.data(), big.size()).error;
         },
         5000);
     EXPECT_EQ(code, EFBIG);
@@ -155,7 +155,9 @@ TEST(Files, ReadUpToStopsAtTheEndAndContinuesFromThePosition) {
     WriteFileBytes(dir / "ten", "0123456789");
     int fd = -1;
     ASSERT_TRUE(OpenForReading((dir / "ten").c_str(), &fd));
-    EXPECT_EQ(FileSizeOf(fd), 10);
+    int64_t size = -1;
+    EXPECT_TRUE(FileSizeOf(fd, &size));
+    EXPECT_EQ(size, 10);
     char buffer[32] = {};
     EXPECT_EQ(ReadUpTo(fd, buffer, 4), 4u);
     EXPECT_EQ(std::string(buffer, 4), "0123");
@@ -164,7 +166,10 @@ TEST(Files, ReadUpToStopsAtTheEndAndContinuesFromThePosition) {
     EXPECT_EQ(ReadUpTo(fd, buffer, sizeof buffer), 0u);
     CloseFile(fd);
     EXPECT_EQ(ReadUpTo(-1, buffer, sizeof buffer), 0u);
-    EXPECT_EQ(FileSizeOf(-1), -1);
+    Outcome unsized = FileSizeOf(-1, &size);
+    EXPECT_EQ(unsized.kind, FailureKind::SystemError);
+    EXPECT_EQ(unsized.error, EBADF);
+    EXPECT_EQ(size, 0);
 }
 
 // A read that fails says why, with what arrived before it; ReadUpTo takes what arrived.
@@ -176,12 +181,12 @@ TEST(Files, ReadFullySaysWhyAReadFailed) {
     size_t got = 99;
     Outcome read = ReadFully(folder, buffer, sizeof buffer, &got);
     EXPECT_FALSE(read);
-    EXPECT_EQ(read.code, EISDIR);
+    EXPECT_EQ(read.error, EISDIR);
     EXPECT_EQ(read.reason, std::strerror(EISDIR));
     EXPECT_EQ(got, 0u);
     EXPECT_EQ(ReadUpTo(folder, buffer, sizeof buffer), 0u);
     close(folder);
-    EXPECT_EQ(ReadFully(-1, buffer, sizeof buffer, &got).code, EBADF);
+    EXPECT_EQ(ReadFully(-1, buffer, sizeof buffer, &got).error, EBADF);
 }
 
 TEST(Files, ReadUpToJoinsShortReads) {
@@ -240,14 +245,14 @@ TEST(Files, FailuresAreReported) {
     TempDir dir;
     std::string temporary;
     int fd = 0;
-    EXPECT_EQ(CreateTemporaryBeside((dir / "no/such/folder/f").c_str(), &fd, &temporary).code,
+    EXPECT_EQ(CreateTemporaryBeside((dir / "no/such/folder/f").c_str(), &fd, &temporary).error,
               ENOENT);
     EXPECT_EQ(fd, -1);
     EXPECT_FALSE(CreateTemporaryBeside("", &fd, &temporary));
     // A folder under the name is not replaced, and the temporary goes.
     MakeDirs(dir / "folder");
     Outcome refused = WriteFileWhole((dir / "folder").c_str(), "x", 1);
-    EXPECT_EQ(refused.code, EISDIR);
+    EXPECT_EQ(refused.error, EISDIR);
     EXPECT_EQ(refused.reason, std::strerror(EISDIR));
     EXPECT_TRUE(FileExists(dir / "folder"));
 
@@ -280,7 +285,7 @@ TEST(Files, FolderTakesNewFilesAndIdentifyFile) {
     EXPECT_TRUE(FolderTakesNewFiles(dir.path().c_str()));
     Outcome missing = FolderTakesNewFiles((dir / "missing").c_str());
     EXPECT_FALSE(missing);
-    EXPECT_EQ(missing.code, ENOENT);
+    EXPECT_EQ(missing.error, ENOENT);
     EXPECT_EQ(missing.reason, std::strerror(ENOENT));
 
     FileIdentity file = IdentifyFile((dir / "f").c_str());

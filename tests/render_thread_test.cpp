@@ -52,7 +52,8 @@ TEST(RenderWithoutGl, DISABLED_ChildWithoutEglVendor) {
     PrepareRun(dir, 3, 1000, &run);
     RenderSurface surface;
     Outcome made = CreateRenderSurfaceOfSize(640, 480, &run.fonts, &surface);
-    EXPECT_EQ(made.code, int(SurfaceStatus::NoDisplay));
+    EXPECT_EQ(made.kind, FailureKind::NoEglDisplay);
+    EXPECT_EQ(SurfaceStatus(made), 1);
     EXPECT_NE(made.reason.find("no EGL display"), std::string::npos) << made.reason;
     DestroyRenderSurface(&surface);
     RenderThreadMain(&run.renderThread, DailyRenderWork(&run));

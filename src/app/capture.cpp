@@ -93,8 +93,8 @@ void RunCapture(DailyRun* run, const CaptureTimeline& timeline) {
         Report("no picture and no Z.TXT written, as the day log could not be read");
         ReleaseRecordBuffer(&run->RecordBuffer);
     } else if (renderDone) {
-        pictureSaved = SaveSnapshotGif(run);
-        summaryWritten = WriteSummaryFile(run);
+        pictureSaved = bool(SaveSnapshotGif(run));
+        summaryWritten = bool(WriteSummaryFile(run));
         ReleaseRecordBuffer(&run->RecordBuffer);
     } else {
         // The frame and the records are left alone: the render thread may still be writing them.

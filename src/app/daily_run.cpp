@@ -24,10 +24,10 @@ void DrawChart(DailyRun* run) {
                 &run->renderThread.surface);
 }
 
-bool SaveSnapshotGif(DailyRun* run) {
+Outcome SaveSnapshotGif(DailyRun* run) {
     // Named after the day whose log was drawn: a run that starts just before midnight must not
     // save its day under the next day's name, where the next day's run would replace it.
-    bool saved =
+    Outcome saved =
         SaveSnapshotTo(run->frameBitmap,
                        SnapshotPath(run->CaptureMode, run->paths.ExeFolder, run->paths.StartTime));
     FreeFrameBitmap(run->frameBitmap);
@@ -35,6 +35,6 @@ bool SaveSnapshotGif(DailyRun* run) {
     return saved;
 }
 
-bool WriteSummaryFile(DailyRun* run) {
+Outcome WriteSummaryFile(DailyRun* run) {
     return WriteSummaryFileTo("Z.TXT", LoadedRecords(run->RecordBuffer, run->recordCount));
 }

@@ -41,8 +41,8 @@ void LoadDayLog(DailyRun* run);
 // The chart of the loaded records on the render thread's surface.
 void DrawChart(DailyRun* run);
 // Saves frameBitmap beside the executable, named by CaptureMode and the run's start date, and
-// frees it; false (after a message) when no picture was saved.
-bool SaveSnapshotGif(DailyRun* run);
-// Writes "Z.TXT" in the working directory from the loaded records; false (after a message) when
-// it was not written.
-bool WriteSummaryFile(DailyRun* run);
+// frees it; why not, said on standard error too, when no picture was saved.
+Outcome SaveSnapshotGif(DailyRun* run);
+// Writes "Z.TXT" in the working directory from the loaded records; why not, said on standard
+// error too, when it was not written.
+Outcome WriteSummaryFile(DailyRun* run);

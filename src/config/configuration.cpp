@@ -232,7 +232,10 @@ size_t ReadConfigurationFile(const std::string& path, Settings* settings, std::s
     int file = -1;
     if (OpenForReading(path.c_str(), &file)) {
         // The file layer fills a buffer with the file's bytes, which are then scanned in it.
-        int64_t size = FileSizeOf(file);
+        // A size that cannot be told reads as an empty file: the defaults, as for a file that
+        // cannot be opened.
+        int64_t size = 0;
+        FileSizeOf(file, &size);
         if (size > kMaxConfigurationBytes) {
             Report(path + " is larger than " + std::to_string(kMaxConfigurationBytes) +
                    " bytes and is not read; the defaults apply");

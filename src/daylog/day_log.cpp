@@ -90,7 +90,10 @@ namespace {
 Outcome ReadDayLogRecords(int file, const std::string& path, unsigned char* buffer, int* count) {
     // The size is taken once: records the logger appends after this are left for the next run.
     // Nothing past a day's records is read, however large the file claims to be.
-    int64_t size = FileSizeOf(file);
+    int64_t size = 0;
+    if (Outcome sized = FileSizeOf(file, &size); !sized) {
+        return FailedLike(sized, "cannot read the day log " + path + ": " + sized.reason);
+    }
     if (size / kDayLogRecordSize > kMaxDayLogRecords) {
         ReportFormatted(
             "the day log %s holds more than a day's %d records; those after them are "
@@ -100,7 +103,7 @@ Outcome ReadDayLogRecords(int file, const std::string& path, unsigned char* buff
     size_t wanted = size_t(WholeRecordsIn(size)) * kDayLogRecordSize;
     size_t got = 0;
     if (Outcome read = ReadFully(file, buffer + kDayLogRecordSize, wanted, &got); !read) {
-        return FailedWith(read.code, "cannot read the day log " + path + ": " + read.reason);
+        return FailedLike(read, "cannot read the day log " + path + ": " + read.reason);
     }
     // A file cut short while we read it (truncated by its writer) must not leave stale slot
     // contents counted as records: count only what arrived whole.
@@ -120,11 +123,11 @@ Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* coun
         // No log is an ordinary day without reception, but a misplaced data folder looks just
         // the same in the picture: one line says where the log was looked for. A log that is
         // there and cannot be read is no such day: drawn empty, it would replace a good picture.
-        if (opened.code == ENOENT || opened.code == ENOTDIR) {
+        if (opened.error == ENOENT || opened.error == ENOTDIR) {
             ReportFormatted("no day log at %s; the day is drawn empty", path.c_str());
             return Succeeded();
         }
-        return FailedWith(opened.code, "cannot read the day log " + path + ": " + opened.reason);
+        return FailedLike(opened, "cannot read the day log " + path + ": " + opened.reason);
     }
     Outcome read = ReadDayLogRecords(file, path, buffer, count);
     // The logging program may keep appending while we run; the daily run holds the handle open

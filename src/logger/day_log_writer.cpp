@@ -17,7 +17,10 @@ namespace {
 Outcome MakeFolder(const std::string& path) {
     std::error_code ec;
     bool made = std::filesystem::create_directory(path, ec);
-    if (ec) return FailedWith(ec.value(), "cannot make the folder " + path + ": " + ec.message());
+    if (ec) {
+        return FailedLike(FailedWithErrno(ec.value()),
+                          "cannot make the folder " + path + ": " + ec.message());
+    }
     if (made) SyncFolder(FolderOf(path).c_str());
     return Succeeded();
 }
@@ -30,7 +33,7 @@ Outcome WriteRecord(DayLogAppender* log, const DayLogRecord* record) {
     }
     // A record cut short (a full disk) would shift every later one: take it back.
     TruncateOpenFile(log->file, int64_t(log->records) * kDayLogRecordSize);
-    return FailedWith(written.code, "cannot write " + log->path + ": " + written.reason);
+    return FailedLike(written, "cannot write " + log->path + ": " + written.reason);
 }
 
 }  // namespace
@@ -59,22 +62,21 @@ Outcome OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
 
     bool created = false;
     if (Outcome opened = OpenForAppending(log->path.c_str(), &log->file, &created); !opened) {
-        return FailedWith(opened.code,
-                          "cannot open " + log->path + " for appending: " + opened.reason);
+        return FailedLike(opened, "cannot open " + log->path + " for appending: " + opened.reason);
     }
     if (created) SyncFolder(FolderOf(log->path).c_str());
     // Two loggers appending to one day would interleave their minutes, and one of them could
     // take the other's record in progress for a crash's remains and cut it.
     if (Outcome locked = LockExclusively(log->file); !locked) {
         CloseDayLogAppender(log);
-        return FailedWith(locked.code, locked.code == EWOULDBLOCK
-                                           ? "another program is writing " + log->path
-                                           : "cannot lock " + log->path + ": " + locked.reason);
+        return FailedLike(locked, locked.error == EWOULDBLOCK
+                                      ? "another program is writing " + log->path
+                                      : "cannot lock " + log->path + ": " + locked.reason);
     }
-    int64_t size = FileSizeOf(log->file);
-    if (size < 0) {
+    int64_t size = 0;
+    if (Outcome sized = FileSizeOf(log->file, &size); !sized) {
         CloseDayLogAppender(log);
-        return FailedWith(EIO, "cannot read the size of " + log->path);
+        return FailedLike(sized, "cannot read the size of " + log->path);
     }
     int64_t whole = size / kDayLogRecordSize;
     if (size % kDayLogRecordSize != 0) {
@@ -82,7 +84,7 @@ Outcome OpenDayLogAppender(DayLogAppender* log, const std::string& dataFolder,
         // record must start on a record boundary.
         if (Outcome cut = TruncateOpenFile(log->file, whole * kDayLogRecordSize); !cut) {
             CloseDayLogAppender(log);
-            return FailedWith(cut.code,
+            return FailedLike(cut,
                               "cannot cut the partial record off " + log->path + ": " + cut.reason);
         }
         log->cutBytes = size - whole * kDayLogRecordSize;

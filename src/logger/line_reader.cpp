@@ -80,7 +80,7 @@ LineRead NextLine(LineReader* reader) {
         long got = 0;
         Outcome read =
             ReadScanInput(reader->input, reader->buffer.data() + reader->end, room, &got);
-        if (got == kInputStopped) return LineRead::Stopped;
+        if (read.kind == FailureKind::Stopped) return LineRead::Stopped;
         if (!read) {
             reader->failure = read;
             return LineRead::Failed;

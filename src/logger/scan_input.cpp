@@ -27,7 +27,7 @@ Outcome OpenScanInput(const std::string& name, ScanInput** input) {
     gzFile file = gzdopen(fd, "rb");
     if (file == nullptr) {
         CloseFile(fd);
-        return FailedWith(ENOMEM, "out of memory");
+        return Failed(FailureKind::OutOfMemory);
     }
     gzbuffer(file, 256 * 1024);
     *input = new ScanInput{file};
@@ -38,8 +38,8 @@ Outcome ReadScanInput(ScanInput* input, void* buffer, size_t count, long* got) {
     if (input->file == nullptr) return ReadInput(0, buffer, count, got);
     *got = -1;
     if (StopSignalled()) {
-        *got = kInputStopped;
-        return Succeeded();
+        *got = 0;
+        return Failed(FailureKind::Stopped);
     }
     unsigned chunk = count > UINT_MAX / 2 ? UINT_MAX / 2 : unsigned(count);
     errno = 0;
@@ -56,7 +56,8 @@ Outcome ReadScanInput(ScanInput* input, void* buffer, size_t count, long* got) {
     // zlib names the stream "<fd:N>: " before its words; the caller names the file.
     std::string words = text != nullptr && *text ? text : "damaged data";
     size_t named = words.rfind("<fd:", 0) == 0 ? words.find(": ") : std::string::npos;
-    return FailedWith(EIO, named == std::string::npos ? words : words.substr(named + 2));
+    return Failed(FailureKind::DamagedInput,
+                  named == std::string::npos ? words : words.substr(named + 2));
 }
 
 Outcome SeekScanInput(ScanInput* input, int64_t offset) {
@@ -66,7 +67,7 @@ Outcome SeekScanInput(ScanInput* input, int64_t offset) {
         int code = Z_OK;
         const char* text = gzerror(input->file, &code);
         if (code == Z_ERRNO || code == Z_OK) return FailedWithErrno(errno);
-        return FailedWith(EIO, text != nullptr && *text ? text : "damaged data");
+        return Failed(FailureKind::DamagedInput, text != nullptr && *text ? text : "damaged data");
     }
     return Succeeded();
 }

@@ -12,8 +12,9 @@
 struct ScanInput;
 // Opens the file of that name ("-": standard input) into *input (nullptr when it cannot be).
 Outcome OpenScanInput(const std::string& name, ScanInput** input);
-// Reads on: *got is the count of bytes read, 0 at the end, kInputStopped once a stop signal has
-// come, -1 when the input cannot be read on (damaged or cut-off compressed data among others).
+// Reads on: *got is the count of bytes read, 0 at the end; once a stop signal has come, the kind
+// Stopped (*got 0); -1 when the input cannot be read on (damaged or cut-off compressed data among
+// others).
 Outcome ReadScanInput(ScanInput* input, void* buffer, size_t count, long* got);
 // Moves a recorded file to offset bytes from its start (of its contents, when compressed), for
 // the reads after it; a compressed file is unpacked again up to there.

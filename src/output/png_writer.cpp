@@ -82,14 +82,14 @@ bool EncodePng(int width, int height, int colourType, bool frameOrder, png_bytep
 
 Outcome EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* bytes) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
-        return FailedWith(EINVAL, "the frame is empty");
+        return Failed(FailureKind::EmptyFrame);
     }
     std::vector<png_bytep> rows;
     try {
         rows.resize(size_t(frame.height));
         bytes->reserve(size_t(frame.width) * size_t(frame.height) / 4);
     } catch (const std::bad_alloc&) {
-        return FailedWith(ENOMEM, "out of memory");
+        return Failed(FailureKind::OutOfMemory);
     }
     // The frame is stored bottom row first; a PNG starts with the top row.
     size_t stride = size_t(frame.width) * 4;
@@ -99,36 +99,36 @@ Outcome EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* byt
     PngError pngError{};
     if (!EncodePng(frame.width, frame.height, PNG_COLOR_TYPE_RGB, true, rows.data(), bytes,
                    &pngError)) {
-        return FailedWith(EIO, pngError.text[0] != '\0' ? pngError.text : "the encoder failed");
+        return Failed(FailureKind::PngEncoder,
+                      pngError.text[0] != '\0' ? pngError.text : "the encoder failed");
     }
     return Succeeded();
 }
 
-bool EncodeRgbPng(const unsigned char* rgb, int width, int height,
-                  std::vector<unsigned char>* bytes) {
-    if (rgb == nullptr || width <= 0 || height <= 0) return false;
+Outcome EncodeRgbPng(const unsigned char* rgb, int width, int height,
+                     std::vector<unsigned char>* bytes) {
+    if (rgb == nullptr || width <= 0 || height <= 0) return Failed(FailureKind::EmptyFrame);
     std::vector<png_bytep> rows;
     try {
         rows.resize(size_t(height));
     } catch (const std::bad_alloc&) {
-        return false;
+        return Failed(FailureKind::OutOfMemory);
     }
     for (int y = 0; y < height; ++y) {
         rows[size_t(y)] = const_cast<png_bytep>(rgb + size_t(y) * size_t(width) * 3);
     }
     PngError pngError{};
-    return EncodePng(width, height, PNG_COLOR_TYPE_RGB, false, rows.data(), bytes, &pngError);
+    if (!EncodePng(width, height, PNG_COLOR_TYPE_RGB, false, rows.data(), bytes, &pngError)) {
+        return Failed(FailureKind::PngEncoder,
+                      pngError.text[0] != '\0' ? pngError.text : "the encoder failed");
+    }
+    return Succeeded();
 }
 
-bool WritePngFile(const FrameBitmap& frame, const char* path) {
+Outcome WritePngFile(const FrameBitmap& frame, const char* path) {
     std::vector<unsigned char> bytes;
-    if (Outcome encoded = EncodeFramePng(frame, &bytes); !encoded) {
-        ReportCannotWrite(path, encoded.reason);
-        return false;
-    }
-    if (Outcome written = WriteFileWhole(path, bytes.data(), bytes.size()); !written) {
-        ReportCannotWrite(path, written.reason);
-        return false;
-    }
-    return true;
+    Outcome written = EncodeFramePng(frame, &bytes);
+    if (written) written = WriteFileWhole(path, bytes.data(), bytes.size());
+    if (!written) ReportCannotWrite(path, written.reason);
+    return written;
 }

@@ -81,7 +81,8 @@ Outcome EncodeGif(const IndexedImage& image, const std::vector<unsigned char>& c
     GifFileType* gif = map != nullptr ? EGifOpen(sink, AppendToSink, &error) : nullptr;
     if (gif == nullptr) {
         GifFreeMapObject(map);
-        return FailedWith(error, map != nullptr ? GifErrorString(error) : "out of memory");
+        return map != nullptr ? Failed(FailureKind::GifEncoder, GifErrorString(error))
+                              : Failed(FailureKind::OutOfMemory);
     }
     EGifSetGifVersion(gif, true);
     bool ok = EGifPutScreenDesc(gif, image.width, image.height, bits, 0, map) == GIF_OK &&
@@ -94,8 +95,8 @@ Outcome EncodeGif(const IndexedImage& image, const std::vector<unsigned char>& c
         error = closeError;
     }
     GifFreeMapObject(map);
-    if (sink->outOfMemory) return FailedWith(E_GIF_ERR_NOT_ENOUGH_MEM, "out of memory");
-    if (!ok) return FailedWith(error, GifErrorString(error));
+    if (sink->outOfMemory) return Failed(FailureKind::OutOfMemory);
+    if (!ok) return Failed(FailureKind::GifEncoder, GifErrorString(error));
     return Succeeded();
 }
 
@@ -103,7 +104,7 @@ Outcome EncodeGif(const IndexedImage& image, const std::vector<unsigned char>& c
 Outcome WriteGifBytes(const IndexedImage& image, const std::vector<unsigned char>& codes,
                       std::vector<unsigned char>* bytes) {
     GifSink sink;
-    Outcome encoded = FailedWith(E_GIF_ERR_NOT_ENOUGH_MEM, "out of memory");
+    Outcome encoded = Failed(FailureKind::OutOfMemory);
     try {
         // The header, screen and image descriptors, palette, code size, blocks and trailer.
         sink.bytes.reserve(codes.size() + codes.size() / 255 + 3 * kMaxGifColours + 64);
@@ -127,10 +128,10 @@ std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& 
 
 Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* bytes) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
-        return FailedWith(EINVAL, "the frame is empty");
+        return Failed(FailureKind::EmptyFrame);
     }
     if (frame.width > kMaxGifSide || frame.height > kMaxGifSide) {
-        return FailedWith(EINVAL, "the frame is larger than a GIF can hold");
+        return Failed(FailureKind::TooLarge, "the frame is larger than a GIF can hold");
     }
     // The indices go to the encoder row by row as they are mapped: the frame's indices are never
     // held whole.
@@ -145,11 +146,11 @@ Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* byt
         encoder->Add(row, width);
     });
     // The frame is not empty: the palette search and the codes fail only for want of memory.
-    if (!reduced) return FailedWith(ENOMEM, "out of memory");
+    if (!reduced) return Failed(FailureKind::OutOfMemory);
     try {
         encoder->Finish();
     } catch (const std::bad_alloc&) {
-        return FailedWith(ENOMEM, "out of memory");
+        return Failed(FailureKind::OutOfMemory);
     }
     return WriteGifBytes(image, codes, bytes);
 }
@@ -158,35 +159,33 @@ Outcome EncodeIndexedGif(const IndexedImage& image, std::vector<unsigned char>* 
     if (image.width <= 0 || image.height <= 0 || image.width > kMaxGifSide ||
         image.height > kMaxGifSide || image.colourCount < 1 || image.colourCount > kMaxGifColours ||
         image.pixels.size() != size_t(image.width) * size_t(image.height)) {
-        return FailedWith(EINVAL, "the image's size, palette or pixels do not agree");
+        return Failed(FailureKind::ImageMismatch);
     }
     std::vector<unsigned char> codes;
     try {
         CompressLzw(image.pixels.data(), image.pixels.size(), CodeSize(image.colourCount), &codes);
     } catch (const std::bad_alloc&) {
-        return FailedWith(ENOMEM, "out of memory");
+        return Failed(FailureKind::OutOfMemory);
     }
     return WriteGifBytes(image, codes, bytes);
 }
 
-bool WriteGifFile(const FrameBitmap& frame, const char* path) {
+Outcome WriteGifFile(const FrameBitmap& frame, const char* path) {
     std::vector<unsigned char> bytes;
-    if (Outcome encoded = EncodeFrameGif(frame, &bytes); !encoded) {
-        ReportCannotWrite(path, encoded.reason);
-        return false;
-    }
-    if (Outcome written = WriteFileWhole(path, bytes.data(), bytes.size()); !written) {
-        ReportCannotWrite(path, written.reason);
-        return false;
-    }
-    return true;
+    Outcome written = EncodeFrameGif(frame, &bytes);
+    if (written) written = WriteFileWhole(path, bytes.data(), bytes.size());
+    if (!written) ReportCannotWrite(path, written.reason);
+    return written;
 }
 
-bool ReadGifFile(const char* path, DecodedGif* image) {
+Outcome ReadGifFile(const char* path, DecodedGif* image) {
     int error = 0;
     GifFileType* gif = DGifOpenFileName(path, &error);
-    if (gif == nullptr) return false;
-    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1;
+    if (gif == nullptr) return Failed(FailureKind::GifEncoder, GifErrorString(error));
+    bool ok = DGifSlurp(gif) == GIF_OK;
+    if (!ok) error = gif->Error;
+    Outcome read = ok ? Succeeded() : Failed(FailureKind::GifEncoder, GifErrorString(error));
+    ok = ok && gif->ImageCount >= 1;
     if (ok) {
         const SavedImage& frame = gif->SavedImages[0];
         const GifImageDesc& desc = frame.ImageDesc;
@@ -212,13 +211,15 @@ bool ReadGifFile(const char* path, DecodedGif* image) {
         }
     }
     DGifCloseFile(gif, &error);
-    return ok;
+    if (read && !ok) read = Failed(FailureKind::ImageMismatch);
+    return read;
 }
 
-bool SaveSnapshotTo(const FrameBitmap* frame, const std::string& path) {
+Outcome SaveSnapshotTo(const FrameBitmap* frame, const std::string& path) {
     if (frame == nullptr || frame->bits == nullptr) {
-        Report("no frame was drawn; no picture saved");
-        return false;
+        Outcome none = Failed(FailureKind::EmptyFrame, "no frame was drawn; no picture saved");
+        Report(none.reason);
+        return none;
     }
     return WriteGifFile(*frame, path.c_str());
 }

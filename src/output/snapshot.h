@@ -19,9 +19,9 @@ constexpr int kZCapture = 2;      // "z.gif"
 // mode 2 gives "<folder>/z.gif", any other mode "<folder>/VOKLOG yyyy-mm-dd.GIF".
 std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& date);
 
-// Writes a frame as a GIF of its full size with a palette chosen from the frame;
-// false (and nothing left under the path) when it cannot be written.
-bool WriteGifFile(const FrameBitmap& frame, const char* path);
+// Writes a frame as a GIF of its full size with a palette chosen from the frame; when it cannot
+// be written, the reason, said on standard error too, and nothing left under the path.
+Outcome WriteGifFile(const FrameBitmap& frame, const char* path);
 
 // The same GIF in memory, for a writer that makes its files itself.
 Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* bytes);
@@ -36,8 +36,10 @@ struct DecodedGif {
     int colourCount = 0;  // entries of the colour table
     std::vector<unsigned char> rgb;
 };
-bool ReadGifFile(const char* path, DecodedGif* image);
+// Fails with giflib's reason, or ImageMismatch for a file that is not one whole first image of
+// the screen's size in its palette.
+Outcome ReadGifFile(const char* path, DecodedGif* image);
 
-// Saves the frame as the snapshot at path; false (after a message) when no frame was drawn
-// (frame nullptr) or the picture was not saved.
-bool SaveSnapshotTo(const FrameBitmap* frame, const std::string& path);
+// Saves the frame as the snapshot at path; when no frame was drawn (frame nullptr, EmptyFrame)
+// or the picture was not saved, the reason, said on standard error too.
+Outcome SaveSnapshotTo(const FrameBitmap* frame, const std::string& path);

@@ -72,19 +72,18 @@ std::string SummaryFileText(RecordSpan records) {
     return text;
 }
 
-bool WriteSummaryFileTo(const char* path, RecordSpan records) {
+Outcome WriteSummaryFileTo(const char* path, RecordSpan records) {
     // The whole text first (a few kilobytes), then one write under a temporary name: a failed
     // write leaves the previous file whole instead of a shorter one that looks complete.
     std::string text;
+    Outcome written;
     try {
         text = SummaryFileText(records);
     } catch (const std::bad_alloc&) {
-        ReportCannotWrite(path, FailedWithErrno(ENOMEM).reason);
-        return false;
+        // In the system's words, as the message has always said it.
+        written = FailedLike(Failed(FailureKind::OutOfMemory), FailedWithErrno(ENOMEM).reason);
     }
-    if (Outcome written = WriteFileWhole(path, text.data(), text.size()); !written) {
-        ReportCannotWrite(path, written.reason);
-        return false;
-    }
-    return true;
+    if (written) written = WriteFileWhole(path, text.data(), text.size());
+    if (!written) ReportCannotWrite(path, written.reason);
+    return written;
 }

@@ -22,5 +22,6 @@ int FormatSummaryLine(const DayLogRecord* record, char* line, size_t size);
 std::string SummaryFileText(RecordSpan records);
 
 // Writes the records' "Z.TXT" under path, one line per quarter-hour record, replacing the
-// previous one only when the new one is whole; false (after a message) when it was not written.
-bool WriteSummaryFileTo(const char* path, RecordSpan records);
+// previous one only when the new one is whole; when it was not written, the reason, said on
+// standard error too.
+Outcome WriteSummaryFileTo(const char* path, RecordSpan records);

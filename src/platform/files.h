@@ -16,8 +16,8 @@ bool PathExists(const char* path);
 
 // Opens a regular file for reading into *fd.
 Outcome OpenForReading(const char* path, int* fd);
-// Size of an open file in bytes, -1 when unknown.
-int64_t FileSizeOf(int fd);
+// Size of an open file in bytes into *size (0 when it cannot be told).
+Outcome FileSizeOf(int fd, int64_t* size);
 // Reads up to count bytes from the file's current position, retrying short reads until count
 // bytes or the end of the file; *got is the number of bytes read, also when a read fails.
 Outcome ReadFully(int fd, void* buffer, size_t count, size_t* got);

@@ -33,7 +33,7 @@ Outcome OpenRegularFileAt(int folderFd, const char* path, int flags, int mode, i
     }
     if (!S_ISREG(st.st_mode)) {
         close(opened);
-        return FailedWith(EINVAL, "not a regular file");
+        return Failed(FailureKind::NotRegularFile);
     }
     int current = fcntl(opened, F_GETFL);
     if (current == -1 || fcntl(opened, F_SETFL, current & ~O_NONBLOCK) == -1) {
@@ -55,10 +55,13 @@ Outcome OpenForReading(const char* path, int* fd) {
     return OpenRegularFile(path, O_RDONLY, 0, fd);
 }
 
-int64_t FileSizeOf(int fd) {
+Outcome FileSizeOf(int fd, int64_t* size) {
+    *size = 0;
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) return -1;
-    return int64_t(st.st_size);
+    if (fd < 0) return FailedWithErrno(EBADF);
+    if (fstat(fd, &st) != 0) return FailedWithErrno(errno);
+    *size = int64_t(st.st_size);
+    return Succeeded();
 }
 
 Outcome ReadFully(int fd, void* buffer, size_t count, size_t* got) {
@@ -175,11 +178,6 @@ Outcome ReplaceFile(const char* temporaryPath, const char* finalPath) {
 
 void RemoveFile(const char* path) {
     if (path != nullptr && *path != '\0') unlink(path);
-}
-
-Outcome FailedWithErrno(int error) {
-    if (error == 0) error = EIO;
-    return FailedWith(error, std::strerror(error));
 }
 
 Outcome WriteFileWhole(const char* path, const void* data, size_t count) {

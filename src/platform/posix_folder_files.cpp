@@ -176,7 +176,7 @@ Outcome ReadSmallFile(const char* path, size_t limit, std::string* bytes) {
     if (!read) return read;
     if (longer) {
         bytes->clear();
-        return FailedWith(EFBIG, "larger than " + std::to_string(limit) + " bytes");
+        return Failed(FailureKind::TooLarge, "larger than " + std::to_string(limit) + " bytes");
     }
     return Succeeded();
 }

@@ -16,7 +16,7 @@ Outcome OpenForAppending(const char* path, int* fd, bool* created) {
     Outcome opened;
     for (int attempt = 0; attempt < 2; ++attempt) {
         opened = OpenRegularFile(path, O_WRONLY | O_APPEND | O_NOFOLLOW, 0, fd);
-        if (opened || opened.code != ENOENT) return opened;
+        if (opened || opened.error != ENOENT) return opened;
         int made =
             open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (made >= 0) {

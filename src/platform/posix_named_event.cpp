@@ -212,7 +212,7 @@ Outcome CreateObject(const std::string& path, SharedMapping** mapping) {
     if (fchmod(fd, 0600) != 0) {
         error = errno;
     } else if (Outcome written = WriteAll(fd, &initial, sizeof initial); !written) {
-        error = written.code;
+        error = written.error != 0 ? written.error : EIO;
     }
     if (error == 0 && link(temporary.c_str(), path.c_str()) != 0) error = errno;
     unlink(temporary.c_str());
@@ -227,8 +227,7 @@ Outcome CreateObject(const std::string& path, SharedMapping** mapping) {
 // A failed step's reason in the words of a private event's message: "it cannot be opened (...)".
 Outcome StepFailed(const char* step, int error) {
     Outcome failed = FailedWithErrno(error);
-    return FailedWith(failed.code,
-                      std::string("it cannot be ") + step + " (" + failed.reason + ")");
+    return FailedLike(failed, std::string("it cannot be ") + step + " (" + failed.reason + ")");
 }
 
 // The shared object under the name into *mapping when it is this user's whole semaphore;
@@ -240,11 +239,12 @@ Outcome OpenObject(const std::string& path, SharedMapping** mapping) {
         if (fd < 0 && errno == ENOENT) {
             Outcome created = CreateObject(path, mapping);
             if (created) return created;
-            if (created.code == EEXIST) continue;
-            return StepFailed("created", created.code);
+            if (created.error == EEXIST) continue;
+            return StepFailed("created", created.error);
         }
         if (fd < 0) {
-            if (errno == ELOOP) return FailedWith(ELOOP, "a link stands under its name");
+            if (errno == ELOOP)
+                return FailedLike(FailedWithErrno(ELOOP), "a link stands under its name");
             return StepFailed("opened", errno);
         }
         Outcome refused;
@@ -252,9 +252,9 @@ Outcome OpenObject(const std::string& path, SharedMapping** mapping) {
         if (fstat(fd, &st) != 0) {
             refused = StepFailed("examined", errno);
         } else if (st.st_uid != geteuid()) {
-            refused = FailedWith(EPERM, "it belongs to another user");
+            refused = Failed(FailureKind::OwnedByAnotherUser);
         } else if (!S_ISREG(st.st_mode) || st.st_size < off_t(sizeof(sem_t))) {
-            refused = FailedWith(EINVAL, "it is not a whole semaphore");
+            refused = Failed(FailureKind::NotASemaphore);
         } else if ((st.st_mode & 077) != 0) {
             // One of ours from a time when others were let in: any of them may hold it open
             // for writing still, whatever its mode is made now. A fresh one takes its name.
@@ -263,8 +263,8 @@ Outcome OpenObject(const std::string& path, SharedMapping** mapping) {
                 named.st_ino == st.st_ino && unlink(path.c_str()) != 0) {
                 Outcome kept = FailedWithErrno(errno);
                 close(fd);
-                return FailedWith(kept.code, "others could write to it and it cannot be removed (" +
-                                                 kept.reason + ")");
+                return FailedLike(kept, "others could write to it and it cannot be removed (" +
+                                            kept.reason + ")");
             }
             close(fd);
             continue;
@@ -277,7 +277,7 @@ Outcome OpenObject(const std::string& path, SharedMapping** mapping) {
         close(fd);
         return refused;
     }
-    return FailedWith(EAGAIN, "it keeps changing under its name");
+    return Failed(FailureKind::KeepsChanging);
 }
 
 }  // namespace

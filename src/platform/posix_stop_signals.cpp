@@ -63,8 +63,8 @@ Outcome ReadInput(int fd, void* buffer, size_t count, long* got) {
     *got = -1;
     for (;;) {
         if (StopSignalled()) {
-            *got = kInputStopped;
-            return Succeeded();
+            *got = 0;
+            return Failed(FailureKind::Stopped);
         }
         if (catching) {
             struct pollfd p {};

@@ -44,12 +44,11 @@ void IgnoreWriteSignals();
 // destructors run, so a thread still busy in a library cannot trip over them.
 [[noreturn]] void EndProcess(int exitCode);
 
-// Catches SIGTERM, SIGINT and SIGHUP from now on: they end the next or current ReadInput with
-// kInputStopped instead of ending the process.
+// Catches SIGTERM, SIGINT and SIGHUP from now on: they end the next or current ReadInput, which
+// then fails as Stopped, instead of ending the process.
 void CatchStopSignals();
-constexpr long kInputStopped = -2;
-// Reads what is there (at least one byte, waiting for it): *got is the count, 0 at the end,
-// kInputStopped once a stop signal has come, -1 when the read failed.
+// Reads what is there (at least one byte, waiting for it): *got is the count, 0 at the end; once
+// a stop signal has come, the kind Stopped (*got 0); -1 when the read failed.
 Outcome ReadInput(int fd, void* buffer, size_t count, long* got);
 bool StopSignalled();
 

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/library.h"
-#include "render/render_surface.h"
 
 namespace {
 
@@ -225,7 +224,7 @@ const char* EglErrorName(EGLint error) {
 }
 
 // A failed surface step, with EGL's own error where it has one.
-Outcome SurfaceFailed(const EglApi& egl, SurfaceStatus step, const char* what) {
+Outcome SurfaceFailed(const EglApi& egl, FailureKind step, const char* what) {
     std::string reason = what;
     if (egl.library == nullptr) {
         reason += ": libEGL.so.1 could not be loaded";
@@ -237,7 +236,7 @@ Outcome SurfaceFailed(const EglApi& egl, SurfaceStatus step, const char* what) {
             reason += name != nullptr ? name : "EGL error " + std::to_string(error);
         }
     }
-    return FailedWith(int(step), reason);
+    return Failed(step, reason);
 }
 
 }  // namespace
@@ -260,30 +259,31 @@ Outcome CreateEglSurface(int width, int height, EglSurface** made) {
     *made = new EglSurface;
     EglSurface& s = **made;
     const EglApi& egl = s.egl;
-    if (!LoadEgl(&s.egl)) return SurfaceFailed(egl, SurfaceStatus::NoDisplay, "no EGL display");
+    if (!LoadEgl(&s.egl)) return SurfaceFailed(egl, FailureKind::NoEglDisplay, "no EGL display");
     s.display = OpenDisplay(egl);
     if (s.display == EGL_NO_DISPLAY) {
-        return SurfaceFailed(egl, SurfaceStatus::NoDisplay, "no EGL display could be opened");
+        return SurfaceFailed(egl, FailureKind::NoEglDisplay, "no EGL display could be opened");
     }
 
     EGLConfig config = nullptr;
     if (!ChooseConfig(egl, s.display, &config)) {
-        return SurfaceFailed(egl, SurfaceStatus::NoConfig, "no suitable frame format");
+        return SurfaceFailed(egl, FailureKind::NoEglConfig, "no suitable frame format");
     }
 
     const EGLint size[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     s.surface = egl.CreatePbufferSurface(s.display, config, size);
     if (s.surface == EGL_NO_SURFACE) {
-        return SurfaceFailed(egl, SurfaceStatus::NoSurface, "no drawing surface");
+        return SurfaceFailed(egl, FailureKind::NoDrawingSurface, "no drawing surface");
     }
 
     s.context = CreateCompatibilityContext(egl, s.display, config);
     if (s.context == EGL_NO_CONTEXT) {
-        return SurfaceFailed(egl, SurfaceStatus::NoContext, "no OpenGL context");
+        return SurfaceFailed(egl, FailureKind::NoGlContext, "no OpenGL context");
     }
 
     if (!egl.MakeCurrent(s.display, s.surface, s.surface, s.context)) {
-        return SurfaceFailed(egl, SurfaceStatus::NotCurrent, "the context could not be used");
+        return SurfaceFailed(egl, FailureKind::GlContextNotCurrent,
+                             "the context could not be used");
     }
     return Succeeded();
 }

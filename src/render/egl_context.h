@@ -10,7 +10,7 @@ struct EglSurface;
 
 // Makes a pbuffer of width x height with a desktop-OpenGL compatibility context, current on the
 // calling thread, into *made (set also on failure, with whatever was made, for
-// DestroyEglSurface); on failure the SurfaceStatus as the code and EGL's error in the reason.
+// DestroyEglSurface); on failure the step as the kind and EGL's error in the reason.
 Outcome CreateEglSurface(int width, int height, EglSurface** made);
 // True while the surface's context exists.
 bool EglContextMade(const EglSurface* surface);

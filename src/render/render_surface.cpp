@@ -14,7 +14,7 @@
 Outcome CreateRenderSurfaceOfSize(int width, int height, FontFaces* faces, RenderSurface* surface) {
     DestroyRenderSurface(surface);
     if (width <= 0 || height <= 0) {
-        return FailedWith(int(SurfaceStatus::NoSurface), "no drawing surface of that size");
+        return Failed(FailureKind::NoDrawingSurface, "no drawing surface of that size");
     }
     Outcome made = CreateEglSurface(width, height, &surface->egl);
     if (!made) return made;
@@ -24,6 +24,25 @@ Outcome CreateRenderSurfaceOfSize(int width, int height, FontFaces* faces, Rende
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
     BuildFontLists(faces, &surface->fonts);
     return Succeeded();
+}
+
+int SurfaceStatus(const Outcome& made) {
+    switch (made.kind) {
+        case FailureKind::None:
+            return 0;
+        case FailureKind::NoEglDisplay:
+            return 1;
+        case FailureKind::NoEglConfig:
+            return 2;
+        case FailureKind::NoDrawingSurface:
+            return 3;
+        case FailureKind::NoGlContext:
+            return 4;
+        case FailureKind::GlContextNotCurrent:
+            return 5;
+        default:
+            return -1;  // not a surface's step: no other kind comes from making one
+    }
 }
 
 Outcome CreateRenderSurface(ScreenGeometry* geometry, FontFaces* faces, RenderSurface* surface) {

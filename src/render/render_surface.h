@@ -20,19 +20,15 @@ struct RenderSurface {
     LevelFieldImage levelFieldImage;  // the level field's rows, its pixels kept between days
 };
 
-// The failed step of a surface, as the outcome's code.
-enum class SurfaceStatus {
-    Ready = 0,       // current on the calling thread, fonts built
-    NoDisplay = 1,   // no EGL display could be initialised
-    NoConfig = 2,    // no matching config
-    NoSurface = 3,   // the surface could not be made
-    NoContext = 4,   // the context could not be made
-    NotCurrent = 5,  // it could not be made current
-};
+// The SurfaceStatus of a surface's outcome, its failed step's number: 0 ready (current on the
+// calling thread, fonts built), 1 no EGL display could be initialised, 2 no matching config,
+// 3 the surface could not be made, 4 the context could not be made, 5 it could not be made
+// current.
+int SurfaceStatus(const Outcome& made);
 
 // Makes the surface of screenWidth x screenHeight, the width taken afresh from the width the
-// display reported (and stored in the geometry); on failure the SurfaceStatus as the code and
-// the step and EGL's error as the reason.
+// display reported (and stored in the geometry); on failure the step as the kind (NoEglDisplay ..
+// GlContextNotCurrent) and the step and EGL's error as the reason.
 Outcome CreateRenderSurface(ScreenGeometry* geometry, FontFaces* faces, RenderSurface* surface);
 // The same for a given frame size, without asking the display. A surface made before in *surface
 // goes first.

@@ -60,7 +60,8 @@ FrameBitmap* ReadBackFrame(int width, int height) {
 
 void RenderThreadMain(RenderThread* thread, const RenderThreadWork& work) {
     if (Outcome made = CreateRenderSurface(work.geometry, work.faces, &thread->surface); !made) {
-        ReportFormatted("OpenGL is not available (%s, status %d)", made.reason.c_str(), made.code);
+        ReportFormatted("OpenGL is not available (%s, status %d)", made.reason.c_str(),
+                        SurfaceStatus(made));
         DestroyRenderSurface(&thread->surface);
         // Without a frame the run still writes its summary, which needs the records.
         if (work.withoutSurface) work.withoutSurface();

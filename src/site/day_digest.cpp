@@ -108,7 +108,8 @@ Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
     z_stream stream{};
     if (int started = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY);
         started != Z_OK) {
-        return FailedWith(started, std::string("zlib: ") + zError(started));
+        return Failed(started == Z_MEM_ERROR ? FailureKind::OutOfMemory : FailureKind::Compressor,
+                      std::string("zlib: ") + zError(started));
     }
     encoded->deflated.resize(deflateBound(&stream, uLong(grid.size())));
     stream.next_in = grid.data();
@@ -121,7 +122,7 @@ Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
     if (result != Z_STREAM_END) {
         // Z_OK here would be an output buffer too small, which deflateBound rules out.
         if (result == Z_OK) result = Z_BUF_ERROR;
-        return FailedWith(result, std::string("zlib: ") + zError(result));
+        return Failed(FailureKind::Compressor, std::string("zlib: ") + zError(result));
     }
     return Succeeded();
 }

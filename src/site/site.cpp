@@ -51,12 +51,14 @@ Outcome Gzip(const std::string& bytes, std::string* out) {
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
         libdeflate_alloc_compressor(1), libdeflate_free_compressor);
     // libdeflate's one reason for no compressor at a valid level.
-    if (compressor == nullptr) return FailedWith(ENOMEM, "libdeflate: out of memory");
+    if (compressor == nullptr) return Failed(FailureKind::OutOfMemory, "libdeflate: out of memory");
     out->resize(libdeflate_gzip_compress_bound(compressor.get(), bytes.size()));
     size_t size = libdeflate_gzip_compress(compressor.get(), bytes.data(), bytes.size(),
                                            out->data(), out->size());
     out->resize(size);
-    if (size == 0) return FailedWith(EIO, "libdeflate: the packed log did not fit its bound");
+    if (size == 0) {
+        return Failed(FailureKind::Compressor, "libdeflate: the packed log did not fit its bound");
+    }
     return Succeeded();
 }
 
@@ -91,7 +93,12 @@ bool WriteMonth(SiteFolder* site, year_month month, const std::vector<sys_days>&
     for (const auto& [d, digest] : digests) rows[size_t(d - 1)] = &digest;
     std::vector<unsigned char> png;
     std::string folder = MonthFolderName(month) + "/";
-    return PropagationCalendarPng(rows, &png) && PutSiteFile(site, folder + "activity.png", png) &&
+    if (Outcome made = PropagationCalendarPng(rows, &png); !made) {
+        ReportSiteProblem("cannot make " + site->path + "/" + folder +
+                          "activity.png: " + made.reason);
+        return false;
+    }
+    return PutSiteFile(site, folder + "activity.png", png) &&
            PutSiteFile(site, folder + kIndexPage,
                        MonthPageHtml(month, digests, look, NeighbourMonths(month, days)));
 }
@@ -146,7 +153,7 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
         !skipped.empty() && !unchanged) {
         ReportSiteProblem(skipped);
     }
-    return PutSiteFile(site, kStationsScript, script);
+    return bool(PutSiteFile(site, kStationsScript, script));
 }
 
 // Every file that the days, their months and the index take.
@@ -176,7 +183,7 @@ Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<sys_days>& da
                          const std::string& webFolder) {
     for (const std::string& name : NamesOfDays(days, webFolder)) {
         if (Outcome allowed = MayWrite(site, name); !allowed) {
-            return FailedWith(allowed.code, site.path + "/" + name + ": " + allowed.reason);
+            return FailedLike(allowed, site.path + "/" + name + ": " + allowed.reason);
         }
     }
     return Succeeded();
@@ -217,7 +224,7 @@ Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
     return read;
 }
 
-bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
+Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
     sys_days day = input.data.day;
     std::string folder = site->path + "/" + DayFolderName(day) + "/";
     DayPictures pictures;
@@ -235,44 +242,49 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     Outcome copied = ReadDayLogCopy(input.logPath, &log);
     if (copied) copied = Gzip(log, &logGz);
     Outcome levelsMade = EncodeLevels(input.records, &levels);
-    bool thumbMade = ThumbnailPng(*input.frame, &thumb);
-    bool stripMade = ActivityStripPng(digest, &strip);
+    Outcome thumbMade = ThumbnailPng(*input.frame, &thumb);
+    Outcome stripMade = ActivityStripPng(digest, &strip);
     if (encoder.joinable()) encoder.join();
     if (!copied) {
-        ReportSiteProblem("cannot copy day log " + input.logPath + " into " + folder + ": " +
-                          copied.reason);
-        return false;
+        copied = FailedLike(copied, "cannot copy day log " + input.logPath + " into " + folder +
+                                        ": " + copied.reason);
+        ReportSiteProblem(copied.reason);
+        return copied;
     }
     struct {
         const char* file;
         Outcome made;
     } const made[] = {
-        {"chart.gif", pictures.gifMade},
-        {"chart.png", pictures.pngMade},
-        {"levels.bin", levelsMade},
-        {"thumb.png", thumbMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
-        {"strip.png", stripMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
+        {"chart.gif", pictures.gifMade}, {"chart.png", pictures.pngMade},
+        {"levels.bin", levelsMade},      {"thumb.png", thumbMade},
+        {"strip.png", stripMade},
     };
     for (const auto& m : made) {
         if (!m.made) {
-            ReportSiteProblem("cannot make " + folder + m.file + ": " + m.made.reason);
-            return false;
+            Outcome failed =
+                FailedLike(m.made, "cannot make " + folder + m.file + ": " + m.made.reason);
+            ReportSiteProblem(failed.reason);
+            return failed;
         }
     }
     const std::vector<unsigned char>& chart = pictures.png;
     std::string summary = SummaryText(input.records);
-    bool written = PutSiteFile(site, DayFile(day, "chart.gif"), pictures.gif) &&
-                   PutSiteFile(site, DayFile(day, "chart.png"), chart) &&
-                   PutSiteFile(site, DayFile(day, "thumb.png"), thumb) &&
-                   PutSiteFile(site, DayFile(day, "strip.png"), strip) &&
-                   PutSiteFile(site, DayFile(day, "VOK.LOG.gz"), logGz) &&
-                   PutSiteFile(site, DayFile(day, "summary.txt"), summary) &&
-                   PutSiteFile(site, DayFile(day, "day.txt"), DigestText(digest)) &&
-                   PutSiteFile(site, DayFile(day, "levels.bin"), levels.deflated) &&
-                   PutSiteFile(site, DayFile(day, "levels.js"), LevelsScript(levels)) &&
-                   PutSiteFile(site, DayFile(day, "data.js"),
-                               DayDataScript(input.data, input.records, levels));
-    if (!written) return false;
+    // In order, up to the first that fails: its reason is the day's.
+    Outcome written;
+    auto put = [&](const char* file, const auto& bytes) {
+        if (written) written = PutSiteFile(site, DayFile(day, file), bytes);
+    };
+    put("chart.gif", pictures.gif);
+    put("chart.png", chart);
+    put("thumb.png", thumb);
+    put("strip.png", strip);
+    put("VOK.LOG.gz", logGz);
+    put("summary.txt", summary);
+    put("day.txt", DigestText(digest));
+    put("levels.bin", levels.deflated);
+    put("levels.js", LevelsScript(levels));
+    put("data.js", DayDataScript(input.data, input.records, levels));
+    if (!written) return written;
     std::vector<DayDownload> downloads = {
         {"chart.gif", DayGifName(day), "the day's picture", pictures.gif.size()},
         {"chart.png", DayPngName(day), "the same picture, lossless", chart.size()},
@@ -283,8 +295,8 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     return PutSiteFile(site, DayFile(day, "index.html"), DayPageHtml(day, digest, look, downloads));
 }
 
-bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const SiteLook& look,
-                const std::string& webFolder, const std::string& stationsCsv) {
+Outcome FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const SiteLook& look,
+                   const std::string& webFolder, const std::string& stationsCsv) {
     std::vector<sys_days> days = DaysWithPages(*site);
     std::set<year_month> months;
     for (sys_days d : updated) months.insert(MonthOf(d));
@@ -312,7 +324,7 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
     all = SaveManifest(site) && all;
     // Every worker has ended: what one that was killed was writing is nobody's any more.
     RemoveLeftoverTemporaries(*site);
-    return all;
+    return all ? Succeeded() : Failed(FailureKind::Incomplete);
 }
 
 std::string SiteWebFolder(const std::string& executablePath) {

@@ -33,17 +33,18 @@ Outcome SiteMayWriteDays(const SiteFolder& site, const std::vector<std::chrono::
 Outcome ClaimSiteDays(SiteFolder* site, const std::vector<std::chrono::sys_days>& days,
                       const std::string& webFolder);
 
-// Writes one day's folder; false, after a message, when a file of it was not written. The day
-// log's copy holds at most a day's records (kMaxDayLogRecords): a longer file is cut there, and
-// said so.
-bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);
+// Writes one day's folder; when a file of it was not written, the first such file's reason, said
+// through the reporter too. The day log's copy holds at most a day's records
+// (kMaxDayLogRecords): a longer file is cut there, and said so.
+Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);
 
 // After the days: the pages of the months of the updated days, the index, the list of days, the
 // station list (from stationsCsv when it exists, read up to kStationListMaxBytes) and the pages'
 // scripts from webFolder, then the manifest; last, the temporaries that a worker process killed
-// on the way left. False, after a message, when any of them was not written.
-bool FinishSite(SiteFolder* site, const std::vector<std::chrono::sys_days>& updated,
-                const SiteLook& look, const std::string& webFolder, const std::string& stationsCsv);
+// on the way left. Incomplete when any of them was not written (each said through the reporter).
+Outcome FinishSite(SiteFolder* site, const std::vector<std::chrono::sys_days>& updated,
+                   const SiteLook& look, const std::string& webFolder,
+                   const std::string& stationsCsv);
 
 // Where the pages' scripts and style are: share/talvor/web beside the installed program's
 // folder, else the source tree's web folder that the program was built from.

@@ -53,14 +53,16 @@ struct HeldDescriptor {
 Outcome TrustFolder(int fd, const std::string& path) {
     FolderEntry entry;
     if (Outcome looked = LookAtOpen(fd, &entry); !looked) {
-        return FailedWith(looked.code, "cannot look at folder " + path + ": " + looked.reason);
+        return FailedLike(looked, "cannot look at folder " + path + ": " + looked.reason);
     }
     if (!entry.ownedByUs) {
-        return FailedWith(EPERM, "folder " + path + " belongs to another user (user id " +
-                                     std::to_string(entry.owner) + ")");
+        return Failed(FailureKind::OwnedByAnotherUser, "folder " + path +
+                                                           " belongs to another user (user id " +
+                                                           std::to_string(entry.owner) + ")");
     }
     if (entry.othersMayWrite) {
-        return FailedWith(EPERM, "folder " + path + " may be written by other users");
+        return Failed(FailureKind::WritableByOthers,
+                      "folder " + path + " may be written by other users");
     }
     return Succeeded();
 }
@@ -88,18 +90,20 @@ Outcome OpenFolderOf(const SiteFolder& site, const std::string& name, bool make,
                 return Succeeded();
             }
             Outcome made = MakeFolderIn(at, part.c_str());
-            if (!made && made.code != EEXIST) {
-                return FailedWith(made.code, "cannot make folder " + path + ": " + made.reason);
+            if (!made && made.error != EEXIST) {
+                return FailedLike(made, "cannot make folder " + path + ": " + made.reason);
             }
             looked = LookIn(at, part.c_str(), &entry);
         }
         if (!looked) {
-            return FailedWith(looked.code, "cannot look at " + path + ": " + looked.reason);
+            return FailedLike(looked, "cannot look at " + path + ": " + looked.reason);
         }
-        if (entry.kind != EntryKind::Folder) return FailedWith(ENOTDIR, path + " is not a folder");
+        if (entry.kind != EntryKind::Folder) {
+            return Failed(FailureKind::NotAFolder, path + " is not a folder");
+        }
         HeldDescriptor next;
         if (Outcome opened = OpenFolderIn(at, part.c_str(), &next.fd); !opened) {
-            return FailedWith(opened.code, "cannot open folder " + path + ": " + opened.reason);
+            return FailedLike(opened, "cannot open folder " + path + ": " + opened.reason);
         }
         if (Outcome trusted = TrustFolder(next.fd, path); !trusted) return trusted;
         held->Close();
@@ -147,7 +151,7 @@ Outcome WriteManifest(SiteFolder* site, const std::set<std::string>& names) {
     Outcome written = WriteInFolder(*site, site->folderFd, kManifestName, kManifestName, text,
                                     site->manifestText.empty());
     if (!written) {
-        return FailedWith(written.code, site->path + "/" + kManifestName + ": " + written.reason);
+        return FailedLike(written, site->path + "/" + kManifestName + ": " + written.reason);
     }
     site->manifestText = text;
     return Succeeded();
@@ -224,16 +228,17 @@ Outcome OpenSiteFolder(const std::string& folder, SiteFolder* site, int lockWait
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     HeldDescriptor opened;
     Outcome open = OpenNamedFolder(path.c_str(), &opened.fd);
-    if (!open && open.code == ENOENT) {
+    if (!open && open.error == ENOENT) {
         // Only the last part is made: a mistyped parent should fail, not grow a tree.
         Outcome made = MakeFolderIn(kWorkingFolder, path.c_str());
-        if (!made && made.code != EEXIST) {
-            return FailedWith(made.code, "cannot make it: " + made.reason);
+        if (!made && made.error != EEXIST) {
+            return FailedLike(made, "cannot make it: " + made.reason);
         }
         open = OpenNamedFolder(path.c_str(), &opened.fd);
     }
-    if (!open && open.code == ENOTDIR) return FailedWith(ENOTDIR, "it is not a folder");
-    if (!open) return FailedWith(open.code, "cannot open it: " + open.reason);
+    if (!open && open.error == ENOTDIR)
+        return Failed(FailureKind::NotAFolder, "it is not a folder");
+    if (!open) return FailedLike(open, "cannot open it: " + open.reason);
 
     bool locked = bool(LockExclusively(opened.fd));
     if (!locked && lockWaitMs > 0) {
@@ -243,14 +248,14 @@ Outcome OpenSiteFolder(const std::string& folder, SiteFolder* site, int lockWait
         SleepMs(200);
         locked = bool(LockExclusively(opened.fd));
     }
-    if (!locked) return FailedWith(EWOULDBLOCK, "another run is writing it");
+    if (!locked) return Failed(FailureKind::Locked, "another run is writing it");
     // Permissions do not tell everything (root passes them where a read-only file system still
     // refuses): a temporary is made as every write makes one, and removed again.
     TemporaryFile probe;
     if (Outcome made =
             CreateTemporaryIn(opened.fd, kTemporaryMark + std::string(kManifestName) + ".", &probe);
         !made) {
-        return FailedWith(made.code, "cannot write in it: " + made.reason);
+        return FailedLike(made, "cannot write in it: " + made.reason);
     }
     DiscardTemporary(&probe);
 
@@ -258,33 +263,34 @@ Outcome OpenSiteFolder(const std::string& folder, SiteFolder* site, int lockWait
     std::string text;
     FolderEntry manifest;
     if (Outcome looked = LookIn(opened.fd, kManifestName, &manifest); !looked) {
-        return FailedWith(
-            looked.code, std::string("cannot look at its ") + kManifestName + ": " + looked.reason);
+        return FailedLike(
+            looked, std::string("cannot look at its ") + kManifestName + ": " + looked.reason);
     }
     if (manifest.kind != EntryKind::Missing) {
         const std::string notOurs =
             std::string("its ") + kManifestName + " is not one this program wrote";
         if (manifest.kind != EntryKind::File)
-            return FailedWith(EINVAL, notOurs + "; it is left as it is");
+            return Failed(FailureKind::NotThisProgramsFile, notOurs + "; it is left as it is");
         if (!manifest.ownedByUs) {
-            return FailedWith(EPERM, notOurs + " (it belongs to user id " +
-                                         std::to_string(manifest.owner) + "); it is left as it is");
+            return Failed(FailureKind::OwnedByAnotherUser, notOurs + " (it belongs to user id " +
+                                                               std::to_string(manifest.owner) +
+                                                               "); it is left as it is");
         }
         HeldDescriptor file;
         bool longer = false;
         Outcome read = OpenFileIn(opened.fd, kManifestName, &file.fd);
         if (read) read = ReadPrefix(file.fd, kManifestMaxBytes, &text, &longer);
         if (!read) {
-            return FailedWith(read.code,
+            return FailedLike(read,
                               std::string("cannot read its ") + kManifestName + ": " + read.reason);
         }
         if (longer) {
-            return FailedWith(EFBIG, notOurs + " (it is larger than " +
-                                         std::to_string(kManifestMaxBytes >> 20) +
-                                         " MB); it is left as it is");
+            return Failed(FailureKind::TooLarge, notOurs + " (it is larger than " +
+                                                     std::to_string(kManifestMaxBytes >> 20) +
+                                                     " MB); it is left as it is");
         }
         if (!ParseManifest(text, &owned))
-            return FailedWith(EINVAL, notOurs + "; it is left as it is");
+            return Failed(FailureKind::NotThisProgramsFile, notOurs + "; it is left as it is");
     }
     CloseFile(site->folderFd);
     site->folderFd = opened.fd;
@@ -298,7 +304,7 @@ Outcome OpenSiteFolder(const std::string& folder, SiteFolder* site, int lockWait
 }
 
 Outcome MayWrite(const SiteFolder& site, const std::string& name) {
-    if (!IsSiteName(name)) return FailedWith(EINVAL, "not a name inside the site");
+    if (!IsSiteName(name)) return Failed(FailureKind::NotASiteName);
     HeldDescriptor folder;
     std::string leaf;
     bool missing = false;
@@ -308,18 +314,19 @@ Outcome MayWrite(const SiteFolder& site, const std::string& name) {
     if (missing) return Succeeded();
     FolderEntry there;
     if (Outcome looked = LookIn(FolderFd(site, folder), leaf.c_str(), &there); !looked) {
-        return FailedWith(looked.code, "cannot look at it: " + looked.reason);
+        return FailedLike(looked, "cannot look at it: " + looked.reason);
     }
     if (there.kind == EntryKind::Missing) return Succeeded();
     if (there.kind != EntryKind::File) {
-        return FailedWith(EEXIST, "something other than a file stands there");
+        return Failed(FailureKind::NameTaken, "something other than a file stands there");
     }
     if (!there.ownedByUs) {
-        return FailedWith(EEXIST, "a file of another user (user id " + std::to_string(there.owner) +
-                                      ") stands there");
+        return Failed(FailureKind::NameTaken, "a file of another user (user id " +
+                                                  std::to_string(there.owner) + ") stands there");
     }
     if (site.owned.count(name) == 0 && site.written.count(name) == 0) {
-        return FailedWith(EEXIST, "a file this program did not write stands there");
+        return Failed(FailureKind::NotThisProgramsFile,
+                      "a file this program did not write stands there");
     }
     return Succeeded();
 }
@@ -330,7 +337,7 @@ Outcome ClaimSiteNames(SiteFolder* site, const std::vector<std::string>& names) 
     for (const std::string& name : names) {
         if (claimed.count(name) != 0) continue;
         if (Outcome allowed = MayWrite(*site, name); !allowed) {
-            return FailedWith(allowed.code, site->path + "/" + name + ": " + allowed.reason);
+            return FailedLike(allowed, site->path + "/" + name + ": " + allowed.reason);
         }
         claimed.insert(name);
         added = true;
@@ -341,21 +348,24 @@ Outcome ClaimSiteNames(SiteFolder* site, const std::vector<std::string>& names) 
     return Succeeded();
 }
 
-bool PutSiteFile(SiteFolder* site, const std::string& name, const std::string& bytes) {
+Outcome PutSiteFile(SiteFolder* site, const std::string& name, const std::string& bytes) {
     std::string path = site->path + "/" + name;
+    // Said here, where the file is named; the caller learns why as well.
+    auto refused = [](const Outcome& cause, const std::string& text) {
+        ReportSiteProblem(text);
+        return FailedLike(cause, text);
+    };
     if (!IsSiteName(name)) {
-        ReportSiteProblem("cannot write " + path + ": not a name inside the site");
-        return false;
+        return refused(Failed(FailureKind::NotASiteName),
+                       "cannot write " + path + ": not a name inside the site");
     }
     if (Outcome claimed = ClaimSiteNames(site, {name}); !claimed) {
-        ReportSiteProblem("cannot write " + claimed.reason);
-        return false;
+        return refused(claimed, "cannot write " + claimed.reason);
     }
     HeldDescriptor folder;
     std::string leaf;
     if (Outcome opened = OpenFolderOf(*site, name, true, &folder, &leaf); !opened) {
-        ReportSiteProblem("cannot write " + path + ": " + opened.reason);
-        return false;
+        return refused(opened, "cannot write " + path + ": " + opened.reason);
     }
     Step(*site, SiteStep::FolderOpened, name);
     int at = FolderFd(*site, folder);
@@ -363,14 +373,11 @@ bool PutSiteFile(SiteFolder* site, const std::string& name, const std::string& b
     Outcome looked = LookIn(at, leaf.c_str(), &there);
     if (looked && there.kind != EntryKind::Missing &&
         (there.kind != EntryKind::File || !there.ownedByUs)) {
-        looked = FailedWith(EEXIST, there.kind != EntryKind::File
-                                        ? "something other than a file stands there"
-                                        : "a file of another user stands there");
+        looked = Failed(FailureKind::NameTaken, there.kind != EntryKind::File
+                                                    ? "something other than a file stands there"
+                                                    : "a file of another user stands there");
     }
-    if (!looked) {
-        ReportSiteProblem("cannot write " + path + ": " + looked.reason);
-        return false;
-    }
+    if (!looked) return refused(looked, "cannot write " + path + ": " + looked.reason);
     if (there.kind == EntryKind::File && uint64_t(there.size) == bytes.size()) {
         HeldDescriptor file;
         std::string current;
@@ -378,35 +385,35 @@ bool PutSiteFile(SiteFolder* site, const std::string& name, const std::string& b
         if (OpenFileIn(at, leaf.c_str(), &file.fd) &&
             ReadPrefix(file.fd, bytes.size(), &current, &longer) && !longer && current == bytes) {
             site->written.insert(name);
-            return true;
+            return Succeeded();
         }
     }
     if (Outcome written =
             WriteInFolder(*site, at, leaf, name, bytes, there.kind == EntryKind::Missing);
         !written) {
-        ReportSiteProblem("cannot write " + path + ": " + written.reason);
-        return false;
+        return refused(written, "cannot write " + path + ": " + written.reason);
     }
     site->written.insert(name);
-    return true;
+    return Succeeded();
 }
 
-bool PutSiteFile(SiteFolder* site, const std::string& name,
-                 const std::vector<unsigned char>& bytes) {
+Outcome PutSiteFile(SiteFolder* site, const std::string& name,
+                    const std::vector<unsigned char>& bytes) {
     return PutSiteFile(site, name, std::string(bytes.begin(), bytes.end()));
 }
 
-bool SaveManifest(SiteFolder* site) {
-    if (Outcome saved = WriteManifest(site, site->owned); !saved) {
-        ReportSiteProblem("cannot write " + saved.reason);
-        return false;
+Outcome SaveManifest(SiteFolder* site) {
+    Outcome saved = WriteManifest(site, site->owned);
+    if (!saved) {
+        saved = FailedLike(saved, "cannot write " + saved.reason);
+        ReportSiteProblem(saved.reason);
     }
-    return true;
+    return saved;
 }
 
 Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t limit,
                      std::string* bytes) {
-    if (!IsSiteName(name)) return FailedWith(EINVAL, "not a name inside the site");
+    if (!IsSiteName(name)) return Failed(FailureKind::NotASiteName);
     HeldDescriptor folder;
     std::string leaf;
     bool missing = false;
@@ -418,18 +425,28 @@ Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t lim
     bool longer = false;
     Outcome read = OpenFileIn(FolderFd(site, folder), leaf.c_str(), &file.fd);
     if (read) read = ReadPrefix(file.fd, limit, bytes, &longer);
-    if (read && longer) return FailedWith(EFBIG, "larger than " + std::to_string(limit) + " bytes");
+    if (read && longer) {
+        return Failed(FailureKind::TooLarge, "larger than " + std::to_string(limit) + " bytes");
+    }
     return read;
 }
 
-bool SiteFileExists(const SiteFolder& site, const std::string& name) {
+Outcome SiteFileExists(const SiteFolder& site, const std::string& name) {
+    if (!IsSiteName(name)) return Failed(FailureKind::NotASiteName);
     HeldDescriptor folder;
     std::string leaf;
     bool missing = false;
+    if (Outcome opened = OpenFolderOf(site, name, false, &folder, &leaf, &missing); !opened) {
+        return opened;
+    }
+    if (missing) return FailedWithErrno(ENOENT);
     FolderEntry there;
-    return IsSiteName(name) && OpenFolderOf(site, name, false, &folder, &leaf, &missing) &&
-           !missing && LookIn(FolderFd(site, folder), leaf.c_str(), &there) &&
-           there.kind == EntryKind::File;
+    if (Outcome looked = LookIn(FolderFd(site, folder), leaf.c_str(), &there); !looked) {
+        return looked;
+    }
+    if (there.kind == EntryKind::Missing) return FailedWithErrno(ENOENT);
+    if (there.kind != EntryKind::File) return Failed(FailureKind::NotRegularFile);
+    return Succeeded();
 }
 
 void RemoveLeftoverTemporaries(const SiteFolder& site) {

@@ -73,20 +73,23 @@ Outcome MayWrite(const SiteFolder& site, const std::string& name);
 Outcome ClaimSiteNames(SiteFolder* site, const std::vector<std::string>& names);
 
 // Writes bytes under the relative name (claiming it, making its folders), unless the file already
-// holds exactly these bytes; records the name. False, after a message, when refused or not
-// written, with no temporary left.
-bool PutSiteFile(SiteFolder* site, const std::string& name, const std::string& bytes);
-bool PutSiteFile(SiteFolder* site, const std::string& name,
-                 const std::vector<unsigned char>& bytes);
+// holds exactly these bytes; records the name. When refused or not written, the reason, said
+// through the reporter too, with no temporary left.
+Outcome PutSiteFile(SiteFolder* site, const std::string& name, const std::string& bytes);
+Outcome PutSiteFile(SiteFolder* site, const std::string& name,
+                    const std::vector<unsigned char>& bytes);
 
-// Writes the manifest when its names changed. False after a message.
-bool SaveManifest(SiteFolder* site);
+// Writes the manifest when its names changed; when not, the reason, said through the reporter
+// too.
+Outcome SaveManifest(SiteFolder* site);
 
 // A file of the site, up to limit bytes; fails when it is missing, not a file or longer.
 Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t limit,
                      std::string* bytes);
-// Whether a regular file stands under the relative name.
-bool SiteFileExists(const SiteFolder& site, const std::string& name);
+// Whether a regular file stands under the relative name: succeeds when one does, else says why
+// not (ENOENT when nothing stands there, NotRegularFile for something else, or why it cannot be
+// looked at).
+Outcome SiteFileExists(const SiteFolder& site, const std::string& name);
 
 // Removes the temporaries of the program's own names that a run stopped by SIGKILL, a crash or a
 // power cut left in the site's folders (a stop signal removes them itself).

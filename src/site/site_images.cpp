@@ -27,9 +27,9 @@ Rgb ActivityColour(int figure) {
     return {LevelPaletteRed[v], LevelPaletteGreen[v], LevelPaletteBlue[v]};
 }
 
-bool ThumbnailPng(const FrameBitmap& frame, std::vector<unsigned char>* png) {
+Outcome ThumbnailPng(const FrameBitmap& frame, std::vector<unsigned char>* png) {
     int width = frame.width / kThumbnailScale, height = frame.height / kThumbnailScale;
-    if (frame.bits == nullptr || width < 1 || height < 1) return false;
+    if (frame.bits == nullptr || width < 1 || height < 1) return Failed(FailureKind::EmptyFrame);
     std::vector<unsigned char> rgb(size_t(width) * size_t(height) * 3);
     std::vector<unsigned> sums(size_t(width) * 3);
     for (int ty = 0; ty < height; ++ty) {
@@ -55,15 +55,15 @@ bool ThumbnailPng(const FrameBitmap& frame, std::vector<unsigned char>* png) {
     return EncodeRgbPng(rgb.data(), width, height, png);
 }
 
-bool ActivityStripPng(const DayDigest& digest, std::vector<unsigned char>* png) {
+Outcome ActivityStripPng(const DayDigest& digest, std::vector<unsigned char>* png) {
     std::vector<unsigned char> rgb(kQuarterHours * 3);
     PutQuarterHours(digest, &rgb, 0);
     return EncodeRgbPng(rgb.data(), kQuarterHours, 1, png);
 }
 
-bool PropagationCalendarPng(const std::vector<const DayDigest*>& days,
-                            std::vector<unsigned char>* png) {
-    if (days.empty()) return false;
+Outcome PropagationCalendarPng(const std::vector<const DayDigest*>& days,
+                               std::vector<unsigned char>* png) {
+    if (days.empty()) return Failed(FailureKind::EmptyFrame);
     std::vector<unsigned char> rgb(days.size() * kQuarterHours * 3);
     for (size_t d = 0; d < days.size(); ++d) {
         if (days[d] != nullptr) {

@@ -5,13 +5,14 @@
 
 #include <vector>
 
+#include "platform/outcome.h"
 #include "site/day_digest.h"
 
 struct FrameBitmap;
 
 // The chart shrunk by kThumbnailScale in each direction, each pixel the mean of its block.
 constexpr int kThumbnailScale = 8;
-bool ThumbnailPng(const FrameBitmap& frame, std::vector<unsigned char>* png);
+Outcome ThumbnailPng(const FrameBitmap& frame, std::vector<unsigned char>* png);
 
 struct Rgb {
     unsigned char red, green, blue;
@@ -24,8 +25,8 @@ constexpr Rgb kNoRecordColour = {96, 96, 96};
 constexpr Rgb kNoLogColour = {48, 50, 54};
 
 // The day's 96 quarter hours, one pixel each.
-bool ActivityStripPng(const DayDigest& digest, std::vector<unsigned char>* png);
+Outcome ActivityStripPng(const DayDigest& digest, std::vector<unsigned char>* png);
 
 // One row per day of the month (days[d] for day d + 1; nullptr where the day has no log).
-bool PropagationCalendarPng(const std::vector<const DayDigest*>& days,
-                            std::vector<unsigned char>* png);
+Outcome PropagationCalendarPng(const std::vector<const DayDigest*>& days,
+                               std::vector<unsigned char>* png);

@@ -92,7 +92,7 @@ bool MakeSurface(RenderRun* run) {
     if (!made) {
         DestroyRenderSurface(&run->surface);
         Report("cannot make the OpenGL surface: " + made.reason + " (step " +
-               std::to_string(made.code) + ")");
+               std::to_string(SurfaceStatus(made)) + ")");
         return false;
     }
     SetChartProjection(g.screenWidthF, g.screenHeightF);

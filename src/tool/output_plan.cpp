@@ -31,7 +31,7 @@ Outcome FileReadable(const std::string& path) {
 // opened is drawn all the same, so that its failure is said and fails the run.
 bool DayLogThere(const std::string& path) {
     Outcome opened = FileReadable(path);
-    return opened || (opened.code != ENOENT && opened.code != ENOTDIR);
+    return opened || (opened.error != ENOENT && opened.error != ENOTDIR);
 }
 
 // Asked before the surface is made, so that an output folder that cannot take files fails at

@@ -14,9 +14,9 @@ void WritePicture(PendingPicture* picture) {
         Report("cannot write " + picture->path + ": out of memory for the frame");
         picture->written = false;
     } else if (picture->format == PictureFormat::Png) {
-        picture->written = WritePngFile(*picture->frame, picture->path.c_str());
+        picture->written = bool(WritePngFile(*picture->frame, picture->path.c_str()));
     } else {
-        picture->written = WriteGifFile(*picture->frame, picture->path.c_str());
+        picture->written = bool(WriteGifFile(*picture->frame, picture->path.c_str()));
     }
     FreeFrameBitmap(picture->frame);
     picture->frame = nullptr;

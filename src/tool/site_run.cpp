@@ -14,14 +14,16 @@
 #include "station/report.h"
 #include "tool/run_report.h"
 
-bool StartSiteRun(const RenderRequest& request, const RenderRun& render,
-                  const std::vector<DayJob>& jobs, SiteRun* run) {
+Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
+                     const std::vector<DayJob>& jobs, SiteRun* run) {
     // systemctl stop, a unit's time-out or Ctrl-C must not leave half-written files to be
     // published.
     RemoveTemporariesOnStopSignals();
     if (Outcome opened = OpenSiteFolder(request.siteFolder, &run->folder); !opened) {
-        Report("cannot write the site in " + request.siteFolder + ": " + opened.reason);
-        return false;
+        opened = FailedLike(
+            opened, "cannot write the site in " + request.siteFolder + ": " + opened.reason);
+        Report(opened.reason);
+        return opened;
     }
     run->webFolder = SiteWebFolder(GetExecutablePath(request.program.c_str()));
     std::vector<std::chrono::sys_days> days;
@@ -29,18 +31,20 @@ bool StartSiteRun(const RenderRequest& request, const RenderRun& render,
     // Claimed before anything is drawn, and so before the workers start: what they write is in
     // the manifest already, whatever becomes of them.
     if (Outcome allowed = ClaimSiteDays(&run->folder, days, run->webFolder); !allowed) {
-        Report("cannot write the site: " + allowed.reason + "; nothing was written");
-        return false;
+        allowed = FailedLike(allowed,
+                             "cannot write the site: " + allowed.reason + "; nothing was written");
+        Report(allowed.reason);
+        return allowed;
     }
     run->look.location = render.settings.locationName;
     run->look.frameWidth = render.screenGeometry.screenWidth;
     run->look.frameHeight = render.screenGeometry.screenHeight;
     run->stationsCsv = FolderOf(render.paths.ConfigFilePath) + "/STATIONS.CSV";
-    return true;
+    return Succeeded();
 }
 
-bool WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
-                   const FrameBitmap& frame) {
+Outcome WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
+                      const FrameBitmap& frame) {
     SiteDayInput input;
     input.logPath = job.logPath;
     input.records = LoadedRecords(render.RecordBuffer, render.recordCount);
@@ -56,7 +60,7 @@ bool WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
     return WriteSiteDay(&run->folder, input, run->look);
 }
 
-bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays) {
+Outcome FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays) {
     std::vector<std::chrono::sys_days> days;
     for (const std::string& text : writtenDays) {
         UtcTime day;

@@ -17,17 +17,19 @@ struct SiteRun {
     std::string stationsCsv;  // STATIONS.CSV beside the configuration
 };
 
-// Opens the request's site folder and checks every file the days will take; false, after a
-// message, when the folder cannot hold the site or a file there is not the program's own.
-bool StartSiteRun(const RenderRequest& request, const RenderRun& render,
-                  const std::vector<DayJob>& jobs, SiteRun* run);
+// Opens the request's site folder and checks every file the days will take; why not, said
+// through the reporter too, when the folder cannot hold the site or a file there is not the
+// program's own.
+Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
+                     const std::vector<DayJob>& jobs, SiteRun* run);
 
-// Writes a drawn day from the loaded day log and its frame; false after a message.
-bool WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
-                   const FrameBitmap& frame);
+// Writes a drawn day from the loaded day log and its frame; why not, said through the reporter
+// too.
+Outcome WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
+                      const FrameBitmap& frame);
 
 // The months of the days written (by this process or its workers), the index and the manifest.
-bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays);
+Outcome FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays);
 
 // For a station that has logged no day yet (its data folder empty or not made yet): a site whose
 // index says so, with a message; kExitOk when it was written. A data folder that cannot be read
