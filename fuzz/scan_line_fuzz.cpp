@@ -18,9 +18,9 @@ ScanLine line;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::optional<SkipReason> why = ParseScanLine(text, &line);
-    if (why) {
-        FUZZ_CHECK(int(*why) >= 0 && int(*why) < kSkipReasons);
+    Outcome scan = ParseScanLine(text, &line);
+    if (!scan) {
+        FUZZ_CHECK(SkipIndex(scan.kind) >= 0 && SkipIndex(scan.kind) < kSkipReasons);
         FUZZ_CHECK(line.db.empty());
         return 0;
     }

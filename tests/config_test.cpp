@@ -27,6 +27,11 @@ using namespace std::string_literals;
 
 namespace {
 
+// A profile line's answer as the section's reader takes it: 0 to go on, 1 to stop.
+int Answer(const Outcome& handled) {
+    return handled ? 0 : 1;
+}
+
 constexpr const char* kDefaultDataFolder = "/nonexistent-talvor/BRANTOS";
 
 // What the settings should hold after a read; unnamed fields keep their defaults.
@@ -463,7 +468,8 @@ TEST_F(ConfigTest, ParseQth) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         std::strcpy(settings.locationName, "KEEP");
-        EXPECT_EQ(ParseQth(&settings, c.value.c_str()), c.result);
+        Outcome parsed = ParseQth(&settings, c.value.c_str());
+        EXPECT_EQ(parsed.kind, c.result == 1 ? FailureKind::None : FailureKind::IncompleteLocation);
         EXPECT_EQ(std::string(settings.locationName), c.name);
     }
 }
@@ -535,7 +541,7 @@ TEST_F(ConfigTest, ProfileLineKeywords) {
         ProfileSection section{&settings, "/before"};
         std::string line = c.line;
         ReportedLines reported;
-        EXPECT_EQ(HandleProfileLine(line.data(), &section), c.answer);
+        EXPECT_EQ(Answer(HandleProfileLine(line.data(), &section)), c.answer);
         EXPECT_EQ(reported.text(), "");
         EXPECT_STREQ(settings.locationName, c.location);
         EXPECT_EQ(section.ProfileFolder, "/before");
@@ -573,9 +579,13 @@ TEST_F(ConfigTest, ProfileLinePaths) {
         ProfileSection section{&settings, "/before"};
         std::string line = c.line;
         ReportedLines reported;
-        EXPECT_EQ(HandleProfileLine(line.data(), &section), c.answer);
+        Outcome handled = HandleProfileLine(line.data(), &section);
+        EXPECT_EQ(Answer(handled), c.answer);
         std::string err = reported.text();
         EXPECT_EQ(section.ProfileFolder, c.folder);
+        if (!handled) {
+            EXPECT_EQ(handled.kind, FailureKind::NoSuchPath);
+        }
         if (c.answer == 1) {
             EXPECT_NE(err.find("[KELDAN] : \"" + c.message + "\" DOES NOT EXIST"),
                       std::string::npos)
@@ -592,14 +602,14 @@ TEST_F(ConfigTest, ProfileLineRelativePathsAndSetAlone) {
     ScopedWorkingDir inside(dir.path());
     ProfileSection section{&settings, "/before"};
     std::string line = "SET Logs";
-    EXPECT_EQ(HandleProfileLine(line.data(), &section), 0);
+    EXPECT_EQ(Answer(HandleProfileLine(line.data(), &section)), 0);
     EXPECT_EQ(section.ProfileFolder, "Logs");
     // SET alone reads its own first word as the path.
     for (const std::string alone : {"SET", "Set", "  set"}) {
         SCOPED_TRACE(alone);
         std::string line = alone;
         ReportedLines reported;
-        EXPECT_EQ(HandleProfileLine(line.data(), &section), 1);
+        EXPECT_EQ(Answer(HandleProfileLine(line.data(), &section)), 1);
         std::string err = reported.text();
         EXPECT_NE(err.find("[KELDAN] : \"" + alone + "\" DOES NOT EXIST"), std::string::npos)
             << err;

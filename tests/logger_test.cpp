@@ -90,16 +90,16 @@ std::vector<std::string> RtlPowerScan(const std::string& date, const std::string
     return lines;
 }
 
-constexpr std::optional<SkipReason> kScan;
+constexpr SkipReason kScan = FailureKind::None;
 
 // ---- The line reader ---------------------------------------------------------------------------
 
 TEST(ScanLine, ReadsLinesAsTheToolsWriteThem) {
     struct Case {
         const char* text;
-        std::optional<SkipReason> result;  // nothing: a scan
-        size_t values;                     // kept values, with a Scan
-        int nanAt;                         // index of a value that must be "no measurement", or -1
+        SkipReason result;  // kScan: a scan
+        size_t values;      // kept values, with a Scan
+        int nanAt;          // index of a value that must be "no measurement", or -1
         int second;
     };
     const Case cases[] = {
@@ -141,9 +141,9 @@ TEST(ScanLine, ReadsLinesAsTheToolsWriteThem) {
     ScanLine line;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        std::optional<SkipReason> result = ParseScanLine(c.text, &line);
-        EXPECT_EQ(result, c.result);
-        if (result) continue;
+        Outcome result = ParseScanLine(c.text, &line);
+        EXPECT_EQ(result.kind, c.result);
+        if (!result) continue;
         EXPECT_EQ(line.db.size(), c.values);
         EXPECT_EQ(line.year, 2026);
         EXPECT_EQ(line.month, 12);
@@ -160,7 +160,8 @@ TEST(ScanLine, ReadsLinesAsTheToolsWriteThem) {
         }
     }
     ASSERT_EQ(
-        ParseScanLine("2026-12-07, 21:04:00, 400000, 402000, 976.56, 245, -41.27, -39.80", &line),
+        ParseScanLine("2026-12-07, 21:04:00, 400000, 402000, 976.56, 245, -41.27, -39.80", &line)
+            .kind,
         kScan);
     EXPECT_DOUBLE_EQ(line.hzLow, 400000);
     EXPECT_DOUBLE_EQ(line.hzHigh, 402000);
@@ -176,7 +177,7 @@ MinuteLevels* MinuteOf(const std::vector<std::string>& lines, double offsetHz = 
     ClearMinute(&minute);
     ScanLine line;
     for (const std::string& text : lines) {
-        EXPECT_EQ(ParseScanLine(text, &line), kScan) << text.substr(0, 60);
+        EXPECT_EQ(ParseScanLine(text, &line).kind, kScan) << text.substr(0, 60);
         AddScan(&minute, line, offsetHz);
     }
     return &minute;
@@ -472,9 +473,9 @@ TEST_F(LoggerTest, LocalTimesAcrossTheAutumnChangeStayInOrder) {
     const DayTally& tally = logger_.tallies.begin()->second;
     EXPECT_EQ(tally.written, 121);
     EXPECT_EQ(tally.empty, 116);
-    EXPECT_EQ(tally.skipped[int(SkipReason::BlankOrComment)], 1);
-    EXPECT_EQ(tally.skipped[int(SkipReason::BeforeMinute)], 1);
-    EXPECT_EQ(tally.skipped[int(SkipReason::BadRange)], 1);
+    EXPECT_EQ(tally.skipped[SkipIndex(SkipReason::BlankOrComment)], 1);
+    EXPECT_EQ(tally.skipped[SkipIndex(SkipReason::BeforeMinute)], 1);
+    EXPECT_EQ(tally.skipped[SkipIndex(SkipReason::BadRange)], 1);
     EXPECT_NE(Messages().find("talvor-log: " + folder_->path() +
                               "/BRANTOS/2026-10-25/VOK.LOG: 121 minutes written (116 empty), 3 "
                               "lines skipped (1 blank or comment, 1 no frequency range, 1 out of "
@@ -497,7 +498,7 @@ TEST_F(LoggerTest, TheSpringGapHasNoTimesAndMidnightBeginsTheNextDay) {
     ASSERT_EQ(second.records(), 1);
     EXPECT_EQ(second.time(0), "2026-03-30 00:00");
     EXPECT_FALSE(second.empty(0));
-    EXPECT_EQ(logger_.tallies[Day(2026, 3, 29)].skipped[int(SkipReason::NoSuchLocalTime)], 2);
+    EXPECT_EQ(logger_.tallies[Day(2026, 3, 29)].skipped[SkipIndex(SkipReason::NoSuchLocalTime)], 2);
     // The sun markers are in every record, scanned or empty.
     int rise = -1;
     for (int k = 0; k < first.records(); ++k) {
@@ -536,7 +537,7 @@ TEST_F(LoggerTest, AMinuteIsWrittenOnceALaterMinuteArrives) {
         << Messages();
     FinishLogger(&logger_);
     EXPECT_EQ(Log("2026-12-07").records(), 61);
-    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[int(SkipReason::BeforeMinute)], 2);
+    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[SkipIndex(SkipReason::BeforeMinute)], 2);
 }
 
 TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
@@ -565,7 +566,7 @@ TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
     EXPECT_FALSE(day.empty(7));
     for (int k = 0; k < 8; ++k) EXPECT_EQ(day.time(k), FormatDayMinute(Day(2026, 12, 7), k));
     const DayTally& tally = logger_.tallies[Day(2026, 12, 7)];
-    EXPECT_EQ(tally.skipped[int(SkipReason::AlreadyInLog)], 2);
+    EXPECT_EQ(tally.skipped[SkipIndex(SkipReason::AlreadyInLog)], 2);
     EXPECT_EQ(tally.written, 5);
     EXPECT_EQ(tally.empty, 3);
     EXPECT_NE(Messages().find("partial record: cut 1000 bytes, 3 whole records kept"),
@@ -580,7 +581,7 @@ TEST_F(LoggerTest, APartialRecordIsCutAndLoggingGoesOnAfterIt) {
     Start(options);
     Feed("2026-12-07", "00:09:00");
     FinishLogger(&logger_);
-    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[int(SkipReason::LogNotWritable)],
+    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[SkipIndex(SkipReason::LogNotWritable)],
               2);  // both hops
     EXPECT_TRUE(logger_.failed);
     EXPECT_NE(Messages().find("another program is writing " + path), std::string::npos);
@@ -692,8 +693,9 @@ TEST_F(LoggerTest, TimeJumpsAreFollowedOnlyWhenTheLinesAfterThemAgree) {
         EndInput(&logger_);
         FinishLogger(&logger_);
         int skipped = 0;
-        for (const auto& [day, tally] : logger_.tallies) skipped += tally.skipped[int(c.reason)];
-        skipped += logger_.withoutScans.skipped[int(c.reason)];
+        for (const auto& [day, tally] : logger_.tallies)
+            skipped += tally.skipped[SkipIndex(c.reason)];
+        skipped += logger_.withoutScans.skipped[SkipIndex(c.reason)];
         EXPECT_EQ(skipped, c.skipped);
         for (const Written& w : c.logs) {
             SCOPED_TRACE(w.date);
@@ -727,7 +729,7 @@ TEST_F(LoggerTest, ABusyDayLogIsTriedAgainOnLaterMinutes) {
     EXPECT_TRUE(day.empty(1));
     EXPECT_FALSE(day.empty(2));
     EXPECT_FALSE(day.empty(3));
-    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[int(SkipReason::LogNotWritable)], 4);
+    EXPECT_EQ(logger_.tallies[Day(2026, 12, 7)].skipped[SkipIndex(SkipReason::LogNotWritable)], 4);
     std::string path = folder_->path() + "/BRANTOS/2026-12-07/VOK.LOG";
     std::string messages = Messages();
     size_t refused = messages.find("another program is writing " + path);
@@ -757,8 +759,8 @@ TEST_F(LoggerTest, TimesOutsideTheFourDigitYearsAreBadDates) {
         FinishLogger(&logger_);
         if (c.folder == nullptr) {
             EXPECT_EQ(logger_.tallies.size(), 0u);
-            EXPECT_EQ(logger_.withoutScans.skipped[int(SkipReason::BadDateTime)], 0);
-            EXPECT_EQ(input_.beforeFirstScan.skipped[int(SkipReason::BadDateTime)], 2);
+            EXPECT_EQ(logger_.withoutScans.skipped[SkipIndex(SkipReason::BadDateTime)], 0);
+            EXPECT_EQ(input_.beforeFirstScan.skipped[SkipIndex(SkipReason::BadDateTime)], 2);
             EXPECT_FALSE(FileExists(folder_->path() + "/BRANTOS/10000-01-01"));
         } else {
             EXPECT_GT(Log(c.folder).records(), 0);
@@ -780,7 +782,7 @@ TEST(LogSummary, NamesTheDayLogAndCountsInWords) {
         DayTally tally;
         tally.written = c.written;
         tally.empty = c.empty;
-        tally.skipped[int(SkipReason::BlankOrComment)] = c.blank;
+        tally.skipped[SkipIndex(SkipReason::BlankOrComment)] = c.blank;
         EXPECT_EQ(DaySummary("/d/VOK.LOG", tally), c.text);
     }
 }

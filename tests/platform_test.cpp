@@ -729,11 +729,11 @@ TEST(Screen, QueryEndsInTimeAndLeavesStandardErrorAlone) {
             const struct {
                 const char* x11;
                 const char* wayland;
-                DisplayQuery expected;
+                FailureKind expected;
             } cases[] = {
-                {":55", nullptr, DisplayQuery::TimedOut},
-                {nullptr, "garbage-\x01", DisplayQuery::None},
-                {nullptr, "/nonexistent/wayland-0", DisplayQuery::None},
+                {":55", nullptr, FailureKind::DisplayTimedOut},
+                {nullptr, "garbage-\x01", FailureKind::NoDesktopDisplay},
+                {nullptr, "/nonexistent/wayland-0", FailureKind::NoDesktopDisplay},
             };
             for (const auto& c : cases) {
                 unsetenv("XDG_RUNTIME_DIR");
@@ -747,7 +747,7 @@ TEST(Screen, QueryEndsInTimeAndLeavesStandardErrorAlone) {
                     unsetenv("WAYLAND_DISPLAY");
                 int w = 0, h = 0;
                 int64_t start = MonotonicMs();
-                DisplayQuery got = GetScreenSize(&w, &h);
+                FailureKind got = GetScreenSize(&w, &h).kind;
                 int64_t took = MonotonicMs() - start;
                 int hw = 0, hh = 0;
                 unsetenv("DISPLAY");

@@ -11,6 +11,7 @@
 // and sunset in New York its label, as the logging program writes them. With --csv the same day
 // goes to standard output as power-scan lines (UTC times, 1 kHz bins, a level of 255 being 50 dB
 // above a level of 0), as a receiver tool would have written them for talvor-log.
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "station/calendar.h"
+#include "station/report.h"
 
 namespace {
 
@@ -81,6 +83,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     KeepStandardDescriptorsTaken();
+    SetProgramName("talvor-gen-daylog");
     if (argc < 2 || (argv[1][0] == '-' && std::strcmp(argv[1], "--csv") != 0)) return Usage();
     const bool csv = std::strcmp(argv[1], "--csv") == 0;
     std::string dataFolder = argv[1];
@@ -103,8 +106,11 @@ int main(int argc, char** argv) {
     std::error_code ec;
     if (!csv) std::filesystem::create_directories(dayFolder, ec);
     if (ec) {
-        std::fprintf(stderr, "talvor-gen-daylog: cannot create %s: %s\n", dayFolder.c_str(),
-                     ec.message().c_str());
+        std::string text = "cannot create ";
+        text += dayFolder;
+        text += ": ";
+        text += ec.message();
+        Report(text);
         return 1;
     }
 
@@ -134,7 +140,7 @@ int main(int argc, char** argv) {
     std::string path = csv ? "standard output" : dayFolder + "/VOK.LOG";
     std::FILE* out = csv ? stdout : std::fopen(path.c_str(), "wb");
     if (!out) {
-        std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
+        ReportCannotWrite(path, std::strerror(errno));
         return 1;
     }
     for (int m = 0; m < minutes; ++m) {
@@ -170,13 +176,15 @@ int main(int argc, char** argv) {
             }
             std::fputc('\n', out);
         } else if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) {
+            int error = errno;
             std::fclose(out);
-            std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
+            ReportCannotWrite(path, std::strerror(error));
             return 1;
         }
     }
+    errno = 0;
     if ((csv ? std::fflush(out) : std::fclose(out)) != 0 || (csv && std::ferror(out))) {
-        std::fprintf(stderr, "talvor-gen-daylog: cannot write %s\n", path.c_str());
+        ReportCannotWrite(path, std::strerror(errno != 0 ? errno : EIO));
         return 1;
     }
     if (!csv) std::printf("%s\n", path.c_str());

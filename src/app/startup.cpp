@@ -55,7 +55,7 @@ void StartUp(DailyRun* run, const char* firstArgument) {
 
     int reportedWidth = 0;
     int reportedHeight = 0;
-    if (GetScreenSize(&reportedWidth, &reportedHeight) == DisplayQuery::TimedOut) {
+    if (GetScreenSize(&reportedWidth, &reportedHeight).kind == FailureKind::DisplayTimedOut) {
         ReportFormatted(
             "the display server did not answer within %d s; drawing without it at "
             "%d x %d",

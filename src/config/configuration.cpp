@@ -43,7 +43,7 @@ void HandleProfileLines(char* text, ptrdiff_t s, const ScanTarget& target) {
         while (text[k] != '\r' && text[k] != '\0') ++k;
         profileLine.assign(text + i + 1, size_t(k - i - 1));
         i = k;
-        if (HandleProfileLine(profileLine.data(), &section) != 0) break;
+        if (!HandleProfileLine(profileLine.data(), &section)) break;
     }
     *target.dataFolder = section.ProfileFolder;
 }

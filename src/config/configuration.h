@@ -24,8 +24,10 @@ struct ProfileSection {
     std::string ProfileFolder;
 };
 
-// Handles one profile line in place (it is upper-cased and split); 0 to go on, 1 to stop.
-int HandleProfileLine(char* line, ProfileSection* section);
+// Handles one profile line in place (it is upper-cased and split): succeeds to go on; fails to
+// stop, as UnknownProfileLine (not a SET line), IncompleteLocation (a QTH without its
+// coordinates) or NoSuchPath (a folder that does not exist).
+Outcome HandleProfileLine(char* line, ProfileSection* section);
 
-// Accepts an existing path as the profile folder (0), or reports it missing (1).
-int SetProfileFolder(const char* path, ProfileSection* section);
+// Accepts an existing path as the profile folder, or reports it missing (NoSuchPath).
+Outcome SetProfileFolder(const char* path, ProfileSection* section);

@@ -41,19 +41,19 @@ char* QuotedPath(char* line, size_t length, size_t start) {
 
 }  // namespace
 
-int SetProfileFolder(const char* path, ProfileSection* section) {
+Outcome SetProfileFolder(const char* path, ProfileSection* section) {
     if (!PathExists(path)) {
         std::string shown(path, strnlen(path, kMaxShownPathLength));
         std::string message = "[KELDAN] : \"" + shown + "\" DOES NOT EXIST";
         ShowMessage(message.c_str());
-        return 1;
+        return Failed(FailureKind::NoSuchPath, message);
     }
     section->ProfileFolder = path;
-    return 0;
+    return Succeeded();
 }
 
-int HandleProfileLine(char* line, ProfileSection* section) {
-    if (line[0] == '\0') return 0;
+Outcome HandleProfileLine(char* line, ProfileSection* section) {
+    if (line[0] == '\0') return Succeeded();
 
     // Keywords are matched in upper case, but a Linux path names another folder when its case
     // changes: paths are taken from a copy in the case the line was written in.
@@ -77,17 +77,17 @@ int HandleProfileLine(char* line, ProfileSection* section) {
     }
 
     const char* first = line + word[0];
-    if (first[0] == '/' && first[1] == '/') return 0;
-    if (std::strcmp(first, "SET") != 0) return 1;
+    if (first[0] == '/' && first[1] == '/') return Succeeded();
+    if (std::strcmp(first, "SET") != 0) return Failed(FailureKind::UnknownProfileLine);
 
     const char* second = line + word[1];
-    if (IsOneOf(second, {"MIRANTEL", "MW", "EU", "ATT"})) return 0;
+    if (IsOneOf(second, {"MIRANTEL", "MW", "EU", "ATT"})) return Succeeded();
     if (std::strcmp(second, "QTH") == 0) {
         std::string location = std::string(line + word[2]) + "," + (line + word[3]);
-        return ParseQth(section->settings, location.c_str()) == 1 ? 0 : 1;
+        return ParseQth(section->settings, location.c_str());
     }
-    if (IsOneOf(second, {"SUFFIX", "OVERFLOW"})) return 0;
-    if (second[0] >= '0' && second[0] <= '9') return 0;
+    if (IsOneOf(second, {"SUFFIX", "OVERFLOW"})) return Succeeded();
+    if (second[0] >= '0' && second[0] <= '9') return Succeeded();
     if (second[0] == '"')
         return SetProfileFolder(QuotedPath(original.data(), length, word[1] + 1), section);
     return SetProfileFolder(original.data() + word[1], section);

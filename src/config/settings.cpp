@@ -76,11 +76,11 @@ char* NextCommaToken(char** cursor) {
     return start;
 }
 
-int ParseQth(Settings* settings, const char* value) {
+Outcome ParseQth(Settings* settings, const char* value) {
     char work[kQthWorkSize];
     CopyBounded(work, value, kQthWorkSize - 1);
     char* cursor = work;
-    if (*cursor == '\0') return 0;
+    if (*cursor == '\0') return Failed(FailureKind::IncompleteLocation);
 
     const char* name = NextCommaToken(&cursor);
     CopyBounded(settings->locationName, name, sizeof settings->locationName - 1);
@@ -90,12 +90,12 @@ int ParseQth(Settings* settings, const char* value) {
         settings->latitude = kLemmenjokiLatitude;
         settings->longitude = kLemmenjokiLongitude;
         settings->coordinatesGiven = true;
-        return 1;
+        return Succeeded();
     }
     settings->coordinatesGiven = false;
-    if (*cursor == '\0') return 0;
+    if (*cursor == '\0') return Failed(FailureKind::IncompleteLocation);
     const char* latitudeText = NextCommaToken(&cursor);
-    if (*cursor == '\0') return 0;
+    if (*cursor == '\0') return Failed(FailureKind::IncompleteLocation);
     const char* longitudeText = NextCommaToken(&cursor);
     double latitude, longitude;
     if (CoordinateFromText(latitudeText, 90, &latitude) &&
@@ -104,7 +104,7 @@ int ParseQth(Settings* settings, const char* value) {
         settings->longitude = longitude;
         settings->coordinatesGiven = true;
     }
-    return 1;
+    return Succeeded();
 }
 
 void ApplySetting(Settings* settings, char* key, char* value) {

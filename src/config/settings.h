@@ -2,6 +2,8 @@
 // The chart settings and the key=value handling of the configuration's CUSTOM sections.
 #pragma once
 
+#include "platform/outcome.h"
+
 struct Settings {
     int channelSpacing = 10;     // kHz, 10 or 9
     float sensitivity = 1.0f;    // level multiplier, above 0.1 and at most 1.0
@@ -20,8 +22,8 @@ struct Settings {
 void ApplySetting(Settings* settings, char* key, char* value);
 
 // Parses "name,latitude,longitude" into the location name, and the coordinates when both are
-// numbers in range; 1 when all three parts are there.
-int ParseQth(Settings* settings, const char* value);
+// numbers in range; succeeds when all three parts are there, else IncompleteLocation.
+Outcome ParseQth(Settings* settings, const char* value);
 
 // Returns the next comma-separated part at *cursor and moves the cursor past it.
 char* NextCommaToken(char** cursor);

@@ -10,12 +10,12 @@ namespace {
 std::string Reasons(const DayTally& tally, int* skipped) {
     *skipped = 0;
     std::string reasons;
-    for (const SkipReasonEntry& entry : kSkipReasonTable) {
-        int count = tally.skipped[int(entry.reason)];
+    for (int r = 0; r < kSkipReasons; ++r) {
+        int count = tally.skipped[r];
         if (count == 0) continue;
         *skipped += count;
         if (!reasons.empty()) reasons += ", ";
-        reasons += std::to_string(count) + " " + entry.text;
+        reasons += std::to_string(count) + " " + FailureText(SkipReasonAt(r));
     }
     return reasons;
 }
@@ -41,13 +41,6 @@ void MoveSkipped(DayTally* to, DayTally* from) {
         to->skipped[r] += from->skipped[r];
         from->skipped[r] = 0;
     }
-}
-
-const char* SkipReasonText(SkipReason reason) {
-    for (const SkipReasonEntry& entry : kSkipReasonTable) {
-        if (entry.reason == reason) return entry.text;
-    }
-    return "?";
 }
 
 std::string DaySummary(const std::string& path, const DayTally& tally) {

@@ -44,7 +44,7 @@ void SkipLine(Logger* logger, SkipReason reason) {
     if (Quiet(logger)) return;
     InputState* in = logger->input;
     DayTally& tally = in->haveDay ? logger->tallies[in->day] : in->beforeFirstScan;
-    ++tally.skipped[int(reason)];
+    ++tally.skipped[SkipIndex(reason)];
 }
 
 // Seconds since 1970 of the line's time, read as UTC or as the zone's local time.
@@ -156,7 +156,7 @@ void TakeScan(Logger* logger, int64_t utc) {
         int64_t inHand =
             int64_t(logger->day.time_since_epoch().count()) * 86400 + logger->minute * 60;
         if (utc < inHand && utc >= inHand - kJumpSeconds) {
-            ++logger->tallies[day].skipped[int(SkipReason::BeforeMinute)];
+            ++logger->tallies[day].skipped[SkipIndex(SkipReason::BeforeMinute)];
             return;
         }
         WriteMinuteInHand(logger);
@@ -182,7 +182,7 @@ void FollowHeldLines(Logger* logger) {
     in->clock.anchorUtc = held.front().utc;
     in->clock.lastUtc = held.front().utc;
     for (const HeldLine& line : held) {
-        if (ParseScanLine(line.text, &logger->line)) continue;  // read once already
+        if (!ParseScanLine(line.text, &logger->line)) continue;  // read once already
         TakeScan(logger, line.utc);
     }
 }
@@ -303,8 +303,8 @@ void LogLine(Logger* logger, std::string_view text) {
         in->cleanFrom = in->lineStart;
         in->cleanClock = in->clock;
     }
-    if (std::optional<SkipReason> why = ParseScanLine(text, &logger->line)) {
-        SkipLine(logger, *why);
+    if (Outcome scan = ParseScanLine(text, &logger->line); !scan) {
+        SkipLine(logger, scan.kind);
     } else {
         int64_t utc;
         if (!LineUtcSeconds(logger, logger->line, &utc)) {
@@ -345,10 +345,11 @@ void EndInput(Logger* logger) {
     if (in->tornEnd && in->haveDay && !tornInLaterMinute) {
         if (in->pass == InputPass::Live && logger->haveMinute) {
             logger->haveMinute = false;
-            logger->tallies[logger->day].skipped[int(SkipReason::Torn)] += logger->levels.scans;
+            logger->tallies[logger->day].skipped[SkipIndex(SkipReason::Torn)] +=
+                logger->levels.scans;
         } else if (in->pass == InputPass::Survey) {
             in->droppedMinuteUtc = in->lastMinuteUtc;
-            logger->tallies[in->day].skipped[int(SkipReason::Torn)] += in->linesInLastMinute;
+            logger->tallies[in->day].skipped[SkipIndex(SkipReason::Torn)] += in->linesInLastMinute;
         }
     }
     if (!Quiet(logger)) {

@@ -44,11 +44,11 @@ bool EnsureDayLog(Logger* logger, sys_days day) {
 void WriteMinute(Logger* logger, sys_days day, int minute, const MinuteLevels& levels) {
     DayTally& tally = logger->tallies[day];
     if (!EnsureDayLog(logger, day)) {
-        tally.skipped[int(SkipReason::LogNotWritable)] += levels.scans;
+        tally.skipped[SkipIndex(SkipReason::LogNotWritable)] += levels.scans;
         return;
     }
     if (minute < logger->log.records) {
-        tally.skipped[int(SkipReason::AlreadyInLog)] += levels.scans;
+        tally.skipped[SkipIndex(SkipReason::AlreadyInLog)] += levels.scans;
         return;
     }
     int32_t mapped[kBandKhzCount];
@@ -67,7 +67,7 @@ void WriteMinute(Logger* logger, sys_days day, int minute, const MinuteLevels& l
         }
     } else if (!appended) {
         // Counted where the summary shows them: a full disk must not look like a quiet minute.
-        tally.skipped[int(SkipReason::LogNotWritable)] += levels.scans;
+        tally.skipped[SkipIndex(SkipReason::LogNotWritable)] += levels.scans;
         Report(appended.reason);
         logger->failed = true;
         // Try again with a fresh open for the next minute: the disk may have room by then.

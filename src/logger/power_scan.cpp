@@ -91,33 +91,33 @@ bool ParseScanTime(std::string_view text, ScanLine* line) {
            ParseTimeField(Trim(rest.substr(0, comma)), line);
 }
 
-std::optional<SkipReason> ParseScanLine(std::string_view text, ScanLine* line) {
+Outcome ParseScanLine(std::string_view text, ScanLine* line) {
     line->db.clear();
     std::string_view rest = Trim(text);
-    if (rest.empty() || rest.front() == '#') return SkipReason::BlankOrComment;
+    if (rest.empty() || rest.front() == '#') return Failed(SkipReason::BlankOrComment);
 
     std::string_view fields[6];
     for (int i = 0; i < 6; ++i) {
-        if (rest.empty()) return SkipReason::TooFewFields;
+        if (rest.empty()) return Failed(SkipReason::TooFewFields);
         fields[i] = NextField(&rest);
     }
-    if (Trim(rest).empty()) return SkipReason::TooFewFields;
+    if (Trim(rest).empty()) return Failed(SkipReason::TooFewFields);
     if (!ParseDateField(fields[0], line) || !ParseTimeField(fields[1], line)) {
-        return SkipReason::BadDateTime;
+        return Failed(SkipReason::BadDateTime);
     }
     double samples;
     if (!WholeDouble(fields[2], &line->hzLow) || !WholeDouble(fields[3], &line->hzHigh) ||
         !WholeDouble(fields[4], &line->hzStep) || !WholeDouble(fields[5], &samples)) {
-        return SkipReason::BadNumber;
+        return Failed(SkipReason::BadNumber);
     }
     if (!std::isfinite(line->hzLow) || !std::isfinite(line->hzHigh) ||
         !std::isfinite(line->hzStep) || !(line->hzHigh > line->hzLow) || !(line->hzStep > 0)) {
-        return SkipReason::BadRange;
+        return Failed(SkipReason::BadRange);
     }
     // The step is printed rounded to two decimals, so the count comes from the span; one value
     // more than that (rtl_power writes it) is not part of the span.
     double bins = std::nearbyint((line->hzHigh - line->hzLow) / line->hzStep);
-    if (bins < 1) return SkipReason::BadRange;
+    if (bins < 1) return Failed(SkipReason::BadRange);
     size_t wanted = size_t(bins < kMaxBinsPerLine ? bins : kMaxBinsPerLine);
 
     // The values, in one pass over the text: a day of scans holds close to two million.
@@ -133,7 +133,7 @@ std::optional<SkipReason> ParseScanLine(std::string_view text, ScanLine* line) {
         double value;
         if (!WholeDouble(std::string_view(p, size_t(last - p)), &value)) {
             line->db.clear();
-            return SkipReason::BadNumber;
+            return Failed(SkipReason::BadNumber);
         }
         if (line->db.size() < wanted) {
             line->db.push_back(std::isfinite(value) ? float(value)
@@ -141,11 +141,11 @@ std::optional<SkipReason> ParseScanLine(std::string_view text, ScanLine* line) {
         }
         p = comma == end ? end : comma + 1;
     }
-    if (line->db.empty()) return SkipReason::TooFewFields;
+    if (line->db.empty()) return Failed(SkipReason::TooFewFields);
     // A line that stops before its range ends was cut off while it was written.
     if (line->db.size() < wanted) {
         line->db.clear();
-        return SkipReason::Torn;
+        return Failed(SkipReason::Torn);
     }
-    return std::nullopt;
+    return Succeeded();
 }

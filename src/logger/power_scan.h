@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -23,9 +22,9 @@ struct ScanLine {
     std::vector<float> db;
 };
 
-// Reads one line (without its line end; a trailing CR is allowed): nothing when it is a scan (the
-// fields then set), else why it is not one. line->db keeps its capacity.
-std::optional<SkipReason> ParseScanLine(std::string_view text, ScanLine* line);
+// Reads one line (without its line end; a trailing CR is allowed): succeeds when it is a scan (the
+// fields then set), else fails with the SkipReason why it is not one. line->db keeps its capacity.
+Outcome ParseScanLine(std::string_view text, ScanLine* line);
 // Reads only the date and the time of a line, which may be cut off after them: true when both are
 // there whole (the comma after the time written too), and the date and time fields then set.
 bool ParseScanTime(std::string_view text, ScanLine* line);

@@ -1,49 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Why a line of input was not logged: one list for the line reader and the logger alike, each
-// reason with the words that the summaries use.
+// Why a line of input was not logged: one list for the line reader and the logger alike. The
+// reasons are this system's failure kinds from BlankOrComment to LogNotWritable, in the order
+// that the summaries give them, each with the words that the summaries use (FailureText).
 #pragma once
 
-#include <cstddef>
+#include "platform/outcome.h"
 
-enum class SkipReason {
-    BlankOrComment,   // empty, only spaces, or starting with '#'
-    TooFewFields,     // fewer than the six leading fields and one value
-    BadDateTime,      // not a calendar date and a time of day
-    BadNumber,        // text where a number belongs
-    BadRange,         // Hz high not above Hz low, or a step of 0 or below
-    Torn,             // cut short: fewer values than its range needs, or no line end
-    TooLong,          // longer than any scan line
-    NoSuchLocalTime,  // in the hour skipped when summer time begins
-    OutsideBand,      // no bin in 520..1700 kHz
-    TimeJump,         // far from the time of the input's lines around it
-    AheadOfClock,     // live, far ahead of the system clock
-    BeforeMinute,     // earlier than the minute in hand
-    AlreadyInLog,     // the day log holds that minute already
-    LogNotWritable,   // its day log cannot be written
-};
+using SkipReason = FailureKind;
 
-struct SkipReasonEntry {
-    SkipReason reason;
-    const char* text;
-};
+inline constexpr int kFirstSkipReason = int(FailureKind::BlankOrComment);
+inline constexpr int kSkipReasons = int(FailureKind::LogNotWritable) - kFirstSkipReason + 1;
 
-// In the order that the summaries give them.
-inline constexpr SkipReasonEntry kSkipReasonTable[] = {
-    {SkipReason::BlankOrComment, "blank or comment"},
-    {SkipReason::TooFewFields, "too few fields"},
-    {SkipReason::BadDateTime, "no date and time"},
-    {SkipReason::BadNumber, "not a number"},
-    {SkipReason::BadRange, "no frequency range"},
-    {SkipReason::Torn, "torn"},
-    {SkipReason::TooLong, "too long"},
-    {SkipReason::NoSuchLocalTime, "local time that does not exist"},
-    {SkipReason::OutsideBand, "outside 520..1700 kHz"},
-    {SkipReason::TimeJump, "far from the time of the lines around them"},
-    {SkipReason::AheadOfClock, "ahead of the system clock"},
-    {SkipReason::BeforeMinute, "out of order"},
-    {SkipReason::AlreadyInLog, "minute already in the log"},
-    {SkipReason::LogNotWritable, "day log not writable"},
-};
-inline constexpr int kSkipReasons = int(std::size(kSkipReasonTable));
-
-const char* SkipReasonText(SkipReason reason);
+// The reason's place among a tally's counts, and the reason at a place.
+constexpr int SkipIndex(SkipReason reason) {
+    return int(reason) - kFirstSkipReason;
+}
+constexpr SkipReason SkipReasonAt(int index) {
+    return SkipReason(kFirstSkipReason + index);
+}

@@ -2,20 +2,18 @@
 // The desktop display: its size, whether one answers, and a dialog for a user at the screen.
 #pragma once
 
+#include "platform/outcome.h"
+
 // How long a display server may take to answer before the run goes on without it: a server that
 // accepts connections but never answers (or a frozen desktop) must not hold an unattended run.
 constexpr int kDisplayQueryTimeoutMs = 2000;
 
-enum class DisplayQuery {
-    Measured,  // a desktop display answered
-    None,      // no display named, or it could not be opened
-    TimedOut,  // a display is named but did not answer in time
-};
-
 // Size of the primary display when a display server is reachable, else 1920 x 1500. The query
 // runs in a child process, so that it ends within kDisplayQueryTimeoutMs and the display
-// library's own messages stay off standard error.
-DisplayQuery GetScreenSize(int* width, int* height);
+// library's own messages stay off standard error. Succeeds when a desktop display answered;
+// else NoDesktopDisplay (none named, or it could not be opened), DisplayTimedOut (one is named
+// but did not answer in time), or why the query could not be started.
+Outcome GetScreenSize(int* width, int* height);
 
 // True when a desktop display (X11 or Wayland) answers within kDisplayQueryTimeoutMs.
 bool DesktopDisplayReachable();

@@ -88,15 +88,16 @@ struct DisplayAnswer {
 // would otherwise hold the caller inside the display library for good, and a broken Wayland
 // setting makes the library write lines of its own on standard error. The child writes nothing
 // but its answer; past the deadline it is killed.
-DisplayQuery AskDisplay(DisplayAnswer* answer) {
-    if (!DisplayNamed()) return DisplayQuery::None;
+Outcome AskDisplay(DisplayAnswer* answer) {
+    if (!DisplayNamed()) return Failed(FailureKind::NoDesktopDisplay);
     int channel[2];
-    if (pipe2(channel, O_CLOEXEC) != 0) return DisplayQuery::None;
+    if (pipe2(channel, O_CLOEXEC) != 0) return FailedWithErrno(errno);
     pid_t child = fork();
     if (child < 0) {
+        Outcome failed = FailedWithErrno(errno);
         close(channel[0]);
         close(channel[1]);
-        return DisplayQuery::None;
+        return failed;
     }
     if (child == 0) {
         close(channel[0]);
@@ -119,7 +120,7 @@ DisplayQuery AskDisplay(DisplayAnswer* answer) {
         _exit(0);
     }
     close(channel[1]);
-    DisplayQuery result = DisplayQuery::TimedOut;
+    Outcome result = Failed(FailureKind::DisplayTimedOut);
     int64_t deadline = MonotonicMs() + kDisplayQueryTimeoutMs;
     for (;;) {
         int64_t left = deadline - MonotonicMs();
@@ -132,15 +133,15 @@ DisplayQuery AskDisplay(DisplayAnswer* answer) {
         ssize_t n = read(channel[0], &got, sizeof got);
         if (n < 0 && errno == EINTR) continue;
         // A child that ended without a word (a crash in the library) found no display either.
-        result = DisplayQuery::None;
+        result = Failed(FailureKind::NoDesktopDisplay);
         if (n == ssize_t(sizeof got) && got.answered != 0) {
             *answer = got;
-            result = DisplayQuery::Measured;
+            result = Succeeded();
         }
         break;
     }
     close(channel[0]);
-    if (result == DisplayQuery::TimedOut) kill(child, SIGKILL);
+    if (result.kind == FailureKind::DisplayTimedOut) kill(child, SIGKILL);
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
     return result;
@@ -155,15 +156,15 @@ void StopUsingDesktopDisplay() {
 
 bool DesktopDisplayReachable() {
     DisplayAnswer answer;
-    return AskDisplay(&answer) == DisplayQuery::Measured;
+    return bool(AskDisplay(&answer));
 }
 
-DisplayQuery GetScreenSize(int* width, int* height) {
+Outcome GetScreenSize(int* width, int* height) {
     int w = kHeadlessWidth;
     int h = kHeadlessHeight;
     DisplayAnswer answer;
-    DisplayQuery result = AskDisplay(&answer);
-    if (result == DisplayQuery::Measured && answer.width > 0 && answer.height > 0) {
+    Outcome result = AskDisplay(&answer);
+    if (result && answer.width > 0 && answer.height > 0) {
         w = answer.width;
         h = answer.height;
     }

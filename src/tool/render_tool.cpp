@@ -44,7 +44,7 @@ bool SetUpLikeTheDailyRun(const RenderRequest& request, RenderRun* run) {
     if (!FindConfigurationOf(request, &run->paths)) return false;
 
     int width = request.width, height = request.height;
-    if (!request.sizeGiven && GetScreenSize(&width, &height) == DisplayQuery::TimedOut) {
+    if (!request.sizeGiven && GetScreenSize(&width, &height).kind == FailureKind::DisplayTimedOut) {
         Report("the display server did not answer within " +
                std::to_string(kDisplayQueryTimeoutMs / 1000) + " s; drawing at " +
                std::to_string(width) + " x " + std::to_string(height));
