@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -16,6 +17,9 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folder_files.h"
+#include "site/channel_month.h"
+#include "site/day_heard.h"
+#include "site/site_feed.h"
 #include "site/site_images.h"
 #include "site/station_list.h"
 #include "station/calendar.h"
@@ -29,10 +33,15 @@ namespace {
 const char kIndexPage[] = "index.html";
 const char kDaysScript[] = "days.js";
 const char kStationsScript[] = "stations.js";
+const char kFeed[] = "feed.xml";
 const char kAssets[] = "assets/";
 // The most of a file of the pages' own that is read; they are some kilobytes.
 constexpr size_t kWebFileMaxBytes = size_t{16} << 20;
 constexpr size_t kDigestMaxBytes = 4096;
+// A day's peaks file is some 50 KB; one ten times that is not the program's.
+constexpr size_t kPeaksMaxBytes = size_t{1} << 20;
+// The index lists what was heard on the latest days with a log.
+constexpr size_t kIndexHeardDays = 7;
 constexpr size_t kDayLogMaxBytes = size_t{kMaxDayLogRecords} * kDayLogRecordSize;
 
 year_month MonthOf(sys_days day) {
@@ -74,6 +83,35 @@ std::vector<sys_days> DaysWithPages(const SiteFolder& site) {
     return {days.begin(), days.end()};
 }
 
+// The month's channel view: its days' quarter-hour peaks, as each day's folder keeps them, in
+// a script a range of kHz. A day drawn by an older version has no such file and shows no levels.
+bool WriteChannelMonth(SiteFolder* site, year_month month, const std::vector<sys_days>& days,
+                       const SiteLook& look) {
+    unsigned count = unsigned((month / last).day());
+    std::vector<DayPeaks> kept(count);
+    std::vector<const DayPeaks*> rows(count, nullptr);
+    for (sys_days d : days) {
+        if (MonthOf(d) != month) continue;
+        unsigned n = unsigned(year_month_day{d}.day());
+        std::string text;
+        if (!ReadSiteFile(*site, DayFile(d, "peaks.txt"), kPeaksMaxBytes, &text)) continue;
+        if (!ParsePeaksText(text, &kept[n - 1])) {
+            ReportSiteProblem(site->path + "/" + DayFile(d, "peaks.txt") +
+                              ": not a file of quarter-hour peaks; the month shows no levels of "
+                              "that day until it is drawn again");
+            continue;
+        }
+        rows[n - 1] = &kept[n - 1];
+    }
+    std::string folder = MonthFolderName(month) + "/";
+    bool all = PutSiteFile(site, folder + "data.js",
+                           MonthDataScript(month, rows, look.sensitivity, look.colourMode));
+    for (int r = 0; r < kPeakRanges && all; ++r) {
+        all = PutSiteFile(site, folder + PeaksScriptName(r), MonthPeaksScript(r, rows));
+    }
+    return all;
+}
+
 bool WriteMonth(SiteFolder* site, year_month month, const std::vector<sys_days>& days,
                 const SiteLook& look) {
     std::map<int, DayDigest> digests;
@@ -92,6 +130,7 @@ bool WriteMonth(SiteFolder* site, year_month month, const std::vector<sys_days>&
     std::vector<unsigned char> png;
     std::string folder = MonthFolderName(month) + "/";
     return PropagationCalendarPng(rows, &png) && PutSiteFile(site, folder + "activity.png", png) &&
+           WriteChannelMonth(site, month, days, look) &&
            PutSiteFile(site, folder + kIndexPage,
                        MonthPageHtml(month, digests, look, NeighbourMonths(month, days)));
 }
@@ -123,8 +162,8 @@ bool CopyWebFiles(SiteFolder* site, const std::string& webFolder) {
     return all;
 }
 
-bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
-    StationList list;
+bool WriteStations(SiteFolder* site, const std::string& stationsCsv, StationList* stations) {
+    StationList& list = *stations;
     std::string text;
     if (!stationsCsv.empty() && PathExists(stationsCsv.c_str())) {
         // Read only so far: a list of any real size fits many times over.
@@ -152,7 +191,8 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
 // Every file that the days, their months and the index take.
 std::vector<std::string> NamesOfDays(const std::vector<sys_days>& days,
                                      const std::string& webFolder) {
-    std::vector<std::string> names = {kIndexPage, kDaysScript, kStationsScript};
+    std::vector<std::string> names = {kIndexPage, kDaysScript, kStationsScript, kFeed,
+                                      kSiteSettingsName};
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(webFolder, error)) {
         if (entry.is_regular_file(error))
@@ -166,6 +206,10 @@ std::vector<std::string> NamesOfDays(const std::vector<sys_days>& days,
     for (year_month m : months) {
         names.push_back(MonthFolderName(m) + "/" + kIndexPage);
         names.push_back(MonthFolderName(m) + "/activity.png");
+        names.push_back(MonthFolderName(m) + "/data.js");
+        for (int r = 0; r < kPeakRanges; ++r) {
+            names.push_back(MonthFolderName(m) + "/" + PeaksScriptName(r));
+        }
     }
     return names;
 }
@@ -198,6 +242,15 @@ struct DayPictures {
 void MakeDayPictures(const FrameBitmap* frame, DayPictures* pictures) {
     pictures->gifMade = EncodeFrameGif(*frame, &pictures->gif);
     pictures->pngMade = EncodeFramePng(*frame, &pictures->png);
+}
+
+// The day's last minute with a record; -1 for a log without any.
+int LastLoggedMinute(RecordSpan records) {
+    int lastMinute = -1;
+    for (int k = 0; k < records.count; ++k) {
+        lastMinute = std::max(lastMinute, MinuteOfDay(records.At(k), k));
+    }
+    return lastMinute;
 }
 
 // The day log as it is copied: at most what a day log holds, whatever the file's size says.
@@ -237,6 +290,12 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     Outcome levelsMade = EncodeLevels(input.records, &levels);
     bool thumbMade = ThumbnailPng(*input.frame, &thumb);
     bool stripMade = ActivityStripPng(digest, &strip);
+    // What was heard, with the rules' defaults as talvor-render --heard has them; which of the
+    // carriers are new is told once every day of the run is written (FinishSite).
+    std::string carriers =
+        CarriersText(FindCarriers(input.records, CarrierRules{}), LastLoggedMinute(input.records));
+    std::string peaks;
+    Outcome peaksMade = PeaksText(QuarterPeaksOf(input.records), &peaks);
     if (encoder.joinable()) encoder.join();
     if (!copied) {
         ReportSiteProblem("cannot copy day log " + input.logPath + " into " + folder + ": " +
@@ -252,6 +311,7 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
         {"levels.bin", levelsMade},
         {"thumb.png", thumbMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
         {"strip.png", stripMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
+        {"peaks.txt", peaksMade},
     };
     for (const auto& m : made) {
         if (!m.made) {
@@ -268,6 +328,8 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
                    PutSiteFile(site, DayFile(day, "VOK.LOG.gz"), logGz) &&
                    PutSiteFile(site, DayFile(day, "summary.txt"), summary) &&
                    PutSiteFile(site, DayFile(day, "day.txt"), DigestText(digest)) &&
+                   PutSiteFile(site, DayFile(day, "carriers.txt"), carriers) &&
+                   PutSiteFile(site, DayFile(day, "peaks.txt"), peaks) &&
                    PutSiteFile(site, DayFile(day, "levels.bin"), levels.deflated) &&
                    PutSiteFile(site, DayFile(day, "levels.js"), LevelsScript(levels)) &&
                    PutSiteFile(site, DayFile(day, "data.js"),
@@ -283,8 +345,97 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     return PutSiteFile(site, DayFile(day, "index.html"), DayPageHtml(day, digest, look, downloads));
 }
 
+namespace {
+
+// The carriers the site keeps of its days, each day's file read once. A day drawn by an older
+// version has none, and counts as a day without a log.
+struct KeptCarriers {
+    const SiteFolder* site;
+    std::map<sys_days, std::optional<KeptDay>> read;
+
+    const KeptDay* Of(sys_days day) {
+        auto found = read.find(day);
+        if (found != read.end()) return found->second ? &*found->second : nullptr;
+        std::optional<KeptDay>& kept = read[day];
+        std::string name = DayFile(day, "carriers.txt"), text;
+        if (!SiteFileExists(*site, name)) return nullptr;
+        KeptDay loaded;
+        loaded.heard.day = day;
+        if (!ReadSiteFile(*site, name, kCarriersMaxBytes, &text) ||
+            !ParseCarriersText(text, &loaded.heard.carriers, &loaded.lastMinute)) {
+            ReportSiteProblem(site->path + "/" + name +
+                              ": not a list of carriers; the day counts as not logged until it "
+                              "is drawn again");
+            return nullptr;
+        }
+        kept = std::move(loaded);
+        return &*kept;
+    }
+    // The day's carriers, new ones marked against the kept days of the week before.
+    std::optional<KeptDay> Marked(sys_days day) {
+        const KeptDay* kept = Of(day);
+        if (kept == nullptr) return std::nullopt;
+        std::vector<HeardDay> earlier;
+        for (int back = 1; back <= kNewCarrierDays; ++back) {
+            if (const KeptDay* before = Of(day - days(back))) earlier.push_back(before->heard);
+        }
+        KeptDay marked = *kept;
+        MarkNewCarriers(&marked.heard, earlier);
+        return marked;
+    }
+};
+
+// The day pages' lists: of the days written, of the week after each (whose new carriers they
+// may have changed; a list whose bytes stay is not written again), and of any day that lacks
+// its list (a run stopped before its end).
+bool WriteHeardLists(SiteFolder* site, const std::vector<sys_days>& updated,
+                     const std::vector<sys_days>& days, KeptCarriers* kept,
+                     const StationList& stations) {
+    std::set<sys_days> listed;
+    for (sys_days u : updated) {
+        for (int after = 0; after <= kNewCarrierDays; ++after)
+            listed.insert(u + std::chrono::days(after));
+    }
+    bool all = true;
+    for (sys_days d : days) {
+        if (listed.count(d) == 0 && SiteFileExists(*site, DayFile(d, "heard.js"))) continue;
+        if (std::optional<KeptDay> marked = kept->Marked(d)) {
+            all = PutSiteFile(site, DayFile(d, "heard.js"), HeardScript(marked->heard, stations)) &&
+                  all;
+        }
+    }
+    return all;
+}
+
+// The settings kept with the site, the address given now replacing the one kept; false, after a
+// message, when the kept file is not the program's.
+bool SettleSiteSettings(SiteFolder* site, const std::string& siteUrl, SiteSettings* settings) {
+    std::string text, why;
+    if (SiteFileExists(*site, kSiteSettingsName)) {
+        Outcome read = ReadSiteFile(*site, kSiteSettingsName, kSiteSettingsMaxBytes, &text);
+        if (!read) why = read.reason;
+        if (!read || !ParseSiteSettings(text, settings, &why)) {
+            ReportSiteProblem("cannot read " + site->path + "/" + kSiteSettingsName + ": " + why +
+                              "; the feed is not written (remove the file to start the feed "
+                              "afresh, under new ids)");
+            return false;
+        }
+    }
+    if (!siteUrl.empty()) settings->url = siteUrl;
+    if (settings->id.empty()) {
+        if (Outcome made = NewSiteId(&settings->id); !made) {
+            ReportSiteProblem("cannot make the feed's id: " + made.reason);
+            return false;
+        }
+    }
+    return PutSiteFile(site, kSiteSettingsName, SiteSettingsText(*settings));
+}
+
+}  // namespace
+
 bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const SiteLook& look,
-                const std::string& webFolder, const std::string& stationsCsv) {
+                const std::string& webFolder, const std::string& stationsCsv,
+                const std::string& siteUrl) {
     std::vector<sys_days> days = DaysWithPages(*site);
     std::set<year_month> months;
     for (sys_days d : updated) months.insert(MonthOf(d));
@@ -305,10 +456,32 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
     }
     months.insert(beside.begin(), beside.end());
     bool all = CopyWebFiles(site, webFolder);
-    all = WriteStations(site, stationsCsv) && all;
+    StationList stations;
+    all = WriteStations(site, stationsCsv, &stations) && all;
     for (year_month m : months) all = WriteMonth(site, m, days, look) && all;
+    KeptCarriers kept{site, {}};
+    all = WriteHeardLists(site, updated, days, &kept, stations) && all;
+    // The latest days with carriers kept, newest first: the index lists some, the feed more.
+    std::vector<KeptDay> latest;
+    for (auto d = days.rbegin(); d != days.rend() && latest.size() < size_t(kFeedDays); ++d) {
+        if (std::optional<KeptDay> marked = kept.Marked(*d)) latest.push_back(std::move(*marked));
+    }
+    std::vector<const HeardDay*> lately;
+    std::vector<const KeptDay*> entries;
+    for (const KeptDay& k : latest) {
+        if (lately.size() < kIndexHeardDays) lately.push_back(&k.heard);
+        entries.push_back(&k);
+    }
     all = PutSiteFile(site, kDaysScript, DaysScript(days)) && all;
-    all = PutSiteFile(site, kIndexPage, IndexHtml(days, look)) && all;
+    all = PutSiteFile(
+              site, kIndexPage,
+              IndexHtml(days, look, lately.empty() ? "" : LatestHeardHtml(lately, stations))) &&
+          all;
+    if (!days.empty()) {
+        SiteSettings settings;
+        all = SettleSiteSettings(site, siteUrl, &settings) &&
+              PutSiteFile(site, kFeed, FeedXml(entries, stations, look.location, settings)) && all;
+    }
     all = SaveManifest(site) && all;
     // Every worker has ended: what one that was killed was writing is nobody's any more.
     RemoveLeftoverTemporaries(*site);

@@ -36,6 +36,9 @@ bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs,
     run->look.location = settings.locationName;
     run->look.frameWidth = screenGeometry.screenWidth;
     run->look.frameHeight = screenGeometry.screenHeight;
+    run->look.sensitivity = settings.sensitivity;
+    run->look.colourMode = settings.colourMode;
+    run->siteUrl = request.siteUrl;
     run->stationsCsv = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
     return true;
 }
@@ -63,7 +66,8 @@ bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays) {
         if (!ParseDate(text, &day)) continue;
         days.push_back(DayOf(day));
     }
-    return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv);
+    return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv,
+                      run->siteUrl);
 }
 
 int WriteSiteWithoutDays(const RenderRequest& request) {
