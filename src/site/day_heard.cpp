@@ -33,9 +33,13 @@ bool ParseCarriersText(const std::string& text, std::vector<Carrier>* carriers, 
         return false;
     }
     std::vector<Carrier> read;
-    Carrier c;
-    while (in >> c.khz >> c.firstMinute >> c.lastMinute >> c.peakLevel) {
-        if (c.khz < kBandFirstKhz || c.khz > kBandLastKhz || c.firstMinute < 0 ||
+    std::getline(in, line);  // the rest of the "last" line
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        Carrier c;
+        std::string more;
+        if (!(fields >> c.khz >> c.firstMinute >> c.lastMinute >> c.peakLevel) || fields >> more ||
+            c.khz < kBandFirstKhz || c.khz > kBandLastKhz || c.firstMinute < 0 ||
             c.firstMinute > c.lastMinute || c.lastMinute >= kMinutesPerDay || c.peakLevel < 0 ||
             c.peakLevel > 255) {
             return false;
@@ -43,7 +47,6 @@ bool ParseCarriersText(const std::string& text, std::vector<Carrier>* carriers, 
         c.minutes = c.lastMinute - c.firstMinute + 1;
         read.push_back(c);
     }
-    if (!in.eof()) return false;  // something that is not a carrier's four numbers
     *carriers = std::move(read);
     *lastMinute = last;
     return true;
