@@ -91,8 +91,8 @@
       cell(row, T.clockOfMinute(c.last), "number");
       cell(row, c.minutes, "number");
       cell(row, c.peak, "number");
-      cell(row, c.stations, "names");
       cell(row, c["new"] ? "new" : "", "fresh");
+      cell(row, c.stations, "names");
       // A click anywhere on the row chooses it too; the link keeps it reachable by keyboard.
       row.addEventListener("click", function (event) {
         if (event.target !== link) choose(c, event);

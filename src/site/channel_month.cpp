@@ -42,8 +42,8 @@ Outcome Deflate(const uint8_t* bytes, size_t count, std::vector<unsigned char>* 
     out->resize(stream.total_out);
     deflateEnd(&stream);
     if (result != Z_STREAM_END) {
-        if (result == Z_OK)
-            result = Z_BUF_ERROR;  // an output too small, which deflateBound rules out
+        // Z_OK here would be an output too small, which deflateBound rules out.
+        if (result == Z_OK) result = Z_BUF_ERROR;
         return FailedWith(result, std::string("zlib: ") + zError(result));
     }
     return Succeeded();

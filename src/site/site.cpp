@@ -393,8 +393,9 @@ bool WriteHeardLists(SiteFolder* site, const std::vector<sys_days>& updated,
                      const StationList& stations) {
     std::set<sys_days> listed;
     for (sys_days u : updated) {
-        for (int after = 0; after <= kNewCarrierDays; ++after)
+        for (int after = 0; after <= kNewCarrierDays; ++after) {
             listed.insert(u + std::chrono::days(after));
+        }
     }
     bool all = true;
     for (sys_days d : days) {
@@ -405,6 +406,24 @@ bool WriteHeardLists(SiteFolder* site, const std::vector<sys_days>& updated,
         }
     }
     return all;
+}
+
+// The latest days with carriers kept, newest first, as many as the feed takes, with their new
+// carriers marked: the index lists the first few.
+std::vector<KeptDay> LatestKeptDays(const std::vector<sys_days>& days, KeptCarriers* kept) {
+    std::vector<KeptDay> latest;
+    for (auto d = days.rbegin(); d != days.rend() && latest.size() < size_t(kFeedDays); ++d) {
+        if (std::optional<KeptDay> marked = kept->Marked(*d)) latest.push_back(std::move(*marked));
+    }
+    return latest;
+}
+
+std::string HeardLatelyHtml(const std::vector<KeptDay>& latest, const StationList& stations) {
+    std::vector<const HeardDay*> lately;
+    for (size_t i = 0; i < latest.size() && i < kIndexHeardDays; ++i) {
+        lately.push_back(&latest[i].heard);
+    }
+    return lately.empty() ? "" : LatestHeardHtml(lately, stations);
 }
 
 // The settings kept with the site, the address given now replacing the one kept; false, after a
@@ -429,6 +448,15 @@ bool SettleSiteSettings(SiteFolder* site, const std::string& siteUrl, SiteSettin
         }
     }
     return PutSiteFile(site, kSiteSettingsName, SiteSettingsText(*settings));
+}
+
+bool WriteFeed(SiteFolder* site, const std::vector<KeptDay>& latest, const StationList& stations,
+               const SiteLook& look, const std::string& siteUrl) {
+    SiteSettings settings;
+    if (!SettleSiteSettings(site, siteUrl, &settings)) return false;
+    std::vector<const KeptDay*> entries;
+    for (const KeptDay& k : latest) entries.push_back(&k);
+    return PutSiteFile(site, kFeed, FeedXml(entries, stations, look.location, settings));
 }
 
 }  // namespace
@@ -461,27 +489,11 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
     for (year_month m : months) all = WriteMonth(site, m, days, look) && all;
     KeptCarriers kept{site, {}};
     all = WriteHeardLists(site, updated, days, &kept, stations) && all;
-    // The latest days with carriers kept, newest first: the index lists some, the feed more.
-    std::vector<KeptDay> latest;
-    for (auto d = days.rbegin(); d != days.rend() && latest.size() < size_t(kFeedDays); ++d) {
-        if (std::optional<KeptDay> marked = kept.Marked(*d)) latest.push_back(std::move(*marked));
-    }
-    std::vector<const HeardDay*> lately;
-    std::vector<const KeptDay*> entries;
-    for (const KeptDay& k : latest) {
-        if (lately.size() < kIndexHeardDays) lately.push_back(&k.heard);
-        entries.push_back(&k);
-    }
+    std::vector<KeptDay> latest = LatestKeptDays(days, &kept);
     all = PutSiteFile(site, kDaysScript, DaysScript(days)) && all;
-    all = PutSiteFile(
-              site, kIndexPage,
-              IndexHtml(days, look, lately.empty() ? "" : LatestHeardHtml(lately, stations))) &&
+    all = PutSiteFile(site, kIndexPage, IndexHtml(days, look, HeardLatelyHtml(latest, stations))) &&
           all;
-    if (!days.empty()) {
-        SiteSettings settings;
-        all = SettleSiteSettings(site, siteUrl, &settings) &&
-              PutSiteFile(site, kFeed, FeedXml(entries, stations, look.location, settings)) && all;
-    }
+    if (!days.empty()) all = WriteFeed(site, latest, stations, look, siteUrl) && all;
     all = SaveManifest(site) && all;
     // Every worker has ended: what one that was killed was writing is nobody's any more.
     RemoveLeftoverTemporaries(*site);

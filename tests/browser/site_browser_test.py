@@ -603,8 +603,8 @@ def check_heard(browser, base, label, rows):
     browser.get(base + "2026-12-01/index.html")
     wait_levels(browser)
     day = rows["2026-12-01"]
-    want = [[r["khz"], r["first_utc"], r["last_utc"], r["minutes"], r["peak_level"], r["stations"],
-             "new" if r["new"] == "yes" else ""] for r in day]
+    want = [[r["khz"], r["first_utc"], r["last_utc"], r["minutes"], r["peak_level"],
+             "new" if r["new"] == "yes" else "", r["stations"]] for r in day]
     got = table_rows(browser)
     check(got == want and len(want) > 20, "%s: the day's list is --heard's (%d rows, %d wanted; first apart: %s)"
           % (label, len(got), len(want), next(([g, w] for g, w in zip(got, want) if g != w), None)))
