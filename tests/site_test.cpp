@@ -620,7 +620,7 @@ TEST(Site, ADayDrawnAgainChangesWhichCarriersOfTheWeekAfterAreNew) {
     EXPECT_EQ(listed("2026-12-12"),
               (std::map<int, bool>{{1200, false}}));  // none logged in its week
     std::string index = ReadFileBytes(siteDir + "/index.html");
-    EXPECT_NE(index.find("2026-12-03</a>: 2 carriers, 1 new<ul class=\"new-carriers\"><li><span "
+    EXPECT_NE(index.find("2026-12-03</a>: 2 carriers, 1 new:<ul class=\"new-carriers\"><li><span "
                          "class=\"khz\">1200 kHz</span> Night &lt;Owl&gt; (Far)</li></ul>"),
               std::string::npos)
         << index;

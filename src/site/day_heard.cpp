@@ -127,7 +127,7 @@ std::string LatestHeardHtml(const std::vector<const HeardDay*>& latest,
         if (order.size() > kListedNew) {
             items += "<li>and " + std::to_string(order.size() - kListedNew) + " kHz more</li>";
         }
-        if (!items.empty()) out += "<ul class=\"new-carriers\">" + items + "</ul>";
+        if (!items.empty()) out += ":<ul class=\"new-carriers\">" + items + "</ul>";
         out += "</li>\n";
     }
     return out + "</ul>\n</section>\n";

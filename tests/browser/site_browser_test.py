@@ -267,7 +267,7 @@ def check_index_heard(browser, base, label, rows):
     for day in reversed(DAYS):
         fresh = [r for r in rows[day] if r["new"] == "yes"]
         khz = list(dict.fromkeys(r["khz"] + " kHz" for r in fresh))[:20]
-        want.append([day, ": %d carriers, %d new" % (len(rows[day]), len(fresh)), khz])
+        want.append([day, ": %d carriers, %d new%s" % (len(rows[day]), len(fresh), ":" if fresh else ""), khz])
     check(listed == want, "%s: the index lists the latest days as --heard does: %s, not %s" % (label, listed, want))
 
 
