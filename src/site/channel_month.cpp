@@ -14,9 +14,9 @@
 
 using namespace std::chrono;
 
-namespace {
-
 const char kPeaksHeader[] = "talvor quarter-hour peaks 1";
+
+namespace {
 
 // A level as the chart draws it, before the station's sensitivity: the same rule as ScaledLevel
 // at 1.0, without its float.
@@ -67,19 +67,28 @@ int PeakRangeLastKhz(int range) {
 }
 
 QuarterPeaks QuarterPeaksOf(RecordSpan records) {
+    // Gathered a quarter hour a row, each record's levels in the order they stand, and turned to
+    // a kHz a row at the end: a stride of 96 bytes a level took longer than all the rest.
+    std::vector<uint8_t> byQuarter(size_t(kQuarterHours) * kBandKhzCount, 0);
     QuarterPeaks peaks;
-    peaks.levels.assign(size_t(kBandKhzCount) * kQuarterHours, 0);
     for (int k = 0; k < records.count; ++k) {
         const DayLogRecord* record = records.At(k);
         int quarter = MinuteOfDay(record, k) / 15;
         peaks.present[quarter] = true;
-        uint8_t* at = peaks.levels.data() + quarter;
+        uint8_t* row = byQuarter.data() + size_t(quarter) * kBandKhzCount;
         // Read in place, as the carriers' grid is: a call a level would cost more than the rest.
         const unsigned char* p = record + kLevelsOffset + 4 * (kBandFirstKhz - kFirstLevelKhz);
-        for (int i = 0; i < kBandKhzCount; ++i, p += 4, at += kQuarterHours) {
+        for (int i = 0; i < kBandKhzCount; ++i, p += 4) {
             uint8_t level = DrawnLevel(int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 |
                                                uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24));
-            if (level > *at) *at = level;
+            row[i] = std::max(row[i], level);
+        }
+    }
+    peaks.levels.resize(byQuarter.size());
+    for (int q = 0; q < kQuarterHours; ++q) {
+        const uint8_t* row = byQuarter.data() + size_t(q) * kBandKhzCount;
+        for (int i = 0; i < kBandKhzCount; ++i) {
+            peaks.levels[size_t(i) * kQuarterHours + size_t(q)] = row[i];
         }
     }
     return peaks;

@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A channel's month: the highest level of every kHz in every quarter hour of a day, kept in the
-// day's folder when the day is drawn (peaks.txt), and put together with the month into the
-// scripts its page loads, one range of kHz a script, so that a page asks for some 130 KB to show
-// one kHz and the month never reads a day log again.
+// day's folder when the day is drawn, and put together with the month into the scripts its page
+// loads, one range of kHz a script, so that a page asks for about 250 KB to show one kHz and the
+// month never reads a day log again. Few ranges: every script of a month changes when a day is
+// added, and each file written is flushed to the disk.
 //
-// The day's file, one line a range of kPeakRangeKhz kHz (the last one shorter), each range a zlib
-// stream in base64 of its kHz one after another, 96 levels a kHz, the first quarter hour first:
+// The day's peaks, one line a range of kPeakRangeKhz kHz (the last one shorter), each range a
+// zlib stream in base64 of its kHz one after another, 96 levels a kHz, the first quarter hour
+// first:
 //
 //   talvor quarter-hour peaks 1
 //   present 000011111111...        one digit a quarter hour: 1 where the log has a record
-//   520 eNrt3Xl0VNW...             kHz 520..619
-//   620 eNrt3Xl0VNW...             kHz 620..719
+//   520 eNrt3Xl0VNW...             kHz 520..719
+//   720 eNrt3Xl0VNW...             kHz 720..919
 //   ...
 //
 // The month's scripts carry those streams as they are: a month is put together without packing
@@ -26,7 +28,7 @@
 #include "platform/outcome.h"
 #include "site/day_digest.h"
 
-constexpr int kPeakRangeKhz = 100;
+constexpr int kPeakRangeKhz = 200;
 constexpr int kPeakRanges = (kBandKhzCount + kPeakRangeKhz - 1) / kPeakRangeKhz;
 
 // The first and the last kHz of a range.
@@ -44,11 +46,14 @@ struct QuarterPeaks {
 };
 QuarterPeaks QuarterPeaksOf(RecordSpan records);
 
-// The day's file; fails only when zlib does.
+// The first line of the day's peaks.
+extern const char kPeaksHeader[];
+
+// The day's peaks as text; fails only when zlib does.
 Outcome PeaksText(const QuarterPeaks& peaks, std::string* text);
 
-// The day's file as read back: the present digits and each range's stream in base64, as they
-// stand. False for a text that is not such a file.
+// The day's peaks as read back: the present digits and each range's stream in base64, as they
+// stand. False for a text that is not such peaks.
 struct DayPeaks {
     std::string present;
     std::vector<std::string> ranges;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What was heard on a day, as the site keeps and shows it. When a day is drawn its carriers go
-// into a small file of its folder (carriers.txt), found with the default rules, as
-// talvor-render --heard finds them; later runs read those files, not the day logs, to tell
-// which carriers are new against the week before, for the day's list (heard.js), the index and
-// the feed.
+// into a file of its folder (heard.txt, before its quarter-hour peaks), found with the default
+// rules, as talvor-render --heard finds them; later runs read those files, not the day logs, to
+// tell which carriers are new against the week before, for the day's list (heard.js), the index
+// and the feed.
 //
 //   talvor carriers 1
 //   last 1439                 the day's last minute with a record (UTC); -1: none

@@ -38,8 +38,11 @@ const char kAssets[] = "assets/";
 // The most of a file of the pages' own that is read; they are some kilobytes.
 constexpr size_t kWebFileMaxBytes = size_t{16} << 20;
 constexpr size_t kDigestMaxBytes = 4096;
-// A day's peaks file is some 50 KB; one ten times that is not the program's.
-constexpr size_t kPeaksMaxBytes = size_t{1} << 20;
+// A day's folder keeps what later runs need of its log in one file, flushed to the disk once: its
+// carriers (day_heard.h), then its quarter-hour peaks (channel_month.h), some 50 KB; peaks ten
+// times that are not the program's.
+const char kKeptFile[] = "heard.txt";
+constexpr size_t kKeptMaxBytes = kCarriersMaxBytes + (size_t{1} << 20);
 // The index lists what was heard on the latest days with a log.
 constexpr size_t kIndexHeardDays = 7;
 constexpr size_t kDayLogMaxBytes = size_t{kMaxDayLogRecords} * kDayLogRecordSize;
@@ -83,6 +86,15 @@ std::vector<sys_days> DaysWithPages(const SiteFolder& site) {
     return {days.begin(), days.end()};
 }
 
+// The kept file's carriers and peaks; false when it holds no peaks.
+bool SplitKeptText(const std::string& text, std::string* carriers, std::string* peaks) {
+    size_t at = text.find("\n" + std::string(kPeaksHeader) + "\n");
+    if (at == std::string::npos) return false;
+    *carriers = text.substr(0, at + 1);
+    *peaks = text.substr(at + 1);
+    return true;
+}
+
 // The month's channel view: its days' quarter-hour peaks, as each day's folder keeps them, in
 // a script a range of kHz. A day drawn by an older version has no such file and shows no levels.
 bool WriteChannelMonth(SiteFolder* site, year_month month, const std::vector<sys_days>& days,
@@ -93,12 +105,12 @@ bool WriteChannelMonth(SiteFolder* site, year_month month, const std::vector<sys
     for (sys_days d : days) {
         if (MonthOf(d) != month) continue;
         unsigned n = unsigned(year_month_day{d}.day());
-        std::string text;
-        if (!ReadSiteFile(*site, DayFile(d, "peaks.txt"), kPeaksMaxBytes, &text)) continue;
-        if (!ParsePeaksText(text, &kept[n - 1])) {
-            ReportSiteProblem(site->path + "/" + DayFile(d, "peaks.txt") +
-                              ": not a file of quarter-hour peaks; the month shows no levels of "
-                              "that day until it is drawn again");
+        std::string text, carriers, peaks;
+        if (!ReadSiteFile(*site, DayFile(d, kKeptFile), kKeptMaxBytes, &text)) continue;
+        if (!SplitKeptText(text, &carriers, &peaks) || !ParsePeaksText(peaks, &kept[n - 1])) {
+            ReportSiteProblem(site->path + "/" + DayFile(d, kKeptFile) +
+                              ": no quarter-hour peaks in it; the month shows no levels of that "
+                              "day until it is drawn again");
             continue;
         }
         rows[n - 1] = &kept[n - 1];
@@ -311,7 +323,7 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
         {"levels.bin", levelsMade},
         {"thumb.png", thumbMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
         {"strip.png", stripMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
-        {"peaks.txt", peaksMade},
+        {kKeptFile, peaksMade},
     };
     for (const auto& m : made) {
         if (!m.made) {
@@ -328,8 +340,7 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
                    PutSiteFile(site, DayFile(day, "VOK.LOG.gz"), logGz) &&
                    PutSiteFile(site, DayFile(day, "summary.txt"), summary) &&
                    PutSiteFile(site, DayFile(day, "day.txt"), DigestText(digest)) &&
-                   PutSiteFile(site, DayFile(day, "carriers.txt"), carriers) &&
-                   PutSiteFile(site, DayFile(day, "peaks.txt"), peaks) &&
+                   PutSiteFile(site, DayFile(day, kKeptFile), carriers + peaks) &&
                    PutSiteFile(site, DayFile(day, "levels.bin"), levels.deflated) &&
                    PutSiteFile(site, DayFile(day, "levels.js"), LevelsScript(levels)) &&
                    PutSiteFile(site, DayFile(day, "data.js"),
@@ -357,12 +368,13 @@ struct KeptCarriers {
         auto found = read.find(day);
         if (found != read.end()) return found->second ? &*found->second : nullptr;
         std::optional<KeptDay>& kept = read[day];
-        std::string name = DayFile(day, "carriers.txt"), text;
+        std::string name = DayFile(day, kKeptFile), text, carriers, peaks;
         if (!SiteFileExists(*site, name)) return nullptr;
         KeptDay loaded;
         loaded.heard.day = day;
-        if (!ReadSiteFile(*site, name, kCarriersMaxBytes, &text) ||
-            !ParseCarriersText(text, &loaded.heard.carriers, &loaded.lastMinute)) {
+        if (!ReadSiteFile(*site, name, kKeptMaxBytes, &text) ||
+            !SplitKeptText(text, &carriers, &peaks) ||
+            !ParseCarriersText(carriers, &loaded.heard.carriers, &loaded.lastMinute)) {
             ReportSiteProblem(site->path + "/" + name +
                               ": not a list of carriers; the day counts as not logged until it "
                               "is drawn again");
@@ -493,7 +505,13 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
     all = PutSiteFile(site, kDaysScript, DaysScript(days)) && all;
     all = PutSiteFile(site, kIndexPage, IndexHtml(days, look, HeardLatelyHtml(latest, stations))) &&
           all;
-    if (!days.empty()) all = WriteFeed(site, latest, stations, look, siteUrl) && all;
+    if (!days.empty()) {
+        all = WriteFeed(site, latest, stations, look, siteUrl) && all;
+    } else if (!siteUrl.empty()) {
+        // A station without a day yet keeps the address for the feed of its first.
+        SiteSettings settings;
+        all = SettleSiteSettings(site, siteUrl, &settings) && all;
+    }
     all = SaveManifest(site) && all;
     // Every worker has ended: what one that was killed was writing is nobody's any more.
     RemoveLeftoverTemporaries(*site);

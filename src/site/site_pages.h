@@ -26,10 +26,9 @@ std::string DayFolderName(std::chrono::sys_days day);
 std::string MonthFolderName(std::chrono::year_month month);
 
 // The files of a day's folder and their names in the downloads.
-constexpr const char* kDayFiles[] = {"index.html", "chart.png",   "chart.gif",  "thumb.png",
-                                     "strip.png",  "data.js",     "levels.bin", "levels.js",
-                                     "day.txt",    "summary.txt", "VOK.LOG.gz", "carriers.txt",
-                                     "peaks.txt",  "heard.js"};
+constexpr const char* kDayFiles[] = {
+    "index.html", "chart.png", "chart.gif",   "thumb.png",  "strip.png", "data.js", "levels.bin",
+    "levels.js",  "day.txt",   "summary.txt", "VOK.LOG.gz", "heard.txt", "heard.js"};
 
 struct DayDownload {
     std::string file;    // in the day's folder
