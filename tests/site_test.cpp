@@ -492,6 +492,7 @@ bool WriteDays(const std::string& root, const std::string& siteDir,
         return false;
     }
     SiteLook look{"LONDON", 240, 200};
+    StationList stations = SiteStations(root + "/STATIONS.CSV");
     bool all = true;
     for (sys_days d : days) {
         std::string name = DayFolderName(d);
@@ -507,6 +508,7 @@ bool WriteDays(const std::string& root, const std::string& siteDir,
         input.records = {records.data(), count};
         input.frame = &frame.frame;
         input.data = {d, 240, 200, -260, count, 1.0, 1};
+        input.stations = &stations;
         all = WriteSiteDay(&site, input, look) && all;
     }
     return FinishSite(&site, days, look, TALVOR_SOURCE_DIR "/web", root + "/STATIONS.CSV") && all;

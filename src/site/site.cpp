@@ -174,17 +174,22 @@ bool CopyWebFiles(SiteFolder* site, const std::string& webFolder) {
     return all;
 }
 
+// STATIONS.CSV's text, empty where there is none.
+Outcome ReadStationsText(const std::string& stationsCsv, std::string* text) {
+    text->clear();
+    if (stationsCsv.empty() || !PathExists(stationsCsv.c_str())) return Succeeded();
+    // Read only so far: a list of any real size fits many times over.
+    return ReadSmallFile(stationsCsv.c_str(), kStationListMaxBytes, text);
+}
+
 bool WriteStations(SiteFolder* site, const std::string& stationsCsv, StationList* stations) {
     StationList& list = *stations;
     std::string text;
-    if (!stationsCsv.empty() && PathExists(stationsCsv.c_str())) {
-        // Read only so far: a list of any real size fits many times over.
-        if (Outcome read = ReadSmallFile(stationsCsv.c_str(), kStationListMaxBytes, &text); !read) {
-            ReportSiteProblem("cannot read " + stationsCsv + ": " + read.reason +
-                              "; the readout names no stations");
-        } else {
-            list = ParseStationList(text);
-        }
+    if (Outcome read = ReadStationsText(stationsCsv, &text); !read) {
+        ReportSiteProblem("cannot read " + stationsCsv + ": " + read.reason +
+                          "; the readout names no stations");
+    } else {
+        list = ParseStationList(text);
     }
     std::string script = StationListScript(list, text);
     // A daily timer mails what the run says: the skipped lines are told once, by the run that
@@ -225,6 +230,49 @@ std::vector<std::string> NamesOfDays(const std::vector<sys_days>& days,
     }
     return names;
 }
+
+// The carriers the site keeps of its days, each day's file read once. A day drawn by an older
+// version has none, and counts as a day without a log.
+struct KeptCarriers {
+    const SiteFolder* site;
+    std::map<sys_days, std::optional<KeptDay>> read;
+
+    const KeptDay* Of(sys_days day) {
+        auto found = read.find(day);
+        if (found != read.end()) return found->second ? &*found->second : nullptr;
+        std::optional<KeptDay>& kept = read[day];
+        std::string name = DayFile(day, kKeptFile), text, carriers, peaks;
+        if (!SiteFileExists(*site, name)) return nullptr;
+        KeptDay loaded;
+        loaded.heard.day = day;
+        if (!ReadSiteFile(*site, name, kKeptMaxBytes, &text) ||
+            !SplitKeptText(text, &carriers, &peaks) ||
+            !ParseCarriersText(carriers, &loaded.heard.carriers, &loaded.lastMinute)) {
+            ReportSiteProblem(site->path + "/" + name +
+                              ": not a list of carriers; the day counts as not logged until it "
+                              "is drawn again");
+            return nullptr;
+        }
+        kept = std::move(loaded);
+        return &*kept;
+    }
+    // The day's carriers marked new against the kept days of the week before it.
+    void MarkNew(HeardDay* day) {
+        std::vector<HeardDay> earlier;
+        for (int back = 1; back <= kNewCarrierDays; ++back) {
+            if (const KeptDay* before = Of(day->day - days(back))) earlier.push_back(before->heard);
+        }
+        MarkNewCarriers(day, earlier);
+    }
+    // The day's own kept carriers, so marked.
+    std::optional<KeptDay> Marked(sys_days day) {
+        const KeptDay* kept = Of(day);
+        if (kept == nullptr) return std::nullopt;
+        KeptDay marked = *kept;
+        MarkNew(&marked.heard);
+        return marked;
+    }
+};
 
 }  // namespace
 
@@ -304,8 +352,15 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
     bool stripMade = ActivityStripPng(digest, &strip);
     // What was heard, with the rules' defaults as talvor-render --heard has them; which of the
     // carriers are new is told once every day of the run is written (FinishSite).
-    std::string carriers =
-        CarriersText(FindCarriers(input.records, CarrierRules{}), LastLoggedMinute(input.records));
+    HeardDay heard{day, FindCarriers(input.records, CarrierRules{})};
+    std::string carriers = CarriersText(heard.carriers, LastLoggedMinute(input.records));
+    // Marked against the days the site has now: in a range drawn by workers a day of the week
+    // before may still be on its way, and the list is put right once every day is written.
+    KeptCarriers kept{site, {}};
+    kept.MarkNew(&heard);
+    static const StationList kNoStations;
+    std::string heardScript =
+        HeardScript(heard, input.stations != nullptr ? *input.stations : kNoStations);
     std::string peaks;
     Outcome peaksMade = PeaksText(QuarterPeaksOf(input.records), &peaks);
     if (encoder.joinable()) encoder.join();
@@ -341,6 +396,7 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
                    PutSiteFile(site, DayFile(day, "summary.txt"), summary) &&
                    PutSiteFile(site, DayFile(day, "day.txt"), DigestText(digest)) &&
                    PutSiteFile(site, DayFile(day, kKeptFile), carriers + peaks) &&
+                   PutSiteFile(site, DayFile(day, "heard.js"), heardScript) &&
                    PutSiteFile(site, DayFile(day, "levels.bin"), levels.deflated) &&
                    PutSiteFile(site, DayFile(day, "levels.js"), LevelsScript(levels)) &&
                    PutSiteFile(site, DayFile(day, "data.js"),
@@ -357,45 +413,6 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
 }
 
 namespace {
-
-// The carriers the site keeps of its days, each day's file read once. A day drawn by an older
-// version has none, and counts as a day without a log.
-struct KeptCarriers {
-    const SiteFolder* site;
-    std::map<sys_days, std::optional<KeptDay>> read;
-
-    const KeptDay* Of(sys_days day) {
-        auto found = read.find(day);
-        if (found != read.end()) return found->second ? &*found->second : nullptr;
-        std::optional<KeptDay>& kept = read[day];
-        std::string name = DayFile(day, kKeptFile), text, carriers, peaks;
-        if (!SiteFileExists(*site, name)) return nullptr;
-        KeptDay loaded;
-        loaded.heard.day = day;
-        if (!ReadSiteFile(*site, name, kKeptMaxBytes, &text) ||
-            !SplitKeptText(text, &carriers, &peaks) ||
-            !ParseCarriersText(carriers, &loaded.heard.carriers, &loaded.lastMinute)) {
-            ReportSiteProblem(site->path + "/" + name +
-                              ": not a list of carriers; the day counts as not logged until it "
-                              "is drawn again");
-            return nullptr;
-        }
-        kept = std::move(loaded);
-        return &*kept;
-    }
-    // The day's carriers, new ones marked against the kept days of the week before.
-    std::optional<KeptDay> Marked(sys_days day) {
-        const KeptDay* kept = Of(day);
-        if (kept == nullptr) return std::nullopt;
-        std::vector<HeardDay> earlier;
-        for (int back = 1; back <= kNewCarrierDays; ++back) {
-            if (const KeptDay* before = Of(day - days(back))) earlier.push_back(before->heard);
-        }
-        KeptDay marked = *kept;
-        MarkNewCarriers(&marked.heard, earlier);
-        return marked;
-    }
-};
 
 // The day pages' lists: of the days written, of the week after each (whose new carriers they
 // may have changed; a list whose bytes stay is not written again), and of any day that lacks
@@ -516,6 +533,11 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
     // Every worker has ended: what one that was killed was writing is nobody's any more.
     RemoveLeftoverTemporaries(*site);
     return all;
+}
+
+StationList SiteStations(const std::string& stationsCsv) {
+    std::string text;
+    return ReadStationsText(stationsCsv, &text) ? ParseStationList(text) : StationList{};
 }
 
 std::string SiteWebFolder(const std::string& executablePath) {

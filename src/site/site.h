@@ -13,6 +13,7 @@
 #include "site/day_digest.h"
 #include "site/site_folder.h"
 #include "site/site_pages.h"
+#include "site/station_list.h"
 
 struct FrameBitmap;
 
@@ -21,7 +22,8 @@ struct SiteDayInput {
     std::string logPath;
     RecordSpan records;
     const FrameBitmap* frame = nullptr;
-    DayDataInput data;  // its day, and where the chart put the levels
+    DayDataInput data;                      // its day, and where the chart put the levels
+    const StationList* stations = nullptr;  // named in its list of carriers; nullptr: none
 };
 
 // Asked before anything is drawn: true when every file that these days, their months and the
@@ -47,6 +49,11 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
 bool FinishSite(SiteFolder* site, const std::vector<std::chrono::sys_days>& updated,
                 const SiteLook& look, const std::string& webFolder, const std::string& stationsCsv,
                 const std::string& siteUrl = "");
+
+// The stations of stationsCsv for the days' lists of carriers, read before the days are drawn;
+// none where it cannot be read (the station list's own file, written once the days are, says
+// why).
+StationList SiteStations(const std::string& stationsCsv);
 
 // Where the pages' scripts and style are: share/talvor/web beside the installed program's
 // folder, else the source tree's web folder that the program was built from.

@@ -40,6 +40,7 @@ bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs,
     run->look.colourMode = settings.colourMode;
     run->siteUrl = request.siteUrl;
     run->stationsCsv = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
+    run->stations = SiteStations(run->stationsCsv);
     return true;
 }
 
@@ -56,6 +57,7 @@ bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame) {
     input.data.sensitivity = settings.sensitivity;
     input.data.colourMode = settings.colourMode;
     input.data.channelSpacing = settings.channelSpacing;
+    input.stations = &run->stations;
     return WriteSiteDay(&run->folder, input, run->look);
 }
 
