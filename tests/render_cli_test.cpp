@@ -311,7 +311,11 @@ TEST(RenderCliParse, SiteTakesEveryLoggedDayOrTheDaysNamed) {
         ASSERT_EQ(outcome.code, kGoOn) << outcome.err;
         EXPECT_EQ(outcome.request.source, c.source);
         EXPECT_EQ(outcome.request.siteFolder, "www");
+        EXPECT_EQ(outcome.request.siteUrl, "");
     }
+    ParseOutcome published = Parse({"--site", "www", "--site-url", "https://example.org/talvor"});
+    ASSERT_EQ(published.code, kGoOn) << published.err;
+    EXPECT_EQ(published.request.siteUrl, "https://example.org/talvor/");
 }
 
 TEST(RenderCliParse, HeardTakesTheDaysAndTheCarriersRules) {
@@ -391,6 +395,9 @@ TEST(RenderCliParse, RefusesUnusableCommandLinesWithAMessage) {
         {{"--heard", "--date", "2014-03-05", "--fade", "-1"}, "--fade"},
         {{"--site", ""}, "--site needs the name of a folder"},
         {{"--date", "2014-03-05", "--site", ""}, "--site needs the name of a folder"},
+        {{"--site", "www", "--site-url", "ftp://example.org/"}, "--site-url: \"ftp://"},
+        {{"--site", "www", "--site-url", "https://example.org/?a=1"}, "query"},
+        {{"--date", "2014-03-05", "--site-url", "https://example.org/"}, "--site"},
     };
     for (const Case& c : cases) {
         ParseOutcome outcome = Parse(c.args);

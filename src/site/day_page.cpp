@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/channel_plan.h"
+#include "heard/carriers.h"
 #include "render/chart.h"
 #include "render/level_colour.h"
 #include "site/page_parts.h"
@@ -57,6 +58,31 @@ const char kReadoutBar[] =
     "<button id=\"help-button\" type=\"button\" aria-controls=\"help\" "
     "title=\"Keys and gestures\">?</button> <span id=\"tool-status\" "
     "class=\"status\"></span></p>\n</div>\n";
+
+// The day's carriers: the page's script fills the table from heard.js.
+std::string HeardSection() {
+    CarrierRules rules;
+    std::string out =
+        "<section id=\"heard\" class=\"heard\"><h2>Heard</h2>\n"
+        "<p id=\"heard-count\" class=\"facts\">The day's carriers are not listed.</p>\n"
+        "<p class=\"hint\">A carrier: a kHz at least " +
+        std::to_string(rules.margin) + " levels above the band's floor for at least " +
+        std::to_string(rules.minMinutes) + " minutes (fades of up to " +
+        std::to_string(rules.maxFade) +
+        " minutes included); new: no carrier on its kHz in the week before. Choose one to see it "
+        "in the zoom; a heading sorts by its column.</p>\n"
+        "<div class=\"table-box\"><table id=\"heard-table\" class=\"heard-table\" hidden>"
+        "<thead><tr>";
+    // In the order of --heard's CSV; the stations last, where a phone's width leaves them room.
+    const char* columns[][2] = {{"khz", "kHz"},          {"first", "From"}, {"last", "To"},
+                                {"minutes", "Min."},     {"peak", "Peak"},  {"new", "New"},
+                                {"stations", "Stations"}};
+    for (const auto& column : columns) {
+        out += "<th scope=\"col\" data-key=\"" + std::string(column[0]) +
+               "\"><button type=\"button\">" + column[1] + "</button></th>";
+    }
+    return out + "</tr></thead><tbody></tbody></table></div>\n</section>\n";
+}
 
 }  // namespace
 
@@ -160,6 +186,7 @@ std::string DayPageHtml(sys_days day, const DayDigest& digest, const SiteLook& l
         "type=\"button\">&times; Close zoom</button> <span class=\"hint\">or Escape, or Back: "
         "the whole day again</span></p><div id=\"zoom-plot\" class=\"picture\"><canvas "
         "id=\"zoom-canvas\"></canvas></div></div>\n";
+    out += HeardSection();
     out += "<section><h2>Activity</h2>\n" + ActivitySvg(digest) + ActivityLegend(false) +
            "</section>\n";
     out += "<section><h2>Downloads</h2>\n<ul class=\"downloads\">\n";
@@ -170,8 +197,9 @@ std::string DayPageHtml(sys_days day, const DayDigest& digest, const SiteLook& l
     out += "</ul>\n</section>\n";
     out += kHelp;
     out += kReadoutBar;
-    for (const char* script : {"../days.js", "../stations.js", "data.js", "../assets/format.js",
-                               "../assets/levels.js", "../assets/zoom.js", "../assets/day.js"}) {
+    for (const char* script : {"../days.js", "../stations.js", "data.js", "heard.js",
+                               "../assets/format.js", "../assets/levels.js", "../assets/zoom.js",
+                               "../assets/day.js", "../assets/carriers.js"}) {
         // Deferred: the chart shows before the scripts have run (they keep their order).
         out += "<script defer src=\"" + std::string(script) + "\"></script>\n";
     }

@@ -13,6 +13,7 @@
 #include "site/day_digest.h"
 #include "site/site_folder.h"
 #include "site/site_pages.h"
+#include "site/station_list.h"
 
 struct FrameBitmap;
 
@@ -21,7 +22,8 @@ struct SiteDayInput {
     std::string logPath;
     RecordSpan records;
     const FrameBitmap* frame = nullptr;
-    DayDataInput data;  // its day, and where the chart put the levels
+    DayDataInput data;                      // its day, and where the chart put the levels
+    const StationList* stations = nullptr;  // named in its list of carriers; nullptr: none
 };
 
 // Asked before anything is drawn: true when every file that these days, their months and the
@@ -38,12 +40,20 @@ Outcome ClaimSiteDays(SiteFolder* site, const std::vector<std::chrono::sys_days>
 // said so.
 bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);
 
-// After the days: the pages of the months of the updated days, the index, the list of days, the
-// station list (from stationsCsv when it exists, read up to kStationListMaxBytes) and the pages'
-// scripts from webFolder, then the manifest; last, the temporaries that a worker process killed
-// on the way left. False, after a message, when any of them was not written.
+// After the days: the pages of the months of the updated days, the lists of carriers of the
+// updated days and of the week after each (whose new carriers they may change), the index, the
+// list of days, the feed and the site's settings (siteUrl, when not empty, replacing the address
+// kept), the station list (from stationsCsv when it exists, read up to kStationListMaxBytes) and
+// the pages' scripts from webFolder, then the manifest; last, the temporaries that a worker
+// process killed on the way left. False, after a message, when any of them was not written.
 bool FinishSite(SiteFolder* site, const std::vector<std::chrono::sys_days>& updated,
-                const SiteLook& look, const std::string& webFolder, const std::string& stationsCsv);
+                const SiteLook& look, const std::string& webFolder, const std::string& stationsCsv,
+                const std::string& siteUrl = "");
+
+// The stations of stationsCsv for the days' lists of carriers, read before the days are drawn;
+// none where it cannot be read (the station list's own file, written once the days are, says
+// why).
+StationList SiteStations(const std::string& stationsCsv);
 
 // Where the pages' scripts and style are: share/talvor/web beside the installed program's
 // folder, else the source tree's web folder that the program was built from.

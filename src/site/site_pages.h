@@ -17,6 +17,8 @@ struct SiteLook {
     std::string location;  // the headline's place name
     int frameWidth = 0;    // the chart's size in pixels
     int frameHeight = 0;
+    double sensitivity = 1.0;  // the chart's colour rule, for the levels a month's page shows
+    int colourMode = 0;
 };
 
 // "yyyy-mm-dd" and "yyyy-mm": the folders of a day's and a month's pages.
@@ -24,9 +26,9 @@ std::string DayFolderName(std::chrono::sys_days day);
 std::string MonthFolderName(std::chrono::year_month month);
 
 // The files of a day's folder and their names in the downloads.
-constexpr const char* kDayFiles[] = {"index.html", "chart.png",   "chart.gif",  "thumb.png",
-                                     "strip.png",  "data.js",     "levels.bin", "levels.js",
-                                     "day.txt",    "summary.txt", "VOK.LOG.gz"};
+constexpr const char* kDayFiles[] = {
+    "index.html", "chart.png", "chart.gif",   "thumb.png",  "strip.png", "data.js", "levels.bin",
+    "levels.js",  "day.txt",   "summary.txt", "VOK.LOG.gz", "heard.txt", "heard.js"};
 
 struct DayDownload {
     std::string file;    // in the day's folder
@@ -61,9 +63,11 @@ MonthNeighbours NeighbourMonths(std::chrono::year_month month,
 std::string MonthPageHtml(std::chrono::year_month month, const std::map<int, DayDigest>& days,
                           const SiteLook& look, const MonthNeighbours& neighbours = {});
 
-// The index: a link to the latest day, then every month with a logged day, newest first, each a
-// calendar of thumbnails; without any day, a page that says so.
-std::string IndexHtml(const std::vector<std::chrono::sys_days>& days, const SiteLook& look);
+// The index: a link to the latest day and to the feed, what was heard lately (heardHtml), then
+// every month with a logged day, newest first, each a calendar of thumbnails; without any day, a
+// page that says so.
+std::string IndexHtml(const std::vector<std::chrono::sys_days>& days, const SiteLook& look,
+                      const std::string& heardHtml = "");
 
 // The days with a page, oldest first, for the day pages' links to their neighbours.
 std::string DaysScript(const std::vector<std::chrono::sys_days>& days);

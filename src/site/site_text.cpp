@@ -79,6 +79,24 @@ std::string EscapeHtml(const std::string& text) {
     return out;
 }
 
+std::string EscapeXml(const std::string& text) {
+    static const char kReplacement[] = "\xEF\xBF\xBD";
+    std::string escaped = EscapeHtml(text), out;
+    for (size_t at = 0; at < escaped.size(); ++at) {
+        unsigned char c = static_cast<unsigned char>(escaped[at]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            out += kReplacement;
+        } else if (c == 0xEF && at + 2 < escaped.size() && escaped[at + 1] == char(0xBF) &&
+                   (escaped[at + 2] == char(0xBE) || escaped[at + 2] == char(0xBF))) {
+            out += kReplacement;  // U+FFFE, U+FFFF
+            at += 2;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 std::string JsString(const std::string& text) {
     std::string utf8 = AsUtf8(text);
     std::string out = "\"";

@@ -10,6 +10,11 @@
 // station's 8-bit text (Latin-1 where it is not UTF-8) comes out as UTF-8.
 std::string EscapeHtml(const std::string& text);
 
+// The text as XML 1.0 character data or an attribute value: as EscapeHtml, and every character
+// that XML 1.0 does not allow in a document (the control characters but tab and line ends,
+// U+FFFE, U+FFFF) replaced by U+FFFD, so that a feed reader never rejects the document.
+std::string EscapeXml(const std::string& text);
+
 // A JavaScript (and JSON) string literal, quotes included. Besides the usual escapes, < > & and
 // the line separators are written as \u escapes, so that the literal can never end a script
 // element or be read as markup wherever it is put.

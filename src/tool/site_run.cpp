@@ -36,7 +36,11 @@ bool StartSiteRun(const RenderRequest& request, const std::vector<DayJob>& jobs,
     run->look.location = settings.locationName;
     run->look.frameWidth = screenGeometry.screenWidth;
     run->look.frameHeight = screenGeometry.screenHeight;
+    run->look.sensitivity = settings.sensitivity;
+    run->look.colourMode = settings.colourMode;
+    run->siteUrl = request.siteUrl;
     run->stationsCsv = FolderOf(runPaths.ConfigFilePath) + "/STATIONS.CSV";
+    run->stations = SiteStations(run->stationsCsv);
     return true;
 }
 
@@ -53,6 +57,7 @@ bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame) {
     input.data.sensitivity = settings.sensitivity;
     input.data.colourMode = settings.colourMode;
     input.data.channelSpacing = settings.channelSpacing;
+    input.stations = &run->stations;
     return WriteSiteDay(&run->folder, input, run->look);
 }
 
@@ -63,7 +68,8 @@ bool FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays) {
         if (!ParseDate(text, &day)) continue;
         days.push_back(DayOf(day));
     }
-    return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv);
+    return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv,
+                      run->siteUrl);
 }
 
 int WriteSiteWithoutDays(const RenderRequest& request) {

@@ -14,6 +14,8 @@ struct SiteRun {
     SiteLook look;
     std::string webFolder;    // the pages' scripts and style
     std::string stationsCsv;  // STATIONS.CSV beside the configuration
+    std::string siteUrl;      // --site-url, checked; empty: the address the site keeps
+    StationList stations;     // read once, before the days
 };
 
 // Opens the request's site folder and checks every file the days will take; false, after a
