@@ -121,8 +121,10 @@ std::string LatestHeardHtml(const std::vector<const HeardDay*>& latest,
         std::string items;
         for (size_t i = 0; i < order.size() && i < kListedNew; ++i) {
             std::string names = StationsText(named[order[i]]);
-            items += "<li><span class=\"khz\">" + std::to_string(order[i]) + " kHz</span>" +
-                     (names.empty() ? "" : " " + EscapeHtml(names)) + "</li>";
+            // Appended part by part: GCC 12 warns wrongly (-Wrestrict) on "text" + std::string.
+            items += "<li><span class=\"khz\">" + std::to_string(order[i]) + " kHz</span>";
+            if (!names.empty()) items += ' ' + EscapeHtml(names);
+            items += "</li>";
         }
         if (order.size() > kListedNew) {
             items += "<li>and " + std::to_string(order.size() - kListedNew) + " kHz more</li>";

@@ -88,7 +88,8 @@ std::vector<sys_days> DaysWithPages(const SiteFolder& site) {
 
 // The kept file's carriers and peaks; false when it holds no peaks.
 bool SplitKeptText(const std::string& text, std::string* carriers, std::string* peaks) {
-    size_t at = text.find("\n" + std::string(kPeaksHeader) + "\n");
+    std::string header = std::string(1, '\n') + kPeaksHeader + '\n';
+    size_t at = text.find(header);
     if (at == std::string::npos) return false;
     *carriers = text.substr(0, at + 1);
     *peaks = text.substr(at + 1);
