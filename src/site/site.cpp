@@ -4,18 +4,20 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
 #include <system_error>
 #include <thread>
 
-#include "output/png_writer.h"
 #include "output/snapshot.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folder_files.h"
+#include "site/day_chart.h"
 #include "site/site_images.h"
 #include "site/station_list.h"
 #include "station/calendar.h"
@@ -187,17 +189,16 @@ Outcome ClaimSiteDays(SiteFolder* site, const std::vector<sys_days>& days,
     return ClaimSiteNames(site, NamesOfDays(days, webFolder));
 }
 
-// The day's two pictures, encoded on a thread of their own beside the rest of the day's files:
-// both encoders take as long as all the others. Both stay in memory: every file of the site is
-// made by the writer, in the folder it opened and checked.
-struct DayPictures {
-    std::vector<unsigned char> gif, png;
-    Outcome gifMade, pngMade;
+// The day's GIF, encoded on a thread of their own beside the rest of the day's files: it takes
+// about as long as all the others. It stays in memory: every file of the site is made by the
+// writer, in the folder it opened and checked.
+struct DayPicture {
+    std::vector<unsigned char> gif;
+    Outcome made;
 };
 
-void MakeDayPictures(const FrameBitmap* frame, DayPictures* pictures) {
-    pictures->gifMade = EncodeFrameGif(*frame, &pictures->gif);
-    pictures->pngMade = EncodeFramePng(*frame, &pictures->png);
+void MakeDayPicture(const FrameBitmap* frame, DayPicture* picture) {
+    picture->made = EncodeFrameGif(*frame, &picture->gif);
 }
 
 // The day log as it is copied: at most what a day log holds, whatever the file's size says.
@@ -220,21 +221,29 @@ Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
 bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
     sys_days day = input.data.day;
     std::string folder = site->path + "/" + DayFolderName(day) + "/";
-    DayPictures pictures;
+    DayPicture picture;
     std::thread encoder;
     try {
-        encoder = std::thread(MakeDayPictures, input.frame, &pictures);
+        encoder = std::thread(MakeDayPicture, input.frame, &picture);
     } catch (const std::system_error&) {
-        MakeDayPictures(input.frame, &pictures);
+        MakeDayPicture(input.frame, &picture);
     }
 
     DayDigest digest = DigestDay(input.records);
     EncodedLevels levels;
     std::vector<unsigned char> thumb, strip;
-    std::string log, logGz;
+    std::string log, logGz, chart;
     Outcome copied = ReadDayLogCopy(input.logPath, &log);
     if (copied) copied = Gzip(log, &logGz);
     Outcome levelsMade = EncodeLevels(input.records, &levels);
+    DayChartInput chartInput;
+    chartInput.frame = input.frame;
+    chartInput.spots = input.spots;
+    chartInput.records = input.records;
+    chartInput.rows = input.data.drawnRows;
+    chartInput.sensitivity = float(input.data.sensitivity);
+    chartInput.colourMode = input.data.colourMode;
+    Outcome chartMade = DayChartScript(chartInput, &chart);
     bool thumbMade = ThumbnailPng(*input.frame, &thumb);
     bool stripMade = ActivityStripPng(digest, &strip);
     if (encoder.joinable()) encoder.join();
@@ -247,9 +256,9 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
         const char* file;
         Outcome made;
     } const made[] = {
-        {"chart.gif", pictures.gifMade},
-        {"chart.png", pictures.pngMade},
-        {"levels.bin", levelsMade},
+        {"chart.gif", picture.made},
+        {"chart.js", chartMade},
+        {"levels.js", levelsMade},
         {"thumb.png", thumbMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
         {"strip.png", stripMade ? Succeeded() : FailedWith(EIO, "the PNG encoder failed")},
     };
@@ -259,28 +268,35 @@ bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& l
             return false;
         }
     }
-    const std::vector<unsigned char>& chart = pictures.png;
     std::string summary = SummaryText(input.records);
-    bool written = PutSiteFile(site, DayFile(day, "chart.gif"), pictures.gif) &&
-                   PutSiteFile(site, DayFile(day, "chart.png"), chart) &&
+    bool written = PutSiteFile(site, DayFile(day, "chart.gif"), picture.gif) &&
                    PutSiteFile(site, DayFile(day, "thumb.png"), thumb) &&
                    PutSiteFile(site, DayFile(day, "strip.png"), strip) &&
                    PutSiteFile(site, DayFile(day, "VOK.LOG.gz"), logGz) &&
                    PutSiteFile(site, DayFile(day, "summary.txt"), summary) &&
                    PutSiteFile(site, DayFile(day, "day.txt"), DigestText(digest)) &&
-                   PutSiteFile(site, DayFile(day, "levels.bin"), levels.deflated) &&
                    PutSiteFile(site, DayFile(day, "levels.js"), LevelsScript(levels)) &&
+                   PutSiteFile(site, DayFile(day, "chart.js"), chart) &&
                    PutSiteFile(site, DayFile(day, "data.js"),
                                DayDataScript(input.data, input.records, levels));
     if (!written) return false;
     std::vector<DayDownload> downloads = {
-        {"chart.gif", DayGifName(day), "the day's picture", pictures.gif.size()},
-        {"chart.png", DayPngName(day), "the same picture, lossless", chart.size()},
+        {"chart.gif", DayGifName(day), "the day's picture", picture.gif.size()},
+        {"", DayPngName(day), "the same picture, lossless, as your browser makes it from the chart",
+         0},
         {"VOK.LOG.gz", DayLogGzName(day), "the day log, gzip-compressed", logGz.size()},
         {"summary.txt", DaySummaryName(day), "the quarter-hour summary (Z.TXT)", summary.size()},
     };
     // The page last: once it is there, everything it points at is.
-    return PutSiteFile(site, DayFile(day, "index.html"), DayPageHtml(day, digest, look, downloads));
+    if (!PutSiteFile(site, DayFile(day, "index.html"), DayPageHtml(day, digest, look, downloads))) {
+        return false;
+    }
+    // What the page of an earlier version pointed at, gone only now that it points elsewhere.
+    bool removed = true;
+    for (const char* file : kRetiredDayFiles) {
+        removed = RemoveSiteFile(site, DayFile(day, file)) && removed;
+    }
+    return removed;
 }
 
 bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const SiteLook& look,
@@ -304,6 +320,16 @@ bool FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const Si
         if (neighbours.next) beside.insert(*neighbours.next);
     }
     months.insert(beside.begin(), beside.end());
+    // A worker process removes the files its days no longer have, but only this process keeps
+    // the manifest: their names go here.
+    for (auto name = site->owned.begin(); name != site->owned.end();) {
+        bool retired = std::any_of(std::begin(kRetiredDayFiles), std::end(kRetiredDayFiles),
+                                   [&](const char* file) {
+                                       return name->size() == 11 + std::strlen(file) &&
+                                              name->compare(11, std::string::npos, file) == 0;
+                                   });
+        name = retired && !SiteFileExists(*site, *name) ? site->owned.erase(name) : std::next(name);
+    }
     bool all = CopyWebFiles(site, webFolder);
     all = WriteStations(site, stationsCsv) && all;
     for (year_month m : months) all = WriteMonth(site, m, days, look) && all;

@@ -1,0 +1,157 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "site/day_chart.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "output/png_writer.h"
+#include "site/site_text.h"
+#include "station/frame_bitmap.h"
+
+namespace {
+
+void PutUint16(std::vector<unsigned char>* out, int value) {
+    out->push_back(static_cast<unsigned char>(value & 0xFF));
+    out->push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+}
+
+// Whether the table was measured for this frame: another size places its spots elsewhere.
+bool SpotsFit(const DayChartInput& input) {
+    return input.spots != nullptr && input.spots->width == input.frame->width &&
+           input.spots->height == input.frame->height;
+}
+
+}  // namespace
+
+Outcome EncodeSpots(const SpotTable& table, std::vector<unsigned char>* deflated) {
+    std::vector<unsigned char> bytes;
+    PutUint16(&bytes, int(table.channels.size()));
+    for (const ChannelSpot& spot : table.channels) {
+        PutUint16(&bytes, spot.khz);
+        PutUint16(&bytes, spot.x);
+        bytes.push_back(static_cast<unsigned char>(spot.pixels.size()));
+        for (const SpotPixel& p : spot.pixels) {
+            bytes.push_back(static_cast<unsigned char>(p.dx));
+            bytes.push_back(static_cast<unsigned char>(p.dy));
+        }
+        for (const std::array<uint8_t, 256>& shades : spot.shades) {
+            unsigned char before = 0;
+            for (uint8_t shade : shades) {
+                bytes.push_back(static_cast<unsigned char>(shade - before));
+                before = shade;
+            }
+        }
+    }
+    uLongf size = compressBound(uLong(bytes.size()));
+    deflated->resize(size);
+    if (int result = compress2(deflated->data(), &size, bytes.data(), uLong(bytes.size()), 9);
+        result != Z_OK) {
+        return FailedWith(result, std::string("zlib: ") + zError(result));
+    }
+    deflated->resize(size);
+    return Succeeded();
+}
+
+SpotColour ChartBackground(const FrameBitmap& frame) {
+    const unsigned char* topLeft = frame.bits + size_t(frame.height - 1) * size_t(frame.width) * 4;
+    return {topLeft[2], topLeft[1], topLeft[0]};
+}
+
+std::vector<unsigned char> ChartOverlay(const DayChartInput& input) {
+    const FrameBitmap& frame = *input.frame;
+    const size_t width = size_t(frame.width), height = size_t(frame.height);
+    // What the page has under the overlay: the background, and over it the field.
+    const SpotColour background = ChartBackground(frame);
+    std::vector<unsigned char> under(width * height * 4);
+    for (size_t at = 0; at < under.size(); at += 4) {
+        under[at] = background.red;
+        under[at + 1] = background.green;
+        under[at + 2] = background.blue;
+    }
+    const int rows = std::min(input.rows, input.records.count);
+    if (SpotsFit(input) && rows > 0) {
+        const FieldColours colours =
+            PrepareFieldColours(*input.spots, input.sensitivity, input.colourMode);
+        LevelFieldImage field;
+        BuildLevelFieldImage(*input.spots, colours, input.records.first, 0, rows, &field);
+        for (int row = 0; row < field.height; ++row) {
+            // The field's image, too, starts with its bottom row.
+            const size_t y = size_t(field.top + field.height - 1 - row);
+            const unsigned char* in = field.rgba.data() + size_t(row) * size_t(field.width) * 4;
+            unsigned char* out = under.data() + (y * width + size_t(field.left)) * 4;
+            for (int x = 0; x < field.width; ++x, in += 4, out += 4) {
+                if (in[3] != 0) std::memcpy(out, in, 3);
+            }
+        }
+    }
+    // The frame over it where it differs; the frame is stored bottom row first, blue first.
+    std::vector<unsigned char> rgba(width * height * 4, 0);
+    for (size_t y = 0; y < height; ++y) {
+        const unsigned char* in = frame.bits + (height - 1 - y) * width * 4;
+        const unsigned char* has = under.data() + y * width * 4;
+        unsigned char* out = rgba.data() + y * width * 4;
+        for (size_t x = 0; x < width; ++x, in += 4, has += 4, out += 4) {
+            if (in[2] == has[0] && in[1] == has[1] && in[0] == has[2]) continue;
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+            out[3] = 255;
+        }
+    }
+    return rgba;
+}
+
+namespace {
+
+// The overlay as a PNG of palette indices where its colours fit one, else of RGBA.
+Outcome OverlayPng(const std::vector<unsigned char>& rgba, int width, int height,
+                   std::vector<unsigned char>* png) {
+    std::vector<unsigned char> indices(rgba.size() / 4, 0);
+    std::vector<unsigned char> palette(3, 0);  // index 0: transparent
+    std::map<uint32_t, unsigned char> indexOf;
+    bool fits = true;
+    for (size_t i = 0; i < indices.size() && fits; ++i) {
+        const unsigned char* pixel = &rgba[i * 4];
+        if (pixel[3] == 0) continue;
+        const uint32_t colour = uint32_t(pixel[0]) << 16 | uint32_t(pixel[1]) << 8 | pixel[2];
+        auto [at, added] = indexOf.emplace(colour, static_cast<unsigned char>(indexOf.size() + 1));
+        if (added) {
+            fits = indexOf.size() < 256;
+            palette.insert(palette.end(), pixel, pixel + 3);
+        }
+        indices[i] = at->second;
+    }
+    bool made = fits ? EncodeOverlayPng(indices.data(), width, height, palette, png)
+                     : EncodeRgbaPng(rgba.data(), width, height, png);
+    return made ? Succeeded() : FailedWith(EIO, "the PNG encoder failed");
+}
+
+}  // namespace
+
+Outcome DayChartScript(const DayChartInput& input, std::string* script) {
+    std::vector<unsigned char> spots;
+    if (SpotsFit(input)) {
+        if (Outcome encoded = EncodeSpots(*input.spots, &spots); !encoded) return encoded;
+    }
+    std::vector<unsigned char> png;
+    if (Outcome made =
+            OverlayPng(ChartOverlay(input), input.frame->width, input.frame->height, &png);
+        !made) {
+        return made;
+    }
+    const SpotColour background = ChartBackground(*input.frame);
+    *script =
+        "// Written by talvor-render: the day's chart as its page draws it (assets/field.js): the\n"
+        "// background, the spots of the level field, which the page draws from the levels, and\n"
+        "// the overlay of every other pixel.\n"
+        "(window.Talvor = window.Talvor || {}).dayChart = {\"background\":[" +
+        std::to_string(background.red) + "," + std::to_string(background.green) + "," +
+        std::to_string(background.blue) + "],\n\"spots\":\"" + Base85(spots.data(), spots.size()) +
+        "\",\n\"overlay\":\"" + Base85(png.data(), png.size()) + "\"};\n";
+    return Succeeded();
+}
