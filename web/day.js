@@ -387,25 +387,23 @@
 
   // The chart is drawn from the levels; a day page of the version before shows a picture of
   // its own instead (its chart.js is missing).
-  function drawChart() {
-    if (!T.dayChart) return null;
-    return T.drawChart(image, day, levels, palette, T.dayChart).then(
-      function () {
-        T.offerPng(image, document.getElementById("chart-png"));
-        document.body.dataset.chart = "drawn";
-        performance.mark("talvor-chart-drawn");
-      },
-      function (error) {
-        status.textContent = "The chart could not be drawn: " + error.message;
-        document.body.dataset.chart = "failed";
-      }
-    );
-  }
+  var loading = T.loadLevels(day);
+  var drawing = !T.dayChart ? null : T.drawChart(image, day, loading, palette, T.dayChart).then(
+    function () {
+      T.offerPng(image, document.getElementById("chart-png"));
+      document.body.dataset.chart = "drawn";
+      performance.mark("talvor-chart-drawn");
+    },
+    function (error) {
+      status.textContent = "The chart could not be drawn: " + error.message;
+      document.body.dataset.chart = "failed";
+    }
+  );
 
-  T.ready = T.loadLevels(day).then(
+  T.ready = loading.then(
     function (loaded) {
       levels = loaded;
-      return Promise.resolve(drawChart()).then(function () {
+      return Promise.resolve(drawing).then(function () {
         document.body.dataset.levels = "ready";
         apply();
       });

@@ -48,43 +48,61 @@
   T.drawField = function (image, day, levels, palette, spots) {
     var width = image.width, height = image.height;
     var pixels = new Uint32Array(image.data.buffer);
-    // Each spot pixel's colour for each palette index, in the image's own byte order.
-    var colours = spots.map(function (spot) {
-      var bytes = new Uint8Array(spot.dx.length * 256 * 4);
-      for (var p = 0, at = 0; p < spot.dx.length; p++) {
+    // For each spot, its pixels that lie in the frame's columns: where each lies from the start
+    // of the spot's row, its row, and its colour for each palette index in the image's own
+    // byte order.
+    var placed = spots.map(function (spot) {
+      var kept = [];
+      for (var p = 0; p < spot.dx.length; p++) {
+        var x = spot.x + spot.dx[p];
+        if (x >= 0 && x < width) kept.push(p);
+      }
+      var bytes = new Uint8Array(kept.length * 256 * 4);
+      kept.forEach(function (p, k) {
         var shades = spot.shades.subarray(p * 256, p * 256 + 256);
-        for (var v = 0; v < 256; v++, at += 4) {
+        for (var v = 0, at = k * 1024; v < 256; v++, at += 4) {
           bytes[at] = shades[palette[v * 3]];
           bytes[at + 1] = shades[palette[v * 3 + 1]];
           bytes[at + 2] = shades[palette[v * 3 + 2]];
           bytes[at + 3] = 255;
         }
-      }
-      return new Uint32Array(bytes.buffer);
+      });
+      return {
+        offset: Int32Array.from(kept, function (p) { return spot.dy[p] * width + spot.x + spot.dx[p]; }),
+        dy: Int32Array.from(kept, function (p) { return spot.dy[p]; }),
+        colours: new Uint32Array(bytes.buffer),
+      };
     });
+    // The palette index of each byte; a level outside a byte is scaled from its logged number.
+    var indexOf = new Uint8Array(256);
+    for (var level = 0; level < 256; level++) indexOf[level] = T.scaledLevel(level, day.sensitivity, day.levelRule);
+    var khzCount = day.lastKhz - day.firstKhz + 1;
     var rows = Math.min(day.drawnRows, day.records);
     for (var record = 0; record < rows; record++) {
-      var y = day.top + record;
+      var y = day.top + record, start = y * width;
       for (var c = 0; c < spots.length; c++) {
-        var spot = spots[c];
-        var v = T.scaledLevel(levels.levelAt(record, spot.khz), day.sensitivity, day.levelRule);
-        for (var p = 0; p < spot.dx.length; p++) {
-          var px = spot.x + spot.dx[p], py = y + spot.dy[p];
-          if (px >= 0 && px < width && py >= 0 && py < height) pixels[py * width + px] = colours[c][p * 256 + v];
+        var at = record * khzCount + spots[c].khz - day.firstKhz;
+        var wide = levels.outside.size ? levels.outside.get(at) : undefined;
+        var v = wide === undefined ? indexOf[levels.grid[at]] : T.scaledLevel(wide, day.sensitivity, day.levelRule);
+        var spot = placed[c], offset = spot.offset, dy = spot.dy, colours = spot.colours;
+        for (var p = 0; p < offset.length; p++) {
+          if (y + dy[p] >= 0 && y + dy[p] < height) pixels[start + offset[p]] = colours[p * 256 + v];
         }
       }
     }
   };
 
-  // Draws the day's chart into the canvas; resolves once it is there.
-  T.drawChart = function (canvas, day, levels, palette, chart) {
+  // Draws the day's chart into the canvas once the levels (a promise of T.loadLevels) are there,
+  // its own parts unpacked meanwhile; resolves once it is drawn.
+  T.drawChart = function (canvas, day, loading, palette, chart) {
     var spots = chart.spots ? T.inflate(T.decodeBase85(chart.spots)).then(T.spotsOf) : Promise.resolve([]);
     // As its bytes say, without the browser's colour management or premultiplied alpha.
     var overlay = createImageBitmap(new Blob([T.decodeBase85(chart.overlay)], { type: "image/png" }), {
       premultiplyAlpha: "none",
       colorSpaceConversion: "none",
     });
-    return Promise.all([spots, overlay]).then(function (parts) {
+    return Promise.all([spots, overlay, loading]).then(function (parts) {
+      var levels = parts[2];
       canvas.width = day.width;
       canvas.height = day.height;
       var g = canvas.getContext("2d");

@@ -90,7 +90,9 @@
     });
   }
 
-  // Resolves to { levelAt(record, khz) } for the day's data.
+  // Resolves to { levelAt(record, khz) } for the day's data, with the bytes themselves (grid, a
+  // record's kHz one after another) and the levels a byte cannot hold (outside, by index) for a
+  // reader that goes through them all.
   T.loadLevels = function (day) {
     var width = day.lastKhz - day.firstKhz + 1;
     var grid = T.levelStreams ? gridOfStreams(day, T.levelStreams) : gridOfEarlierPage();
@@ -99,6 +101,8 @@
       var outside = new Map();
       for (var k = 0; k + 1 < day.outside.length; k += 2) outside.set(day.outside[k], day.outside[k + 1]);
       return {
+        grid: grid,
+        outside: outside,
         levelAt: function (record, khz) {
           var at = record * width + (khz - day.firstKhz);
           var wide = outside.get(at);

@@ -76,7 +76,14 @@ bool EncodePng(int width, int height, int colourType, bool frameOrder, png_bytep
     // middle level for little more time than at the fastest.
     png_set_compression_level(png, indexed ? kOverlayCompressionLevel : kCompressionLevel);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, indexed ? PNG_FILTER_NONE : PNG_FILTER_SUB);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, colourType,
+    // A palette's indices take as few bits as its colours need (libpng packs the bytes given).
+    int bitDepth = 8;
+    if (indexed)
+        bitDepth = palette.colours <= 2    ? 1
+                   : palette.colours <= 4  ? 2
+                   : palette.colours <= 16 ? 4
+                                           : 8;
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colourType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
     if (indexed) {
         std::vector<png_color> colours(size_t(palette.colours));
@@ -88,6 +95,7 @@ bool EncodePng(int width, int height, int colourType, bool frameOrder, png_bytep
         png_set_tRNS(png, info, &transparent, 1, nullptr);
     }
     png_write_info(png, info);
+    if (bitDepth < 8) png_set_packing(png);
     if (frameOrder) {
         png_set_bgr(png);
         png_set_filler(png, 0, PNG_FILLER_AFTER);

@@ -37,7 +37,7 @@ struct DayChartInput {
 //                      difference from the shade before (modulo 256; the first from 0)
 //
 // The shades rise with the value by steps of the pixel's share of the colour, so their
-// differences repeat and compress to some 8 KB.
+// differences repeat: some 12 KB a chart.
 Outcome EncodeSpots(const SpotTable& table, std::vector<unsigned char>* deflated);
 
 // The colour the page lays under everything: the frame's top left pixel, above the scale, where

@@ -130,9 +130,13 @@ Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
             row[i] = static_cast<unsigned char>(level);
         }
     }
+    std::vector<size_t> counts(kLevelStreams, 0);
+    for (size_t at = 0; at < grid.size(); ++at) ++counts[LevelContext(grid.data(), at)];
     std::vector<std::vector<unsigned char>> split(kLevelStreams);
-    for (size_t at = 0; at < grid.size(); ++at)
+    for (int c = 0; c < kLevelStreams; ++c) split[c].reserve(counts[c]);
+    for (size_t at = 0; at < grid.size(); ++at) {
         split[LevelContext(grid.data(), at)].push_back(grid[at]);
+    }
     encoded->streams.assign(kLevelStreams, {});
     for (int c = 0; c < kLevelStreams; ++c) {
         if (Outcome packed = HuffmanDeflate(split[c], &encoded->streams[c]); !packed) return packed;
