@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "output/png_writer.h"
+#include "render/chart.h"
 #include "site/site_text.h"
 #include "station/frame_bitmap.h"
 
@@ -65,68 +66,95 @@ SpotColour ChartBackground(const FrameBitmap& frame) {
     return {topLeft[2], topLeft[1], topLeft[0]};
 }
 
-std::vector<unsigned char> ChartOverlay(const DayChartInput& input) {
+std::vector<unsigned char> ChartOverlayMask(const DayChartInput& input) {
     const FrameBitmap& frame = *input.frame;
     const size_t width = size_t(frame.width), height = size_t(frame.height);
     // What the page has under the overlay: the background, and over it the field.
     const SpotColour background = ChartBackground(frame);
     const unsigned char ground[4] = {background.red, background.green, background.blue, 255};
-    LevelFieldImage field;
     const int rows = std::min(input.rows, input.records.count);
-    if (SpotsFit(input) && rows > 0) {
-        const FieldColours colours =
-            PrepareFieldColours(*input.spots, input.sensitivity, input.colourMode);
-        BuildLevelFieldImage(*input.spots, colours, input.records.first, 0, rows, &field);
-    }
-    std::vector<unsigned char> rgba(width * height * 4, 0);
-    for (size_t y = 0; y < height; ++y) {
-        // The frame and the field's image are stored bottom row first, the frame blue first.
-        const unsigned char* in = frame.bits + (height - 1 - y) * width * 4;
-        const int fieldRow = field.top + field.height - 1 - int(y);
-        const unsigned char* fieldPixels =
-            field.width > 0 && fieldRow >= 0 && fieldRow < field.height
-                ? field.rgba.data() + size_t(fieldRow) * size_t(field.width) * 4
-                : nullptr;
-        unsigned char* out = rgba.data() + y * width * 4;
-        for (size_t x = 0; x < width; ++x, in += 4, out += 4) {
-            const int column = int(x) - field.left;
-            const unsigned char* has = ground;
-            if (fieldPixels != nullptr && column >= 0 && column < field.width &&
-                fieldPixels[size_t(column) * 4 + 3] != 0) {
-                has = fieldPixels + size_t(column) * 4;
+    const bool hasField = SpotsFit(input) && rows > 0;
+    FieldColours colours;
+    int up = 0, down = 0;  // how far from its row a spot reaches
+    if (hasField) {
+        colours = PrepareFieldColours(*input.spots, input.sensitivity, input.colourMode);
+        for (const ChannelSpot& spot : input.spots->channels) {
+            for (const SpotPixel& p : spot.pixels) {
+                up = std::min(up, p.dy);
+                down = std::max(down, p.dy);
             }
-            if (in[2] == has[0] && in[1] == has[1] && in[0] == has[2]) continue;
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
-            out[3] = 255;
         }
     }
-    return rgba;
+    std::vector<unsigned char> mask(width * height, 0);
+    LevelFieldImage window;  // the field's pixels of one frame row, reused row after row
+    for (size_t y = 0; y < height; ++y) {
+        // The rows of the records whose spots reach this row, drawn in their order as the
+        // field is: the later covers the earlier.
+        const unsigned char* field = nullptr;
+        const int first = std::max(0, int(y) - down - RowY(0));
+        const int last = std::min(rows, int(y) - up - RowY(0) + 1);
+        if (hasField && first < last) {
+            BuildLevelFieldImage(*input.spots, colours, input.records.first, first, last, &window);
+            const int row = window.top + window.height - 1 - int(y);  // bottom row first
+            if (window.width > 0 && row >= 0 && row < window.height) {
+                field = window.rgba.data() + size_t(row) * size_t(window.width) * 4;
+            }
+        }
+        // The frame is stored bottom row first, blue first.
+        const unsigned char* in = frame.bits + (height - 1 - y) * width * 4;
+        unsigned char* out = mask.data() + y * width;
+        for (size_t x = 0; x < width; ++x, in += 4) {
+            const int column = int(x) - window.left;
+            const unsigned char* has = ground;
+            if (field != nullptr && column >= 0 && column < window.width &&
+                field[size_t(column) * 4 + 3] != 0) {
+                has = field + size_t(column) * 4;
+            }
+            out[x] = in[2] != has[0] || in[1] != has[1] || in[0] != has[2];
+        }
+    }
+    return mask;
 }
 
 namespace {
 
-// The overlay as a PNG of palette indices where its colours fit one, else of RGBA.
-Outcome OverlayPng(const std::vector<unsigned char>& rgba, int width, int height,
+// The overlay as a PNG of palette indices where its colours fit one, else of RGBA. The mask's
+// bytes become the indices.
+Outcome OverlayPng(const FrameBitmap& frame, std::vector<unsigned char> mask,
                    std::vector<unsigned char>* png) {
-    std::vector<unsigned char> indices(rgba.size() / 4, 0);
+    const size_t width = size_t(frame.width), height = size_t(frame.height);
+    auto pixelAt = [&](size_t i) {
+        return frame.bits + ((height - 1 - i / width) * width + i % width) * 4;
+    };
     std::vector<unsigned char> palette(3, 0);  // index 0: transparent
     std::map<uint32_t, unsigned char> indexOf;
     bool fits = true;
-    for (size_t i = 0; i < indices.size() && fits; ++i) {
-        const unsigned char* pixel = &rgba[i * 4];
-        if (pixel[3] == 0) continue;
-        const uint32_t colour = uint32_t(pixel[0]) << 16 | uint32_t(pixel[1]) << 8 | pixel[2];
+    for (size_t i = 0; i < mask.size() && fits; ++i) {
+        if (mask[i] == 0) continue;
+        const unsigned char* pixel = pixelAt(i);
+        const uint32_t colour = uint32_t(pixel[2]) << 16 | uint32_t(pixel[1]) << 8 | pixel[0];
         auto [at, added] = indexOf.emplace(colour, static_cast<unsigned char>(indexOf.size() + 1));
         if (added) {
             fits = indexOf.size() < 256;
-            palette.insert(palette.end(), pixel, pixel + 3);
+            palette.insert(palette.end(), {pixel[2], pixel[1], pixel[0]});
         }
-        indices[i] = at->second;
+        mask[i] = at->second;
     }
-    bool made = fits ? EncodeOverlayPng(indices.data(), width, height, palette, png)
-                     : EncodeRgbaPng(rgba.data(), width, height, png);
+    bool made = false;
+    if (fits) {
+        made = EncodeOverlayPng(mask.data(), frame.width, frame.height, palette, png);
+    } else {
+        std::vector<unsigned char> rgba(mask.size() * 4, 0);
+        for (size_t i = 0; i < mask.size(); ++i) {
+            if (mask[i] == 0) continue;
+            const unsigned char* pixel = pixelAt(i);
+            rgba[i * 4] = pixel[2];
+            rgba[i * 4 + 1] = pixel[1];
+            rgba[i * 4 + 2] = pixel[0];
+            rgba[i * 4 + 3] = 255;
+        }
+        made = EncodeRgbaPng(rgba.data(), frame.width, frame.height, png);
+    }
     return made ? Succeeded() : FailedWith(EIO, "the PNG encoder failed");
 }
 
@@ -138,11 +166,7 @@ Outcome DayChartScript(const DayChartInput& input, std::string* script) {
         if (Outcome encoded = EncodeSpots(*input.spots, &spots); !encoded) return encoded;
     }
     std::vector<unsigned char> png;
-    if (Outcome made =
-            OverlayPng(ChartOverlay(input), input.frame->width, input.frame->height, &png);
-        !made) {
-        return made;
-    }
+    if (Outcome made = OverlayPng(*input.frame, ChartOverlayMask(input), &png); !made) return made;
     const SpotColour background = ChartBackground(*input.frame);
     *script =
         "// Written by talvor-render: the day's chart as its page draws it (assets/field.js): the\n"

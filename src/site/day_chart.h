@@ -44,9 +44,9 @@ Outcome EncodeSpots(const SpotTable& table, std::vector<unsigned char>* deflated
 // nothing is drawn (any colour would do: the overlay holds whatever differs).
 SpotColour ChartBackground(const FrameBitmap& frame);
 
-// The overlay: the frame's pixels top row first as RGBA, opaque, except where the page has the
-// frame's colour already (the field it draws, else the background), which are left transparent.
-std::vector<unsigned char> ChartOverlay(const DayChartInput& input);
+// Which pixels of the frame the overlay holds, a byte each, top row first: 1 where the page has
+// not the frame's colour already (from the field it draws, else the background), else 0.
+std::vector<unsigned char> ChartOverlayMask(const DayChartInput& input);
 
 // chart.js: the background, the spots, and the overlay as a PNG (of a palette where it has no
 // more than 255 colours, as a chart's has), each in Base85.
