@@ -179,7 +179,7 @@ std::string DayPageHtml(sys_days day, const DayDigest& digest, const SiteLook& l
     for (const char* script :
          {"../days.js", "../stations.js", "data.js", "levels.js", "chart.js", "../assets/format.js",
           "../assets/levels.js", "../assets/zoom.js", "../assets/field.js", "../assets/day.js"}) {
-        // Deferred: the chart shows before the scripts have run (they keep their order).
+        // Deferred: the page shows before the scripts have run (they keep their order).
         out += "<script defer src=\"" + std::string(script) + "\"></script>\n";
     }
     return out + "</body>\n</html>\n";
