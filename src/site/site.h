@@ -16,12 +16,15 @@
 #include "site/station_list.h"
 
 struct FrameBitmap;
+struct SpotTable;
 
-// One drawn day: its log (still loaded) and its frame.
+// One drawn day: its log (still loaded), its frame and the spots its level field was put
+// together from (nullptr when it has no field).
 struct SiteDayInput {
     std::string logPath;
     RecordSpan records;
     const FrameBitmap* frame = nullptr;
+    const SpotTable* spots = nullptr;
     DayDataInput data;                      // its day, and where the chart put the levels
     const StationList* stations = nullptr;  // named in its list of carriers; nullptr: none
 };
@@ -37,7 +40,8 @@ Outcome ClaimSiteDays(SiteFolder* site, const std::vector<std::chrono::sys_days>
 
 // Writes one day's folder; false, after a message, when a file of it was not written. The day
 // log's copy holds at most a day's records (kMaxDayLogRecords): a longer file is cut there, and
-// said so.
+// said so. The files that earlier versions wrote for a day and this one no longer does
+// (kRetiredDayFiles) are removed once its page is written.
 bool WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);
 
 // After the days: the pages of the months of the updated days, the lists of carriers of the

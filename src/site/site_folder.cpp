@@ -396,6 +396,27 @@ bool PutSiteFile(SiteFolder* site, const std::string& name,
     return PutSiteFile(site, name, std::string(bytes.begin(), bytes.end()));
 }
 
+bool RemoveSiteFile(SiteFolder* site, const std::string& name) {
+    if (!IsSiteName(name) || site->owned.count(name) == 0) return true;
+    HeldDescriptor folder;
+    std::string leaf;
+    bool missing = false;
+    FolderEntry there;
+    Outcome done = OpenFolderOf(*site, name, false, &folder, &leaf, &missing);
+    if (done && !missing) done = LookIn(FolderFd(*site, folder), leaf.c_str(), &there);
+    // Only what the program itself could have made there goes; anything else is not its own.
+    if (done && !missing && there.kind == EntryKind::File && there.ownedByUs) {
+        done = RemoveFileIn(FolderFd(*site, folder), leaf.c_str());
+    }
+    if (!done) {
+        ReportSiteProblem("cannot remove " + site->path + "/" + name + ": " + done.reason);
+        return false;
+    }
+    site->owned.erase(name);
+    site->written.erase(name);
+    return true;
+}
+
 bool SaveManifest(SiteFolder* site) {
     if (Outcome saved = WriteManifest(site, site->owned); !saved) {
         ReportSiteProblem("cannot write " + saved.reason);

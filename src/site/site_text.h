@@ -26,3 +26,9 @@ std::string AsUtf8(const std::string& text);
 
 // Standard base64 with padding.
 std::string Base64(const unsigned char* bytes, size_t count);
+
+// Bytes as text for a script's string literal, a sixteenth shorter than base64: each four bytes
+// (big-endian) as five digits of base 85 in Z85's alphabet (ZeroMQ RFC 32), which holds no quote,
+// backslash or space. A last group of n < 4 bytes is padded with zero bytes and written as its
+// first n + 1 digits, as Ascii85 does; the reader pads it with the highest digit.
+std::string Base85(const unsigned char* bytes, size_t count);

@@ -10,6 +10,7 @@
 #include "platform/folder_files.h"
 #include "platform/process.h"
 #include "render/chart.h"
+#include "render/spot_measurement.h"
 #include "station/calendar.h"
 #include "station/frame_bitmap.h"
 #include "station/report.h"
@@ -49,6 +50,12 @@ bool WriteDrawnDay(SiteRun* run, const DayJob& job, const FrameBitmap& frame) {
     input.logPath = job.logPath;
     input.records = {RecordAt(0), recordCount};
     input.frame = &frame;
+    // The spots the chart's field was just put together from, as measured on this surface.
+    if (RowsToDraw(recordCount, screenGeometry.chartHeight) > 0) {
+        input.spots =
+            &SurfaceSpotTable(FieldChannels(DailyChartInput().range, screenGeometry.chartXOrigin),
+                              screenGeometry.screenWidth, screenGeometry.screenHeight);
+    }
     input.data.day = DayOf(job.day);
     input.data.frameWidth = frame.width;
     input.data.frameHeight = frame.height;

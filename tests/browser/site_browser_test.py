@@ -11,6 +11,7 @@ show is checked against the day logs' own bytes.
     site_browser_test.py --render build/talvor-render --gen build/talvor-gen-daylog
 """
 import argparse
+import base64
 import csv
 import functools
 import hashlib
@@ -29,6 +30,7 @@ import time
 import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ElementTree
+import zlib
 
 SKIP = 77
 RECORD = 4890
@@ -191,6 +193,8 @@ def new_browser(width=2200, height=1900, touch=False):
         browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
             "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
     browser.set_page_load_timeout(60)
+    # The PNG download is made and checked, never saved.
+    browser.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "deny"})
     return browser
 
 
@@ -274,9 +278,9 @@ def check_index_heard(browser, base, label, rows):
 def check_day(browser, base, label, log):
     browser.get(base + "2026-12-01/index.html")
     check(wait_levels(browser) == "ready", "%s: the day's levels decode" % label)
-    image = browser.find_element(By.ID, "chart-image")
-    natural = browser.execute_script("return [arguments[0].naturalWidth, arguments[0].naturalHeight]", image)
-    check(natural == [WIDTH, HEIGHT], "%s: the chart picture loads" % label)
+    drawn = browser.execute_script("var c = document.getElementById('chart-image');"
+                                   "return [document.body.dataset.chart, c.width, c.height]")
+    check(drawn == ["drawn", WIDTH, HEIGHT], "%s: the chart is drawn: %s" % (label, drawn))
     resources = browser.execute_script(
         "return performance.getEntriesByType('resource').map(e => e.name)")
     outside = [r for r in resources if not r.startswith(base)]
@@ -289,9 +293,29 @@ def check_day(browser, base, label, log):
         "var last = [...svg.querySelectorAll('text')].find(t => t.textContent === '24:00').getBBox();"
         "return [last.x + last.width, svg.viewBox.baseVal.width]")
     check(label_end[0] <= label_end[1], "%s: 24:00 is whole: ends at %s" % (label, label_end))
-    check(names == [["chart.gif", "VOKLOG 2026-12-01.GIF"], ["chart.png", "VOKLOG 2026-12-01.png"],
+    check(names == [["chart.gif", "VOKLOG 2026-12-01.GIF"], ["#", "VOKLOG 2026-12-01.png"],
                     ["VOK.LOG.gz", "2026-12-01 VOK.LOG.gz"], ["summary.txt", "2026-12-01 Z.TXT"]],
           "%s: downloads are saved under the day's names: %s" % (label, names))
+    # The PNG download is made from the canvas, also on a page opened from the disk, whose
+    # canvas stays readable: the file saved holds the chart's pixels.
+    link = browser.find_element(By.ID, "chart-png")
+    browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", link)
+    link.click()
+    WebDriverWait(browser, 20).until(lambda b: b.execute_script(
+        "return document.getElementById('chart-png').dataset.made"))
+    saved = browser.execute_async_script("""
+        var done = arguments[arguments.length - 1], link = document.getElementById('chart-png');
+        var canvas = document.getElementById('chart-image');
+        fetch(link.href).then(r => r.blob()).then(blob => createImageBitmap(blob)).then(picture => {
+          var copy = document.createElement('canvas');
+          copy.width = picture.width;
+          copy.height = picture.height;
+          copy.getContext('2d').drawImage(picture, 0, 0);
+          var a = copy.getContext('2d').getImageData(0, 0, copy.width, copy.height).data;
+          var b = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+          done([link.href.slice(0, 5), a.length === b.length && a.every((v, i) => v === b[i])]);
+        }).catch(e => done(String(e)));""")
+    check(saved == ["blob:", True], "%s: the PNG download holds the chart: %s" % (label, saved))
 
     # The station whose name holds markup: shown as text, never run.
     pointer(browser, False, "move", *chart_client(browser, 1000, 12 * 60))
@@ -567,6 +591,98 @@ def eventually(browser, condition, seconds=10):
         return False
 
 
+# The chart as the page draws it, against the frame that talvor-render --format png writes for
+# the same day: both plans, both colour modes, and a frame that cuts the level field.
+CHART_STATIONS = [("colour", "1366x768", "[CUSTOM]\r\nOVERSEAS=9\r\nVOKCOLOR=1\r\n"),
+                  ("small", "800x600", "[CUSTOM]\nVOKSENS=0.5\n")]
+
+
+def make_frames(work, args):
+    """The frame of 2026-12-01 as a PNG for the main station (frames/plain.png) and for each of
+    CHART_STATIONS, which get a site of that day (NAME/www) and a frame (frames/NAME.png)."""
+    frames = os.path.join(work, "frames")
+    os.makedirs(frames)
+    stations = [("plain", work, "%dx%d" % (WIDTH, HEIGHT))]
+    for name, size, ini in CHART_STATIONS:
+        folder = os.path.join(work, name)
+        os.makedirs(os.path.join(folder, "BRANTOS", "2026-12-01"))
+        shutil.copy(os.path.join(work, "BRANTOS", "2026-12-01", "VOK.LOG"),
+                    os.path.join(folder, "BRANTOS", "2026-12-01", "VOK.LOG"))
+        with open(os.path.join(folder, "TALVOR.INI"), "w") as f:
+            f.write(ini)
+        result = run([args.render, "--config", os.path.join(folder, "TALVOR.INI"), "--size", size,
+                      "--site", os.path.join(folder, "www")], cwd=folder)
+        check(result.returncode == 0, "the %s station's site is written: %s" % (name, result.stderr))
+        stations.append((name, folder, size))
+    for name, folder, size in stations:
+        result = run([args.render, "--config", os.path.join(folder, "TALVOR.INI"), "--size", size,
+                      "--date", "2026-12-01", "--format", "png", "-o", os.path.join(frames, name + ".png")],
+                     cwd=folder)
+        check(result.returncode == 0, "the %s frame is drawn: %s" % (name, result.stderr))
+
+
+def check_chart_is_frame(browser, base):
+    """The canvas of the day page, read back, is the frame's PNG as the browser decodes it, byte
+    for byte (a served page: a page from the disk may not fetch the frame)."""
+    for name, site in [("plain", "www")] + [(n, n + "/www") for n, _, _ in CHART_STATIONS]:
+        browser.get(base % site + "2026-12-01/index.html")
+        check(wait_levels(browser) == "ready", "%s: the day's levels decode" % name)
+        result = browser.execute_async_script("""
+            var done = arguments[arguments.length - 1], canvas = document.getElementById('chart-image');
+            fetch(arguments[0]).then(r => r.blob()).then(blob => createImageBitmap(blob,
+                {premultiplyAlpha: 'none', colorSpaceConversion: 'none'})).then(frame => {
+              var copy = document.createElement('canvas');
+              copy.width = frame.width;
+              copy.height = frame.height;
+              copy.getContext('2d').drawImage(frame, 0, 0);
+              var want = copy.getContext('2d').getImageData(0, 0, copy.width, copy.height).data;
+              var got = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+              var wrong = 0, first = null;
+              for (var i = 0; i < want.length && got.length === want.length; i++) {
+                if (want[i] === got[i]) continue;
+                wrong++;
+                if (!first) first = [(i >> 2) % copy.width, Math.floor((i >> 2) / copy.width), want[i], got[i]];
+              }
+              done({size: [canvas.width, canvas.height, copy.width, copy.height], wrong: wrong, first: first});
+            }).catch(e => done({error: String(e)}));""", base % "frames" + name + ".png")
+        size = result.get("size", [0, 0, 0, 0])
+        check("error" not in result and size[:2] == size[2:] and result["wrong"] == 0,
+              "%s: the page's chart is the frame byte for byte: %s" % (name, result))
+
+
+EARLIER_DAY = "2026-11-29"  # the day page of the version before, in tests/browser/earlier-day
+
+
+def add_earlier_day(site):
+    """The page that talvor-render wrote for a day before the page drew its chart, put into the
+    site; its levels as that page's levels.js holds them (one zlib stream in base64)."""
+    folder = os.path.join(site, EARLIER_DAY)
+    shutil.copytree(os.path.join(os.path.dirname(os.path.abspath(__file__)), "earlier-day"), folder)
+    with open(os.path.join(folder, "levels.js")) as f:
+        packed = f.read().split('levelData = "')[1].split('"')[0]
+    return zlib.decompress(base64.b64decode(packed))
+
+
+def check_earlier_day(browser, base, label, levels):
+    """The scripts of now serve a day page of the version before: its picture, its readout."""
+    browser.get(base + EARLIER_DAY + "/index.html")
+    check(wait_levels(browser) == "ready", "%s: the earlier day's levels decode" % label)
+    width, x_origin = 640, 640 // 2 - 600
+    for khz, record in [(1000, 5), (800, 0), (1400, 9)]:  # 780..1419 kHz are on its chart
+        x, y = browser.execute_script("""
+            var r = document.getElementById('chart-image').getBoundingClientRect();
+            return [r.left + arguments[0] * r.width, r.top + arguments[1] * r.height];""",
+                                      (khz + x_origin - 500 + 0.5) / width, (record + TOP + 0.5) / 480)
+        pointer(browser, False, "move", x, y)
+        want = "%d kHz  00:%02d UTC  level %d" % (khz, record, levels[record * 1181 + khz - 520])
+        text = screen_state(browser)["text"]
+        check(text.startswith(want), "%s: the earlier day reads %r: %r" % (label, want, text))
+    shown = browser.execute_script("var i = document.getElementById('chart-image');"
+                                   "return [i.tagName, i.complete && i.naturalWidth]")
+    check(shown == ["IMG", 640], "%s: the earlier day shows its picture: %s" % (label, shown))
+    check(severe_messages(browser) == [], "%s: the earlier day without console errors" % label)
+
+
 def check_overseas(browser, base, log):
     """The readout of a station on the 9 kHz plan names that plan's channels."""
     browser.get(base + "2026-12-01/index.html")
@@ -810,7 +926,7 @@ def check_update(args, work, site):
     unexpected = {n for n in changed if n not in allowed and not n.startswith("2026-12-02/")
                   and not n.startswith("2026-12/")}
     check(unexpected == set(), "an update leaves every other day's files unchanged: %s" % unexpected)
-    check("2026-12-02/levels.bin" in changed and "2026-12-02/index.html" in changed,
+    check("2026-12-02/levels.js" in changed and "2026-12-02/index.html" in changed,
           "the updated day's files change")
     check(set(before) <= set(after), "nothing is deleted")
     with open(os.path.join(site, "feed.xml")) as f:
@@ -854,6 +970,8 @@ def main():
         check(result.returncode == 0, "the site is written")
         check("1 lines skipped" in result.stderr, "the station list's bad line is counted")
         overseas = make_overseas_station(work, args)
+        make_frames(work, args)
+        earlier = add_earlier_day(site)
         log = DayLog(os.path.join(work, "BRANTOS", "2026-12-01", "VOK.LOG"))
         logs = {day: DayLog(os.path.join(work, "BRANTOS", day, "VOK.LOG")) for day in DAYS}
         rows = heard_rows(args, work)
@@ -868,9 +986,11 @@ def main():
                     check_index_heard(browser, base % "www", label, rows)
                     check_heard(browser, base % "www", label, rows)
                     check_channel(browser, base % "www", label, logs)
+                    check_earlier_day(browser, base % "www", label, earlier)
                     check_day(browser, base % "www", label, log)
                 check_rules(browser)
                 check_overseas(browser, bases[0][0] % "overseas/www", log)
+                check_chart_is_frame(browser, bases[0][0])
             finally:
                 browser.quit()
             for screen, width, height, touch in SCREENS:
