@@ -7,8 +7,9 @@
 // The pages' scripts are plain scripts, not modules, and have no build step: a page opened from
 // the disk (file://) may not load modules, and a listener opens the site from the disk as often
 // as from a server. Each script adds its part to window.Talvor, in the order the page loads
-// them: days.js, stations.js, data.js (the day's numbers, written by talvor-render), format.js,
-// levels.js, zoom.js, this one. Everything the station wrote is set as text, never as markup.
+// them: days.js, stations.js, the day's data.js (its numbers), levels.js and chart.js (written by
+// talvor-render), format.js, levels.js, zoom.js, field.js, this one. Everything the station wrote
+// is set as text, never as markup.
 (function (T) {
   "use strict";
 
@@ -384,11 +385,28 @@
   }
   window.addEventListener("popstate", apply);
 
-  T.ready = T.loadLevels(day).then(
+  // The chart is drawn from the levels; a day page of the version before shows a picture of
+  // its own instead (its chart.js is missing).
+  var loading = T.loadLevels(day);
+  var drawing = !T.dayChart ? null : T.drawChart(image, day, loading, palette, T.dayChart).then(
+    function () {
+      T.offerPng(image, document.getElementById("chart-png"));
+      document.body.dataset.chart = "drawn";
+      performance.mark("talvor-chart-drawn");
+    },
+    function (error) {
+      status.textContent = "The chart could not be drawn: " + error.message;
+      document.body.dataset.chart = "failed";
+    }
+  );
+
+  T.ready = loading.then(
     function (loaded) {
       levels = loaded;
-      document.body.dataset.levels = "ready";
-      apply();
+      return Promise.resolve(drawing).then(function () {
+        document.body.dataset.levels = "ready";
+        apply();
+      });
     },
     function (error) {
       readout.textContent = "The day's levels could not be read: " + error.message;

@@ -19,6 +19,7 @@ namespace {
 // A PNG of the chart compresses to about a tenth at the fastest level already; higher levels
 // cost several times the time for a few per cent.
 constexpr int kCompressionLevel = 2;
+constexpr int kOverlayCompressionLevel = 6;
 
 void AppendBytes(png_structp png, png_bytep data, size_t length) {
     auto* bytes = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
@@ -52,8 +53,15 @@ void IgnoreWarning(png_structp, png_const_charp) {}
 // Everything that owns memory lives outside this function, as longjmp skips destructors.
 // A frame's pixels are blue, green, red and an unused byte; other pictures are given as they
 // are stored.
+// A palette picture (colourType PNG_COLOR_TYPE_PALETTE) has its colours in palette, three bytes
+// each, the first of them transparent.
+struct PngPalette {
+    const unsigned char* rgb = nullptr;
+    int colours = 0;
+};
+
 bool EncodePng(int width, int height, int colourType, bool frameOrder, png_bytep* rows,
-               std::vector<unsigned char>* bytes, PngError* error) {
+               std::vector<unsigned char>* bytes, PngError* error, PngPalette palette = {}) {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, error, KeepError, IgnoreWarning);
     if (png == nullptr) return false;
@@ -63,11 +71,31 @@ bool EncodePng(int width, int height, int colourType, bool frameOrder, png_bytep
         return false;
     }
     png_set_write_fn(png, bytes, AppendBytes, FlushNothing);
-    png_set_compression_level(png, kCompressionLevel);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, colourType,
+    const bool indexed = colourType == PNG_COLOR_TYPE_PALETTE;
+    // Indices that are mostly the transparent 0 need no filter, and pack to a fraction at a
+    // middle level for little more time than at the fastest.
+    png_set_compression_level(png, indexed ? kOverlayCompressionLevel : kCompressionLevel);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, indexed ? PNG_FILTER_NONE : PNG_FILTER_SUB);
+    // A palette's indices take as few bits as its colours need (libpng packs the bytes given).
+    int bitDepth = 8;
+    if (indexed)
+        bitDepth = palette.colours <= 2    ? 1
+                   : palette.colours <= 4  ? 2
+                   : palette.colours <= 16 ? 4
+                                           : 8;
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colourType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    if (indexed) {
+        std::vector<png_color> colours(size_t(palette.colours));
+        for (size_t i = 0; i < colours.size(); ++i) {
+            colours[i] = {palette.rgb[i * 3], palette.rgb[i * 3 + 1], palette.rgb[i * 3 + 2]};
+        }
+        png_set_PLTE(png, info, colours.data(), palette.colours);
+        png_byte transparent = 0;
+        png_set_tRNS(png, info, &transparent, 1, nullptr);
+    }
     png_write_info(png, info);
+    if (bitDepth < 8) png_set_packing(png);
     if (frameOrder) {
         png_set_bgr(png);
         png_set_filler(png, 0, PNG_FILLER_AFTER);
@@ -105,24 +133,48 @@ Outcome EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* byt
     return Succeeded();
 }
 
-Outcome EncodeRgbPng(const unsigned char* rgb, int width, int height,
-                     std::vector<unsigned char>* bytes) {
-    if (rgb == nullptr || width <= 0 || height <= 0) return Failed(FailureKind::EmptyFrame);
+namespace {
+
+Outcome EncodePixels(const unsigned char* pixels, int bytesPerPixel, int colourType, int width,
+                     int height, std::vector<unsigned char>* bytes, PngPalette palette = {}) {
+    if (pixels == nullptr || width <= 0 || height <= 0) return Failed(FailureKind::EmptyFrame);
     std::vector<png_bytep> rows;
     try {
         rows.resize(size_t(height));
     } catch (const std::bad_alloc&) {
         return Failed(FailureKind::OutOfMemory);
     }
+    const size_t stride = size_t(width) * size_t(bytesPerPixel);
     for (int y = 0; y < height; ++y) {
-        rows[size_t(y)] = const_cast<png_bytep>(rgb + size_t(y) * size_t(width) * 3);
+        rows[size_t(y)] = const_cast<png_bytep>(pixels + size_t(y) * stride);
     }
     PngError pngError{};
-    if (!EncodePng(width, height, PNG_COLOR_TYPE_RGB, false, rows.data(), bytes, &pngError)) {
+    if (!EncodePng(width, height, colourType, false, rows.data(), bytes, &pngError, palette)) {
         return Failed(FailureKind::PngEncoder,
                       pngError.text[0] != '\0' ? pngError.text : "the encoder failed");
     }
     return Succeeded();
+}
+
+}  // namespace
+
+Outcome EncodeRgbPng(const unsigned char* rgb, int width, int height,
+                     std::vector<unsigned char>* bytes) {
+    return EncodePixels(rgb, 3, PNG_COLOR_TYPE_RGB, width, height, bytes);
+}
+
+Outcome EncodeRgbaPng(const unsigned char* rgba, int width, int height,
+                      std::vector<unsigned char>* bytes) {
+    return EncodePixels(rgba, 4, PNG_COLOR_TYPE_RGB_ALPHA, width, height, bytes);
+}
+
+Outcome EncodeOverlayPng(const unsigned char* indices, int width, int height,
+                         const std::vector<unsigned char>& paletteRgb,
+                         std::vector<unsigned char>* bytes) {
+    const int colours = int(paletteRgb.size() / 3);
+    if (colours < 1 || colours > 256) return Failed(FailureKind::ImageMismatch);
+    return EncodePixels(indices, 1, PNG_COLOR_TYPE_PALETTE, width, height, bytes,
+                        {paletteRgb.data(), colours});
 }
 
 Outcome WritePngFile(const FrameBitmap& frame, const char* path) {

@@ -17,3 +17,12 @@ Outcome EncodeFramePng(const FrameBitmap& frame, std::vector<unsigned char>* byt
 // An 8-bit RGB PNG of width x height pixels given top row first, three bytes a pixel.
 Outcome EncodeRgbPng(const unsigned char* rgb, int width, int height,
                      std::vector<unsigned char>* bytes);
+// The same with an alpha byte after each pixel's three (8-bit RGBA).
+Outcome EncodeRgbaPng(const unsigned char* rgba, int width, int height,
+                      std::vector<unsigned char>* bytes);
+// A picture of few colours over a see-through ground: width x height palette indices, one byte a
+// pixel, top row first; paletteRgb holds up to 256 colours of three bytes, and index 0 is
+// transparent whatever its colour.
+Outcome EncodeOverlayPng(const unsigned char* indices, int width, int height,
+                         const std::vector<unsigned char>& paletteRgb,
+                         std::vector<unsigned char>* bytes);

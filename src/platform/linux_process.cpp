@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -96,4 +97,15 @@ const char* ProgramName() {
 void IgnoreWriteSignals() {
     signal(SIGXFSZ, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
+}
+
+Outcome RandomBytes(unsigned char* bytes, size_t count) {
+    size_t got = 0;
+    while (got < count) {
+        ssize_t n = getrandom(bytes + got, count - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FailedWithErrno(errno);
+        got += size_t(n);
+    }
+    return Succeeded();
 }

@@ -57,6 +57,9 @@ bool StopSignalled();
 // False when the large pages could not be asked for (everything still works, more slowly).
 bool PrepareHeapForDrawing();
 
+// Fills bytes with the system's random numbers, fit for a name nobody can guess in advance.
+Outcome RandomBytes(unsigned char* bytes, size_t count);
+
 // Processors this process may run on (at least 1).
 int UsableProcessorCount();
 // Memory that new processes can have without the system swapping: the kernel's estimate of

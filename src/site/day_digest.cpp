@@ -18,6 +18,34 @@ bool IsQuarterHour(int32_t minute) {
     return minute == 0 || minute == 15 || minute == 30 || minute == 45;
 }
 
+// One stream's bytes deflated with Huffman codes only, into a zlib stream.
+Outcome HuffmanDeflate(const std::vector<unsigned char>& bytes, std::vector<unsigned char>* out) {
+    z_stream stream{};
+    if (int started = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY);
+        started != Z_OK) {
+        return Failed(started == Z_MEM_ERROR ? FailureKind::OutOfMemory : FailureKind::Compressor,
+                      std::string("zlib: ") + zError(started));
+    }
+    out->resize(deflateBound(&stream, uLong(bytes.size())));
+    stream.next_in = const_cast<Bytef*>(bytes.data());
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = out->data();
+    stream.avail_out = uInt(out->size());
+    int result = deflate(&stream, Z_FINISH);
+    out->resize(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END) {
+        // Z_OK here would be an output buffer too small, which deflateBound rules out.
+        if (result == Z_OK) result = Z_BUF_ERROR;
+        return Failed(FailureKind::Compressor, std::string("zlib: ") + zError(result));
+    }
+    return Succeeded();
+}
+
+int LevelContext(const unsigned char* grid, size_t at) {
+    return at < size_t{kBandKhzCount} ? 0 : grid[at - kBandKhzCount] >> kLevelContextShift;
+}
+
 }  // namespace
 
 DayDigest DigestDay(RecordSpan records) {
@@ -103,37 +131,42 @@ Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
             row[i] = static_cast<unsigned char>(level);
         }
     }
-    // The levels are mostly noise, which repeats nowhere: Huffman coding alone compresses them
-    // as well as a search for repeats does (better, on a logged day) in a tenth of the time.
-    z_stream stream{};
-    if (int started = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY);
-        started != Z_OK) {
-        return Failed(started == Z_MEM_ERROR ? FailureKind::OutOfMemory : FailureKind::Compressor,
-                      std::string("zlib: ") + zError(started));
+    std::vector<size_t> counts(kLevelStreams, 0);
+    for (size_t at = 0; at < grid.size(); ++at) ++counts[LevelContext(grid.data(), at)];
+    std::vector<std::vector<unsigned char>> split(kLevelStreams);
+    for (int c = 0; c < kLevelStreams; ++c) split[c].reserve(counts[c]);
+    for (size_t at = 0; at < grid.size(); ++at) {
+        split[LevelContext(grid.data(), at)].push_back(grid[at]);
     }
-    encoded->deflated.resize(deflateBound(&stream, uLong(grid.size())));
-    stream.next_in = grid.data();
-    stream.avail_in = uInt(grid.size());
-    stream.next_out = encoded->deflated.data();
-    stream.avail_out = uInt(encoded->deflated.size());
-    int result = deflate(&stream, Z_FINISH);
-    encoded->deflated.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END) {
-        // Z_OK here would be an output buffer too small, which deflateBound rules out.
-        if (result == Z_OK) result = Z_BUF_ERROR;
-        return Failed(FailureKind::Compressor, std::string("zlib: ") + zError(result));
+    encoded->streams.assign(kLevelStreams, {});
+    for (int c = 0; c < kLevelStreams; ++c) {
+        if (Outcome packed = HuffmanDeflate(split[c], &encoded->streams[c]); !packed) return packed;
     }
     return Succeeded();
 }
 
 bool DecodeLevels(const EncodedLevels& encoded, int records, std::vector<int32_t>* levels) {
+    if (encoded.streams.size() != size_t{kLevelStreams}) return false;
+    std::vector<std::vector<unsigned char>> split(kLevelStreams);
+    for (int c = 0; c < kLevelStreams; ++c) {
+        // No stream holds more than all the levels.
+        split[c].resize(size_t(records) * kBandKhzCount);
+        uLongf size = uLongf(split[c].size());
+        const std::vector<unsigned char>& stream = encoded.streams[c];
+        if (uncompress(split[c].data(), &size, stream.data(), uLong(stream.size())) != Z_OK) {
+            return false;
+        }
+        split[c].resize(size);
+    }
     std::vector<unsigned char> grid(size_t(records) * kBandKhzCount);
-    uLongf size = uLongf(grid.size());
-    if (uncompress(grid.data(), &size, encoded.deflated.data(), uLong(encoded.deflated.size())) !=
-            Z_OK ||
-        size != grid.size()) {
-        return false;
+    std::vector<size_t> taken(kLevelStreams, 0);
+    for (size_t at = 0; at < grid.size(); ++at) {
+        int c = LevelContext(grid.data(), at);
+        if (taken[c] == split[c].size()) return false;
+        grid[at] = split[c][taken[c]++];
+    }
+    for (int c = 0; c < kLevelStreams; ++c) {
+        if (taken[c] != split[c].size()) return false;
     }
     levels->assign(grid.begin(), grid.end());
     for (const auto& [index, value] : encoded.outside) {

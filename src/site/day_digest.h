@@ -32,12 +32,20 @@ bool ParseDigestText(const std::string& text, DayDigest* digest);
 std::string SummaryText(RecordSpan records);
 
 // Every level of the band (kBandFirstKhz..kBandLastKhz) of every record: one byte a level (0..255
-// as logged), record after record, compressed as a zlib stream (which the browser's
-// DecompressionStream reads). A level outside 0..255 is stored clipped and listed in outside (its
-// index k * kBandKhzCount + kHz - kBandFirstKhz and its value), so that the page shows the logged
-// number.
+// as logged), record after record. A level outside 0..255 is stored clipped and listed in outside
+// (its index k * kBandKhzCount + kHz - kBandFirstKhz and its value), so that the page shows the
+// logged number.
+//
+// The bytes go in kLevelStreams streams by their context, the byte of the same kHz in the record
+// before (0 in the first record) shifted right by kLevelContextShift: a level is much like the
+// one a minute before, so each stream's own Huffman code is shorter than one code for all (some
+// 6 % on generated days, 9 % on logged ones). Each stream is a zlib stream of Huffman codes only,
+// which the browser's DecompressionStream reads; the levels are mostly noise, which repeats
+// nowhere, and a search for repeats costs ten times the time for nothing.
+constexpr int kLevelContextShift = 4;
+constexpr int kLevelStreams = 256 >> kLevelContextShift;
 struct EncodedLevels {
-    std::vector<unsigned char> deflated;
+    std::vector<std::vector<unsigned char>> streams;  // kLevelStreams of them, by context
     std::vector<std::pair<int, int32_t>> outside;
 };
 Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded);

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The day's page: the chart with its readout bar, the zoom, the activity plot and the downloads,
-// and the data that the page's scripts read (data.js, levels.js).
+// and the data that the page's scripts read (data.js, levels.js; chart.js is day_chart's).
 #include <cstdio>
 #include <iterator>
 #include <vector>
 
 #include "config/channel_plan.h"
+#include "heard/carriers.h"
 #include "render/chart.h"
 #include "render/level_colour.h"
 #include "site/page_parts.h"
@@ -57,6 +58,31 @@ const char kReadoutBar[] =
     "<button id=\"help-button\" type=\"button\" aria-controls=\"help\" "
     "title=\"Keys and gestures\">?</button> <span id=\"tool-status\" "
     "class=\"status\"></span></p>\n</div>\n";
+
+// The day's carriers: the page's script fills the table from heard.js.
+std::string HeardSection() {
+    CarrierRules rules;
+    std::string out =
+        "<section id=\"heard\" class=\"heard\"><h2>Heard</h2>\n"
+        "<p id=\"heard-count\" class=\"facts\">The day's carriers are not listed.</p>\n"
+        "<p class=\"hint\">A carrier: a kHz at least " +
+        std::to_string(rules.margin) + " levels above the band's floor for at least " +
+        std::to_string(rules.minMinutes) + " minutes (fades of up to " +
+        std::to_string(rules.maxFade) +
+        " minutes included); new: no carrier on its kHz in the week before. Choose one to see it "
+        "in the zoom; a heading sorts by its column.</p>\n"
+        "<div class=\"table-box\"><table id=\"heard-table\" class=\"heard-table\" hidden>"
+        "<thead><tr>";
+    // In the order of --heard's CSV; the stations last, where a phone's width leaves them room.
+    const char* columns[][2] = {{"khz", "kHz"},          {"first", "From"}, {"last", "To"},
+                                {"minutes", "Min."},     {"peak", "Peak"},  {"new", "New"},
+                                {"stations", "Stations"}};
+    for (const auto& column : columns) {
+        out += "<th scope=\"col\" data-key=\"" + std::string(column[0]) +
+               "\"><button type=\"button\">" + column[1] + "</button></th>";
+    }
+    return out + "</tr></thead><tbody></tbody></table></div>\n</section>\n";
+}
 
 }  // namespace
 
@@ -148,31 +174,40 @@ std::string DayPageHtml(sys_days day, const DayDigest& digest, const SiteLook& l
     }
     out += "<p class=\"facts\">" + std::to_string(digest.records) + " minutes logged" +
            (sun.empty() ? "" : "; " + sun) + ".</p>\n";
-    // The chart is shown at the window's width, never larger than its own pixels.
-    out +=
-        "<div id=\"chart\" class=\"chart picture\"><img id=\"chart-image\" src=\"chart.png\" "
-        "width=\"" +
-        std::to_string(look.frameWidth) + "\" height=\"" + std::to_string(look.frameHeight) +
-        "\" alt=\"Waterfall chart of " + name +
-        "\" draggable=\"false\"><div id=\"selection\" hidden></div></div>\n";
+    // The chart is shown at the window's width, never larger than its own pixels; the page
+    // draws it from the day's levels and chart.js.
+    out += "<div id=\"chart\" class=\"chart picture\"><canvas id=\"chart-image\" width=\"" +
+           std::to_string(look.frameWidth) + "\" height=\"" + std::to_string(look.frameHeight) +
+           "\" role=\"img\" aria-label=\"Waterfall chart of " + name +
+           "\"></canvas><div id=\"selection\" hidden></div></div>\n";
     out +=
         "<div id=\"zoom\" class=\"zoom\" hidden><p class=\"zoom-head\"><button id=\"zoom-close\" "
         "type=\"button\">&times; Close zoom</button> <span class=\"hint\">or Escape, or Back: "
         "the whole day again</span></p><div id=\"zoom-plot\" class=\"picture\"><canvas "
         "id=\"zoom-canvas\"></canvas></div></div>\n";
+    out += HeardSection();
     out += "<section><h2>Activity</h2>\n" + ActivitySvg(digest) + ActivityLegend(false) +
            "</section>\n";
     out += "<section><h2>Downloads</h2>\n<ul class=\"downloads\">\n";
     for (const DayDownload& d : downloads) {
+        if (d.file.empty()) {
+            // Offered once the page has drawn the chart it is made from.
+            out += "<li id=\"chart-png-item\" hidden><a id=\"chart-png\" href=\"#\" download=\"" +
+                   EscapeHtml(d.saveAs) + "\">" + EscapeHtml(d.saveAs) + "</a> " + d.label +
+                   "</li>\n";
+            continue;
+        }
         out += "<li><a href=\"" + d.file + "\" download=\"" + EscapeHtml(d.saveAs) + "\">" +
                EscapeHtml(d.saveAs) + "</a> " + d.label + " (" + SizeText(d.bytes) + ")</li>\n";
     }
     out += "</ul>\n</section>\n";
     out += kHelp;
     out += kReadoutBar;
-    for (const char* script : {"../days.js", "../stations.js", "data.js", "../assets/format.js",
-                               "../assets/levels.js", "../assets/zoom.js", "../assets/day.js"}) {
-        // Deferred: the chart shows before the scripts have run (they keep their order).
+    for (const char* script :
+         {"../days.js", "../stations.js", "data.js", "heard.js", "levels.js", "chart.js",
+          "../assets/format.js", "../assets/levels.js", "../assets/zoom.js", "../assets/field.js",
+          "../assets/day.js", "../assets/carriers.js"}) {
+        // Deferred: the page shows before the scripts have run (they keep their order).
         out += "<script defer src=\"" + std::string(script) + "\"></script>\n";
     }
     return out + "</body>\n</html>\n";
@@ -229,7 +264,13 @@ std::string DayDataScript(const DayDataInput& input, RecordSpan records,
 }
 
 std::string LevelsScript(const EncodedLevels& levels) {
-    return "// Written by talvor-render: levels.bin for pages opened from the disk.\n"
-           "(window.Talvor = window.Talvor || {}).levelData = \"" +
-           Base64(levels.deflated.data(), levels.deflated.size()) + "\";\n";
+    std::string out =
+        "// Written by talvor-render: the day's levels, which assets/levels.js unpacks.\n"
+        "(window.Talvor = window.Talvor || {}).levelStreams = {\"contextShift\":" +
+        std::to_string(kLevelContextShift) + ",\"streams\":[";
+    for (size_t c = 0; c < levels.streams.size(); ++c) {
+        if (c > 0) out += ",\n";
+        out += '"' + Base85(levels.streams[c].data(), levels.streams[c].size()) + '"';
+    }
+    return out + "]};\n";
 }

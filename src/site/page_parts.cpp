@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "render/level_colour.h"
 #include "site/site_text.h"
 
 using namespace std::chrono;
@@ -41,7 +42,7 @@ std::string ColourText(Rgb c) {
     return text;
 }
 
-std::string PageHead(const std::string& title, const std::string& root) {
+std::string PageHead(const std::string& title, const std::string& root, const std::string& links) {
     return "<!DOCTYPE html>\n<!-- SPDX-License-Identifier: GPL-3.0-or-later -->\n"
            "<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -49,7 +50,7 @@ std::string PageHead(const std::string& title, const std::string& root) {
            "<link rel=\"icon\" href=\"data:,\">\n"
            "<title>" +
            EscapeHtml(title) + "</title>\n<link rel=\"stylesheet\" href=\"" + root +
-           "assets/site.css\">\n</head>\n";
+           "assets/site.css\">\n" + links + "</head>\n";
 }
 
 std::string ActivityLegend(bool withNoLog) {
@@ -57,5 +58,27 @@ std::string ActivityLegend(bool withNoLog) {
     for (int j : {1, 20, 40, 60, 80, 100}) out += Swatch(ActivityColour(j), std::to_string(j));
     out += Swatch(kNoRecordColour, "no record");
     if (withNoLog) out += Swatch(kNoLogColour, "no day log");
+    return out + "</p>\n";
+}
+
+std::string ChartPaletteBase64(int colourMode) {
+    unsigned char palette[256 * 3];
+    for (int v = 0; v < 256; ++v) {
+        SpotColour c = LevelSpotColour(v, colourMode);
+        palette[v * 3] = c.red;
+        palette[v * 3 + 1] = c.green;
+        palette[v * 3 + 2] = c.blue;
+    }
+    return Base64(palette, sizeof palette);
+}
+
+std::string LevelLegend(double sensitivity, int colourMode) {
+    std::string out = "<p class=\"legend\">Highest level of the quarter hour: ";
+    for (int level : {0, 50, 100, 150, 200, 255}) {
+        SpotColour c = LevelSpotColour(ScaledLevel(level, float(sensitivity)), colourMode);
+        out += Swatch({c.red, c.green, c.blue}, std::to_string(level));
+    }
+    out += Swatch(kNoRecordColour, "no record");
+    out += Swatch(kNoLogColour, "no day log");
     return out + "</p>\n";
 }

@@ -5,17 +5,22 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
 
-#include "output/png_writer.h"
 #include "output/snapshot.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folder_files.h"
+#include "site/channel_month.h"
+#include "site/day_chart.h"
+#include "site/day_heard.h"
+#include "site/site_feed.h"
 #include "site/site_images.h"
 #include "site/station_list.h"
 #include "station/calendar.h"
@@ -29,10 +34,18 @@ namespace {
 const char kIndexPage[] = "index.html";
 const char kDaysScript[] = "days.js";
 const char kStationsScript[] = "stations.js";
+const char kFeed[] = "feed.xml";
 const char kAssets[] = "assets/";
 // The most of a file of the pages' own that is read; they are some kilobytes.
 constexpr size_t kWebFileMaxBytes = size_t{16} << 20;
 constexpr size_t kDigestMaxBytes = 4096;
+// A day's folder keeps what later runs need of its log in one file, flushed to the disk once: its
+// carriers (day_heard.h), then its quarter-hour peaks (channel_month.h), some 50 KB; peaks ten
+// times that are not the program's.
+const char kKeptFile[] = "heard.txt";
+constexpr size_t kKeptMaxBytes = kCarriersMaxBytes + (size_t{1} << 20);
+// The index lists what was heard on the latest days with a log.
+constexpr size_t kIndexHeardDays = 7;
 constexpr size_t kDayLogMaxBytes = size_t{kMaxDayLogRecords} * kDayLogRecordSize;
 
 year_month MonthOf(sys_days day) {
@@ -44,12 +57,16 @@ std::string DayFile(sys_days day, const char* file) {
     return DayFolderName(day) + "/" + file;
 }
 
-// The day log as a gzip file, as a listener's tools unpack it. A day log is some 7 MB: at its
-// fastest level libdeflate packs it in less than half of zlib's time, for about as many bytes,
-// and a year's site packs 365 of them.
+// The day log as a gzip file, as a listener's tools unpack it. A day log is some 7 MB, and a
+// year's site packs 365 of them: libdeflate packs it in less than half of zlib's time. Its level
+// 2 takes half as long again as its fastest and leaves 9 % fewer bytes on a generated day (1.66
+// MB of 1.81), 4 % on a logged one, the largest file of a day's folder; level 3 takes as long or
+// longer for 3 % fewer, the levels above twice the time and more.
+constexpr int kDayLogGzipLevel = 2;
+
 Outcome Gzip(const std::string& bytes, std::string* out) {
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
-        libdeflate_alloc_compressor(1), libdeflate_free_compressor);
+        libdeflate_alloc_compressor(kDayLogGzipLevel), libdeflate_free_compressor);
     // libdeflate's one reason for no compressor at a valid level.
     if (compressor == nullptr) return Failed(FailureKind::OutOfMemory, "libdeflate: out of memory");
     out->resize(libdeflate_gzip_compress_bound(compressor.get(), bytes.size()));
@@ -60,6 +77,16 @@ Outcome Gzip(const std::string& bytes, std::string* out) {
         return Failed(FailureKind::Compressor, "libdeflate: the packed log did not fit its bound");
     }
     return Succeeded();
+}
+
+// Whether a name is a file that a day's folder ("yyyy-mm-dd/") no longer has.
+bool IsRetiredDayFile(const std::string& name) {
+    const size_t folder = DayFolderName(sys_days{}).size() + 1;
+    return name.size() > folder && name[folder - 1] == '/' &&
+           std::any_of(std::begin(kRetiredDayFiles), std::end(kRetiredDayFiles),
+                       [&](const char* file) {
+                           return name.compare(folder, std::string::npos, file) == 0;
+                       });
 }
 
 // The days that have a page: the manifest lists every page written or about to be, so a page
@@ -74,6 +101,45 @@ std::vector<sys_days> DaysWithPages(const SiteFolder& site) {
         }
     }
     return {days.begin(), days.end()};
+}
+
+// The kept file's carriers and peaks; false when it holds no peaks.
+bool SplitKeptText(const std::string& text, std::string* carriers, std::string* peaks) {
+    std::string header = std::string(1, '\n') + kPeaksHeader + '\n';
+    size_t at = text.find(header);
+    if (at == std::string::npos) return false;
+    *carriers = text.substr(0, at + 1);
+    *peaks = text.substr(at + 1);
+    return true;
+}
+
+// The month's channel view: its days' quarter-hour peaks, as each day's folder keeps them, in
+// a script a range of kHz. A day drawn by an older version has no such file and shows no levels.
+bool WriteChannelMonth(SiteFolder* site, year_month month, const std::vector<sys_days>& days,
+                       const SiteLook& look) {
+    unsigned count = unsigned((month / last).day());
+    std::vector<DayPeaks> kept(count);
+    std::vector<const DayPeaks*> rows(count, nullptr);
+    for (sys_days d : days) {
+        if (MonthOf(d) != month) continue;
+        unsigned n = unsigned(year_month_day{d}.day());
+        std::string text, carriers, peaks;
+        if (!ReadSiteFile(*site, DayFile(d, kKeptFile), kKeptMaxBytes, &text)) continue;
+        if (!SplitKeptText(text, &carriers, &peaks) || !ParsePeaksText(peaks, &kept[n - 1])) {
+            ReportSiteProblem(site->path + "/" + DayFile(d, kKeptFile) +
+                              ": no quarter-hour peaks in it; the month shows no levels of that "
+                              "day until it is drawn again");
+            continue;
+        }
+        rows[n - 1] = &kept[n - 1];
+    }
+    std::string folder = MonthFolderName(month) + "/";
+    bool all = bool(PutSiteFile(site, folder + "data.js",
+                                MonthDataScript(month, rows, look.sensitivity, look.colourMode)));
+    for (int r = 0; r < kPeakRanges && all; ++r) {
+        all = bool(PutSiteFile(site, folder + PeaksScriptName(r), MonthPeaksScript(r, rows)));
+    }
+    return all;
 }
 
 bool WriteMonth(SiteFolder* site, year_month month, const std::vector<sys_days>& days,
@@ -99,6 +165,7 @@ bool WriteMonth(SiteFolder* site, year_month month, const std::vector<sys_days>&
         return false;
     }
     return PutSiteFile(site, folder + "activity.png", png) &&
+           WriteChannelMonth(site, month, days, look) &&
            PutSiteFile(site, folder + kIndexPage,
                        MonthPageHtml(month, digests, look, NeighbourMonths(month, days)));
 }
@@ -130,17 +197,22 @@ bool CopyWebFiles(SiteFolder* site, const std::string& webFolder) {
     return all;
 }
 
-bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
-    StationList list;
+// STATIONS.CSV's text, empty where there is none.
+Outcome ReadStationsText(const std::string& stationsCsv, std::string* text) {
+    text->clear();
+    if (stationsCsv.empty() || !PathExists(stationsCsv.c_str())) return Succeeded();
+    // Read only so far: a list of any real size fits many times over.
+    return ReadSmallFile(stationsCsv.c_str(), kStationListMaxBytes, text);
+}
+
+bool WriteStations(SiteFolder* site, const std::string& stationsCsv, StationList* stations) {
+    StationList& list = *stations;
     std::string text;
-    if (!stationsCsv.empty() && PathExists(stationsCsv.c_str())) {
-        // Read only so far: a list of any real size fits many times over.
-        if (Outcome read = ReadSmallFile(stationsCsv.c_str(), kStationListMaxBytes, &text); !read) {
-            ReportSiteProblem("cannot read " + stationsCsv + ": " + read.reason +
-                              "; the readout names no stations");
-        } else {
-            list = ParseStationList(text);
-        }
+    if (Outcome read = ReadStationsText(stationsCsv, &text); !read) {
+        ReportSiteProblem("cannot read " + stationsCsv + ": " + read.reason +
+                          "; the readout names no stations");
+    } else {
+        list = ParseStationList(text);
     }
     std::string script = StationListScript(list, text);
     // A daily timer mails what the run says: the skipped lines are told once, by the run that
@@ -159,7 +231,8 @@ bool WriteStations(SiteFolder* site, const std::string& stationsCsv) {
 // Every file that the days, their months and the index take.
 std::vector<std::string> NamesOfDays(const std::vector<sys_days>& days,
                                      const std::string& webFolder) {
-    std::vector<std::string> names = {kIndexPage, kDaysScript, kStationsScript};
+    std::vector<std::string> names = {kIndexPage, kDaysScript, kStationsScript, kFeed,
+                                      kSiteSettingsName};
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(webFolder, error)) {
         if (entry.is_regular_file(error))
@@ -173,9 +246,56 @@ std::vector<std::string> NamesOfDays(const std::vector<sys_days>& days,
     for (year_month m : months) {
         names.push_back(MonthFolderName(m) + "/" + kIndexPage);
         names.push_back(MonthFolderName(m) + "/activity.png");
+        names.push_back(MonthFolderName(m) + "/data.js");
+        for (int r = 0; r < kPeakRanges; ++r) {
+            names.push_back(MonthFolderName(m) + "/" + PeaksScriptName(r));
+        }
     }
     return names;
 }
+
+// The carriers the site keeps of its days, each day's file read once. A day drawn by an older
+// version has none, and counts as a day without a log.
+struct KeptCarriers {
+    const SiteFolder* site;
+    std::map<sys_days, std::optional<KeptDay>> read;
+
+    const KeptDay* Of(sys_days day) {
+        auto found = read.find(day);
+        if (found != read.end()) return found->second ? &*found->second : nullptr;
+        std::optional<KeptDay>& kept = read[day];
+        std::string name = DayFile(day, kKeptFile), text, carriers, peaks;
+        if (!SiteFileExists(*site, name)) return nullptr;
+        KeptDay loaded;
+        loaded.heard.day = day;
+        if (!ReadSiteFile(*site, name, kKeptMaxBytes, &text) ||
+            !SplitKeptText(text, &carriers, &peaks) ||
+            !ParseCarriersText(carriers, &loaded.heard.carriers, &loaded.lastMinute)) {
+            ReportSiteProblem(site->path + "/" + name +
+                              ": not a list of carriers; the day counts as not logged until it "
+                              "is drawn again");
+            return nullptr;
+        }
+        kept = std::move(loaded);
+        return &*kept;
+    }
+    // The day's carriers marked new against the kept days of the week before it.
+    void MarkNew(HeardDay* day) {
+        std::vector<HeardDay> earlier;
+        for (int back = 1; back <= kNewCarrierDays; ++back) {
+            if (const KeptDay* before = Of(day->day - days(back))) earlier.push_back(before->heard);
+        }
+        MarkNewCarriers(day, earlier);
+    }
+    // The day's own kept carriers, so marked.
+    std::optional<KeptDay> Marked(sys_days day) {
+        const KeptDay* kept = Of(day);
+        if (kept == nullptr) return std::nullopt;
+        KeptDay marked = *kept;
+        MarkNew(&marked.heard);
+        return marked;
+    }
+};
 
 }  // namespace
 
@@ -194,17 +314,13 @@ Outcome ClaimSiteDays(SiteFolder* site, const std::vector<sys_days>& days,
     return ClaimSiteNames(site, NamesOfDays(days, webFolder));
 }
 
-// The day's two pictures, encoded on a thread of their own beside the rest of the day's files:
-// both encoders take as long as all the others. Both stay in memory: every file of the site is
-// made by the writer, in the folder it opened and checked.
-struct DayPictures {
-    std::vector<unsigned char> gif, png;
-    Outcome gifMade, pngMade;
-};
-
-void MakeDayPictures(const FrameBitmap* frame, DayPictures* pictures) {
-    pictures->gifMade = EncodeFrameGif(*frame, &pictures->gif);
-    pictures->pngMade = EncodeFramePng(*frame, &pictures->png);
+// The day's last minute with a record; -1 for a log without any.
+int LastLoggedMinute(RecordSpan records) {
+    int lastMinute = -1;
+    for (int k = 0; k < records.count; ++k) {
+        lastMinute = std::max(lastMinute, MinuteOfDay(records.At(k), k));
+    }
+    return lastMinute;
 }
 
 // The day log as it is copied: at most what a day log holds, whatever the file's size says.
@@ -224,30 +340,70 @@ Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
     return read;
 }
 
+// The day's GIF and the day log's gzip copy, made on a thread of their own beside the rest of
+// the day's files, which take about as long. They stay in memory: every file of the site is
+// made by the writer, in the folder it opened and checked.
+struct DayDownloads {
+    std::string logPath;
+    const FrameBitmap* frame = nullptr;
+    std::vector<unsigned char> gif;
+    std::string logGz;
+    Outcome gifMade, logCopied;
+};
+
+void MakeDayDownloads(DayDownloads* downloads) {
+    downloads->gifMade = EncodeFrameGif(*downloads->frame, &downloads->gif);
+    std::string log;
+    downloads->logCopied = ReadDayLogCopy(downloads->logPath, &log);
+    if (downloads->logCopied) downloads->logCopied = Gzip(log, &downloads->logGz);
+}
+
 Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
     sys_days day = input.data.day;
     std::string folder = site->path + "/" + DayFolderName(day) + "/";
-    DayPictures pictures;
+    DayDownloads downloads;
+    downloads.logPath = input.logPath;
+    downloads.frame = input.frame;
     std::thread encoder;
     try {
-        encoder = std::thread(MakeDayPictures, input.frame, &pictures);
+        encoder = std::thread(MakeDayDownloads, &downloads);
     } catch (const std::system_error&) {
-        MakeDayPictures(input.frame, &pictures);
+        MakeDayDownloads(&downloads);
     }
 
     DayDigest digest = DigestDay(input.records);
     EncodedLevels levels;
     std::vector<unsigned char> thumb, strip;
-    std::string log, logGz;
-    Outcome copied = ReadDayLogCopy(input.logPath, &log);
-    if (copied) copied = Gzip(log, &logGz);
+    std::string chart;
     Outcome levelsMade = EncodeLevels(input.records, &levels);
+    DayChartInput chartInput;
+    chartInput.frame = input.frame;
+    chartInput.spots = input.spots;
+    chartInput.records = input.records;
+    chartInput.rows = input.data.drawnRows;
+    chartInput.sensitivity = float(input.data.sensitivity);
+    chartInput.colourMode = input.data.colourMode;
+    Outcome chartMade = DayChartScript(chartInput, &chart);
     Outcome thumbMade = ThumbnailPng(*input.frame, &thumb);
     Outcome stripMade = ActivityStripPng(digest, &strip);
+    // What was heard, with the rules' defaults as talvor-render --heard has them; which of the
+    // carriers are new is told once every day of the run is written (FinishSite).
+    HeardDay heard{day, FindCarriers(input.records, CarrierRules{})};
+    std::string carriers = CarriersText(heard.carriers, LastLoggedMinute(input.records));
+    // Marked against the days the site has now: in a range drawn by workers a day of the week
+    // before may still be on its way, and the list is put right once every day is written.
+    KeptCarriers kept{site, {}};
+    kept.MarkNew(&heard);
+    static const StationList kNoStations;
+    std::string heardScript =
+        HeardScript(heard, input.stations != nullptr ? *input.stations : kNoStations);
+    std::string peaks;
+    Outcome peaksMade = PeaksText(QuarterPeaksOf(input.records), &peaks);
     if (encoder.joinable()) encoder.join();
-    if (!copied) {
-        copied = FailedLike(copied, "cannot copy day log " + input.logPath + " into " + folder +
-                                        ": " + copied.reason);
+    if (!downloads.logCopied) {
+        Outcome copied =
+            FailedLike(downloads.logCopied, "cannot copy day log " + input.logPath + " into " +
+                                                folder + ": " + downloads.logCopied.reason);
         ReportSiteProblem(copied.reason);
         return copied;
     }
@@ -255,9 +411,8 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
         const char* file;
         Outcome made;
     } const made[] = {
-        {"chart.gif", pictures.gifMade}, {"chart.png", pictures.pngMade},
-        {"levels.bin", levelsMade},      {"thumb.png", thumbMade},
-        {"strip.png", stripMade},
+        {"chart.gif", downloads.gifMade}, {"chart.js", chartMade},  {"levels.js", levelsMade},
+        {"thumb.png", thumbMade},         {"strip.png", stripMade}, {kKeptFile, peaksMade},
     };
     for (const auto& m : made) {
         if (!m.made) {
@@ -267,36 +422,129 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
             return failed;
         }
     }
-    const std::vector<unsigned char>& chart = pictures.png;
     std::string summary = SummaryText(input.records);
+    const std::string& logGz = downloads.logGz;
     // In order, up to the first that fails: its reason is the day's.
     Outcome written;
     auto put = [&](const char* file, const auto& bytes) {
         if (written) written = PutSiteFile(site, DayFile(day, file), bytes);
     };
-    put("chart.gif", pictures.gif);
-    put("chart.png", chart);
+    put("chart.gif", downloads.gif);
     put("thumb.png", thumb);
     put("strip.png", strip);
     put("VOK.LOG.gz", logGz);
     put("summary.txt", summary);
     put("day.txt", DigestText(digest));
-    put("levels.bin", levels.deflated);
+    put(kKeptFile, carriers + peaks);
+    put("heard.js", heardScript);
     put("levels.js", LevelsScript(levels));
+    put("chart.js", chart);
     put("data.js", DayDataScript(input.data, input.records, levels));
     if (!written) return written;
-    std::vector<DayDownload> downloads = {
-        {"chart.gif", DayGifName(day), "the day's picture", pictures.gif.size()},
-        {"chart.png", DayPngName(day), "the same picture, lossless", chart.size()},
+    std::vector<DayDownload> links = {
+        {"chart.gif", DayGifName(day), "the day's picture", downloads.gif.size()},
+        {"", DayPngName(day), "the same picture, lossless, as your browser makes it from the chart",
+         0},
         {"VOK.LOG.gz", DayLogGzName(day), "the day log, gzip-compressed", logGz.size()},
         {"summary.txt", DaySummaryName(day), "the quarter-hour summary (Z.TXT)", summary.size()},
     };
     // The page last: once it is there, everything it points at is.
-    return PutSiteFile(site, DayFile(day, "index.html"), DayPageHtml(day, digest, look, downloads));
+    if (Outcome page =
+            PutSiteFile(site, DayFile(day, "index.html"), DayPageHtml(day, digest, look, links));
+        !page) {
+        return page;
+    }
+    // What the page of an earlier version pointed at, gone only now that it points elsewhere.
+    // Every one is tried; the first that stays gives the day's reason.
+    Outcome removed;
+    for (const char* file : kRetiredDayFiles) {
+        Outcome gone = RemoveSiteFile(site, DayFile(day, file));
+        if (removed) removed = gone;
+    }
+    return removed;
 }
 
+namespace {
+
+// The day pages' lists: of the days written, of the week after each (whose new carriers they
+// may have changed; a list whose bytes stay is not written again), and of any day that lacks
+// its list (a run stopped before its end).
+bool WriteHeardLists(SiteFolder* site, const std::vector<sys_days>& updated,
+                     const std::vector<sys_days>& days, KeptCarriers* kept,
+                     const StationList& stations) {
+    std::set<sys_days> listed;
+    for (sys_days u : updated) {
+        for (int after = 0; after <= kNewCarrierDays; ++after) {
+            listed.insert(u + std::chrono::days(after));
+        }
+    }
+    bool all = true;
+    for (sys_days d : days) {
+        if (listed.count(d) == 0 && SiteFileExists(*site, DayFile(d, "heard.js"))) continue;
+        if (std::optional<KeptDay> marked = kept->Marked(d)) {
+            all = PutSiteFile(site, DayFile(d, "heard.js"), HeardScript(marked->heard, stations)) &&
+                  all;
+        }
+    }
+    return all;
+}
+
+// The latest days with carriers kept, newest first, as many as the feed takes, with their new
+// carriers marked: the index lists the first few.
+std::vector<KeptDay> LatestKeptDays(const std::vector<sys_days>& days, KeptCarriers* kept) {
+    std::vector<KeptDay> latest;
+    for (auto d = days.rbegin(); d != days.rend() && latest.size() < size_t(kFeedDays); ++d) {
+        if (std::optional<KeptDay> marked = kept->Marked(*d)) latest.push_back(std::move(*marked));
+    }
+    return latest;
+}
+
+std::string HeardLatelyHtml(const std::vector<KeptDay>& latest, const StationList& stations) {
+    std::vector<const HeardDay*> lately;
+    for (size_t i = 0; i < latest.size() && i < kIndexHeardDays; ++i) {
+        lately.push_back(&latest[i].heard);
+    }
+    return lately.empty() ? "" : LatestHeardHtml(lately, stations);
+}
+
+// The settings kept with the site, the address given now replacing the one kept; false, after a
+// message, when the kept file is not the program's.
+bool SettleSiteSettings(SiteFolder* site, const std::string& siteUrl, SiteSettings* settings) {
+    std::string text, why;
+    if (SiteFileExists(*site, kSiteSettingsName)) {
+        Outcome read = ReadSiteFile(*site, kSiteSettingsName, kSiteSettingsMaxBytes, &text);
+        if (!read) why = read.reason;
+        if (!read || !ParseSiteSettings(text, settings, &why)) {
+            ReportSiteProblem("cannot read " + site->path + "/" + kSiteSettingsName + ": " + why +
+                              "; the feed is not written (remove the file to start the feed "
+                              "afresh, under new ids)");
+            return false;
+        }
+    }
+    if (!siteUrl.empty()) settings->url = siteUrl;
+    if (settings->id.empty()) {
+        if (Outcome made = NewSiteId(&settings->id); !made) {
+            ReportSiteProblem("cannot make the feed's id: " + made.reason);
+            return false;
+        }
+    }
+    return bool(PutSiteFile(site, kSiteSettingsName, SiteSettingsText(*settings)));
+}
+
+bool WriteFeed(SiteFolder* site, const std::vector<KeptDay>& latest, const StationList& stations,
+               const SiteLook& look, const std::string& siteUrl) {
+    SiteSettings settings;
+    if (!SettleSiteSettings(site, siteUrl, &settings)) return false;
+    std::vector<const KeptDay*> entries;
+    for (const KeptDay& k : latest) entries.push_back(&k);
+    return bool(PutSiteFile(site, kFeed, FeedXml(entries, stations, look.location, settings)));
+}
+
+}  // namespace
+
 Outcome FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const SiteLook& look,
-                   const std::string& webFolder, const std::string& stationsCsv) {
+                   const std::string& webFolder, const std::string& stationsCsv,
+                   const std::string& siteUrl) {
     std::vector<sys_days> days = DaysWithPages(*site);
     std::set<year_month> months;
     for (sys_days d : updated) months.insert(MonthOf(d));
@@ -316,15 +564,38 @@ Outcome FinishSite(SiteFolder* site, const std::vector<sys_days>& updated, const
         if (neighbours.next) beside.insert(*neighbours.next);
     }
     months.insert(beside.begin(), beside.end());
+    // A worker process removes the files its days no longer have, but only this process keeps
+    // the manifest: their names go here.
+    for (auto name = site->owned.begin(); name != site->owned.end();) {
+        name = IsRetiredDayFile(*name) && !SiteFileExists(*site, *name) ? site->owned.erase(name)
+                                                                        : std::next(name);
+    }
     bool all = CopyWebFiles(site, webFolder);
-    all = WriteStations(site, stationsCsv) && all;
+    StationList stations;
+    all = WriteStations(site, stationsCsv, &stations) && all;
     for (year_month m : months) all = WriteMonth(site, m, days, look) && all;
+    KeptCarriers kept{site, {}};
+    all = WriteHeardLists(site, updated, days, &kept, stations) && all;
+    std::vector<KeptDay> latest = LatestKeptDays(days, &kept);
     all = PutSiteFile(site, kDaysScript, DaysScript(days)) && all;
-    all = PutSiteFile(site, kIndexPage, IndexHtml(days, look)) && all;
+    all = PutSiteFile(site, kIndexPage, IndexHtml(days, look, HeardLatelyHtml(latest, stations))) &&
+          all;
+    if (!days.empty()) {
+        all = WriteFeed(site, latest, stations, look, siteUrl) && all;
+    } else if (!siteUrl.empty()) {
+        // A station without a day yet keeps the address for the feed of its first.
+        SiteSettings settings;
+        all = SettleSiteSettings(site, siteUrl, &settings) && all;
+    }
     all = SaveManifest(site) && all;
     // Every worker has ended: what one that was killed was writing is nobody's any more.
     RemoveLeftoverTemporaries(*site);
     return all ? Succeeded() : Failed(FailureKind::Incomplete);
+}
+
+StationList SiteStations(const std::string& stationsCsv) {
+    std::string text;
+    return ReadStationsText(stationsCsv, &text) ? ParseStationList(text) : StationList{};
 }
 
 std::string SiteWebFolder(const std::string& executablePath) {

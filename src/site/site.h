@@ -13,15 +13,20 @@
 #include "site/day_digest.h"
 #include "site/site_folder.h"
 #include "site/site_pages.h"
+#include "site/station_list.h"
 
 struct FrameBitmap;
+struct SpotTable;
 
-// One drawn day: its log (still loaded) and its frame.
+// One drawn day: its log (still loaded), its frame and the spots its level field was put
+// together from (nullptr when it has no field).
 struct SiteDayInput {
     std::string logPath;
     RecordSpan records;
     const FrameBitmap* frame = nullptr;
-    DayDataInput data;  // its day, and where the chart put the levels
+    const SpotTable* spots = nullptr;
+    DayDataInput data;                      // its day, and where the chart put the levels
+    const StationList* stations = nullptr;  // named in its list of carriers; nullptr: none
 };
 
 // Asked before anything is drawn: true when every file that these days, their months and the
@@ -34,17 +39,26 @@ Outcome ClaimSiteDays(SiteFolder* site, const std::vector<std::chrono::sys_days>
                       const std::string& webFolder);
 
 // Writes one day's folder; when a file of it was not written, the first such file's reason, said
-// through the reporter too. The day log's copy holds at most a day's records
-// (kMaxDayLogRecords): a longer file is cut there, and said so.
+// through the reporter too. The day log's copy holds at most a day's records (kMaxDayLogRecords):
+// a longer file is cut there, and said so. The files that earlier versions wrote for a day and
+// this one no longer does (kRetiredDayFiles) are removed once its page is written.
 Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look);
 
-// After the days: the pages of the months of the updated days, the index, the list of days, the
-// station list (from stationsCsv when it exists, read up to kStationListMaxBytes) and the pages'
-// scripts from webFolder, then the manifest; last, the temporaries that a worker process killed
-// on the way left. Incomplete when any of them was not written (each said through the reporter).
+// After the days: the pages of the months of the updated days, the lists of carriers of the
+// updated days and of the week after each (whose new carriers they may change), the index, the
+// list of days, the feed and the site's settings (siteUrl, when not empty, replacing the address
+// kept), the station list (from stationsCsv when it exists, read up to kStationListMaxBytes) and
+// the pages' scripts from webFolder, then the manifest; last, the temporaries that a worker
+// process killed on the way left. Incomplete when any of them was not written (each said through
+// the reporter).
 Outcome FinishSite(SiteFolder* site, const std::vector<std::chrono::sys_days>& updated,
                    const SiteLook& look, const std::string& webFolder,
-                   const std::string& stationsCsv);
+                   const std::string& stationsCsv, const std::string& siteUrl = "");
+
+// The stations of stationsCsv for the days' lists of carriers, read before the days are drawn;
+// none where it cannot be read (the station list's own file, written once the days are, says
+// why).
+StationList SiteStations(const std::string& stationsCsv);
 
 // Where the pages' scripts and style are: share/talvor/web beside the installed program's
 // folder, else the source tree's web folder that the program was built from.

@@ -402,6 +402,28 @@ Outcome PutSiteFile(SiteFolder* site, const std::string& name,
     return PutSiteFile(site, name, std::string(bytes.begin(), bytes.end()));
 }
 
+Outcome RemoveSiteFile(SiteFolder* site, const std::string& name) {
+    if (!IsSiteName(name) || site->owned.count(name) == 0) return Succeeded();
+    HeldDescriptor folder;
+    std::string leaf;
+    bool missing = false;
+    FolderEntry there;
+    Outcome done = OpenFolderOf(*site, name, false, &folder, &leaf, &missing);
+    if (done && !missing) done = LookIn(FolderFd(*site, folder), leaf.c_str(), &there);
+    // Only what the program itself could have made there goes; anything else is not its own.
+    if (done && !missing && there.kind == EntryKind::File && there.ownedByUs) {
+        done = RemoveFileIn(FolderFd(*site, folder), leaf.c_str());
+    }
+    if (!done) {
+        done = FailedLike(done, "cannot remove " + site->path + "/" + name + ": " + done.reason);
+        ReportSiteProblem(done.reason);
+        return done;
+    }
+    site->owned.erase(name);
+    site->written.erase(name);
+    return Succeeded();
+}
+
 Outcome SaveManifest(SiteFolder* site) {
     Outcome saved = WriteManifest(site, site->owned);
     if (!saved) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The folder a site is written into, and the manifest that tells the files this program wrote
 // there from everything else. A file is only ever written where nothing stands yet or where the
-// manifest says this program put it; nothing but the program's own temporaries is ever deleted.
+// manifest says this program put it; nothing is ever deleted but the program's own temporaries
+// and files of its own that a site no longer has.
 //
 // A name enters the manifest, flushed to the disk, before its file (or its folder, or its
 // temporary) is made, so that whatever a run that was killed or failed left behind is still the
@@ -78,6 +79,12 @@ Outcome ClaimSiteNames(SiteFolder* site, const std::vector<std::string>& names);
 Outcome PutSiteFile(SiteFolder* site, const std::string& name, const std::string& bytes);
 Outcome PutSiteFile(SiteFolder* site, const std::string& name,
                     const std::vector<unsigned char>& bytes);
+
+// Removes a file of the program's own that a site no longer has: only a name in the manifest,
+// and only where a regular file of the running user stands (anything else there is left as it
+// is); the name leaves the manifest's names when it is gone. Nothing there is no failure. When
+// the file stays, why, said through the reporter too.
+Outcome RemoveSiteFile(SiteFolder* site, const std::string& name);
 
 // Writes the manifest when its names changed; when not, the reason, said through the reporter
 // too.

@@ -85,6 +85,36 @@ std::string SunLines(const std::map<int, DayDigest>& days, int DayDigest::*event
     return out;
 }
 
+// The month as a grid, one row a day and one column a quarter hour: the hours above, the days
+// beside (linked where logged), and the plot (an element 96 by the days) under the sun's lines.
+std::string MonthGrid(year_month month, const std::map<int, DayDigest>& days,
+                      const std::set<unsigned>& logged, const std::string& plot) {
+    unsigned count = unsigned((month / last).day());
+    std::string out = "<div class=\"prop\" style=\"--days:" + std::to_string(count) +
+                      "\">\n<div class=\"prop-hours\">";
+    for (int hour = 0; hour < 24; hour += 3)
+        out += "<span>" + TwoDigits(unsigned(hour)) + ":00</span>";
+    out += "</div>\n<div class=\"prop-days\">";
+    for (unsigned d = 1; d <= count; ++d) {
+        std::string name = DayFolderName(sys_days{month / day{d}});
+        if (logged.count(d) != 0) {
+            out += "<a href=\"../" + name + "/index.html\">" + std::to_string(d) + "</a>";
+        } else {
+            out += "<span>" + std::to_string(d) + "</span>";
+        }
+    }
+    out += "</div>\n<div class=\"prop-plot\">" + plot + "<svg viewBox=\"0 0 96 " +
+           std::to_string(count) + "\" preserveAspectRatio=\"none\" aria-hidden=\"true\">";
+    for (int hour = 3; hour < 24; hour += 3) {
+        out += "<line class=\"grid\" x1=\"" + std::to_string(hour * 4) + "\" y1=\"0\" x2=\"" +
+               std::to_string(hour * 4) + "\" y2=\"" + std::to_string(count) +
+               "\" vector-effect=\"non-scaling-stroke\"/>";
+    }
+    out += SunLines(days, &DayDigest::sunrise, "sunrise");
+    out += SunLines(days, &DayDigest::sunset, "sunset");
+    return out + "</svg></div>\n</div>\n";
+}
+
 }  // namespace
 
 std::string DayFolderName(sys_days day) {
@@ -137,39 +167,45 @@ std::string MonthPageHtml(year_month month, const std::map<int, DayDigest>& days
         "<p>One row a day, one column a quarter hour (UTC); the lines are the station's "
         "<span class=\"key-sunrise\">sunrise</span> and <span class=\"key-sunset\">sunset"
         "</span>.</p>\n";
-    out += "<div class=\"prop\" style=\"--days:" + std::to_string(count) +
-           "\">\n<div class=\"prop-hours\">";
-    for (int hour = 0; hour < 24; hour += 3)
-        out += "<span>" + TwoDigits(unsigned(hour)) + ":00</span>";
-    out += "</div>\n<div class=\"prop-days\">";
-    for (unsigned d = 1; d <= count; ++d) {
-        std::string name = DayFolderName(sys_days{month / day{d}});
-        if (logged.count(d) != 0) {
-            out += "<a href=\"../" + name + "/index.html\">" + std::to_string(d) + "</a>";
-        } else {
-            out += "<span>" + std::to_string(d) + "</span>";
-        }
-    }
+    out += MonthGrid(month, days, logged,
+                     "<img id=\"propagation-image\" src=\"activity.png\" alt=\"Activity of "
+                     "each quarter hour of the month\" width=\"96\" height=\"" +
+                         std::to_string(count) + "\">");
+    out += ActivityLegend(true) + "</section>\n";
+    // A channel's month: the page's script draws the kHz asked for into the canvas.
     out +=
-        "</div>\n<div class=\"prop-plot\"><img id=\"propagation-image\" src=\"activity.png\" "
-        "alt=\"Activity of "
-        "each quarter hour of the month\" width=\"96\" height=\"" +
-        std::to_string(count) + "\"><svg viewBox=\"0 0 96 " + std::to_string(count) +
-        "\" preserveAspectRatio=\"none\" aria-hidden=\"true\">";
-    for (int hour = 3; hour < 24; hour += 3) {
-        out += "<line class=\"grid\" x1=\"" + std::to_string(hour * 4) + "\" y1=\"0\" x2=\"" +
-               std::to_string(hour * 4) + "\" y2=\"" + std::to_string(count) +
-               "\" vector-effect=\"non-scaling-stroke\"/>";
+        "<section class=\"channel\" id=\"channel\"><h2>A channel's month</h2>\n"
+        "<p>The highest level of each quarter hour (UTC) on one kHz, a row a day, in the "
+        "chart's colours, under the same sunrise and sunset.</p>\n"
+        "<form id=\"channel-form\" class=\"channel-form\"><label>kHz <input id=\"channel-khz\" "
+        "type=\"number\" inputmode=\"numeric\" min=\"" +
+        std::to_string(kBandFirstKhz) + "\" max=\"" + std::to_string(kBandLastKhz) +
+        "\" step=\"1\" required></label> <label>or station <select id=\"channel-station\">"
+        "<option value=\"\">(from the station list)</option></select></label> <button "
+        "type=\"submit\">Show</button></form>\n"
+        "<p id=\"channel-status\" class=\"status\" aria-live=\"polite\"></p>\n"
+        "<div id=\"channel-view\" hidden>\n";
+    out += MonthGrid(month, days, logged,
+                     "<canvas id=\"channel-canvas\" width=\"96\" height=\"" +
+                         std::to_string(count) + "\"></canvas>");
+    out += "<p id=\"channel-readout\" class=\"readout\" aria-live=\"polite\"></p>\n" +
+           LevelLegend(look.sensitivity, look.colourMode) + "</div>\n</section>\n";
+    for (const char* script : {"../stations.js", "data.js", "../assets/format.js",
+                               "../assets/levels.js", "../assets/channel.js"}) {
+        out += "<script defer src=\"" + std::string(script) + "\"></script>\n";
     }
-    out += SunLines(days, &DayDigest::sunrise, "sunrise");
-    out += SunLines(days, &DayDigest::sunset, "sunset");
-    out += "</svg></div>\n</div>\n" + ActivityLegend(true) + "</section>\n</body>\n</html>\n";
-    return out;
+    return out + "</body>\n</html>\n";
 }
 
-std::string IndexHtml(const std::vector<sys_days>& days, const SiteLook& look) {
+std::string IndexHtml(const std::vector<sys_days>& days, const SiteLook& look,
+                      const std::string& heardHtml) {
     std::string title = look.location.empty() ? "Medium wave" : look.location;
-    std::string out = PageHead(title + " \xE2\x80\x93 medium wave archive", "");
+    // The feed stands beside the index once a day has been logged.
+    std::string feed = days.empty() ? ""
+                                    : "<link rel=\"alternate\" type=\"application/atom+xml\" "
+                                      "href=\"feed.xml\" title=\"" +
+                                          EscapeHtml(title + ": what was heard") + "\">\n";
+    std::string out = PageHead(title + " \xE2\x80\x93 medium wave archive", "", feed);
     out += "<body class=\"index-page\">\n<h1>" + EscapeHtml(title) +
            ": medium wave, day by day</h1>\n";
     if (days.empty()) {
@@ -182,7 +218,8 @@ std::string IndexHtml(const std::vector<sys_days>& days, const SiteLook& look) {
     std::string latest = DayFolderName(*std::max_element(days.begin(), days.end()));
     out += "<p class=\"latest\">Latest: <a href=\"" + latest + "/index.html\">" + latest +
            "</a></p>\n<p>" + std::to_string(days.size()) +
-           " days logged. A day's strip shows its activity by quarter hour (UTC).</p>\n";
+           " days logged. A day's strip shows its activity by quarter hour (UTC).</p>\n" +
+           heardHtml;
     std::map<year_month, std::set<unsigned>, std::greater<>> months;
     for (sys_days d : days) {
         year_month_day date{d};

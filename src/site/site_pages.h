@@ -17,6 +17,8 @@ struct SiteLook {
     std::string location;  // the headline's place name
     int frameWidth = 0;    // the chart's size in pixels
     int frameHeight = 0;
+    double sensitivity = 1.0;  // the chart's colour rule, for the levels a month's page shows
+    int colourMode = 0;
 };
 
 // "yyyy-mm-dd" and "yyyy-mm": the folders of a day's and a month's pages.
@@ -24,12 +26,15 @@ std::string DayFolderName(std::chrono::sys_days day);
 std::string MonthFolderName(std::chrono::year_month month);
 
 // The files of a day's folder and their names in the downloads.
-constexpr const char* kDayFiles[] = {"index.html", "chart.png",   "chart.gif",  "thumb.png",
-                                     "strip.png",  "data.js",     "levels.bin", "levels.js",
-                                     "day.txt",    "summary.txt", "VOK.LOG.gz"};
+constexpr const char* kDayFiles[] = {"index.html",  "chart.gif",  "chart.js",  "thumb.png",
+                                     "strip.png",   "data.js",    "levels.js", "day.txt",
+                                     "summary.txt", "VOK.LOG.gz", "heard.txt", "heard.js"};
+// What a day's folder held before the page drew its chart itself: the chart as a PNG and the
+// levels as a file to fetch. A day written again leaves them no more.
+constexpr const char* kRetiredDayFiles[] = {"chart.png", "levels.bin"};
 
 struct DayDownload {
-    std::string file;    // in the day's folder
+    std::string file;    // in the day's folder; empty: made by the page from its chart
     std::string saveAs;  // the name a browser saves it under, the day in it
     std::string label;   // what it is
     uint64_t bytes = 0;
@@ -38,7 +43,7 @@ struct DayDownload {
 // The names a day's downloads are saved under, so that several days' downloads never collide:
 // the picture as talvor and talvor-render name theirs.
 std::string DayGifName(std::chrono::sys_days day);      // "VOKLOG yyyy-mm-dd.GIF"
-std::string DayPngName(std::chrono::sys_days day);      // "VOKLOG yyyy-mm-dd.png"
+std::string DayPngName(std::chrono::sys_days day);      // "VOKLOG yyyy-mm-dd.png", made by the page
 std::string DayLogGzName(std::chrono::sys_days day);    // "yyyy-mm-dd VOK.LOG.gz"
 std::string DaySummaryName(std::chrono::sys_days day);  // "yyyy-mm-dd Z.TXT"
 
@@ -61,9 +66,11 @@ MonthNeighbours NeighbourMonths(std::chrono::year_month month,
 std::string MonthPageHtml(std::chrono::year_month month, const std::map<int, DayDigest>& days,
                           const SiteLook& look, const MonthNeighbours& neighbours = {});
 
-// The index: a link to the latest day, then every month with a logged day, newest first, each a
-// calendar of thumbnails; without any day, a page that says so.
-std::string IndexHtml(const std::vector<std::chrono::sys_days>& days, const SiteLook& look);
+// The index: a link to the latest day and to the feed, what was heard lately (heardHtml), then
+// every month with a logged day, newest first, each a calendar of thumbnails; without any day, a
+// page that says so.
+std::string IndexHtml(const std::vector<std::chrono::sys_days>& days, const SiteLook& look,
+                      const std::string& heardHtml = "");
 
 // The days with a page, oldest first, for the day pages' links to their neighbours.
 std::string DaysScript(const std::vector<std::chrono::sys_days>& days);
@@ -84,6 +91,6 @@ struct DayDataInput {
 };
 std::string DayDataScript(const DayDataInput& input, RecordSpan records,
                           const EncodedLevels& levels);
-// The levels themselves: levels.bin holds the zlib stream, which a page served over HTTP
-// fetches; a page opened from the disk may not fetch, and loads this script of it instead.
+// The levels themselves, as a script (levels.js): a page opened from the disk may load scripts
+// but not fetch files, and a page served over HTTP loads it alike.
 std::string LevelsScript(const EncodedLevels& levels);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/site_text.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -79,6 +81,24 @@ std::string EscapeHtml(const std::string& text) {
     return out;
 }
 
+std::string EscapeXml(const std::string& text) {
+    static const char kReplacement[] = "\xEF\xBF\xBD";
+    std::string escaped = EscapeHtml(text), out;
+    for (size_t at = 0; at < escaped.size(); ++at) {
+        unsigned char c = static_cast<unsigned char>(escaped[at]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            out += kReplacement;
+        } else if (c == 0xEF && at + 2 < escaped.size() && escaped[at + 1] == char(0xBF) &&
+                   (escaped[at + 2] == char(0xBE) || escaped[at + 2] == char(0xBF))) {
+            out += kReplacement;  // U+FFFE, U+FFFF
+            at += 2;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 std::string JsString(const std::string& text) {
     std::string utf8 = AsUtf8(text);
     std::string out = "\"";
@@ -123,6 +143,22 @@ std::string Base64(const unsigned char* bytes, size_t count) {
         out += kDigits[(v >> 12) & 63];
         out += at + 1 < count ? kDigits[(v >> 6) & 63] : '=';
         out += '=';
+    }
+    return out;
+}
+
+std::string Base85(const unsigned char* bytes, size_t count) {
+    static const char kDigits[] =
+        "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.-:+=^!/*?&<>()[]{}@%$#";
+    std::string out;
+    out.reserve((count + 3) / 4 * 5);
+    for (size_t at = 0; at < count; at += 4) {
+        const size_t group = std::min<size_t>(4, count - at);
+        uint32_t value = 0;
+        for (size_t i = 0; i < 4; ++i) value = value << 8 | (i < group ? bytes[at + i] : 0u);
+        char digits[5];
+        for (int i = 4; i >= 0; --i, value /= 85) digits[i] = kDigits[value % 85];
+        out.append(digits, group + 1);
     }
     return out;
 }

@@ -155,6 +155,16 @@ std::vector<const ListedStation*> StationsOnAir(const StationList& list, int khz
     return found;
 }
 
+std::string StationsText(const std::vector<const ListedStation*>& stations) {
+    std::string names;
+    for (const ListedStation* s : stations) {
+        if (!names.empty()) names += "; ";
+        names += s->name;
+        if (!s->place.empty()) names += " (" + s->place + ")";
+    }
+    return names;
+}
+
 std::string StationListScript(const StationList& list, const std::string& sourceText) {
     char source[80];
     std::snprintf(

@@ -48,6 +48,10 @@ bool OnAirAt(const ListedStation& station, int minute);
 std::vector<const ListedStation*> StationsOnAir(const StationList& list, int khz, int firstMinute,
                                                 int lastMinute);
 
+// The stations as a carrier's list names them: "Name (Place); Name2 (Place2)", a station without
+// a place by its name alone.
+std::string StationsText(const std::vector<const ListedStation*>& stations);
+
 // The list as the script the pages load ("stations.js"): Talvor.stations = [{"khz": kHz,
 // "name": name, "place": place, "on": on, "off": off}, ...], every text a string literal, headed
 // by a comment with the checksum of the text it was read from (empty: no list).

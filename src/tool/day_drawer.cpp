@@ -70,7 +70,7 @@ void DayDrawer::Draw(size_t index) {
     }
     if (work_.site != nullptr) {
         // The site takes the day's records as well as its frame: written before the next load.
-        bool written = frame != nullptr && WriteDrawnDay(work_.site, *work_.run, *job, *frame);
+        bool written = frame != nullptr && WriteDrawnDay(work_.site, work_.run, *job, *frame);
         FreeFrameBitmap(frame);
         Settle();
         done_(index, written, false);

@@ -83,16 +83,10 @@ std::string CsvField(const std::string& text) {
 
 std::string HeardCsvLine(const std::string& date, const Carrier& carrier,
                          const std::vector<const ListedStation*>& stations) {
-    std::string names;
-    for (const ListedStation* s : stations) {
-        if (!names.empty()) names += "; ";
-        names += s->name;
-        if (!s->place.empty()) names += " (" + s->place + ")";
-    }
     return date + "," + std::to_string(carrier.khz) + "," + Clock(carrier.firstMinute) + "," +
            Clock(carrier.lastMinute) + "," + std::to_string(carrier.minutes) + "," +
            std::to_string(carrier.peakLevel) + "," + (carrier.isNew ? "yes" : "no") + "," +
-           CsvField(names) + "\n";
+           CsvField(StationsText(stations)) + "\n";
 }
 
 int ListHeardCarriers(const RenderRequest& request, const RunPaths& paths) {

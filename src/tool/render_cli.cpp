@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "site/site_feed.h"
 #include "station/report.h"
 
 #ifndef TALVOR_VERSION
@@ -114,6 +115,12 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
         "Write the days into the static website in this folder (made when missing): a page per "
         "day with its chart, a readout and downloads, a page per month, and the index; without "
         "a date, every day that has a day log");
+    std::string siteUrlText;
+    auto* siteUrlOption = app.add_option(
+        "--site-url", siteUrlText,
+        "With --site: the http:// or https:// address the site is published at, kept with the "
+        "site, which makes the links of its feed absolute");
+    siteUrlOption->needs(siteOption);
     auto* showOption =
         app.add_flag("--show-config", request->showConfig,
                      "Print the settings in effect after reading the configuration (location, "
@@ -171,6 +178,13 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
         // An empty name would otherwise fall back to drawing pictures into the working folder.
         Report("--site needs the name of a folder" + std::string(kSeeHelp));
         return kExitUsage;
+    }
+    if (siteUrlOption->count() > 0) {
+        std::string why;
+        if (!CheckSiteUrl(siteUrlText, &request->siteUrl, &why)) {
+            Report("--site-url: \"" + siteUrlText + "\": " + why + std::string(kSeeHelp));
+            return kExitUsage;
+        }
     }
     if (request->showConfig) {
         // Nothing is drawn, so nothing else is asked for.

@@ -36,6 +36,7 @@ struct RenderRequest {
     bool showConfig = false;  // print the settings in effect instead of drawing
     int jobs = 0;             // worker processes for a range; 0: one per usable processor
     std::string siteFolder;   // --site: the website to write the days into; empty: pictures
+    std::string siteUrl;      // --site-url, checked and ending in "/"; empty: not given
     bool heard = false;       // --heard: list the days' carriers instead of drawing
     CarrierRules carrierRules;
     // A range found in the data folder (--site without dates): no day of it is missing.

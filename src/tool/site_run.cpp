@@ -9,6 +9,7 @@
 #include "platform/folder_files.h"
 #include "platform/process.h"
 #include "render/chart.h"
+#include "render/spot_measurement.h"
 #include "station/calendar.h"
 #include "station/frame_bitmap.h"
 #include "station/report.h"
@@ -39,24 +40,39 @@ Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
     run->look.location = render.settings.locationName;
     run->look.frameWidth = render.screenGeometry.screenWidth;
     run->look.frameHeight = render.screenGeometry.screenHeight;
+    run->look.sensitivity = render.settings.sensitivity;
+    run->look.colourMode = render.settings.colourMode;
+    run->siteUrl = request.siteUrl;
     run->stationsCsv = FolderOf(render.paths.ConfigFilePath) + "/STATIONS.CSV";
+    run->stations = SiteStations(run->stationsCsv);
     return Succeeded();
 }
 
-Outcome WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
+Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job,
                       const FrameBitmap& frame) {
+    const ScreenGeometry& screenGeometry = render->screenGeometry;
+    const Settings& settings = render->settings;
     SiteDayInput input;
     input.logPath = job.logPath;
-    input.records = LoadedRecords(render.RecordBuffer, render.recordCount);
+    input.records = LoadedRecords(render->RecordBuffer, render->recordCount);
     input.frame = &frame;
+    // The spots the chart's field was just put together from, as measured on this surface.
+    if (RowsToDraw(render->recordCount, screenGeometry.chartHeight) > 0) {
+        input.spots = &SurfaceSpotTable(
+            &render->surface.spots,
+            FieldChannels(ChartInputFor(settings, screenGeometry, input.records).range,
+                          screenGeometry.chartXOrigin),
+            screenGeometry.screenWidth, screenGeometry.screenHeight);
+    }
     input.data.day = DayOf(job.day);
     input.data.frameWidth = frame.width;
     input.data.frameHeight = frame.height;
-    input.data.xOrigin = render.screenGeometry.chartXOrigin;
-    input.data.drawnRows = RowsToDraw(render.recordCount, render.screenGeometry.chartHeight);
-    input.data.sensitivity = render.settings.sensitivity;
-    input.data.colourMode = render.settings.colourMode;
-    input.data.channelSpacing = render.settings.channelSpacing;
+    input.data.xOrigin = screenGeometry.chartXOrigin;
+    input.data.drawnRows = RowsToDraw(render->recordCount, screenGeometry.chartHeight);
+    input.data.sensitivity = settings.sensitivity;
+    input.data.colourMode = settings.colourMode;
+    input.data.channelSpacing = settings.channelSpacing;
+    input.stations = &run->stations;
     return WriteSiteDay(&run->folder, input, run->look);
 }
 
@@ -67,7 +83,8 @@ Outcome FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays)
         if (!ParseDate(text, &day)) continue;
         days.push_back(DayOf(day));
     }
-    return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv);
+    return FinishSite(&run->folder, days, run->look, run->webFolder, run->stationsCsv,
+                      run->siteUrl);
 }
 
 int WriteSiteWithoutDays(const RenderRequest& request, const RenderRun& render) {

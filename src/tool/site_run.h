@@ -15,6 +15,8 @@ struct SiteRun {
     SiteLook look;
     std::string webFolder;    // the pages' scripts and style
     std::string stationsCsv;  // STATIONS.CSV beside the configuration
+    std::string siteUrl;      // --site-url, checked; empty: the address the site keeps
+    StationList stations;     // read once, before the days
 };
 
 // Opens the request's site folder and checks every file the days will take; why not, said
@@ -25,8 +27,7 @@ Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
 
 // Writes a drawn day from the loaded day log and its frame; why not, said through the reporter
 // too.
-Outcome WriteDrawnDay(SiteRun* run, const RenderRun& render, const DayJob& job,
-                      const FrameBitmap& frame);
+Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job, const FrameBitmap& frame);
 
 // The months of the days written (by this process or its workers), the index and the manifest.
 Outcome FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays);

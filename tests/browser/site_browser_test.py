@@ -11,8 +11,12 @@ show is checked against the day logs' own bytes.
     site_browser_test.py --render build/talvor-render --gen build/talvor-gen-daylog
 """
 import argparse
+import base64
+import csv
 import functools
 import hashlib
+import html.parser
+import io
 import math
 import http.server
 import os
@@ -23,6 +27,10 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
+import urllib.request
+import xml.etree.ElementTree as ElementTree
+import zlib
 
 SKIP = 77
 RECORD = 4890
@@ -36,7 +44,7 @@ try:
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import WebDriverWait
+    from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     print("site_browser_test: python3-selenium is not installed; skipped")
     sys.exit(SKIP)
@@ -61,7 +69,7 @@ def check(condition, what):
 class DayLog:
     def __init__(self, path):
         with open(path, "rb") as f:
-            self.bytes = f.read()
+            self.bytes = bytearray(f.read())
         self.count = len(self.bytes) // RECORD
 
     def level(self, record, khz):
@@ -71,9 +79,21 @@ class DayLog:
         return self.bytes[record * RECORD + CLOCK: record * RECORD + CLOCK + 5].decode()
 
     def set_level(self, record, khz, value):
-        b = bytearray(self.bytes)
-        struct.pack_into("<i", b, record * RECORD + LEVELS + 4 * (khz - 500), value)
-        self.bytes = bytes(b)
+        struct.pack_into("<i", self.bytes, record * RECORD + LEVELS + 4 * (khz - 500), value)
+
+    def quarter_peak(self, khz, quarter):
+        """The highest level of a quarter hour as the chart draws it (above 1000 is noise and
+        counts as 0), or None where the log has no record in it."""
+        levels = [self.level(k, khz) for k in range(self.count) if minute_of(self.clock(k)) // 15 == quarter]
+        return max(0 if v > 1000 or v < 0 else min(v, 255) for v in levels) if levels else None
+
+
+def minute_of(clock):
+    return int(clock[:2]) * 60 + int(clock[3:])
+
+
+def clock_of(minute):
+    return "%02d:%02d" % (minute // 60, minute % 60)
 
 
 def chart_colour(level):
@@ -110,6 +130,10 @@ def make_station(work, args):
     log.set_level(100, 1003, 211)
     log.set_level(200, 540, 777)
     log.set_level(201, 540, 1234)
+    # A carrier in the day at 1000 kHz, the kHz of the station whose name holds markup, as strong
+    # as a level can be: it is among the day's ten strongest in the feed, with that name.
+    for record in range(600, 801):
+        log.set_level(record, 1000, 255)
     with open(log_path, "wb") as f:
         f.write(log.bytes)
     with open(os.path.join(work, "TALVOR.INI"), "w") as f:
@@ -169,6 +193,8 @@ def new_browser(width=2200, height=1900, touch=False):
         browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
             "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
     browser.set_page_load_timeout(60)
+    # The PNG download is made and checked, never saved.
+    browser.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "deny"})
     return browser
 
 
@@ -232,12 +258,29 @@ def check_index(browser, base, label):
     check(severe_messages(browser) == [], "%s: index and month without console errors" % label)
 
 
+def check_index_heard(browser, base, label, rows):
+    """The index names the feed and lists the latest days' counts and new kHz, as --heard has them."""
+    browser.get(base + "index.html")
+    feed = browser.execute_script(
+        "var l = document.querySelector('link[rel=alternate][type=\"application/atom+xml\"]'); return l && l.getAttribute('href')")
+    check(feed == "feed.xml", "%s: the index links the feed: %s" % (label, feed))
+    listed = browser.execute_script("""
+        return [...document.querySelectorAll('.heard-days > li')].map(li => [li.querySelector('a').textContent,
+          li.firstChild.nextSibling.textContent, [...li.querySelectorAll('.new-carriers .khz')].map(k => k.textContent)]);""")
+    want = []
+    for day in reversed(DAYS):
+        fresh = [r for r in rows[day] if r["new"] == "yes"]
+        khz = list(dict.fromkeys(r["khz"] + " kHz" for r in fresh))[:20]
+        want.append([day, ": %d carriers, %d new%s" % (len(rows[day]), len(fresh), ":" if fresh else ""), khz])
+    check(listed == want, "%s: the index lists the latest days as --heard does: %s, not %s" % (label, listed, want))
+
+
 def check_day(browser, base, label, log):
     browser.get(base + "2026-12-01/index.html")
     check(wait_levels(browser) == "ready", "%s: the day's levels decode" % label)
-    image = browser.find_element(By.ID, "chart-image")
-    natural = browser.execute_script("return [arguments[0].naturalWidth, arguments[0].naturalHeight]", image)
-    check(natural == [WIDTH, HEIGHT], "%s: the chart picture loads" % label)
+    drawn = browser.execute_script("var c = document.getElementById('chart-image');"
+                                   "return [document.body.dataset.chart, c.width, c.height]")
+    check(drawn == ["drawn", WIDTH, HEIGHT], "%s: the chart is drawn: %s" % (label, drawn))
     resources = browser.execute_script(
         "return performance.getEntriesByType('resource').map(e => e.name)")
     outside = [r for r in resources if not r.startswith(base)]
@@ -250,9 +293,29 @@ def check_day(browser, base, label, log):
         "var last = [...svg.querySelectorAll('text')].find(t => t.textContent === '24:00').getBBox();"
         "return [last.x + last.width, svg.viewBox.baseVal.width]")
     check(label_end[0] <= label_end[1], "%s: 24:00 is whole: ends at %s" % (label, label_end))
-    check(names == [["chart.gif", "VOKLOG 2026-12-01.GIF"], ["chart.png", "VOKLOG 2026-12-01.png"],
+    check(names == [["chart.gif", "VOKLOG 2026-12-01.GIF"], ["#", "VOKLOG 2026-12-01.png"],
                     ["VOK.LOG.gz", "2026-12-01 VOK.LOG.gz"], ["summary.txt", "2026-12-01 Z.TXT"]],
           "%s: downloads are saved under the day's names: %s" % (label, names))
+    # The PNG download is made from the canvas, also on a page opened from the disk, whose
+    # canvas stays readable: the file saved holds the chart's pixels.
+    link = browser.find_element(By.ID, "chart-png")
+    browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", link)
+    link.click()
+    WebDriverWait(browser, 20).until(lambda b: b.execute_script(
+        "return document.getElementById('chart-png').dataset.made"))
+    saved = browser.execute_async_script("""
+        var done = arguments[arguments.length - 1], link = document.getElementById('chart-png');
+        var canvas = document.getElementById('chart-image');
+        fetch(link.href).then(r => r.blob()).then(blob => createImageBitmap(blob)).then(picture => {
+          var copy = document.createElement('canvas');
+          copy.width = picture.width;
+          copy.height = picture.height;
+          copy.getContext('2d').drawImage(picture, 0, 0);
+          var a = copy.getContext('2d').getImageData(0, 0, copy.width, copy.height).data;
+          var b = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+          done([link.href.slice(0, 5), a.length === b.length && a.every((v, i) => v === b[i])]);
+        }).catch(e => done(String(e)));""")
+    check(saved == ["blob:", True], "%s: the PNG download holds the chart: %s" % (label, saved))
 
     # The station whose name holds markup: shown as text, never run.
     pointer(browser, False, "move", *chart_client(browser, 1000, 12 * 60))
@@ -528,6 +591,98 @@ def eventually(browser, condition, seconds=10):
         return False
 
 
+# The chart as the page draws it, against the frame that talvor-render --format png writes for
+# the same day: both plans, both colour modes, and a frame that cuts the level field.
+CHART_STATIONS = [("colour", "1366x768", "[CUSTOM]\r\nOVERSEAS=9\r\nVOKCOLOR=1\r\n"),
+                  ("small", "800x600", "[CUSTOM]\nVOKSENS=0.5\n")]
+
+
+def make_frames(work, args):
+    """The frame of 2026-12-01 as a PNG for the main station (frames/plain.png) and for each of
+    CHART_STATIONS, which get a site of that day (NAME/www) and a frame (frames/NAME.png)."""
+    frames = os.path.join(work, "frames")
+    os.makedirs(frames)
+    stations = [("plain", work, "%dx%d" % (WIDTH, HEIGHT))]
+    for name, size, ini in CHART_STATIONS:
+        folder = os.path.join(work, name)
+        os.makedirs(os.path.join(folder, "BRANTOS", "2026-12-01"))
+        shutil.copy(os.path.join(work, "BRANTOS", "2026-12-01", "VOK.LOG"),
+                    os.path.join(folder, "BRANTOS", "2026-12-01", "VOK.LOG"))
+        with open(os.path.join(folder, "TALVOR.INI"), "w") as f:
+            f.write(ini)
+        result = run([args.render, "--config", os.path.join(folder, "TALVOR.INI"), "--size", size,
+                      "--site", os.path.join(folder, "www")], cwd=folder)
+        check(result.returncode == 0, "the %s station's site is written: %s" % (name, result.stderr))
+        stations.append((name, folder, size))
+    for name, folder, size in stations:
+        result = run([args.render, "--config", os.path.join(folder, "TALVOR.INI"), "--size", size,
+                      "--date", "2026-12-01", "--format", "png", "-o", os.path.join(frames, name + ".png")],
+                     cwd=folder)
+        check(result.returncode == 0, "the %s frame is drawn: %s" % (name, result.stderr))
+
+
+def check_chart_is_frame(browser, base):
+    """The canvas of the day page, read back, is the frame's PNG as the browser decodes it, byte
+    for byte (a served page: a page from the disk may not fetch the frame)."""
+    for name, site in [("plain", "www")] + [(n, n + "/www") for n, _, _ in CHART_STATIONS]:
+        browser.get(base % site + "2026-12-01/index.html")
+        check(wait_levels(browser) == "ready", "%s: the day's levels decode" % name)
+        result = browser.execute_async_script("""
+            var done = arguments[arguments.length - 1], canvas = document.getElementById('chart-image');
+            fetch(arguments[0]).then(r => r.blob()).then(blob => createImageBitmap(blob,
+                {premultiplyAlpha: 'none', colorSpaceConversion: 'none'})).then(frame => {
+              var copy = document.createElement('canvas');
+              copy.width = frame.width;
+              copy.height = frame.height;
+              copy.getContext('2d').drawImage(frame, 0, 0);
+              var want = copy.getContext('2d').getImageData(0, 0, copy.width, copy.height).data;
+              var got = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+              var wrong = 0, first = null;
+              for (var i = 0; i < want.length && got.length === want.length; i++) {
+                if (want[i] === got[i]) continue;
+                wrong++;
+                if (!first) first = [(i >> 2) % copy.width, Math.floor((i >> 2) / copy.width), want[i], got[i]];
+              }
+              done({size: [canvas.width, canvas.height, copy.width, copy.height], wrong: wrong, first: first});
+            }).catch(e => done({error: String(e)}));""", base % "frames" + name + ".png")
+        size = result.get("size", [0, 0, 0, 0])
+        check("error" not in result and size[:2] == size[2:] and result["wrong"] == 0,
+              "%s: the page's chart is the frame byte for byte: %s" % (name, result))
+
+
+EARLIER_DAY = "2026-11-29"  # the day page of the version before, in tests/browser/earlier-day
+
+
+def add_earlier_day(site):
+    """The page that talvor-render wrote for a day before the page drew its chart, put into the
+    site; its levels as that page's levels.js holds them (one zlib stream in base64)."""
+    folder = os.path.join(site, EARLIER_DAY)
+    shutil.copytree(os.path.join(os.path.dirname(os.path.abspath(__file__)), "earlier-day"), folder)
+    with open(os.path.join(folder, "levels.js")) as f:
+        packed = f.read().split('levelData = "')[1].split('"')[0]
+    return zlib.decompress(base64.b64decode(packed))
+
+
+def check_earlier_day(browser, base, label, levels):
+    """The scripts of now serve a day page of the version before: its picture, its readout."""
+    browser.get(base + EARLIER_DAY + "/index.html")
+    check(wait_levels(browser) == "ready", "%s: the earlier day's levels decode" % label)
+    width, x_origin = 640, 640 // 2 - 600
+    for khz, record in [(1000, 5), (800, 0), (1400, 9)]:  # 780..1419 kHz are on its chart
+        x, y = browser.execute_script("""
+            var r = document.getElementById('chart-image').getBoundingClientRect();
+            return [r.left + arguments[0] * r.width, r.top + arguments[1] * r.height];""",
+                                      (khz + x_origin - 500 + 0.5) / width, (record + TOP + 0.5) / 480)
+        pointer(browser, False, "move", x, y)
+        want = "%d kHz  00:%02d UTC  level %d" % (khz, record, levels[record * 1181 + khz - 520])
+        text = screen_state(browser)["text"]
+        check(text.startswith(want), "%s: the earlier day reads %r: %r" % (label, want, text))
+    shown = browser.execute_script("var i = document.getElementById('chart-image');"
+                                   "return [i.tagName, i.complete && i.naturalWidth]")
+    check(shown == ["IMG", 640], "%s: the earlier day shows its picture: %s" % (label, shown))
+    check(severe_messages(browser) == [], "%s: the earlier day without console errors" % label)
+
+
 def check_overseas(browser, base, log):
     """The readout of a station on the 9 kHz plan names that plan's channels."""
     browser.get(base + "2026-12-01/index.html")
@@ -537,6 +692,181 @@ def check_overseas(browser, base, log):
         text = screen_state(browser)["text"]
         check(text.startswith(wanted_text(log, khz, 333)) and text.endswith(channel),
               "the 9 kHz plan's channel at %d kHz: %r" % (khz, text))
+
+
+# ---- What was heard: the day's list, a channel's month, the index and the feed ----
+
+def heard_rows(args, work):
+    """talvor-render --heard's lines for the site's days, by date."""
+    result = run([args.render, "--config", os.path.join(work, "TALVOR.INI"), "--heard", "--from", DAYS[0],
+                  "--to", DAYS[-1]], cwd=work)
+    check(result.returncode == 0, "--heard lists the days: %s" % result.stderr)
+    rows = {}
+    for row in csv.DictReader(io.StringIO(result.stdout)):
+        rows.setdefault(row["date"], []).append(row)
+    return rows
+
+
+def table_rows(browser):
+    return browser.execute_script(
+        "return [...document.querySelectorAll('#heard-table tbody tr')].map(r => [...r.cells].map(c => c.textContent))")
+
+
+def check_heard(browser, base, label, rows):
+    """The day page's list is --heard's CSV of the day; it sorts by a heading clicked or chosen
+    with the keyboard; a carrier chosen opens its window in the zoom, Back closes it."""
+    browser.get("about:blank")
+    browser.get(base + "2026-12-01/index.html")
+    wait_levels(browser)
+    day = rows["2026-12-01"]
+    want = [[r["khz"], r["first_utc"], r["last_utc"], r["minutes"], r["peak_level"],
+             "new" if r["new"] == "yes" else "", r["stations"]] for r in day]
+    got = table_rows(browser)
+    check(got == want and len(want) > 20, "%s: the day's list is --heard's (%d rows, %d wanted; first apart: %s)"
+          % (label, len(got), len(want), next(([g, w] for g, w in zip(got, want) if g != w), None)))
+    fresh = sum(r["new"] == "yes" for r in day)
+    check(browser.find_element(By.ID, "heard-count").text == "%d carriers, %d new." % (len(day), fresh),
+          "%s: the list's count: %r" % (label, browser.find_element(By.ID, "heard-count").text))
+    browser.find_element(By.CSS_SELECTOR, "#heard-table th[data-key=peak] button").click()
+    peaks = [int(r[4]) for r in table_rows(browser)]
+    check(peaks == sorted((int(r["peak_level"]) for r in day), reverse=True),
+          "%s: a click on Peak sorts the strongest first: %s" % (label, peaks[:5]))
+    browser.find_element(By.CSS_SELECTOR, "#heard-table th[data-key=first] button").send_keys(Keys.ENTER)
+    firsts = [r[1] for r in table_rows(browser)]
+    sort = browser.find_element(By.CSS_SELECTOR, "#heard-table th[data-key=first]").get_attribute("aria-sort")
+    check(firsts == sorted(firsts) and sort == "ascending", "%s: Enter on From sorts by the first minute" % label)
+
+    # The planted carrier at 1000 kHz, with room around it: a tenth of its minutes, 5 kHz.
+    carrier = next(r for r in day if r["khz"] == "1000" and minute_of(r["first_utc"]) <= 700 <= minute_of(r["last_utc"]))
+    room = max(10, int(int(carrier["minutes"]) / 10 + 0.5))
+    first, last = max(0, minute_of(carrier["first_utc"]) - room), min(1439, minute_of(carrier["last_utc"]) + room)
+    link = browser.execute_script(
+        "return [...document.querySelectorAll('#heard-table tbody tr')].find(r => r.cells[0].textContent === '1000'"
+        " && r.cells[1].textContent === arguments[0]).querySelector('a')", carrier["first_utc"])
+    browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", link)
+    link.click()
+    check(eventually(browser, lambda b: zoom_window(b) == [995, 1005, first, last]) and
+          browser.current_url.endswith("#zoom=995-1005,%s-%s" % (clock_of(first), clock_of(last))),
+          "%s: the carrier chosen opens its zoom: %s, %s" % (label, zoom_window(browser), browser.current_url))
+    browser.back()
+    check(eventually(browser, lambda b: zoom_window(b) is None), "%s: Back closes the carrier's zoom" % label)
+    check(severe_messages(browser) == [], "%s: the list without console errors" % label)
+
+
+def channel_cell(browser, day, quarter):
+    """The point at the middle of a cell of the channel's grid, scrolled into view, where a
+    pointer event lands on it: the grid ends the page, and a phone's visual viewport may then lie
+    below the layout viewport that element boxes are measured in."""
+    return browser.execute_script("""
+        var c = document.getElementById('channel-canvas');
+        c.scrollIntoView({block: 'center'});
+        var r = c.getBoundingClientRect(), v = window.visualViewport || {offsetLeft: 0, offsetTop: 0};
+        return [r.left + (arguments[1] + 0.5) * r.width / c.width - v.offsetLeft,
+                r.top + (arguments[0] + 0.5) * r.height / c.height - v.offsetTop];""", day, quarter)
+
+
+def wait_channel(browser, khz):
+    return eventually(browser, lambda b: b.execute_script("return document.body.dataset.channel || ''") == str(khz))
+
+
+def check_channel(browser, base, label, logs, touch=False, points=None):
+    """A month page at #khz=1080 shows that kHz's quarter hours: each cell reads and is coloured
+    as the highest level of its quarter hour in the log; the form and the station list ask for
+    another kHz."""
+    browser.get("about:blank")
+    browser.get(base + "2026-12/index.html#khz=1080")
+    check(wait_channel(browser, 1080), "%s: #khz=1080 opens the channel" % label)
+    for date, khz, quarter in points or [("2026-12-01", 1080, 9), ("2026-12-01", 1080, 0), ("2026-12-02", 1080, 95),
+                                         ("2026-12-05", 1080, 50), ("2026-12-03", 1080, 40)]:
+        if khz != int(browser.execute_script("return document.body.dataset.channel")):
+            field = browser.find_element(By.ID, "channel-khz")
+            field.clear()
+            field.send_keys(str(khz), Keys.ENTER)
+            check(wait_channel(browser, khz) and browser.current_url.endswith("#khz=%d" % khz),
+                  "%s: the form asks for %d kHz: %s" % (label, khz, browser.current_url))
+        d = int(date[-2:]) - 1
+        x, y = channel_cell(browser, d, quarter)
+        tap(browser, touch, x, y)
+        peak = logs[date].quarter_peak(khz, quarter) if date in logs else None
+        want = ("%d kHz  %s %s UTC  level %d" % (khz, date, clock_of(quarter * 15), peak) if peak is not None
+                else "%d kHz  %s  no day log" % (khz, date))
+        text = browser.find_element(By.ID, "channel-readout").text
+        check(text == want, "%s: the channel reads %r, not %r" % (label, text, want))
+        if peak is not None:
+            colour = browser.execute_script(
+                "return [...document.getElementById('channel-canvas').getContext('2d')"
+                ".getImageData(arguments[0], arguments[1], 1, 1).data].slice(0, 3)", quarter, d)
+            check(tuple(colour) == chart_colour(peak), "%s: the cell of %s %d is coloured as level %d: %s"
+                  % (label, date, quarter, peak, colour))
+    if not touch:
+        Select(browser.find_element(By.ID, "channel-station")).select_by_visible_text("Night Only, Far away \u2013 1000 kHz")
+        check(wait_channel(browser, 1000) and browser.current_url.endswith("#khz=1000"),
+              "%s: a station picked by name shows its kHz: %s" % (label, browser.current_url))
+    check(sideways(browser) <= 0, "%s: the channel's month does not scroll sideways" % label)
+    check(severe_messages(browser) == [], "%s: the channel without console errors" % label)
+
+
+class PageText(html.parser.HTMLParser):
+    """The text and the element names of an HTML fragment."""
+    def __init__(self, fragment):
+        super().__init__()
+        self.text, self.tags = "", []
+        self.feed(fragment)
+
+    def handle_starttag(self, tag, attrs):
+        self.tags.append(tag)
+
+    def handle_data(self, data):
+        self.text += data
+
+
+ATOM = "{http://www.w3.org/2005/Atom}"
+
+
+def feed_entries(url):
+    with urllib.request.urlopen(url) as response:
+        root = ElementTree.fromstring(response.read())
+    check(root.tag == ATOM + "feed" and root.find(ATOM + "id") is not None and root.find(ATOM + "updated") is not None,
+          "%s is an Atom feed" % url)
+    return [{"id": e.findtext(ATOM + "id"), "title": e.findtext(ATOM + "title"),
+             "updated": e.findtext(ATOM + "updated"), "content": e.find(ATOM + "content"),
+             "link": e.find(ATOM + "link[@rel='alternate']").get("href")} for e in root.findall(ATOM + "entry")]
+
+
+def check_feed(args, work, site, port, rows):
+    """feed.xml parses as Atom: an entry a day, newest first, titled with --heard's counts, its
+    link leading to the day's page, a station's markup as text; --site-url makes the links
+    absolute and changes no id or time."""
+    url = "http://127.0.0.1:%d/www/feed.xml" % port
+    entries = feed_entries(url)
+    check([e["title"] for e in entries] == ["%s: %d carriers, %d new" % (d, len(rows[d]), sum(r["new"] == "yes" for r in rows[d]))
+                                            for d in reversed(DAYS)],
+          "the feed's titles are the days' counts: %s" % [e["title"] for e in entries])
+    check(len({e["id"] for e in entries}) == len(DAYS) and all(e["id"].startswith("urn:uuid:") for e in entries),
+          "each entry has an id of its own")
+    for e, day in zip(entries, reversed(DAYS)):
+        for base in (url, "file://" + os.path.join(site, "feed.xml")):
+            with urllib.request.urlopen(urllib.parse.urljoin(base, e["link"])) as page:
+                check('data-day="%s"' % day in page.read().decode(), "the entry of %s leads to its page from %s" % (day, base))
+    content = next(e["content"] for e in entries if e["title"].startswith("2026-12-01"))
+    text = PageText(content.text)
+    planted = next(r for r in rows["2026-12-01"] if r["khz"] == "1000" and r["first_utc"] == "10:00")
+    item = "1000 kHz, 10:00\u2013%s UTC, peak 255: %s" % (planted["last_utc"], planted["stations"])
+    check(content.get("type") == "html" and item in text.text and SCRIPT_NAME in item and "script" not in text.tags,
+          "a station's markup is text in the feed: %r" % text.text)
+
+    result = render(args, work, site, "--date", DAYS[-1], "--site-url", "http://127.0.0.1:%d/www" % port)
+    check(result.returncode == 0, "--site-url is taken: %s" % result.stderr)
+    published = feed_entries(url)
+    check([(e["id"], e["updated"]) for e in published] == [(e["id"], e["updated"]) for e in entries],
+          "the entries keep their ids and times")
+    for e in published:
+        check(e["link"].startswith("http://127.0.0.1:%d/www/20" % port), "the link is absolute: %s" % e["link"])
+        with urllib.request.urlopen(e["link"]) as page:
+            check(page.status == 200, "%s is served" % e["link"])
+    result = render(args, work, site, "--date", DAYS[-1], "--site-url", "javascript:alert(1)")
+    check(result.returncode == 2 and "--site-url" in result.stderr, "a site URL that is no http address is refused: %s"
+          % result.stderr)
 
 
 def check_rules(browser):
@@ -590,13 +920,17 @@ def check_update(args, work, site):
     check(result.returncode == 0, "the one-day update runs: %s" % result.stderr)
     after = file_hashes(site)
     changed = {name for name in after if before.get(name) != after[name]}
-    allowed = {"index.html", "days.js", "talvor-site.manifest"}
+    # The feed, and the list of a day in the week after the one drawn, whose new carriers it may
+    # change.
+    allowed = {"index.html", "days.js", "talvor-site.manifest", "feed.xml", "2026-12-05/heard.js"}
     unexpected = {n for n in changed if n not in allowed and not n.startswith("2026-12-02/")
                   and not n.startswith("2026-12/")}
     check(unexpected == set(), "an update leaves every other day's files unchanged: %s" % unexpected)
-    check("2026-12-02/levels.bin" in changed and "2026-12-02/index.html" in changed,
+    check("2026-12-02/levels.js" in changed and "2026-12-02/index.html" in changed,
           "the updated day's files change")
     check(set(before) <= set(after), "nothing is deleted")
+    with open(os.path.join(site, "feed.xml")) as f:
+        check("href=\"http://127.0.0.1:" in f.read(), "the site keeps its address for the feed")
 
 
 def check_refusals(args, work, site):
@@ -636,7 +970,11 @@ def main():
         check(result.returncode == 0, "the site is written")
         check("1 lines skipped" in result.stderr, "the station list's bad line is counted")
         overseas = make_overseas_station(work, args)
+        make_frames(work, args)
+        earlier = add_earlier_day(site)
         log = DayLog(os.path.join(work, "BRANTOS", "2026-12-01", "VOK.LOG"))
+        logs = {day: DayLog(os.path.join(work, "BRANTOS", day, "VOK.LOG")) for day in DAYS}
+        rows = heard_rows(args, work)
 
         server = start_server(work)
         bases = [("http://127.0.0.1:%d/%%s/" % server.server_address[1], "http"), ("file://" + work + "/%s/", "file")]
@@ -645,9 +983,14 @@ def main():
             try:
                 for base, label in bases:
                     check_index(browser, base % "www", label)
+                    check_index_heard(browser, base % "www", label, rows)
+                    check_heard(browser, base % "www", label, rows)
+                    check_channel(browser, base % "www", label, logs)
+                    check_earlier_day(browser, base % "www", label, earlier)
                     check_day(browser, base % "www", label, log)
                 check_rules(browser)
                 check_overseas(browser, bases[0][0] % "overseas/www", log)
+                check_chart_is_frame(browser, bases[0][0])
             finally:
                 browser.quit()
             for screen, width, height, touch in SCREENS:
@@ -655,8 +998,11 @@ def main():
                 try:
                     for base, label in bases:
                         check_screen(browser, base % "www", "%s %s" % (label, screen), log, touch)
+                    check_channel(browser, bases[0][0] % "www", "http " + screen, logs, touch,
+                                  [("2026-12-01", 1080, 9), ("2026-12-01", 540, 13)])
                 finally:
                     browser.quit()
+            check_feed(args, work, site, server.server_address[1], rows)
         finally:
             server.shutdown()
         check_update(args, work, site)
