@@ -796,20 +796,20 @@ TEST(LogCli, OptionsAndExitCodes) {
         int code;
     };
     const Case cases[] = {
-        {{}, kLogGoOn},
-        {{"a.csv", "b.csv.gz", "-"}, kLogGoOn},
-        {{"--utc", "--offset", "125e6", "--floor", "-70", "--span", "40"}, kLogGoOn},
-        {{"--timezone", "Europe/Helsinki"}, kLogGoOn},
-        {{"--help"}, kLogExitOk},
-        {{"--version"}, kLogExitOk},
-        {{"--utc", "--timezone", "Europe/Helsinki"}, kLogExitUsage},
-        {{"--timezone", "Nowhere/Atlantis"}, kLogExitUsage},
-        {{"--timezone", "../../etc/passwd"}, kLogExitUsage},
-        {{"--span", "0"}, kLogExitUsage},
-        {{"--span", "fifty"}, kLogExitUsage},
-        {{"--floor", "nan"}, kLogExitUsage},
-        {{"--offset", "125 MHz"}, kLogExitUsage},
-        {{"--bogus"}, kLogExitUsage},
+        {{}, kGoOn},
+        {{"a.csv", "b.csv.gz", "-"}, kGoOn},
+        {{"--utc", "--offset", "125e6", "--floor", "-70", "--span", "40"}, kGoOn},
+        {{"--timezone", "Europe/Helsinki"}, kGoOn},
+        {{"--help"}, kExitOk},
+        {{"--version"}, kExitOk},
+        {{"--utc", "--timezone", "Europe/Helsinki"}, kExitUsage},
+        {{"--timezone", "Nowhere/Atlantis"}, kExitUsage},
+        {{"--timezone", "../../etc/passwd"}, kExitUsage},
+        {{"--span", "0"}, kExitUsage},
+        {{"--span", "fifty"}, kExitUsage},
+        {{"--floor", "nan"}, kExitUsage},
+        {{"--offset", "125 MHz"}, kExitUsage},
+        {{"--bogus"}, kExitUsage},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -822,10 +822,10 @@ TEST(LogCli, OptionsAndExitCodes) {
         ReportedLines reported;
         EXPECT_EQ(ParseLogCommandLine(int(argv.size()), argv.data(), &options, out), c.code);
         const std::string err = reported.text();
-        if (c.code == kLogExitUsage) {
+        if (c.code == kExitUsage) {
             EXPECT_EQ(err.rfind("talvor-log: ", 0), 0u) << err;
         }
-        if (c.code == kLogGoOn && c.args.size() > 2 && c.args[1] == "--offset") {
+        if (c.code == kGoOn && c.args.size() > 2 && c.args[1] == "--offset") {
             EXPECT_DOUBLE_EQ(options.offsetHz, 125e6);
             EXPECT_TRUE(options.scale.fixedFloor);
             EXPECT_DOUBLE_EQ(options.scale.floorDb, -70);
@@ -859,7 +859,7 @@ TEST(LogCli, FrequenciesAsTheScanToolsWriteThem) {
     LogOptions options;
     std::ostringstream out;
     const char* argv[] = {"talvor-log", "--utc", "--offset", "125M"};
-    EXPECT_EQ(ParseLogCommandLine(4, argv, &options, out), kLogGoOn);
+    EXPECT_EQ(ParseLogCommandLine(4, argv, &options, out), kGoOn);
     EXPECT_DOUBLE_EQ(options.offsetHz, 125e6);
 }
 

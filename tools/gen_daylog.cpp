@@ -8,7 +8,7 @@
 // (default 1440, one per minute from 00:00). The band is a noise floor, local stations strong all
 // day, and distant stations that come up after sunset and fade out after sunrise, as a listener in
 // western Europe hears it. Hourly rows are marked, sunrise and sunset carry the half-sun markers
-// and sunset in New York its label, as the logging program writes them. With --csv the same day
+// and sunset in New York its label, as talvor-log writes them. With --csv the same day
 // goes to standard output as power-scan lines (UTC times, 1 kHz bins, a level of 255 being 50 dB
 // above a level of 0), as a receiver tool would have written them for talvor-log.
 #include <cerrno>
@@ -149,10 +149,10 @@ int main(int argc, char** argv) {
         WriteInt32(record.data(), 0, m);  // the logger's own sequence number
         SetRowMark(record.data(), minuteOfDay % 60 == 0 ? 'X' : ' ');
         SetMinute(record.data(), minuteOfDay % 60);
-        int kind = 0;
-        if (minuteOfDay == rise) kind = 2;
-        if (minuteOfDay == set) kind = 1;
-        if (minuteOfDay == newYorkSet) kind = -1;
+        Marker kind = Marker::None;
+        if (minuteOfDay == rise) kind = Marker::UpperHalfSun;
+        if (minuteOfDay == set) kind = Marker::LowerHalfSun;
+        if (minuteOfDay == newYorkSet) kind = Marker::NewYork;
         SetMarkerKind(record.data(), kind);
         char timeText[32];
         std::snprintf(timeText, sizeof timeText, "%04d-%02d-%02d %02d:%02d", date.year, date.month,

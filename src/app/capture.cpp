@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/named_event.h"
 #include "render/render_thread.h"
+#include "station/exit_codes.h"
 #include "station/report.h"
 
 namespace {
@@ -101,5 +102,5 @@ void RunCapture(DailyRun* run, const CaptureTimeline& timeline) {
         Report("the chart was not finished in time; no picture saved");
         summaryWritten = WriteEmptySummary();
     }
-    PostQuit(&run->loop, pictureSaved && summaryWritten ? 0 : 1);
+    PostQuit(&run->loop, pictureSaved && summaryWritten ? kExitOk : kExitFailed);
 }

@@ -9,6 +9,7 @@
 #include "platform/event_loop.h"
 #include "platform/process.h"
 #include "render/render_thread.h"
+#include "station/exit_codes.h"
 #include "station/report.h"
 #include "station/run_state.h"
 
@@ -85,7 +86,7 @@ int RunTalvor(const char* firstArgument, DailyRun* run) {
     IgnoreWriteSignals();
     StartUp(run, firstArgument);
     // Without the record buffer there is nothing to draw or sum up; the message has been shown.
-    if (run->RecordBuffer == nullptr) return 1;
+    if (run->RecordBuffer == nullptr) return kExitFailed;
     ArmOneShotTimer(&run->loop, kDailyTimeline.captureTimerMs,
                     [run] { RunCapture(run, kDailyTimeline); });
     StartRenderThread(&run->renderThread, DailyRenderWork(run));

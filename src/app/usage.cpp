@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "station/exit_codes.h"
 #include "station/report.h"
 
 #ifndef TALVOR_VERSION
@@ -10,8 +11,6 @@
 #endif
 
 namespace {
-
-constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "Usage: talvor [--help | --version]\n"
@@ -44,11 +43,11 @@ bool IsOption(const char* argument) {
 int AnswerArguments(int argc, const char* const argv[], std::FILE* out) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::fputs(kUsage, out);
-        return std::fflush(out) == 0 ? 0 : 1;
+        return std::fflush(out) == 0 ? kExitOk : kExitFailed;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::fprintf(out, "talvor %s\n", TALVOR_VERSION);
-        return std::fflush(out) == 0 ? 0 : 1;
+        return std::fflush(out) == 0 ? kExitOk : kExitFailed;
     }
     // An unknown argument is most likely a mistyped option: running the day's job anyway would
     // overwrite the station's picture when the user meant to ask something.

@@ -130,7 +130,7 @@ Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* coun
         return FailedLike(opened, "cannot read the day log " + path + ": " + opened.reason);
     }
     Outcome read = ReadDayLogRecords(file, path, buffer, count);
-    // The logging program may keep appending while we run; the daily run holds the handle open
+    // talvor-log may keep appending while we run; the daily run holds the handle open
     // like its peer expects until its next load or the end of the process.
     if (heldFile != nullptr) {
         *heldFile = file;

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The day log: one 4890-byte record per minute, written by the logging program, read here once.
+// The day log: one 4890-byte record per minute, written by talvor-log, read here once.
 // A file is the records one after another, with nothing before, between or after them; a cut
 // last record is not read. A record, packed, integers little-endian two's complement:
 //
 //   offset  size    field        what it holds
-//        0     4    -            (the logging program's)
+//        0     4    -            (talvor-log's)
 //        4     1    rowMark      'X': the chart draws a grey line across the minute's row
 //        5     1    -
 //        6     4    minute       minute within the hour: 0 gets a time label, 0/15/30/45 a
@@ -44,7 +44,7 @@ constexpr int kLevelsOffset = 48;
 constexpr int kFirstLevelKhz = 500;
 constexpr int kLastLevelKhz = 1709;  // the last level that fits whole in the record
 
-// The band the logging program writes a level for, one a kHz; the record's other levels stay 0.
+// The band talvor-log writes a level for, one a kHz; the record's other levels stay 0.
 constexpr int kBandFirstKhz = 520;
 constexpr int kBandLastKhz = 1700;
 constexpr int kBandKhzCount = kBandLastKhz - kBandFirstKhz + 1;  // 1181
@@ -84,6 +84,17 @@ inline int32_t Minute(const DayLogRecord* r) {
 inline int32_t MarkerKind(const DayLogRecord* r) {
     return ReadInt32(r, kMarkerKindOffset);
 }
+// What a minute's markerKind marks, for talvor-log that writes it and the chart and the site that
+// read it; any other value marks nothing.
+enum class Marker : int32_t {
+    None = 0,
+    NewYork = -1,      // the "NEW YORK" label: sunset in New York
+    LowerHalfSun = 1,  // sunset at the station
+    UpperHalfSun = 2,  // sunrise at the station
+};
+inline Marker MarkerOf(const DayLogRecord* r) {
+    return Marker(MarkerKind(r));
+}
 inline const char* TimeText(const DayLogRecord* r) {
     return reinterpret_cast<const char*>(r + kTimeTextOffset);
 }
@@ -94,6 +105,9 @@ int32_t LevelAt(const DayLogRecord* record, int khz);
 void SetRowMark(DayLogRecord* record, char mark);
 void SetMinute(DayLogRecord* record, int32_t minute);
 void SetMarkerKind(DayLogRecord* record, int32_t kind);
+inline void SetMarkerKind(DayLogRecord* record, Marker kind) {
+    SetMarkerKind(record, int32_t(kind));
+}
 // Copies up to 16 bytes of text (NUL-padded when shorter).
 void SetTimeText(DayLogRecord* record, const char* text);
 void SetLevel(DayLogRecord* record, int khz, int32_t level);

@@ -103,7 +103,7 @@ void DayMarkerKinds(std::chrono::sys_days day, double latitude, double longitude
     for (int m = 0; m < kMinutesPerDay; ++m) kinds[m] = 0;
     SunEvents station = SunEventsOn(day, latitude, longitude);
     SunEvents newYork = SunEventsOn(day, kNewYorkLatitude, kNewYorkLongitude);
-    if (station.rise >= 0) kinds[station.rise] = 2;
-    if (station.set >= 0) kinds[station.set] = 1;
-    if (newYork.set >= 0) kinds[newYork.set] = -1;
+    if (station.rise >= 0) kinds[station.rise] = int32_t(Marker::UpperHalfSun);
+    if (station.set >= 0) kinds[station.set] = int32_t(Marker::LowerHalfSun);
+    if (newYork.set >= 0) kinds[newYork.set] = int32_t(Marker::NewYork);
 }

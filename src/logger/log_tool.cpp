@@ -99,31 +99,31 @@ int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, 
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e, out);  // --help, --version
         Report(e.what() + std::string("\nRun with --help for more information."));
-        return kLogExitUsage;
+        return kExitUsage;
     }
     if (!offsetText.empty() && !ParseFrequency(offsetText, &options->offsetHz)) {
         Report("--offset: not a frequency (125M, 125000k, 1.25e8 or 125000000): \"" + offsetText +
                "\"");
-        return kLogExitUsage;
+        return kExitUsage;
     }
     if (!floorText.empty()) {
         if (!FiniteNumber(floorText, &options->scale.floorDb)) {
             Report("--floor: not a level in dB: \"" + floorText + "\"");
-            return kLogExitUsage;
+            return kExitUsage;
         }
         options->scale.fixedFloor = true;
     }
     if (!spanText.empty() && (!FiniteNumber(spanText, &options->scale.spanDb) ||
                               options->scale.spanDb < 0.1 || options->scale.spanDb > 1000)) {
         Report("--span: not a span from 0.1 to 1000 dB: \"" + spanText + "\"");
-        return kLogExitUsage;
+        return kExitUsage;
     }
     if (!options->utc && !UseTimeZone(options->timeZone)) {
         Report("--timezone: no such zone: \"" + options->timeZone +
                "\" (expected a name such as Europe/Helsinki)");
-        return kLogExitUsage;
+        return kExitUsage;
     }
-    return kLogGoOn;
+    return kGoOn;
 }
 
 int RunLogTool(int argc, const char* const* argv) {
@@ -133,7 +133,7 @@ int RunLogTool(int argc, const char* const* argv) {
     LogOptions options;
     SetProgramName("talvor-log");
     int code = ParseLogCommandLine(argc, argv, &options, std::cout);
-    if (code != kLogGoOn) return code;
+    if (code != kGoOn) return code;
 
     // A full disk or quota must fail the write and be reported, not end the process.
     IgnoreWriteSignals();
@@ -145,7 +145,7 @@ int RunLogTool(int argc, const char* const* argv) {
                                                  options.configPath, &paths);
         !found) {
         Report("cannot read configuration " + options.configPath + ": " + found.reason);
-        return kLogExitUsage;
+        return kExitUsage;
     }
     Settings settings;
     ReadConfigurationFile(paths.ConfigFilePath, &settings, &paths.DataFolder);
@@ -173,5 +173,5 @@ int RunLogTool(int argc, const char* const* argv) {
     // Standard input, live: minute by minute as the lines come.
     if (readStandardInput && !stopped && !LogLiveInput(&logger, &stopped)) inputFailed = true;
     FinishLogger(&logger);
-    return inputFailed || logger.failed ? kLogExitFailed : kLogExitOk;
+    return inputFailed || logger.failed ? kExitFailed : kExitOk;
 }

@@ -18,6 +18,7 @@
 #include "logger/minute_levels.h"
 #include "logger/power_scan.h"
 #include "logger/skip_reasons.h"
+#include "station/exit_codes.h"
 
 struct LogOptions {
     std::vector<std::string> inputs;  // empty: standard input
@@ -28,13 +29,7 @@ struct LogOptions {
     LevelScale scale;
 };
 
-// The exit codes of talvor-log.
-constexpr int kLogExitOk = 0;
-constexpr int kLogExitFailed = 1;  // a day log not written, an input not read or out of band
-constexpr int kLogExitUsage = 2;
-constexpr int kLogGoOn = -1;
-
-// Parses the arguments. Returns kLogGoOn to run, else the exit code (after --help or --version
+// Parses the arguments. Returns kGoOn to run, else the exit code (after --help or --version
 // on out, or a reported message).
 int ParseLogCommandLine(int argc, const char* const* argv, LogOptions* options, std::ostream& out);
 // A frequency as the scan tools take it: 125M, 125000k, 1.25e8 or 125000000 (Hz); false when

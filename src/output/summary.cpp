@@ -17,11 +17,11 @@ namespace {
 constexpr int kFirstSummaryChannel = 1;
 constexpr int kSummaryChannels = 104;
 
+}  // namespace
+
 bool IsQuarterHour(int32_t minute) {
     return minute == 0 || minute == 15 || minute == 30 || minute == 45;
 }
-
-}  // namespace
 
 // The figure the file has always carried is v / 2.55 rounded to single precision and truncated,
 // which for every level from -1,000,000 up is exactly 100 * min(level, 255) / 255 truncated.

@@ -8,6 +8,9 @@
 
 #include "daylog/day_log.h"
 
+// Whether a record's minute field makes it a quarter-hour record, one that "Z.TXT" has a line for.
+bool IsQuarterHour(int32_t minute);
+
 // A level as a percentage of full scale: 255 and above give 100, 51 gives 20, -3 gives -1.
 int LevelPercent(int32_t level);
 // J of one record: the mean percentage over the 10 kHz plan's entries 1..104, at least 1 if 0.

@@ -160,15 +160,15 @@ ChartMarkers FindMarkers(RecordSpan records, int rowsToDraw) {
     ChartMarkers m;
     for (int i = 1; i < rowsToDraw; ++i) {
         const DayLogRecord* record = records.At(i);
-        switch (MarkerKind(record)) {
-            case -1:
+        switch (MarkerOf(record)) {
+            case Marker::NewYork:
                 m.newYorkRow = i;
                 break;
-            case 1:
+            case Marker::LowerHalfSun:
                 m.lowerMarkerRow = i;
                 std::memcpy(m.lowerMarkerLabel, record + kMarkerLabelOffset, kMarkerLabelLength);
                 break;
-            case 2:
+            case Marker::UpperHalfSun:
                 m.upperMarkerRow = i;
                 std::memcpy(m.upperMarkerLabel, record + kMarkerLabelOffset, kMarkerLabelLength);
                 break;

@@ -11,13 +11,6 @@
 
 namespace {
 
-constexpr int kHalfSunUpper = 2;  // the logging program marks sunrise with the upper half-sun
-constexpr int kHalfSunLower = 1;  // and sunset with the lower one
-
-bool IsQuarterHour(int32_t minute) {
-    return minute == 0 || minute == 15 || minute == 30 || minute == 45;
-}
-
 // One stream's bytes deflated with Huffman codes only, into a zlib stream.
 Outcome HuffmanDeflate(const std::vector<unsigned char>& bytes, std::vector<unsigned char>* out) {
     z_stream stream{};
@@ -58,9 +51,9 @@ DayDigest DigestDay(RecordSpan records) {
         if (IsQuarterHour(Minute(record))) {
             digest.activity[minute / 15] = ActivityFigure(record);
         }
-        int32_t kind = MarkerKind(record);
-        if (kind == kHalfSunUpper) digest.sunrise = minute;
-        if (kind == kHalfSunLower) digest.sunset = minute;
+        Marker kind = MarkerOf(record);
+        if (kind == Marker::UpperHalfSun) digest.sunrise = minute;
+        if (kind == Marker::LowerHalfSun) digest.sunset = minute;
     }
     return digest;
 }
@@ -104,17 +97,6 @@ bool ParseDigestText(const std::string& text, DayDigest* digest) {
     }
     *digest = read;
     return true;
-}
-
-std::string SummaryText(RecordSpan records) {
-    std::string out;
-    char line[100];
-    for (int k = 0; k < records.count; ++k) {
-        if (!IsQuarterHour(Minute(records.At(k)))) continue;
-        int length = FormatSummaryLine(records.At(k), line, sizeof line);
-        if (length > 0) out.append(line, size_t(length));
-    }
-    return out;
 }
 
 Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded) {

@@ -28,9 +28,6 @@ DayDigest DigestDay(RecordSpan records);
 std::string DigestText(const DayDigest& digest);
 bool ParseDigestText(const std::string& text, DayDigest* digest);
 
-// The day's summary: the lines of Z.TXT, in the log's order.
-std::string SummaryText(RecordSpan records);
-
 // Every level of the band (kBandFirstKhz..kBandLastKhz) of every record: one byte a level (0..255
 // as logged), record after record. A level outside 0..255 is stored clipped and listed in outside
 // (its index k * kBandKhzCount + kHz - kBandFirstKhz and its value), so that the page shows the

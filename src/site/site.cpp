@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "output/snapshot.h"
+#include "output/summary.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folder_files.h"
@@ -422,7 +423,7 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
             return failed;
         }
     }
-    std::string summary = SummaryText(input.records);
+    std::string summary = SummaryFileText(input.records);
     const std::string& logGz = downloads.logGz;
     // In order, up to the first that fails: its reason is the day's.
     Outcome written;

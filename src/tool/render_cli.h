@@ -9,6 +9,7 @@
 #include "heard/carriers.h"
 #include "platform/clock.h"
 #include "station/calendar.h"
+#include "station/exit_codes.h"
 
 enum class PictureFormat { Gif, Png };
 
@@ -43,12 +44,6 @@ struct RenderRequest {
     bool loggedDaysOnly = false;
 };
 
-// The exit codes of talvor-render.
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // a requested picture (or the summary) was not written
-constexpr int kExitUsage = 2;   // the command line could not be understood
-constexpr int kGoOn = -1;       // ParseRenderCommandLine: nothing printed yet, run the request
-
 // Parses the arguments into request. Returns kGoOn when the request is to be run, otherwise the
 // exit code: kExitOk after --help or --version (printed to out), kExitUsage after a reported
 // message.
@@ -64,8 +59,8 @@ constexpr int kMaxJobs = 256;
 // The name the daily run gives a day's picture: "VOKLOG yyyy-mm-dd.GIF", or ".png" for PNG.
 std::string PictureName(const UtcTime& date, PictureFormat format);
 
-// The day a log file belongs to, from its folder name "yyyy-mm-dd" as the logging program
-// writes it; false when the folder is named otherwise.
+// The day a log file belongs to, from its folder name "yyyy-mm-dd" as talvor-log writes
+// it; false when the folder is named otherwise.
 bool DateFromLogPath(const std::string& logPath, UtcTime* date);
 
 // The time the footer shows for a day drawn at now: the time of drawing for today, and for any
