@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/named_event.h"
+#include "platform/outcome.h"
 #include "platform/process.h"
 #include "station/run_state.h"
 #include "test_support.h"
@@ -37,6 +39,50 @@
 namespace {
 
 // ---- Files --------------------------------------------------------------------------------------
+
+// A failure keeps this system's kind and the system's errno apart: a step or a reason of its own
+// is never taken for an errno, nor the other way round.
+TEST(Outcome, KeepsTheKindAndTheErrnoApart) {
+    struct Case {
+        const char* label;
+        Outcome outcome;
+        FailureKind kind;
+        int error;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"worked", Succeeded(), FailureKind::None, 0, ""},
+        {"errno", FailedWithErrno(ENOENT), FailureKind::SystemError, ENOENT, std::strerror(ENOENT)},
+        {"errno not set", FailedWithErrno(0), FailureKind::SystemError, EIO, std::strerror(EIO)},
+        {"kind", Failed(FailureKind::NotRegularFile), FailureKind::NotRegularFile, 0,
+         "not a regular file"},
+        {"kind said otherwise", Failed(FailureKind::TooLarge, "larger than 5 bytes"),
+         FailureKind::TooLarge, 0, "larger than 5 bytes"},
+        // A surface's step 1 is no EPERM (errno 1).
+        {"step", Failed(FailureKind::NoEglDisplay, "no EGL display"), FailureKind::NoEglDisplay, 0,
+         "no EGL display"},
+        {"in context", FailedLike(FailedWithErrno(EPERM), "cannot write x: denied"),
+         FailureKind::SystemError, EPERM, "cannot write x: denied"},
+        {"kind in context", FailedLike(Failed(FailureKind::Locked), "x: locked"),
+         FailureKind::Locked, 0, "x: locked"},
+        // No kind is no success.
+        {"no kind", Failed(FailureKind::None, "why"), FailureKind::SystemError, 0, "why"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(bool(c.outcome), c.kind == FailureKind::None);
+        EXPECT_EQ(c.outcome.kind, c.kind);
+        EXPECT_EQ(c.outcome.error, c.error);
+        EXPECT_EQ(c.outcome.reason, c.reason);
+    }
+    // Every kind of failure has words of its own.
+    std::set<std::string> texts;
+    for (int k = int(FailureKind::SystemError); k <= int(FailureKind::LogNotWritable); ++k) {
+        std::string text = FailureText(FailureKind(k));
+        EXPECT_NE(text, "unknown failure") << k;
+        EXPECT_TRUE(texts.insert(text).second) << k << ": " << text;
+    }
+}
 
 TEST(Files, FifoIsRefusedWithoutWaitingForAWriter) {
     TempDir dir;
