@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "output/summary.h"
+#include "site/site_text.h"
 #include "station/calendar.h"
 
 namespace {
@@ -16,29 +17,6 @@ constexpr int kHalfSunLower = 1;  // and sunset with the lower one
 
 bool IsQuarterHour(int32_t minute) {
     return minute == 0 || minute == 15 || minute == 30 || minute == 45;
-}
-
-// One stream's bytes deflated with Huffman codes only, into a zlib stream.
-Outcome HuffmanDeflate(const std::vector<unsigned char>& bytes, std::vector<unsigned char>* out) {
-    z_stream stream{};
-    if (int started = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY);
-        started != Z_OK) {
-        return FailedWith(started, std::string("zlib: ") + zError(started));
-    }
-    out->resize(deflateBound(&stream, uLong(bytes.size())));
-    stream.next_in = const_cast<Bytef*>(bytes.data());
-    stream.avail_in = uInt(bytes.size());
-    stream.next_out = out->data();
-    stream.avail_out = uInt(out->size());
-    int result = deflate(&stream, Z_FINISH);
-    out->resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END) {
-        // Z_OK here would be an output buffer too small, which deflateBound rules out.
-        if (result == Z_OK) result = Z_BUF_ERROR;
-        return FailedWith(result, std::string("zlib: ") + zError(result));
-    }
-    return Succeeded();
 }
 
 int LevelContext(const unsigned char* grid, size_t at) {
@@ -139,7 +117,9 @@ Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
     }
     encoded->streams.assign(kLevelStreams, {});
     for (int c = 0; c < kLevelStreams; ++c) {
-        if (Outcome packed = HuffmanDeflate(split[c], &encoded->streams[c]); !packed) return packed;
+        if (Outcome packed = HuffmanDeflate(split[c].data(), split[c].size(), &encoded->streams[c]);
+            !packed)
+            return packed;
     }
     return Succeeded();
 }
