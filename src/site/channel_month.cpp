@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/channel_month.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
@@ -23,31 +21,6 @@ namespace {
 uint8_t DrawnLevel(int32_t level) {
     if (level > kLevelNoiseAbove || level < 0) return 0;
     return uint8_t(std::min(level, kLevelTop));
-}
-
-// The levels are mostly noise, as a day's are: Huffman coding alone packs them as well as a
-// search for repeats does, in a fraction of the time.
-Outcome Deflate(const uint8_t* bytes, size_t count, std::vector<unsigned char>* out) {
-    z_stream stream{};
-    if (int started = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY);
-        started != Z_OK) {
-        return Failed(started == Z_MEM_ERROR ? FailureKind::OutOfMemory : FailureKind::Compressor,
-                      std::string("zlib: ") + zError(started));
-    }
-    out->resize(deflateBound(&stream, uLong(count)));
-    stream.next_in = const_cast<Bytef*>(bytes);
-    stream.avail_in = uInt(count);
-    stream.next_out = out->data();
-    stream.avail_out = uInt(out->size());
-    int result = deflate(&stream, Z_FINISH);
-    out->resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END) {
-        // Z_OK here would be an output too small, which deflateBound rules out.
-        if (result == Z_OK) result = Z_BUF_ERROR;
-        return Failed(FailureKind::Compressor, std::string("zlib: ") + zError(result));
-    }
-    return Succeeded();
 }
 
 bool IsBase64(const std::string& text) {
@@ -103,7 +76,8 @@ Outcome PeaksText(const QuarterPeaks& peaks, std::string* text) {
     for (int r = 0; r < kPeakRanges; ++r) {
         int first = PeakRangeFirstKhz(r), last = PeakRangeLastKhz(r);
         const uint8_t* levels = peaks.levels.data() + size_t(first - kBandFirstKhz) * kQuarterHours;
-        if (Outcome packedWell = Deflate(levels, size_t(last - first + 1) * kQuarterHours, &packed);
+        if (Outcome packedWell =
+                HuffmanDeflate(levels, size_t(last - first + 1) * kQuarterHours, &packed);
             !packedWell) {
             return packedWell;
         }

@@ -7,33 +7,10 @@
 #include <sstream>
 
 #include "output/summary.h"
+#include "site/site_text.h"
 #include "station/calendar.h"
 
 namespace {
-
-// One stream's bytes deflated with Huffman codes only, into a zlib stream.
-Outcome HuffmanDeflate(const std::vector<unsigned char>& bytes, std::vector<unsigned char>* out) {
-    z_stream stream{};
-    if (int started = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY);
-        started != Z_OK) {
-        return Failed(started == Z_MEM_ERROR ? FailureKind::OutOfMemory : FailureKind::Compressor,
-                      std::string("zlib: ") + zError(started));
-    }
-    out->resize(deflateBound(&stream, uLong(bytes.size())));
-    stream.next_in = const_cast<Bytef*>(bytes.data());
-    stream.avail_in = uInt(bytes.size());
-    stream.next_out = out->data();
-    stream.avail_out = uInt(out->size());
-    int result = deflate(&stream, Z_FINISH);
-    out->resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END) {
-        // Z_OK here would be an output buffer too small, which deflateBound rules out.
-        if (result == Z_OK) result = Z_BUF_ERROR;
-        return Failed(FailureKind::Compressor, std::string("zlib: ") + zError(result));
-    }
-    return Succeeded();
-}
 
 int LevelContext(const unsigned char* grid, size_t at) {
     return at < size_t{kBandKhzCount} ? 0 : grid[at - kBandKhzCount] >> kLevelContextShift;
@@ -122,7 +99,9 @@ Outcome EncodeLevels(RecordSpan records, EncodedLevels* encoded) {
     }
     encoded->streams.assign(kLevelStreams, {});
     for (int c = 0; c < kLevelStreams; ++c) {
-        if (Outcome packed = HuffmanDeflate(split[c], &encoded->streams[c]); !packed) return packed;
+        if (Outcome packed = HuffmanDeflate(split[c].data(), split[c].size(), &encoded->streams[c]);
+            !packed)
+            return packed;
     }
     return Succeeded();
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/site_text.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -161,4 +163,27 @@ std::string Base85(const unsigned char* bytes, size_t count) {
         out.append(digits, group + 1);
     }
     return out;
+}
+
+Outcome HuffmanDeflate(const unsigned char* bytes, size_t count, std::vector<unsigned char>* out) {
+    z_stream stream{};
+    if (int started = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY);
+        started != Z_OK) {
+        return Failed(started == Z_MEM_ERROR ? FailureKind::OutOfMemory : FailureKind::Compressor,
+                      std::string("zlib: ") + zError(started));
+    }
+    out->resize(deflateBound(&stream, uLong(count)));
+    stream.next_in = const_cast<Bytef*>(bytes);
+    stream.avail_in = uInt(count);
+    stream.next_out = out->data();
+    stream.avail_out = uInt(out->size());
+    int result = deflate(&stream, Z_FINISH);
+    out->resize(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END) {
+        // Z_OK here would be an output too small, which deflateBound rules out.
+        if (result == Z_OK) result = Z_BUF_ERROR;
+        return Failed(FailureKind::Compressor, std::string("zlib: ") + zError(result));
+    }
+    return Succeeded();
 }
