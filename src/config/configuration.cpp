@@ -232,10 +232,16 @@ size_t ReadConfigurationFile(const std::string& path, Settings* settings, std::s
     int file = -1;
     if (OpenForReading(path.c_str(), &file)) {
         // The file layer fills a buffer with the file's bytes, which are then scanned in it.
-        // A size that cannot be told reads as an empty file: the defaults, as for a file that
-        // cannot be opened.
+        // A size that cannot be told reads as an empty file, said: the defaults apply.
         int64_t size = 0;
-        FileSizeOf(file, &size);
+        if (Outcome sized = FileSizeOf(file, &size); !sized) {
+            std::string text = "cannot read ";
+            text += path;
+            text += ": ";
+            text += sized.reason;
+            text += "; the defaults apply";
+            Report(text);
+        }
         if (size > kMaxConfigurationBytes) {
             Report(path + " is larger than " + std::to_string(kMaxConfigurationBytes) +
                    " bytes and is not read; the defaults apply");

@@ -81,7 +81,7 @@ Outcome EncodeGif(const IndexedImage& image, const std::vector<unsigned char>& c
     GifFileType* gif = map != nullptr ? EGifOpen(sink, AppendToSink, &error) : nullptr;
     if (gif == nullptr) {
         GifFreeMapObject(map);
-        return map != nullptr ? Failed(FailureKind::GifEncoder, GifErrorString(error))
+        return map != nullptr ? Failed(FailureKind::GifLibrary, GifErrorString(error))
                               : Failed(FailureKind::OutOfMemory);
     }
     EGifSetGifVersion(gif, true);
@@ -96,7 +96,7 @@ Outcome EncodeGif(const IndexedImage& image, const std::vector<unsigned char>& c
     }
     GifFreeMapObject(map);
     if (sink->outOfMemory) return Failed(FailureKind::OutOfMemory);
-    if (!ok) return Failed(FailureKind::GifEncoder, GifErrorString(error));
+    if (!ok) return Failed(FailureKind::GifLibrary, GifErrorString(error));
     return Succeeded();
 }
 
@@ -181,10 +181,10 @@ Outcome WriteGifFile(const FrameBitmap& frame, const char* path) {
 Outcome ReadGifFile(const char* path, DecodedGif* image) {
     int error = 0;
     GifFileType* gif = DGifOpenFileName(path, &error);
-    if (gif == nullptr) return Failed(FailureKind::GifEncoder, GifErrorString(error));
+    if (gif == nullptr) return Failed(FailureKind::GifLibrary, GifErrorString(error));
     bool ok = DGifSlurp(gif) == GIF_OK;
     if (!ok) error = gif->Error;
-    Outcome read = ok ? Succeeded() : Failed(FailureKind::GifEncoder, GifErrorString(error));
+    Outcome read = ok ? Succeeded() : Failed(FailureKind::GifLibrary, GifErrorString(error));
     ok = ok && gif->ImageCount >= 1;
     if (ok) {
         const SavedImage& frame = gif->SavedImages[0];

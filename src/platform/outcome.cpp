@@ -53,8 +53,8 @@ const char* FailureText(FailureKind kind) {
             return "the frame is empty";
         case FailureKind::ImageMismatch:
             return "the image's size, palette or pixels do not agree";
-        case FailureKind::GifEncoder:
-            return "the GIF encoder failed";
+        case FailureKind::GifLibrary:
+            return "the GIF library failed";
         case FailureKind::PngEncoder:
             return "the PNG encoder failed";
         case FailureKind::Compressor:

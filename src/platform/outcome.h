@@ -41,7 +41,7 @@ enum class FailureKind {
     OutOfMemory,
     EmptyFrame,
     ImageMismatch,
-    GifEncoder,
+    GifLibrary,
     PngEncoder,
     Compressor,
     DamagedInput,
