@@ -7,6 +7,11 @@
 #include "render/chart.h"
 #include "station/report.h"
 
+DailyRun::~DailyRun() {
+    ReleaseRecordBuffer(&RecordBuffer);
+    FreeFrameBitmap(frameBitmap);
+}
+
 void ReadConfiguration(DailyRun* run) {
     ReadConfigurationFile(run->paths.ConfigFilePath, &run->settings, &run->paths.DataFolder);
 }

@@ -16,6 +16,13 @@
 // (RecordBuffer, recordCount, dayLogUnreadable) and read-back (frameBitmap) change it, and the
 // capture sequence takes those over once the render thread is done.
 struct DailyRun {
+    DailyRun() = default;
+    // The run owns its buffers: whatever it still holds goes with it (the program exits right
+    // after, but a test or a second run in the same process must not leak a day's worth).
+    ~DailyRun();
+    DailyRun(const DailyRun&) = delete;
+    DailyRun& operator=(const DailyRun&) = delete;
+
     RunPaths paths;  // StartTime, ExeFolder, ConfigFilePath, DataFolder, DayLogPath, ZVariant
     ScreenGeometry screenGeometry;
     Settings settings;
