@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/run_state.h"
 #include "config/settings.h"
-#include "station/run_state.h"
 #include "test_support.h"
 
 using namespace std::string_literals;

@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
 #include "config/configuration.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/summary.h"
 #include "render/chart.h"
 #include "render/level_colour.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/daily_run.h"
+#include "config/run_state.h"
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
 
 namespace {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "calendar/calendar.h"
 #include "gtest/gtest.h"
 #include "platform/clock.h"
-#include "station/calendar.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

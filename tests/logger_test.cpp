@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-log: scan lines as the receiver tools write them, the minute's levels, the sun markers,
 // the day log it appends to, and the built program fed from a pipe and drawn by talvor-render.
-#include "logger/logger.h"
+#include "talvor-log/logger.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -22,18 +22,18 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
+#include "calendar/calendar.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
-#include "logger/day_log_writer.h"
-#include "logger/minute_levels.h"
-#include "logger/power_scan.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "station/calendar.h"
-#include "station/report.h"
-#include "station/run_state.h"
+#include "report/report.h"
+#include "talvor-log/day_log_writer.h"
+#include "talvor-log/minute_levels.h"
+#include "talvor-log/power_scan.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
 
 using namespace std::chrono;

@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "daylog/day_log.h"
-#include "station/report.h"
+#include "report/report.h"
 
 namespace fs = std::filesystem;
 

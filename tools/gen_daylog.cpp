@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "calendar/calendar.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "station/calendar.h"
-#include "station/report.h"
+#include "report/report.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "station/report.h"
+#include "report/report.h"
 
 namespace {
 

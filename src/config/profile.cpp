@@ -6,7 +6,7 @@
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "platform/files.h"
-#include "station/report.h"
+#include "report/report.h"
 
 namespace {
 

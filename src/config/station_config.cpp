@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/station_config.h"
 
+#include "config/run_state.h"
 #include "platform/files.h"
-#include "station/run_state.h"
 
 Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
                                  RunPaths* paths) {

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "config/run_state.h"
 #include "platform/outcome.h"
-#include "station/run_state.h"
 
 // Sets the paths' executable folder, configuration file and default data folder from the
 // executable's path. An empty configPath means TALVOR.INI beside the executable (optional);

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "platform/files.h"
-#include "station/report.h"
+#include "report/report.h"
 
 bool AllocateRecordBuffer(unsigned char** buffer) {
     if (*buffer == nullptr) *buffer = static_cast<unsigned char*>(std::malloc(kRecordBufferSize));

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "station/calendar.h"
+#include "calendar/calendar.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <limits>
 #include <new>
 
+#include "frame/frame_bitmap.h"
 #include "output/median_cut.h"
-#include "station/frame_bitmap.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "frame/frame_bitmap.h"
 #include "platform/files.h"
-#include "station/frame_bitmap.h"
-#include "station/report.h"
+#include "report/report.h"
 
 namespace {
 

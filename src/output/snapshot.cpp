@@ -10,11 +10,11 @@
 #include <new>
 #include <optional>
 
+#include "frame/frame_bitmap.h"
 #include "output/colour_reduction.h"
 #include "output/gif_lzw.h"
 #include "platform/files.h"
-#include "station/frame_bitmap.h"
-#include "station/report.h"
+#include "report/report.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "config/channel_plan.h"
 #include "platform/files.h"
-#include "station/report.h"
+#include "report/report.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "config/channel_plan.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
-#include "station/run_state.h"
 
 struct RenderSurface;
 

@@ -4,11 +4,11 @@
 
 #include <thread>
 
+#include "config/run_state.h"
 #include "platform/outcome.h"
 #include "render/font_lists.h"
 #include "render/level_field.h"
 #include "render/spot_measurement.h"
-#include "station/run_state.h"
 
 struct EglSurface;
 

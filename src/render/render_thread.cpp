@@ -10,7 +10,7 @@
 
 #include "platform/named_event.h"
 #include "platform/outcome.h"
-#include "station/report.h"
+#include "report/report.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <functional>
 #include <mutex>
 
+#include "config/run_state.h"
+#include "frame/frame_bitmap.h"
 #include "platform/named_event.h"
 #include "render/render_surface.h"
-#include "station/frame_bitmap.h"
-#include "station/run_state.h"
 
 constexpr const char* kCaptureEventName = "/THEMEXXX";
 

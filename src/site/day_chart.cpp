@@ -10,10 +10,10 @@
 #include <map>
 #include <memory>
 
+#include "frame/frame_bitmap.h"
 #include "output/png_writer.h"
 #include "render/chart.h"
 #include "site/site_text.h"
-#include "station/frame_bitmap.h"
 
 namespace {
 

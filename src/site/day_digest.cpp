@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <sstream>
 
+#include "calendar/calendar.h"
 #include "output/summary.h"
 #include "site/site_text.h"
-#include "station/calendar.h"
 
 namespace {
 

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include "calendar/calendar.h"
+#include "frame/frame_bitmap.h"
 #include "output/snapshot.h"
 #include "output/summary.h"
 #include "platform/clock.h"
@@ -24,8 +26,6 @@
 #include "site/site_feed.h"
 #include "site/site_images.h"
 #include "site/station_list.h"
-#include "station/calendar.h"
-#include "station/frame_bitmap.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono;

@@ -6,11 +6,11 @@
 #include <sstream>
 #include <string_view>
 
+#include "calendar/calendar.h"
 #include "platform/process.h"
 #include "site/page_parts.h"
 #include "site/site_pages.h"
 #include "site/site_text.h"
-#include "station/calendar.h"
 
 using namespace std::chrono;
 

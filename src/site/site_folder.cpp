@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folder_files.h"
-#include "station/report.h"
+#include "report/report.h"
 
 const char kManifestName[] = "talvor-site.manifest";
 const char kTemporaryMark[] = ".talvor-tmp.";

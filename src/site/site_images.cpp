@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/site_images.h"
 
+#include "frame/frame_bitmap.h"
 #include "output/png_writer.h"
 #include "render/level_colour.h"
-#include "station/frame_bitmap.h"
 
 namespace {
 

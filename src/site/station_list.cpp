@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
+#include "calendar/calendar.h"
 #include "daylog/day_log.h"
 #include "site/site_text.h"
-#include "station/calendar.h"
 
 namespace {
 
