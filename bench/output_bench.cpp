@@ -21,6 +21,8 @@
 #include "render/chart.h"
 #include "talvor/daily_run.h"
 
+using namespace talvor;
+
 namespace {
 
 constexpr int kRepeats = 9;

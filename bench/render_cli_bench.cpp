@@ -40,6 +40,8 @@
 #include "render/render_thread.h"
 #include "talvor/daily_run.h"
 
+using namespace talvor;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

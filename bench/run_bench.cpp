@@ -29,6 +29,8 @@
 #include "render/render_thread.h"
 #include "talvor/daily_run.h"
 
+using namespace talvor;
+
 namespace {
 
 constexpr int kRuns = 9;

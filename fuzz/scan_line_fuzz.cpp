@@ -11,6 +11,8 @@
 #include "talvor-log/minute_levels.h"
 #include "talvor-log/power_scan.h"
 
+using namespace talvor;
+
 namespace {
 MinuteLevels minute;
 ScanLine line;

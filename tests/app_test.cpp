@@ -21,6 +21,8 @@
 #include "render/render_thread.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace {
 
 struct GeometryCase {

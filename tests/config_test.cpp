@@ -19,6 +19,8 @@
 #include "config/settings.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 using namespace std::string_literals;
 
 // The cases name only the fields that differ from the defaults; GCC 12 still warns about the

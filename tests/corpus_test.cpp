@@ -24,6 +24,8 @@
 #include "talvor/daily_run.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -15,6 +15,8 @@
 #include "talvor/daily_run.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace {
 
 class DayLogTest : public ::testing::Test {

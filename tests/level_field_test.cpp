@@ -22,6 +22,8 @@
 #include "render/spot_measurement.h"
 #include "talvor/daily_run.h"
 
+using namespace talvor;
+
 namespace {
 
 // ---- Spots measured from a made-up driver -------------------------------------------------------

@@ -20,6 +20,8 @@
 #include "talvor-log/recordings.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 using namespace std::chrono;
 
 namespace {

@@ -36,6 +36,8 @@
 #include "talvor/daily_run.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 using namespace std::chrono;
 
 namespace {

@@ -23,6 +23,8 @@
 #include "talvor/daily_run.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace {
 
 // ---- Summary ----------------------------------------------------------------------------------

@@ -36,6 +36,8 @@
 #include "platform/process.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace {
 
 // ---- Files --------------------------------------------------------------------------------------

@@ -44,6 +44,8 @@
 #include "talvor/daily_run.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace fs = std::filesystem;
 
 namespace {

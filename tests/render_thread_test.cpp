@@ -22,6 +22,8 @@
 #include "talvor/app.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace {
 
 // A day log of `records` records, each with level 255 at `khz`.

@@ -38,6 +38,8 @@
 #include "site/station_list.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace fs = std::filesystem;
 using namespace std::chrono;
 

@@ -11,6 +11,8 @@
 #include "report/report.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 TEST(Calendar, DaysFromToCountsBothEnds) {
     struct Case {
         const char* first;

@@ -25,6 +25,8 @@
 #include "daylog/day_log.h"
 #include "report/report.h"
 
+using namespace talvor;
+
 namespace fs = std::filesystem;
 
 TempDir::TempDir(const char* tag) {

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+namespace talvor {
+
 using namespace std::chrono;
 
 bool ReadDigits(const std::string& text, size_t at, size_t count, int* value) {
@@ -81,3 +83,5 @@ void SplitUtcSeconds(int64_t seconds, sys_days* day, int* minuteOfDay) {
     *day = floor<days>(time);
     *minuteOfDay = int(duration_cast<minutes>(time - *day).count());
 }
+
+}  // namespace talvor

@@ -7,6 +7,8 @@
 
 #include "platform/clock.h"
 
+namespace talvor {
+
 // The calendar day of a time (its time of day dropped).
 std::chrono::sys_days DayOf(const UtcTime& time);
 // Midnight of a calendar day, with its day of the week.
@@ -32,3 +34,5 @@ int DaysFromTo(const UtcTime& first, const UtcTime& last);
 std::string FormatDayMinute(std::chrono::sys_days day, int minuteOfDay);
 // The UTC day and the minute within it (0..1439) of a count of seconds since 1970.
 void SplitUtcSeconds(int64_t seconds, std::chrono::sys_days* day, int* minuteOfDay);
+
+}  // namespace talvor

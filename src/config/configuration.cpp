@@ -11,6 +11,8 @@
 #include "platform/files.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 // Room after the file's bytes: CR, LF and two NULs, and a margin as the stored layout had.
@@ -288,3 +290,5 @@ size_t ReadConfigurationBytes(const char* bytes, size_t size, Settings* settings
     ApplyDefaultLocation(settings);
     return scanned;
 }
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 #include "platform/files.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 // No existing path is longer than this; a longer one is shown cut in the message.
@@ -92,3 +94,5 @@ Outcome HandleProfileLine(char* line, ProfileSection* section) {
         return SetProfileFolder(QuotedPath(original.data(), length, word[1] + 1), section);
     return SetProfileFolder(original.data() + word[1], section);
 }
+
+}  // namespace talvor

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+namespace talvor {
+
 namespace {
 constexpr int kFooterRows = 36;
 constexpr int kChartHalfSpan = 600;
@@ -55,3 +57,5 @@ std::string ComposeDayLogPath(const std::string& dataFolder, const UtcTime& date
     std::snprintf(day, sizeof day, "/%4d-%02d-%02d/VOK.LOG", date.year, date.month, date.day);
     return dataFolder + day;
 }
+
+}  // namespace talvor

@@ -7,6 +7,8 @@
 #include "platform/clock.h"
 #include "report/report.h"
 
+namespace talvor {
+
 struct RunPaths {
     UtcTime StartTime;           // taken first at start-up; its date names the day log's folder
     std::string ExeFolder;       // the executable's folder, without the last '/'
@@ -39,3 +41,5 @@ bool NameSelectsZVariant(const std::string& executablePath);
 std::string FolderOf(const std::string& path);
 // DataFolder + "/yyyy-mm-dd/VOK.LOG" for the given date.
 std::string ComposeDayLogPath(const std::string& dataFolder, const UtcTime& date);
+
+}  // namespace talvor

@@ -4,6 +4,8 @@
 #include "config/run_state.h"
 #include "platform/files.h"
 
+namespace talvor {
+
 Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
                                  RunPaths* paths) {
     paths->ExeFolder = FolderOf(executablePath);
@@ -19,3 +21,5 @@ Outcome FindStationConfiguration(const std::string& executablePath, const std::s
     paths->DataFolder = FolderOf(paths->ConfigFilePath) + "/BRANTOS";
     return Succeeded();
 }
+
+}  // namespace talvor

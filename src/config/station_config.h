@@ -7,9 +7,13 @@
 #include "config/run_state.h"
 #include "platform/outcome.h"
 
+namespace talvor {
+
 // Sets the paths' executable folder, configuration file and default data folder from the
 // executable's path. An empty configPath means TALVOR.INI beside the executable (optional);
 // a named one must be readable, else the failure says why. The data folder is BRANTOS beside
 // the configuration until the configuration's profile section moves it.
 Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
                                  RunPaths* paths);
+
+}  // namespace talvor

@@ -9,6 +9,8 @@
 #include "platform/files.h"
 #include "report/report.h"
 
+namespace talvor {
+
 bool AllocateRecordBuffer(unsigned char** buffer) {
     if (*buffer == nullptr) *buffer = static_cast<unsigned char*>(std::malloc(kRecordBufferSize));
     return *buffer != nullptr;
@@ -139,3 +141,5 @@ Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* coun
     }
     return read;
 }
+
+}  // namespace talvor

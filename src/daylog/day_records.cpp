@@ -5,6 +5,8 @@
 
 #include "calendar/calendar.h"
 
+namespace talvor {
+
 namespace {
 
 bool ClockOf(const DayLogRecord* record, int* minute) {
@@ -25,3 +27,5 @@ int MinuteOfDay(const DayLogRecord* record, int k) {
     if (ClockOf(record, &minute)) return minute;
     return k % kMinutesPerDay;
 }
+
+}  // namespace talvor

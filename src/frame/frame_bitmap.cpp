@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+namespace talvor {
+
 FrameBitmap* NewFrameBitmap(int width, int height) {
     if (width <= 0 || height <= 0) return nullptr;
     size_t bytes = size_t(width) * size_t(height) * 4;
@@ -24,3 +26,5 @@ void FreeFrameBitmap(FrameBitmap* bitmap) {
     std::free(bitmap->bits);
     delete bitmap;
 }
+
+}  // namespace talvor

@@ -2,6 +2,8 @@
 // The finished frame that the drawing hands to the writers.
 #pragma once
 
+namespace talvor {
+
 // Width x height pixels of blue, green, red, alpha, bottom row first.
 struct FrameBitmap {
     int width = 0;
@@ -11,3 +13,5 @@ struct FrameBitmap {
 
 FrameBitmap* NewFrameBitmap(int width, int height);  // nullptr when memory is short
 void FreeFrameBitmap(FrameBitmap* bitmap);
+
+}  // namespace talvor

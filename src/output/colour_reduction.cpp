@@ -13,6 +13,8 @@
 #include "frame/frame_bitmap.h"
 #include "output/median_cut.h"
 
+namespace talvor {
+
 namespace {
 
 // The chart has a few thousand distinct colours: black, a handful of text and scale colours, and
@@ -287,3 +289,5 @@ double FramePsnr(const FrameBitmap& frame, const unsigned char* rgbTopFirst) {
     double meanSquared = double(squaredError) / (3.0 * double(width) * double(frame.height));
     return 10.0 * std::log10(255.0 * 255.0 / meanSquared);
 }
+
+}  // namespace talvor

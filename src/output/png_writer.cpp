@@ -14,6 +14,8 @@
 #include "platform/files.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 // A PNG of the chart compresses to about a tenth at the fastest level already; higher levels
@@ -184,3 +186,5 @@ Outcome WritePngFile(const FrameBitmap& frame, const char* path) {
     if (!written) ReportCannotWrite(path, written.reason);
     return written;
 }
+
+}  // namespace talvor

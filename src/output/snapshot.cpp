@@ -16,6 +16,8 @@
 #include "platform/files.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 // The largest side a GIF's 16-bit screen and image sizes can describe.
@@ -223,3 +225,5 @@ Outcome SaveSnapshotTo(const FrameBitmap* frame, const std::string& path) {
     }
     return WriteGifFile(*frame, path.c_str());
 }
+
+}  // namespace talvor

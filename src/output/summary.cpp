@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 // The band average runs over the 10 kHz plan's entries 1..104 (520..1670 kHz), one channel
@@ -87,3 +89,5 @@ Outcome WriteSummaryFileTo(const char* path, RecordSpan records) {
     if (!written) ReportCannotWrite(path, written.reason);
     return written;
 }
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 #include "daylog/day_log.h"
 #include "platform/clock.h"
 
+namespace talvor {
+
 struct RenderSurface;
 
 // The frame's y of the level field's row 0 (record 0); record k lies k rows below it.
@@ -57,3 +59,5 @@ enum class HalfSun { Upper, Lower };
 // The dotted marker line at row y across a frame screenWidth wide, and the half-sun at its right
 // end.
 void DrawHorizonMarker(int y, HalfSun half, int screenWidth);
+
+}  // namespace talvor

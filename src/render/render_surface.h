@@ -10,6 +10,8 @@
 #include "render/level_field.h"
 #include "render/spot_measurement.h"
 
+namespace talvor {
+
 struct EglSurface;
 
 // One surface with what is kept on it: made, drawn on and destroyed by one thread.
@@ -54,3 +56,5 @@ void FinishOpeningRenderDisplay(DisplayOpening* opening);
 // threads of its own that would only compete with the other processes. Before the first
 // surface; a setting in the environment stands.
 void ShareProcessorsWithOtherDrawers(int drawingProcesses, int processors);
+
+}  // namespace talvor

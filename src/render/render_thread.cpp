@@ -12,6 +12,8 @@
 #include "platform/outcome.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 void SignalRenderDone(RenderThread* thread) {
@@ -109,3 +111,5 @@ bool WaitForRenderDone(RenderThread* thread, int timeoutMs) {
     return thread->doneChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                         [thread] { return thread->done; });
 }
+
+}  // namespace talvor

@@ -12,6 +12,8 @@
 #include "platform/named_event.h"
 #include "render/render_surface.h"
 
+namespace talvor {
+
 constexpr const char* kCaptureEventName = "/THEMEXXX";
 
 // The render thread's handles, shared with the capture sequence on the main thread.
@@ -56,3 +58,5 @@ void StartRenderThread(RenderThread* thread, RenderThreadWork work);
 // Waits (a negative timeout without limit) until the render thread has finished with the day log
 // and the frame (or given up); false when timeoutMs passes first.
 bool WaitForRenderDone(RenderThread* thread, int timeoutMs);
+
+}  // namespace talvor

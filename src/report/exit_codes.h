@@ -3,6 +3,8 @@
 // their man pages give them.
 #pragma once
 
+namespace talvor {
+
 constexpr int kExitOk = 0;
 // What the run was to write (a picture, the summary, a day log) was not all written, or an input
 // could not be read.
@@ -10,3 +12,5 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;  // the command line could not be understood
 // A command-line parser's answer when nothing was printed yet and the request is to be run.
 constexpr int kGoOn = -1;
+
+}  // namespace talvor

@@ -7,6 +7,8 @@
 #include "platform/display.h"
 #include "platform/process.h"
 
+namespace talvor {
+
 void Report(const std::string& text) {
     WriteMessageLine(std::string(ProgramName()) + ": " + text);
 }
@@ -38,3 +40,5 @@ void ShowMessage(const char* text) {
     Report(text);
     ShowMessageDialog("TALVOR", text);
 }
+
+}  // namespace talvor

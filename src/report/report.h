@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+namespace talvor {
+
 // "<program>: text" and a newline on standard error (flushed), or to the handler.
 void Report(const std::string& text);
 // Report with the text made by printf's rules.
@@ -24,3 +26,5 @@ void SetReportHandler(ReportHandler handler);
 // Report, and a modal dialog as well where a desktop display answers: the daily run's way of
 // telling a user at the screen.
 void ShowMessage(const char* text);
+
+}  // namespace talvor

@@ -15,6 +15,8 @@
 #include "render/chart.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 namespace {
 
 void PutUint16(std::vector<unsigned char>* out, int value) {
@@ -180,3 +182,5 @@ Outcome DayChartScript(const DayChartInput& input, std::string* script) {
         "\",\n\"overlay\":\"" + Base85(png.data(), png.size()) + "\"};\n";
     return Succeeded();
 }
+
+}  // namespace talvor

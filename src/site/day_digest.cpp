@@ -10,6 +10,8 @@
 #include "output/summary.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 namespace {
 
 int LevelContext(const unsigned char* grid, size_t at) {
@@ -148,3 +150,5 @@ std::string RecordClocks(RecordSpan records) {
     }
     return out;
 }
+
+}  // namespace talvor

@@ -27,6 +27,8 @@
 #include "site/site_images.h"
 #include "site/station_list.h"
 
+namespace talvor {
+
 namespace fs = std::filesystem;
 using namespace std::chrono;
 
@@ -608,3 +610,5 @@ std::string SiteWebFolder(const std::string& executablePath) {
     }
     return TALVOR_WEB_SOURCE_DIR;
 }
+
+}  // namespace talvor

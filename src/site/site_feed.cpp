@@ -12,6 +12,8 @@
 #include "site/site_pages.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 using namespace std::chrono;
 
 const char kSiteSettingsName[] = "talvor-site.settings";
@@ -250,3 +252,5 @@ std::string FeedXml(const std::vector<const KeptDay*>& days, const StationList& 
     }
     return out + "</feed>\n";
 }
+
+}  // namespace talvor

@@ -5,6 +5,8 @@
 #include "output/png_writer.h"
 #include "render/level_colour.h"
 
+namespace talvor {
+
 namespace {
 
 void PutPixel(std::vector<unsigned char>* rgb, size_t at, Rgb colour) {
@@ -76,3 +78,5 @@ Outcome PropagationCalendarPng(const std::vector<const DayDigest*>& days,
     }
     return EncodeRgbPng(rgb.data(), kQuarterHours, int(days.size()), png);
 }
+
+}  // namespace talvor

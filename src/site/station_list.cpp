@@ -9,6 +9,8 @@
 #include "daylog/day_log.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 namespace {
 
 std::string Trimmed(const std::string& text) {
@@ -186,3 +188,5 @@ std::string StationListScript(const StationList& list, const std::string& source
     }
     return out + "];\n";
 }
+
+}  // namespace talvor

@@ -10,6 +10,8 @@
 #include "config/run_state.h"
 #include "platform/files.h"
 
+namespace talvor {
+
 namespace {
 
 // Makes the folder when missing; a folder made is flushed into its parent, so that after a
@@ -119,3 +121,5 @@ void CloseDayLogAppender(DayLogAppender* log) {
     if (log->file >= 0) CloseWritten(log->file);
     log->file = -1;
 }
+
+}  // namespace talvor

@@ -12,6 +12,8 @@
 #include "platform/outcome.h"
 #include "talvor-log/minute_levels.h"
 
+namespace talvor {
+
 // A record for minute (0..1439) of the day: its time text, minute of the hour, the hourly row
 // mark, the marker and the levels of 520..1700 kHz (all 0 when levels is nullptr); every byte
 // that the readers do not use is 0.
@@ -40,3 +42,5 @@ Outcome AppendMinuteRecord(DayLogAppender* log, int minuteOfDay, const int32_t* 
 // Flushes the records written so far to the disk.
 bool SyncDayLogAppender(DayLogAppender* log);
 void CloseDayLogAppender(DayLogAppender* log);
+
+}  // namespace talvor

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "talvor-log/day_tally.h"
 
+namespace talvor {
+
 std::string CountText(int n, const char* thing) {
     return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
@@ -47,3 +49,5 @@ std::string DaySummary(const std::string& path, const DayTally& tally) {
     return path + ": " + CountText(tally.written, "minute") + " written (" +
            std::to_string(tally.empty) + " empty), " + SkippedText(tally);
 }
+
+}  // namespace talvor

@@ -6,6 +6,8 @@
 
 #include "talvor-log/skip_reasons.h"
 
+namespace talvor {
+
 struct DayTally {
     int written = 0;  // records written this run, the empty ones included
     int empty = 0;    // records of minutes without a scan
@@ -22,3 +24,5 @@ std::string SkippedText(const DayTally& tally);
 void MoveSkipped(DayTally* to, DayTally* from);
 // "PATH: N minutes written (E empty), S lines skipped (...)".
 std::string DaySummary(const std::string& path, const DayTally& tally);
+
+}  // namespace talvor

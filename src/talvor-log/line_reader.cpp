@@ -6,6 +6,8 @@
 
 #include "platform/process.h"
 
+namespace talvor {
+
 namespace {
 
 // Read at a time; a line that does not fit makes the buffer grow, up to a line's limit.
@@ -106,3 +108,5 @@ Outcome SeekLine(LineReader* reader, int64_t offset) {
     reader->bufferOffset = offset;
     return SeekScanInput(reader->input, offset);
 }
+
+}  // namespace talvor

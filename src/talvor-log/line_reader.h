@@ -13,6 +13,8 @@
 #include "platform/outcome.h"
 #include "talvor-log/scan_input.h"
 
+namespace talvor {
+
 // No scan line is this long (a 2 MHz sweep in 1 Hz bins would be 20 MB); a longer run of bytes
 // without a line end is not a scan and must not take all memory.
 constexpr size_t kMaxLineLength = 32u << 20;
@@ -52,3 +54,5 @@ inline int64_t ReadUpToOffset(const LineReader& reader) {
 }
 // Reads on from offset, which must be a line's start, of a recorded file.
 Outcome SeekLine(LineReader* reader, int64_t offset);
+
+}  // namespace talvor

@@ -20,6 +20,8 @@
 #define TALVOR_VERSION "unknown"
 #endif
 
+namespace talvor {
+
 namespace {
 
 bool FiniteNumber(const std::string& text, double* value) {
@@ -175,3 +177,5 @@ int RunLogTool(int argc, const char* const* argv) {
     FinishLogger(&logger);
     return inputFailed || logger.failed ? kExitFailed : kExitOk;
 }
+
+}  // namespace talvor

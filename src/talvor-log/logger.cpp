@@ -12,6 +12,8 @@
 #include "report/report.h"
 #include "talvor-log/logger_days.h"
 
+namespace talvor {
+
 using namespace std::chrono;
 
 namespace {
@@ -370,3 +372,5 @@ void EndInput(Logger* logger) {
     }
     logger->input = nullptr;
 }
+
+}  // namespace talvor

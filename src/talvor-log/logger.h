@@ -20,6 +20,8 @@
 #include "talvor-log/power_scan.h"
 #include "talvor-log/skip_reasons.h"
 
+namespace talvor {
+
 struct LogOptions {
     std::vector<std::string> inputs;  // empty: standard input
     std::string configPath;           // empty: TALVOR.INI beside the executable
@@ -178,3 +180,5 @@ void FinishLogger(Logger* logger);
 
 // The whole program; returns the exit code.
 int RunLogTool(int argc, const char* const* argv);
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 #include "platform/clock.h"
 #include "report/report.h"
 
+namespace talvor {
+
 using namespace std::chrono;
 
 std::string DayLogPathOf(const Logger* logger, sys_days day) {
@@ -136,3 +138,5 @@ void FinishLogger(Logger* logger) {
                CountText(total.written, "minute") + " written, " + SkippedText(total));
     }
 }
+
+}  // namespace talvor

@@ -3,6 +3,6 @@
 #include "talvor-log/logger.h"
 
 int main(int argc, char** argv) {
-    KeepStandardDescriptorsTaken();
-    return RunLogTool(argc, argv);
+    talvor::KeepStandardDescriptorsTaken();
+    return talvor::RunLogTool(argc, argv);
 }

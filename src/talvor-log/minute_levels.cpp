@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace talvor {
+
 void ClearMinute(MinuteLevels* minute) {
     std::memset(minute, 0, sizeof *minute);
 }
@@ -97,3 +99,5 @@ void MapLevels(const MinuteLevels& minute, const LevelScale& scale, int32_t leve
         levels[k] = low;
     }
 }
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 #include "daylog/day_log.h"
 #include "talvor-log/power_scan.h"
 
+namespace talvor {
+
 struct MinuteLevels {
     // Per kHz: the sum of power x weight and of the weights, the weight being the part of the
     // span f - 0.5 .. f + 0.5 kHz that a bin covers.
@@ -33,3 +35,5 @@ double MinuteFloorDb(const MinuteLevels& minute);
 
 // The 0..255 level per kHz; a kHz that no scan covered gets 0.
 void MapLevels(const MinuteLevels& minute, const LevelScale& scale, int32_t levels[kBandKhzCount]);
+
+}  // namespace talvor

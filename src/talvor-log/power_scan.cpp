@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+namespace talvor {
+
 namespace {
 
 // More values than any tool writes on one line; a line claiming more is read up to this.
@@ -149,3 +151,5 @@ Outcome ParseScanLine(std::string_view text, ScanLine* line) {
     }
     return Succeeded();
 }
+
+}  // namespace talvor

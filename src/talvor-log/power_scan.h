@@ -13,6 +13,8 @@
 
 #include "talvor-log/skip_reasons.h"
 
+namespace talvor {
+
 struct ScanLine {
     int year = 0, month = 0, day = 0;
     int hour = 0, minute = 0, second = 0;  // any fraction of the second is dropped
@@ -28,3 +30,5 @@ Outcome ParseScanLine(std::string_view text, ScanLine* line);
 // Reads only the date and the time of a line, which may be cut off after them: true when both are
 // there whole (the comma after the time written too), and the date and time fields then set.
 bool ParseScanTime(std::string_view text, ScanLine* line);
+
+}  // namespace talvor

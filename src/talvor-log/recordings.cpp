@@ -9,6 +9,8 @@
 #include "report/report.h"
 #include "talvor-log/line_reader.h"
 
+namespace talvor {
+
 namespace {
 
 // Readers of recorded files kept open from one day to the next; more are reopened as needed.
@@ -160,3 +162,5 @@ bool LogLiveInput(Logger* logger, bool* stopped) {
     EndInput(logger);
     return read;
 }
+
+}  // namespace talvor

@@ -7,6 +7,8 @@
 
 #include "talvor-log/logger.h"
 
+namespace talvor {
+
 // Recorded files: a first reading learns which days each holds and where their lines lie, then
 // each day is written, in date order whatever the files' order, from its part of every file that
 // holds it; every file is read about twice however many days it holds. False when one could not
@@ -15,3 +17,5 @@ bool LogRecordedFiles(Logger* logger, const std::vector<std::string>& names, boo
 
 // Standard input, minute by minute as its lines come, until it ends or a stop signal comes.
 bool LogLiveInput(Logger* logger, bool* stopped);
+
+}  // namespace talvor

@@ -9,6 +9,8 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
+namespace talvor {
+
 struct ScanInput {
     gzFile file = nullptr;  // a recorded file; nullptr for standard input
 };
@@ -77,3 +79,5 @@ void CloseScanInput(ScanInput* input) {
     if (input->file != nullptr) gzclose(input->file);
     delete input;
 }
+
+}  // namespace talvor

@@ -9,6 +9,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 struct ScanInput;
 // Opens the file of that name ("-": standard input) into *input (nullptr when it cannot be).
 Outcome OpenScanInput(const std::string& name, ScanInput** input);
@@ -20,3 +22,5 @@ Outcome ReadScanInput(ScanInput* input, void* buffer, size_t count, long* got);
 // the reads after it; a compressed file is unpacked again up to there.
 Outcome SeekScanInput(ScanInput* input, int64_t offset);
 void CloseScanInput(ScanInput* input);
+
+}  // namespace talvor

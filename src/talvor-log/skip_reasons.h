@@ -6,6 +6,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 using SkipReason = FailureKind;
 
 inline constexpr int kFirstSkipReason = int(FailureKind::BlankOrComment);
@@ -18,3 +20,5 @@ constexpr int SkipIndex(SkipReason reason) {
 constexpr SkipReason SkipReasonAt(int index) {
     return SkipReason(kFirstSkipReason + index);
 }
+
+}  // namespace talvor

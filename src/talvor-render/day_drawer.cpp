@@ -14,6 +14,8 @@
 #include "talvor-render/run_report.h"
 #include "talvor-render/site_run.h"
 
+namespace talvor {
+
 namespace {
 
 // The day a log file outside a dated folder holds, from its first record's time text.
@@ -98,3 +100,5 @@ bool MakeSurface(RenderRun* run) {
     SetChartProjection(g.screenWidthF, g.screenHeightF);
     return true;
 }
+
+}  // namespace talvor

@@ -11,6 +11,8 @@
 #include "talvor-render/picture_writer.h"
 #include "talvor-render/render_run.h"
 
+namespace talvor {
+
 struct SiteRun;
 
 // What every drawer of a run works from, set up once for the run.
@@ -48,3 +50,5 @@ class DayDrawer {
 
 // The surface, font lists and projection of this process; false, with a message, without them.
 bool MakeSurface(RenderRun* run);
+
+}  // namespace talvor

@@ -15,6 +15,8 @@
 #include "talvor-render/output_plan.h"
 #include "talvor-render/render_cli.h"
 
+namespace talvor {
+
 const char kHeardCsvHeader[] = "date,khz,first_utc,last_utc,minutes,peak_level,new,stations\n";
 
 namespace {
@@ -53,8 +55,8 @@ struct MissingDays {
         std::string list;
         for (const std::string& day : first) list += (list.empty() ? "" : ", ") + day;
         if (count > kListed) list += " and " + std::to_string(count - kListed) + " more";
-        ::Report("no day log for " + std::to_string(count) + (count == 1 ? " day: " : " days: ") +
-                 list);
+        talvor::Report("no day log for " + std::to_string(count) +
+                       (count == 1 ? " day: " : " days: ") + list);
     }
 };
 
@@ -133,3 +135,5 @@ int ListHeardCarriers(const RenderRequest& request, const RunPaths& paths) {
     if (missing.count > 0) missing.Report();
     return failed ? kExitFailed : kExitOk;
 }
+
+}  // namespace talvor

@@ -13,6 +13,8 @@
 #include "heard/carriers.h"
 #include "site/station_list.h"
 
+namespace talvor {
+
 struct RenderRequest;
 
 extern const char kHeardCsvHeader[];
@@ -29,3 +31,5 @@ std::string HeardCsvLine(const std::string& date, const Carrier& carrier,
 // Lists the request's days (a date or a range) from the day logs of the station's data folder,
 // with the stations of STATIONS.CSV beside its configuration; the exit code.
 int ListHeardCarriers(const RenderRequest& request, const RunPaths& paths);
+
+}  // namespace talvor

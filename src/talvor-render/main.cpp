@@ -3,6 +3,6 @@
 #include "talvor-render/render_tool.h"
 
 int main(int argc, char** argv) {
-    KeepStandardDescriptorsTaken();
-    return RunRenderTool(argc, argv);
+    talvor::KeepStandardDescriptorsTaken();
+    return talvor::RunRenderTool(argc, argv);
 }

@@ -9,6 +9,8 @@
 #include "config/run_state.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 bool IsFolder(const std::string& path) {
@@ -224,3 +226,5 @@ std::string PicturePath(const OutputPlan& plan, const UtcTime& day) {
     if (!plan.file.empty()) return plan.file;
     return plan.folder + "/" + PictureName(day, plan.format);
 }
+
+}  // namespace talvor

@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "talvor-render/render_cli.h"
 
+namespace talvor {
+
 struct DayJob {
     UtcTime day;
     bool dayKnown = false;  // false only for a log file outside a dated folder, until it is read
@@ -53,3 +55,5 @@ bool OutputAccepted(const std::string& path, const ReadFiles& reads);
 
 // The picture's path for a day, by the plan.
 std::string PicturePath(const OutputPlan& plan, const UtcTime& day);
+
+}  // namespace talvor

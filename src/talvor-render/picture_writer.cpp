@@ -7,6 +7,8 @@
 #include "output/snapshot.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 void WritePicture(PendingPicture* picture) {
@@ -44,3 +46,5 @@ bool FinishWrite(PendingPicture* picture) {
     picture->active = false;
     return picture->written;
 }
+
+}  // namespace talvor

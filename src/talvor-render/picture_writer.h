@@ -9,6 +9,8 @@
 #include "frame/frame_bitmap.h"
 #include "talvor-render/render_cli.h"
 
+namespace talvor {
+
 struct PendingPicture {
     std::thread writer;
     FrameBitmap* frame = nullptr;
@@ -25,3 +27,5 @@ void StartWrite(PendingPicture* picture, FrameBitmap* frame, PictureFormat forma
                 const std::string& path, size_t job);
 // Waits for the picture in hand, if any; false when it was not written.
 bool FinishWrite(PendingPicture* picture);
+
+}  // namespace talvor

@@ -11,6 +11,8 @@
 #include "render/render_surface.h"
 #include "report/report.h"
 
+namespace talvor {
+
 namespace {
 
 // How the days' pictures come about: drawn here one after another, or collected from workers.
@@ -178,3 +180,5 @@ bool DrawDays(const RenderRequest& request, const DrawingPlan& work, int workerC
     WalkDays(request, *work.jobs, report, source);
     return true;
 }
+
+}  // namespace talvor

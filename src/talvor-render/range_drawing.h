@@ -11,6 +11,8 @@
 #include "talvor-render/day_drawer.h"
 #include "talvor-render/run_report.h"
 
+namespace talvor {
+
 // About what one worker process takes from the machine's memory while it draws days of width x
 // height pixels: its own pages (the software renderer's buffers, two frames as one day is written
 // while the next is drawn, the day log, the picture's encoding, the libraries' relocated pages),
@@ -49,3 +51,5 @@ int DrawWorkerShare(const DrawingPlan& work, size_t first, size_t count, int res
 // this process has no surface and no worker either.
 bool DrawDays(const RenderRequest& request, const DrawingPlan& work, int workerCount,
               const WorkerShare& share, RunReport* report);
+
+}  // namespace talvor

@@ -12,6 +12,8 @@
 #define TALVOR_VERSION "unknown"
 #endif
 
+namespace talvor {
+
 namespace {
 
 int BadDate(const std::string& option, const std::string& text) {
@@ -237,3 +239,5 @@ int ParseRenderCommandLine(int argc, const char* const* argv, RenderRequest* req
     }
     return kGoOn;
 }
+
+}  // namespace talvor

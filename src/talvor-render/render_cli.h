@@ -11,6 +11,8 @@
 #include "platform/clock.h"
 #include "report/exit_codes.h"
 
+namespace talvor {
+
 enum class PictureFormat { Gif, Png };
 
 enum class RenderSource {
@@ -69,3 +71,5 @@ UtcTime FooterClock(const UtcTime& day, const UtcTime& now);
 
 // True when the name ends in ".png", in any case.
 bool HasPngExtension(const std::string& path);
+
+}  // namespace talvor

@@ -10,6 +10,8 @@
 #include "render/font_lists.h"
 #include "render/render_surface.h"
 
+namespace talvor {
+
 struct RenderRun {
     RunPaths paths;  // StartTime, ExeFolder, ConfigFilePath and DataFolder
     ScreenGeometry screenGeometry;
@@ -21,3 +23,5 @@ struct RenderRun {
     // This process's surface; a worker process makes its own in its copy of the run.
     RenderSurface surface;
 };
+
+}  // namespace talvor

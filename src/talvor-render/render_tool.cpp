@@ -20,6 +20,8 @@
 #include "talvor-render/show_config.h"
 #include "talvor-render/site_run.h"
 
+namespace talvor {
+
 namespace {
 
 // The station's paths as the daily run derives them at start-up.
@@ -154,3 +156,5 @@ int RunRenderTool(int argc, const char* const* argv) {
     if (code != kGoOn) return code;
     return RunRenderRequest(request);
 }
+
+}  // namespace talvor

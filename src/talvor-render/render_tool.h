@@ -4,6 +4,8 @@
 
 #include "talvor-render/range_drawing.h"
 
+namespace talvor {
+
 struct RenderRequest;
 
 // The whole command: parses the arguments, draws and writes; returns the exit code.
@@ -13,3 +15,5 @@ int RunRenderTool(int argc, const char* const* argv);
 int RunRenderRequest(const RenderRequest& request);
 // The same with share as the part of each worker process that a range may start.
 int RunRenderRequestWith(const RenderRequest& request, const WorkerShare& share);
+
+}  // namespace talvor

@@ -9,6 +9,8 @@
 #include "platform/terminal.h"
 #include "talvor-render/render_cli.h"
 
+namespace talvor {
+
 namespace {
 
 void ClearBar(ProgressLine* progress) {
@@ -101,3 +103,5 @@ void ReportEnd(RunReport* report, const std::string& folder) {
                     report->missingCount == 1 ? "day" : "days");
     }
 }
+
+}  // namespace talvor

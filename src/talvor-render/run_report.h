@@ -9,6 +9,8 @@
 
 #include "platform/clock.h"
 
+namespace talvor {
+
 struct RenderRequest;
 
 struct ProgressLine {
@@ -41,3 +43,5 @@ void ReportNoLog(RunReport* report, const UtcTime& day);
 void AdvanceBar(RunReport* report, const UtcTime& day, bool present, int64_t* lastBar);
 // The closing count; folder is where the pictures went.
 void ReportEnd(RunReport* report, const std::string& folder);
+
+}  // namespace talvor

@@ -12,6 +12,8 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 
+namespace talvor {
+
 namespace {
 
 std::string Number(double value) {
@@ -98,3 +100,5 @@ void PrintStationConfig(std::ostream& out, const RenderRun& run) {
     out << "picture size:  " << run.screenGeometry.screenWidth << " x "
         << run.screenGeometry.screenHeight << "\n";
 }
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 
 #include "talvor-render/render_run.h"
 
+namespace talvor {
+
 // The dates (yyyy-mm-dd) of the day logs in a data folder, oldest first: every sub-folder named
 // as a date that holds a VOK.LOG.
 std::vector<std::string> DayLogDatesIn(const std::string& dataFolder);
@@ -19,3 +21,5 @@ std::string DescribeDates(const std::vector<std::string>& dates, size_t maxRuns 
 // Prints the settings in effect (the run's paths and settings once the configuration is read)
 // and the picture size to out.
 void PrintStationConfig(std::ostream& out, const RenderRun& run);
+
+}  // namespace talvor

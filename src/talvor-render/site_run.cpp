@@ -15,6 +15,8 @@
 #include "report/report.h"
 #include "talvor-render/run_report.h"
 
+namespace talvor {
+
 Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
                      const std::vector<DayJob>& jobs, SiteRun* run) {
     // systemctl stop, a unit's time-out or Ctrl-C must not leave half-written files to be
@@ -100,3 +102,5 @@ int WriteSiteWithoutDays(const RenderRequest& request, const RenderRun& render) 
     Report("no day log in " + dataFolder + " yet; the site's index says so");
     return kExitOk;
 }
+
+}  // namespace talvor

@@ -10,6 +10,8 @@
 #include "talvor-render/output_plan.h"
 #include "talvor-render/render_run.h"
 
+namespace talvor {
+
 struct SiteRun {
     SiteFolder folder;
     SiteLook look;
@@ -36,3 +38,5 @@ Outcome FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays)
 // index says so, with a message; kExitOk when it was written. A data folder that cannot be read
 // is no empty station: kExitFailed after the reason.
 int WriteSiteWithoutDays(const RenderRequest& request, const RenderRun& render);
+
+}  // namespace talvor

@@ -6,6 +6,8 @@
 
 #include "talvor/daily_run.h"
 
+namespace talvor {
+
 // The whole run, for the program started as firstArgument (argv[0]), in run (which must last
 // until the process ends: the render thread parks with it); returns the exit code.
 int RunTalvor(const char* firstArgument, DailyRun* run);
@@ -35,3 +37,5 @@ void RunCapture(DailyRun* run, const CaptureTimeline& timeline);
 // The render thread's work for the run: the day log loaded, the chart drawn and read back into
 // frameBitmap (without a surface, the day log alone).
 RenderThreadWork DailyRenderWork(DailyRun* run);
+
+}  // namespace talvor

@@ -14,6 +14,8 @@
 #include "report/report.h"
 #include "talvor/app.h"
 
+namespace talvor {
+
 namespace {
 
 // The event this capture has signalled, if any, and the handle it opened itself (when the
@@ -104,3 +106,5 @@ void RunCapture(DailyRun* run, const CaptureTimeline& timeline) {
     }
     PostQuit(&run->loop, pictureSaved && summaryWritten ? kExitOk : kExitFailed);
 }
+
+}  // namespace talvor

@@ -7,6 +7,8 @@
 #include "render/chart.h"
 #include "report/report.h"
 
+namespace talvor {
+
 void ReadConfiguration(DailyRun* run) {
     ReadConfigurationFile(run->paths.ConfigFilePath, &run->settings, &run->paths.DataFolder);
 }
@@ -38,3 +40,5 @@ Outcome SaveSnapshotGif(DailyRun* run) {
 Outcome WriteSummaryFile(DailyRun* run) {
     return WriteSummaryFileTo("Z.TXT", LoadedRecords(run->RecordBuffer, run->recordCount));
 }
+
+}  // namespace talvor

@@ -12,6 +12,8 @@
 #include "render/font_lists.h"
 #include "render/render_thread.h"
 
+namespace talvor {
+
 // Start-up fills it before the render thread exists; afterwards only the render thread's load
 // (RecordBuffer, recordCount, dayLogUnreadable) and read-back (frameBitmap) change it, and the
 // capture sequence takes those over once the render thread is done.
@@ -46,3 +48,5 @@ Outcome SaveSnapshotGif(DailyRun* run);
 // Writes "Z.TXT" in the working directory from the loaded records; why not, said on standard
 // error too, when it was not written.
 Outcome WriteSummaryFile(DailyRun* run);
+
+}  // namespace talvor

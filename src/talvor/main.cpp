@@ -3,10 +3,10 @@
 #include "talvor/app.h"
 
 int main(int argc, char** argv) {
-    KeepStandardDescriptorsTaken();
-    if (argc > 1) EndProcess(AnswerArguments(argc, argv, stdout));
+    talvor::KeepStandardDescriptorsTaken();
+    if (argc > 1) talvor::EndProcess(talvor::AnswerArguments(argc, argv, stdout));
     // The run's values live in this frame, which the process never leaves: the render thread
     // parks with them until EndProcess.
-    DailyRun run;
-    EndProcess(RunTalvor(argc > 0 ? argv[0] : nullptr, &run));
+    talvor::DailyRun run;
+    talvor::EndProcess(talvor::RunTalvor(argc > 0 ? argv[0] : nullptr, &run));
 }

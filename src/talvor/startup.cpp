@@ -13,6 +13,8 @@
 #include "report/report.h"
 #include "talvor/app.h"
 
+namespace talvor {
+
 namespace {
 
 // The frame as the render thread draws it, on its surface with the context current.
@@ -92,3 +94,5 @@ int RunTalvor(const char* firstArgument, DailyRun* run) {
     StartRenderThread(&run->renderThread, DailyRenderWork(run));
     return RunEventLoop(&run->loop);
 }
+
+}  // namespace talvor

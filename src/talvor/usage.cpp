@@ -10,6 +10,8 @@
 #define TALVOR_VERSION "unknown"
 #endif
 
+namespace talvor {
+
 namespace {
 
 constexpr const char* kUsage =
@@ -61,3 +63,5 @@ int AnswerArguments(int argc, const char* const argv[], std::FILE* out) {
     }
     return kExitUsage;
 }
+
+}  // namespace talvor
