@@ -894,4 +894,26 @@ TEST_F(ConfigFileTest, FilesTooLargeToReadAreSaid) {
     }
 }
 
+TEST(SunMarkers, QthCoordinatesAreReadFromTheLocation) {
+    struct Case {
+        const char* qth;
+        bool given;
+        double latitude, longitude;
+    };
+    const Case cases[] = {
+        {"PARIS,48.9,2.35", true, 48.9, 2.35}, {"SYDNEY, -33.87, 151.21", true, -33.87, 151.21},
+        {"LEMMENJOKI", true, 68.7, 26.0},      {"OSLO", false, 51.5, 0.1},
+        {"NOWHERE,91,0", false, 51.5, 0.1},    {"NOWHERE,45,181", false, 51.5, 0.1},
+        {"NOWHERE,N45,E10", false, 51.5, 0.1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.qth);
+        Settings settings;
+        ParseQth(&settings, c.qth);
+        EXPECT_EQ(settings.coordinatesGiven, c.given);
+        EXPECT_DOUBLE_EQ(settings.latitude, c.latitude);
+        EXPECT_DOUBLE_EQ(settings.longitude, c.longitude);
+    }
+}
+
 }  // namespace
