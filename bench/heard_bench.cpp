@@ -14,6 +14,8 @@
 #include "daylog/day_log.h"
 #include "heard/carriers.h"
 
+using namespace talvor;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -13,13 +13,15 @@
 #include <vector>
 
 #include "../tests/chart_frame.h"
-#include "app/daily_run.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
 #include "output/gif_lzw.h"
 #include "output/snapshot.h"
 #include "output/summary.h"
 #include "render/chart.h"
+#include "talvor/daily_run.h"
+
+using namespace talvor;
 
 namespace {
 

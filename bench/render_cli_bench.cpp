@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/daily_run.h"
 #include "config/configuration.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
@@ -38,7 +38,9 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
+
+using namespace talvor;
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/snapshot.h"
@@ -27,7 +27,9 @@
 #include "render/chart.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
+
+using namespace talvor;
 
 namespace {
 

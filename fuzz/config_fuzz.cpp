@@ -11,6 +11,8 @@
 #include "fuzz_support.h"
 #include "platform/files.h"
 
+using namespace talvor;
+
 namespace {
 const char kDefaultDataFolder[] = "/fuzz-default/BRANTOS";
 }

@@ -14,6 +14,8 @@
 #include "render/chart.h"
 #include "render/level_colour.h"
 
+using namespace talvor;
+
 namespace {
 
 // The quarter hours written out afresh, so that the check does not take the summary's word.

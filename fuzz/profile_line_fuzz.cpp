@@ -12,6 +12,8 @@
 #include "fuzz_support.h"
 #include "platform/files.h"
 
+using namespace talvor;
+
 namespace {
 const char kStartFolder[] = "/fuzz-default/BRANTOS";
 }

@@ -8,8 +8,10 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "logger/minute_levels.h"
-#include "logger/power_scan.h"
+#include "talvor-log/minute_levels.h"
+#include "talvor-log/power_scan.h"
+
+using namespace talvor;
 
 namespace {
 MinuteLevels minute;

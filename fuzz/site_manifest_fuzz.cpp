@@ -10,6 +10,8 @@
 #include "fuzz_support.h"
 #include "site/site_folder.h"
 
+using namespace talvor;
+
 namespace {
 
 bool InsideTheSite(const std::string& name) {

@@ -11,6 +11,8 @@
 #include "fuzz_support.h"
 #include "site/station_list.h"
 
+using namespace talvor;
+
 namespace {
 
 bool HoursOk(const ListedStation& s) {

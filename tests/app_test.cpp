@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/app.h"
+#include "talvor/app.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "config/run_state.h"
 #include "daylog/day_log.h"
 #include "gtest/gtest.h"
 #include "output/snapshot.h"
@@ -18,8 +19,9 @@
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "render/render_thread.h"
-#include "station/run_state.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace {
 

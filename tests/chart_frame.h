@@ -11,7 +11,7 @@
 
 // Owns the pixels of a FrameBitmap built by a test.
 struct TestFrame {
-    FrameBitmap frame;
+    talvor::FrameBitmap frame;
     std::vector<unsigned char> pixels;
 
     TestFrame(int width, int height) : pixels(size_t(width) * size_t(height) * 4, 0) {
@@ -50,7 +50,7 @@ inline void ChartRampColour(int v, unsigned char rgb[3]) {
 // colour and back over 12 pixels at the 10 kHz channels, white label text, blue scale
 // triangles. paletteColours picks the palette ramp, else the plain (v, v, (255 - v) / 10) one.
 inline void DrawChartLikeFrame(TestFrame* t, bool paletteColours, uint32_t seed = 12345) {
-    FrameBitmap& f = t->frame;
+    talvor::FrameBitmap& f = t->frame;
     std::memset(t->pixels.data(), 0, t->pixels.size());
     int centreX = f.width / 2;
     int rows = std::min(1440, f.height - 36 - 25 - 40);

@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/run_state.h"
 #include "config/settings.h"
-#include "station/run_state.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 using namespace std::string_literals;
 
@@ -889,6 +891,28 @@ TEST_F(ConfigFileTest, FilesTooLargeToReadAreSaid) {
             60000);
         EXPECT_EQ(code, 0);
         std::filesystem::remove(path);
+    }
+}
+
+TEST(SunMarkers, QthCoordinatesAreReadFromTheLocation) {
+    struct Case {
+        const char* qth;
+        bool given;
+        double latitude, longitude;
+    };
+    const Case cases[] = {
+        {"PARIS,48.9,2.35", true, 48.9, 2.35}, {"SYDNEY, -33.87, 151.21", true, -33.87, 151.21},
+        {"LEMMENJOKI", true, 68.7, 26.0},      {"OSLO", false, 51.5, 0.1},
+        {"NOWHERE,91,0", false, 51.5, 0.1},    {"NOWHERE,45,181", false, 51.5, 0.1},
+        {"NOWHERE,N45,E10", false, 51.5, 0.1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.qth);
+        Settings settings;
+        ParseQth(&settings, c.qth);
+        EXPECT_EQ(settings.coordinatesGiven, c.given);
+        EXPECT_DOUBLE_EQ(settings.latitude, c.latitude);
+        EXPECT_DOUBLE_EQ(settings.longitude, c.longitude);
     }
 }
 

@@ -14,15 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
 #include "config/configuration.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/summary.h"
 #include "render/chart.h"
 #include "render/level_colour.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace fs = std::filesystem;
 

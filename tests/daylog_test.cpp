@@ -3,17 +3,20 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "app/daily_run.h"
+#include "config/run_state.h"
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace {
 
@@ -294,6 +297,74 @@ TEST(SunEvents, LandInTheMinuteOfThePublishedTimes) {
             EXPECT_TRUE(e.marker == e.published || e.marker == e.published - 1) << e.marker;
         }
     }
+}
+
+// ---- The sun -----------------------------------------------------------------------------------
+
+using namespace std::chrono;
+
+sys_days Day(int y, int m, int d) {
+    return sys_days{year{y} / month{unsigned(m)} / std::chrono::day{unsigned(d)}};
+}
+
+TEST(SunMarkers, MatchPublishedSunriseAndSunsetTimes) {
+    // Published times, converted to UTC; an event of the local day before or after that falls
+    // in this UTC day counts for it. -1: none in that UTC day.
+    struct Case {
+        const char* place;
+        double latitude, longitude;
+        sys_days day;
+        int rise, set;  // minutes of the UTC day
+    };
+    const Case cases[] = {
+        {"London midsummer", 51.51, -0.13, Day(2026, 6, 21), 3 * 60 + 43, 20 * 60 + 21},
+        {"London midwinter", 51.51, -0.13, Day(2026, 12, 21), 8 * 60 + 4, 15 * 60 + 54},
+        {"New York midwinter", 40.71, -74.01, Day(2026, 12, 21), 12 * 60 + 17, 21 * 60 + 32},
+        // Sunset at 20:31 EDT on 20 June is 00:31 UTC on the 21st.
+        {"New York midsummer", 40.71, -74.01, Day(2026, 6, 21), 9 * 60 + 25, 31},
+        {"Helsinki midsummer", 60.17, 24.94, Day(2026, 6, 21), 54, 19 * 60 + 50},
+        // Sydney's sunrise at 07:00 AEST on 22 June is 21:00 UTC on the 21st.
+        {"Sydney midwinter", -33.87, 151.21, Day(2026, 6, 21), 21 * 60, 6 * 60 + 54},
+        {"Tromso polar night", 69.65, 18.96, Day(2026, 12, 21), -1, -1},
+        {"Tromso midnight sun", 69.65, 18.96, Day(2026, 6, 21), -1, -1},
+    };
+    // The published times are rounded to the minute and a marker sits in the minute that holds
+    // its event: a minute either way, no more.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.place);
+        SunEvents events = SunEventsOn(c.day, c.latitude, c.longitude);
+        if (c.rise < 0) {
+            EXPECT_EQ(events.rise, -1);
+        } else {
+            EXPECT_NEAR(events.rise, c.rise, 1);
+        }
+        if (c.set < 0) {
+            EXPECT_EQ(events.set, -1);
+        } else {
+            EXPECT_NEAR(events.set, c.set, 1);
+        }
+    }
+
+    int32_t kinds[kMinutesPerDay];
+    DayMarkerKinds(Day(2026, 12, 21), 51.51, -0.13, kinds);
+    int rises = 0, sets = 0, newYork = 0;
+    for (int m = 0; m < kMinutesPerDay; ++m) {
+        if (kinds[m] == int32_t(Marker::UpperHalfSun)) {
+            EXPECT_NEAR(m, 8 * 60 + 4, 1);
+            ++rises;
+        }
+        if (kinds[m] == int32_t(Marker::LowerHalfSun)) {
+            EXPECT_NEAR(m, 15 * 60 + 54, 1);
+            ++sets;
+        }
+        if (kinds[m] == int32_t(Marker::NewYork)) {
+            EXPECT_NEAR(m, 21 * 60 + 32, 1);
+            ++newYork;
+        }
+    }
+    EXPECT_EQ(rises, 1);
+    EXPECT_EQ(sets, 1);
+    EXPECT_EQ(newYork, 1);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "platform/clock.h"
 #include "test_support.h"
 
+using namespace talvor;
+
 namespace fs = std::filesystem;
 
 namespace {

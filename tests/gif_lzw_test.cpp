@@ -18,6 +18,8 @@
 #include "output/colour_reduction.h"
 #include "output/snapshot.h"
 
+using namespace talvor;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

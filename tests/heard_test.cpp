@@ -11,6 +11,8 @@
 
 #include "heard/carriers.h"
 
+using namespace talvor;
+
 namespace {
 
 struct Made {

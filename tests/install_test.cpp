@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "calendar/calendar.h"
 #include "gtest/gtest.h"
 #include "platform/clock.h"
-#include "station/calendar.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace fs = std::filesystem;
 

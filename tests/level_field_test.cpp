@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "render/chart.h"
@@ -20,7 +20,9 @@
 #include "render/render_surface.h"
 #include "render/render_thread.h"
 #include "render/spot_measurement.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
+
+using namespace talvor;
 
 namespace {
 

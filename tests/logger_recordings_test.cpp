@@ -10,15 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "calendar/calendar.h"
 #include "daylog/day_log.h"
-#include "logger/day_log_writer.h"
-#include "logger/logger.h"
-#include "logger/recordings.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "station/calendar.h"
-#include "station/report.h"
+#include "report/report.h"
+#include "talvor-log/day_log_writer.h"
+#include "talvor-log/logger.h"
+#include "talvor-log/recordings.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 using namespace std::chrono;
 

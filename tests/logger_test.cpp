@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-log: scan lines as the receiver tools write them, the minute's levels, the sun markers,
 // the day log it appends to, and the built program fed from a pipe and drawn by talvor-render.
-#include "logger/logger.h"
+#include "talvor-log/logger.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -22,19 +22,21 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
+#include "calendar/calendar.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "daylog/sun_events.h"
-#include "logger/day_log_writer.h"
-#include "logger/minute_levels.h"
-#include "logger/power_scan.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "station/calendar.h"
-#include "station/report.h"
-#include "station/run_state.h"
+#include "report/report.h"
+#include "talvor-log/day_log_writer.h"
+#include "talvor-log/minute_levels.h"
+#include "talvor-log/power_scan.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 using namespace std::chrono;
 
@@ -291,92 +293,10 @@ TEST(MinuteLevels, MappingIsAStraightClampedLineThatNeverTurnsDown) {
     }
 }
 
-// ---- The sun -----------------------------------------------------------------------------------
+// ---- Days ------------------------------------------------------------------------------------
 
 sys_days Day(int y, int m, int d) {
     return sys_days{year{y} / month{unsigned(m)} / std::chrono::day{unsigned(d)}};
-}
-
-TEST(SunMarkers, MatchPublishedSunriseAndSunsetTimes) {
-    // Published times, converted to UTC; an event of the local day before or after that falls
-    // in this UTC day counts for it. -1: none in that UTC day.
-    struct Case {
-        const char* place;
-        double latitude, longitude;
-        sys_days day;
-        int rise, set;  // minutes of the UTC day
-    };
-    const Case cases[] = {
-        {"London midsummer", 51.51, -0.13, Day(2026, 6, 21), 3 * 60 + 43, 20 * 60 + 21},
-        {"London midwinter", 51.51, -0.13, Day(2026, 12, 21), 8 * 60 + 4, 15 * 60 + 54},
-        {"New York midwinter", 40.71, -74.01, Day(2026, 12, 21), 12 * 60 + 17, 21 * 60 + 32},
-        // Sunset at 20:31 EDT on 20 June is 00:31 UTC on the 21st.
-        {"New York midsummer", 40.71, -74.01, Day(2026, 6, 21), 9 * 60 + 25, 31},
-        {"Helsinki midsummer", 60.17, 24.94, Day(2026, 6, 21), 54, 19 * 60 + 50},
-        // Sydney's sunrise at 07:00 AEST on 22 June is 21:00 UTC on the 21st.
-        {"Sydney midwinter", -33.87, 151.21, Day(2026, 6, 21), 21 * 60, 6 * 60 + 54},
-        {"Tromso polar night", 69.65, 18.96, Day(2026, 12, 21), -1, -1},
-        {"Tromso midnight sun", 69.65, 18.96, Day(2026, 6, 21), -1, -1},
-    };
-    // The published times are rounded to the minute and a marker sits in the minute that holds
-    // its event: a minute either way, no more.
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.place);
-        SunEvents events = SunEventsOn(c.day, c.latitude, c.longitude);
-        if (c.rise < 0) {
-            EXPECT_EQ(events.rise, -1);
-        } else {
-            EXPECT_NEAR(events.rise, c.rise, 1);
-        }
-        if (c.set < 0) {
-            EXPECT_EQ(events.set, -1);
-        } else {
-            EXPECT_NEAR(events.set, c.set, 1);
-        }
-    }
-
-    int32_t kinds[kMinutesPerDay];
-    DayMarkerKinds(Day(2026, 12, 21), 51.51, -0.13, kinds);
-    int rises = 0, sets = 0, newYork = 0;
-    for (int m = 0; m < kMinutesPerDay; ++m) {
-        if (kinds[m] == int32_t(Marker::UpperHalfSun)) {
-            EXPECT_NEAR(m, 8 * 60 + 4, 1);
-            ++rises;
-        }
-        if (kinds[m] == int32_t(Marker::LowerHalfSun)) {
-            EXPECT_NEAR(m, 15 * 60 + 54, 1);
-            ++sets;
-        }
-        if (kinds[m] == int32_t(Marker::NewYork)) {
-            EXPECT_NEAR(m, 21 * 60 + 32, 1);
-            ++newYork;
-        }
-    }
-    EXPECT_EQ(rises, 1);
-    EXPECT_EQ(sets, 1);
-    EXPECT_EQ(newYork, 1);
-}
-
-TEST(SunMarkers, QthCoordinatesAreReadFromTheLocation) {
-    struct Case {
-        const char* qth;
-        bool given;
-        double latitude, longitude;
-    };
-    const Case cases[] = {
-        {"PARIS,48.9,2.35", true, 48.9, 2.35}, {"SYDNEY, -33.87, 151.21", true, -33.87, 151.21},
-        {"LEMMENJOKI", true, 68.7, 26.0},      {"OSLO", false, 51.5, 0.1},
-        {"NOWHERE,91,0", false, 51.5, 0.1},    {"NOWHERE,45,181", false, 51.5, 0.1},
-        {"NOWHERE,N45,E10", false, 51.5, 0.1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.qth);
-        Settings settings;
-        ParseQth(&settings, c.qth);
-        EXPECT_EQ(settings.coordinatesGiven, c.given);
-        EXPECT_DOUBLE_EQ(settings.latitude, c.latitude);
-        EXPECT_DOUBLE_EQ(settings.longitude, c.longitude);
-    }
 }
 
 // ---- The logger over lines ---------------------------------------------------------------------

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
 #include "chart_frame.h"
+#include "config/run_state.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
 #include "output/snapshot.h"
@@ -20,8 +20,10 @@
 #include "platform/clock.h"
 #include "render/chart.h"
 #include "render/render_thread.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace {
 

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/run_state.h"
 #include "gtest/gtest.h"
 #include "platform/clock.h"
 #include "platform/display.h"
@@ -33,8 +34,9 @@
 #include "platform/named_event.h"
 #include "platform/outcome.h"
 #include "platform/process.h"
-#include "station/run_state.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace {
 

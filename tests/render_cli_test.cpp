@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // talvor-render: its command line as a function, and the built command driven as a user would,
 // with its pictures checked against the daily run's own for the same log and settings.
-#include "tool/render_cli.h"
+#include "talvor-render/render_cli.h"
 
 #include <dirent.h>
 #include <gif_lib.h>
@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
 #include "config/configuration.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/png_writer.h"
@@ -36,13 +36,15 @@
 #include "render/render_thread.h"
 #include "site/site_folder.h"
 #include "site/site_pages.h"
-#include "station/run_state.h"
+#include "talvor-render/heard_list.h"
+#include "talvor-render/range_drawing.h"
+#include "talvor-render/render_tool.h"
+#include "talvor-render/show_config.h"
+#include "talvor-render/site_run.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
-#include "tool/heard_list.h"
-#include "tool/range_drawing.h"
-#include "tool/render_tool.h"
-#include "tool/show_config.h"
-#include "tool/site_run.h"
+
+using namespace talvor;
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/daily_run.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "output/colour_reduction.h"
@@ -20,8 +20,10 @@
 #include "render/level_colour.h"
 #include "render/render_surface.h"
 #include "render/render_thread.h"
-#include "station/run_state.h"
+#include "talvor/daily_run.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace {
 

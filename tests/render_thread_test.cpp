@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/app.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
@@ -19,8 +19,10 @@
 #include "platform/process.h"
 #include "render/chart.h"
 #include "render/render_surface.h"
-#include "station/run_state.h"
+#include "talvor/app.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace {
 

@@ -16,6 +16,8 @@
 #include "site/site_feed.h"
 #include "site/site_text.h"
 
+using namespace talvor;
+
 using namespace std::chrono;
 
 namespace {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "daylog/day_log.h"
+#include "frame/frame_bitmap.h"
 #include "platform/folder_files.h"
 #include "render/chart.h"
 #include "render/level_field.h"
@@ -35,8 +36,9 @@
 #include "site/site_pages.h"
 #include "site/site_text.h"
 #include "site/station_list.h"
-#include "station/frame_bitmap.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 namespace fs = std::filesystem;
 using namespace std::chrono;

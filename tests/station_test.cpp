@@ -5,11 +5,13 @@
 #include <thread>
 #include <vector>
 
+#include "calendar/calendar.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "station/calendar.h"
-#include "station/report.h"
+#include "report/report.h"
 #include "test_support.h"
+
+using namespace talvor;
 
 TEST(Calendar, DaysFromToCountsBothEnds) {
     struct Case {

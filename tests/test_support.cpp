@@ -23,7 +23,9 @@
 #include <thread>
 
 #include "daylog/day_log.h"
-#include "station/report.h"
+#include "report/report.h"
+
+using namespace talvor;
 
 namespace fs = std::filesystem;
 

@@ -21,11 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "calendar/calendar.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "station/calendar.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 namespace {
 
@@ -81,7 +83,7 @@ int Usage() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int GenerateDayLog(int argc, char** argv) {
     KeepStandardDescriptorsTaken();
     SetProgramName("talvor-gen-daylog");
     if (argc < 2 || (argv[1][0] == '-' && std::strcmp(argv[1], "--csv") != 0)) return Usage();
@@ -189,4 +191,10 @@ int main(int argc, char** argv) {
     }
     if (!csv) std::printf("%s\n", path.c_str());
     return 0;
+}
+
+}  // namespace talvor
+
+int main(int argc, char** argv) {
+    return talvor::GenerateDayLog(argc, argv);
 }

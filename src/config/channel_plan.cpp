@@ -3,6 +3,8 @@
 
 #include <iterator>
 
+namespace talvor {
+
 // The 10 kHz channels from 520 to 1700 kHz; the 90 kHz multiples are left out, 1620 excepted.
 const int ChannelPlan10[108] = {
     0,    520,  530,  550,  560,  570,  580,  590,  600,  610,  620,  640,  650,  660,  670,  680,
@@ -36,3 +38,5 @@ ChannelRaster ChannelRasterOf(int channelSpacing) {
         return {ChannelPlan10[1], ChannelPlan10[std::size(ChannelPlan10) - 1], 10};
     return {ChannelPlan9[1], ChannelPlan9[std::size(ChannelPlan9) - 1], 9};
 }
+
+}  // namespace talvor

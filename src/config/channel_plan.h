@@ -2,6 +2,8 @@
 // The channel plans: the frequencies, in kHz, that the chart draws and the summary averages.
 #pragma once
 
+namespace talvor {
+
 extern const int ChannelPlan10[108];  // entry 0 is 0; 520..1700 kHz without most 90 kHz multiples
 extern const int ChannelPlan9[119];   // entry 0 is 0; 531..1701 kHz in 9 kHz steps
 
@@ -22,3 +24,5 @@ struct ChannelRaster {
     int spacing;  // kHz
 };
 ChannelRaster ChannelRasterOf(int channelSpacing);
+
+}  // namespace talvor

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "platform/files.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 namespace {
 
@@ -288,3 +290,5 @@ size_t ReadConfigurationBytes(const char* bytes, size_t size, Settings* settings
     ApplyDefaultLocation(settings);
     return scanned;
 }
+
+}  // namespace talvor

@@ -7,6 +7,8 @@
 
 #include "config/settings.h"
 
+namespace talvor {
+
 // Reads the configuration file at path into settings (its footer text cleared first, the default
 // location applied where none is named); a profile section may replace *dataFolder. Returns the
 // length of the text scanned: 0 when nothing was (no file, an unreadable one, or one of at most 3
@@ -31,3 +33,5 @@ Outcome HandleProfileLine(char* line, ProfileSection* section);
 
 // Accepts an existing path as the profile folder, or reports it missing (NoSuchPath).
 Outcome SetProfileFolder(const char* path, ProfileSection* section);
+
+}  // namespace talvor

@@ -6,7 +6,9 @@
 #include "config/configuration.h"
 #include "config/settings.h"
 #include "platform/files.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 namespace {
 
@@ -92,3 +94,5 @@ Outcome HandleProfileLine(char* line, ProfileSection* section) {
         return SetProfileFolder(QuotedPath(original.data(), length, word[1] + 1), section);
     return SetProfileFolder(original.data() + word[1], section);
 }
+
+}  // namespace talvor

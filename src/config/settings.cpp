@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace talvor {
+
 namespace {
 
 // A location value holds at most 255 characters; the rest of a longer one is not looked at.
@@ -129,3 +131,5 @@ void ApplySetting(Settings* settings, char* key, char* value) {
     }
     // "VOK" and every other key: accepted without effect.
 }
+
+}  // namespace talvor

@@ -4,6 +4,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 struct Settings {
     int channelSpacing = 10;     // kHz, 10 or 9
     float sensitivity = 1.0f;    // level multiplier, above 0.1 and at most 1.0
@@ -30,3 +32,5 @@ char* NextCommaToken(char** cursor);
 
 // Upper-cases ASCII letters in place (the program's texts are 8-bit; other bytes stay).
 void UpperCaseInPlace(char* text);
+
+}  // namespace talvor

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/station_config.h"
 
+#include "config/run_state.h"
 #include "platform/files.h"
-#include "station/run_state.h"
+
+namespace talvor {
 
 Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
                                  RunPaths* paths) {
@@ -19,3 +21,5 @@ Outcome FindStationConfiguration(const std::string& executablePath, const std::s
     paths->DataFolder = FolderOf(paths->ConfigFilePath) + "/BRANTOS";
     return Succeeded();
 }
+
+}  // namespace talvor

@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "config/run_state.h"
 #include "platform/outcome.h"
-#include "station/run_state.h"
+
+namespace talvor {
 
 // Sets the paths' executable folder, configuration file and default data folder from the
 // executable's path. An empty configPath means TALVOR.INI beside the executable (optional);
@@ -13,3 +15,5 @@
 // the configuration until the configuration's profile section moves it.
 Outcome FindStationConfiguration(const std::string& executablePath, const std::string& configPath,
                                  RunPaths* paths);
+
+}  // namespace talvor

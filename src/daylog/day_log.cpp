@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "platform/files.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 bool AllocateRecordBuffer(unsigned char** buffer) {
     if (*buffer == nullptr) *buffer = static_cast<unsigned char*>(std::malloc(kRecordBufferSize));
@@ -139,3 +141,5 @@ Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* coun
     }
     return read;
 }
+
+}  // namespace talvor

@@ -25,6 +25,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 constexpr int kDayLogRecordSize = 4890;
 // One record a minute of one UTC day: records past the day's last minute are not read.
 constexpr int kMinutesPerDay = 1440;
@@ -129,3 +131,5 @@ Outcome LoadDayLogFrom(const std::string& path, unsigned char* buffer, int* coun
                        int* heldFile = nullptr);
 // Closes the day log that a load left open in *heldFile (-1 after).
 void CloseDayLog(int* heldFile);
+
+}  // namespace talvor

@@ -3,7 +3,9 @@
 
 #include <string>
 
-#include "station/calendar.h"
+#include "calendar/calendar.h"
+
+namespace talvor {
 
 namespace {
 
@@ -25,3 +27,5 @@ int MinuteOfDay(const DayLogRecord* record, int k) {
     if (ClockOf(record, &minute)) return minute;
     return k % kMinutesPerDay;
 }
+
+}  // namespace talvor

@@ -7,6 +7,10 @@
 
 #include "daylog/day_log.h"
 
+namespace talvor {
+
 // The minute of the UTC day that record k stands for: its time text's "hh:mm" where that reads
 // as a time, else its place in the log (one record a minute from 00:00).
 int MinuteOfDay(const DayLogRecord* record, int k);
+
+}  // namespace talvor

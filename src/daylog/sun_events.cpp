@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+namespace talvor {
+
 // Sunrise and sunset by the equations of NOAA's solar calculator (after Meeus): the apparent
 // event, when the centre of the sun is 0.833 degrees below the horizon (refraction and the
 // sun's radius). They put an event within a minute of the published tables, which is what a
@@ -107,3 +109,5 @@ void DayMarkerKinds(std::chrono::sys_days day, double latitude, double longitude
     if (station.set >= 0) kinds[station.set] = int32_t(Marker::LowerHalfSun);
     if (newYork.set >= 0) kinds[newYork.set] = int32_t(Marker::NewYork);
 }
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 
 #include "daylog/day_log.h"
 
+namespace talvor {
+
 // The minute of the UTC day (0..1439) in which the sun rises and sets at the place (degrees,
 // north and east positive); -1 when no such event falls in that UTC day (a polar day or night,
 // or an event that falls on the day before or after).
@@ -32,3 +34,5 @@ constexpr double kNewYorkLongitude = -74.01;
 // sunset in New York (which takes the minute when it meets a station event), else 0.
 void DayMarkerKinds(std::chrono::sys_days day, double latitude, double longitude,
                     int32_t kinds[kMinutesPerDay]);
+
+}  // namespace talvor

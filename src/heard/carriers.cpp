@@ -30,6 +30,8 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace talvor {
+
 namespace {
 
 constexpr int kFloorStep = 16;   // kHz between the floor's anchor points
@@ -323,3 +325,5 @@ void MarkNewCarriers(HeardDay* day, const std::vector<HeardDay>& earlier) {
         c.isNew = logged && InBand(c.khz) && !used[size_t(c.khz - kBandFirstKhz)];
     }
 }
+
+}  // namespace talvor

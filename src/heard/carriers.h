@@ -9,6 +9,8 @@
 
 #include "daylog/day_records.h"
 
+namespace talvor {
+
 // How much and how long a kHz must stand out to be a carrier; each may be set by the caller.
 struct CarrierRules {
     int margin = 40;      // levels above the floor (8 dB at talvor-log's default span)
@@ -42,3 +44,5 @@ constexpr int kNewCarrierDays = 7;
 // log tells nothing and is left out; when none of those days has a log, nothing is new, since
 // nothing was listened to that it could be new against.
 void MarkNewCarriers(HeardDay* day, const std::vector<HeardDay>& earlier);
+
+}  // namespace talvor

@@ -10,8 +10,10 @@
 #include <limits>
 #include <new>
 
+#include "frame/frame_bitmap.h"
 #include "output/median_cut.h"
-#include "station/frame_bitmap.h"
+
+namespace talvor {
 
 namespace {
 
@@ -287,3 +289,5 @@ double FramePsnr(const FrameBitmap& frame, const unsigned char* rgbTopFirst) {
     double meanSquared = double(squaredError) / (3.0 * double(width) * double(frame.height));
     return 10.0 * std::log10(255.0 * 255.0 / meanSquared);
 }
+
+}  // namespace talvor

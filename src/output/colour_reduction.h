@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+namespace talvor {
+
 struct FrameBitmap;
 
 constexpr int kMaxGifColours = 256;
@@ -33,3 +35,5 @@ bool ReduceFrameColoursByRow(const FrameBitmap& frame, IndexedImage* image,
 // Peak signal-to-noise ratio in dB of an RGB image (top row first, 3 bytes a pixel, the frame's
 // size) against the frame, over red, green and blue; infinity when they are identical.
 double FramePsnr(const FrameBitmap& frame, const unsigned char* rgbTopFirst);
+
+}  // namespace talvor

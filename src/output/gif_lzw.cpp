@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace talvor {
+
 namespace {
 
 constexpr int kMaxCodeBits = 12;
@@ -131,3 +133,5 @@ void CompressLzw(const unsigned char* indices, size_t count, int minCodeSize,
     encoder.Add(indices, count);
     encoder.Finish();
 }
+
+}  // namespace talvor

@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace talvor {
+
 // The smallest and largest first code width less one that a GIF allows for 2..256 colours.
 constexpr int kMinLzwCodeSize = 2;
 constexpr int kMaxLzwCodeSize = 8;
@@ -58,3 +60,5 @@ class LzwEncoder {
 // The indices in one piece.
 void CompressLzw(const unsigned char* indices, size_t count, int minCodeSize,
                  std::vector<unsigned char>* codeStream);
+
+}  // namespace talvor

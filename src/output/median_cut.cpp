@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <limits>
 
+namespace talvor {
+
 namespace {
 
 // Palette refinement passes after the split; they stop early once no colour changes cluster.
@@ -189,3 +191,5 @@ std::vector<Colour> ChooseCentres(std::vector<WeightedColour>& colours, int maxC
     RefineCentres(colours, &centres);
     return centres;
 }
+
+}  // namespace talvor

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace talvor {
+
 // Red, green and blue on the 0..255 scale, unrounded.
 struct Colour {
     double c[3];
@@ -36,3 +38,5 @@ class NearestColour {
     std::vector<int> order_;
     std::vector<double> greens_;
 };
+
+}  // namespace talvor

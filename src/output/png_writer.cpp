@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "frame/frame_bitmap.h"
 #include "platform/files.h"
-#include "station/frame_bitmap.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 namespace {
 
@@ -184,3 +186,5 @@ Outcome WritePngFile(const FrameBitmap& frame, const char* path) {
     if (!written) ReportCannotWrite(path, written.reason);
     return written;
 }
+
+}  // namespace talvor

@@ -6,6 +6,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 struct FrameBitmap;
 
 // Writes the frame as an 8-bit RGB PNG of its full size (the alpha byte is dropped); when it
@@ -26,3 +28,5 @@ Outcome EncodeRgbaPng(const unsigned char* rgba, int width, int height,
 Outcome EncodeOverlayPng(const unsigned char* indices, int width, int height,
                          const std::vector<unsigned char>& paletteRgb,
                          std::vector<unsigned char>* bytes);
+
+}  // namespace talvor

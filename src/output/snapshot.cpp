@@ -10,11 +10,13 @@
 #include <new>
 #include <optional>
 
+#include "frame/frame_bitmap.h"
 #include "output/colour_reduction.h"
 #include "output/gif_lzw.h"
 #include "platform/files.h"
-#include "station/frame_bitmap.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 namespace {
 
@@ -223,3 +225,5 @@ Outcome SaveSnapshotTo(const FrameBitmap* frame, const std::string& path) {
     }
     return WriteGifFile(*frame, path.c_str());
 }
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 #include "platform/clock.h"
 #include "platform/outcome.h"
 
+namespace talvor {
+
 struct FrameBitmap;
 struct IndexedImage;
 
@@ -43,3 +45,5 @@ Outcome ReadGifFile(const char* path, DecodedGif* image);
 // Saves the frame as the snapshot at path; when no frame was drawn (frame nullptr, EmptyFrame)
 // or the picture was not saved, the reason, said on standard error too.
 Outcome SaveSnapshotTo(const FrameBitmap* frame, const std::string& path);
+
+}  // namespace talvor

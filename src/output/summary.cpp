@@ -8,7 +8,9 @@
 
 #include "config/channel_plan.h"
 #include "platform/files.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 namespace {
 
@@ -87,3 +89,5 @@ Outcome WriteSummaryFileTo(const char* path, RecordSpan records) {
     if (!written) ReportCannotWrite(path, written.reason);
     return written;
 }
+
+}  // namespace talvor

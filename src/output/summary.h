@@ -8,6 +8,8 @@
 
 #include "daylog/day_log.h"
 
+namespace talvor {
+
 // Whether a record's minute field makes it a quarter-hour record, one that "Z.TXT" has a line for.
 bool IsQuarterHour(int32_t minute);
 
@@ -28,3 +30,5 @@ std::string SummaryFileText(RecordSpan records);
 // previous one only when the new one is whole; when it was not written, the reason, said on
 // standard error too.
 Outcome WriteSummaryFileTo(const char* path, RecordSpan records);
+
+}  // namespace talvor

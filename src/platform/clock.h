@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace talvor {
+
 // A UTC calendar time, field for field what the system clock gives.
 struct UtcTime {
     int year = 0;
@@ -29,3 +31,5 @@ bool UseTimeZone(const std::string& zone);
 // The UTC seconds since 1970 that a local calendar time can stand for: none in a skipped hour,
 // two in the hour that repeats (earlier first), one otherwise. Returns the count.
 int LocalTimeToUtc(int year, int month, int day, int hour, int minute, int second, int64_t utc[2]);
+
+}  // namespace talvor

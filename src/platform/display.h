@@ -4,6 +4,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 // How long a display server may take to answer before the run goes on without it: a server that
 // accepts connections but never answers (or a frozen desktop) must not hold an unattended run.
 constexpr int kDisplayQueryTimeoutMs = 2000;
@@ -25,3 +27,5 @@ void ShowMessageDialog(const char* caption, const char* text);
 // A program without a user at a screen: messages go to standard error only, never to a dialog
 // that would wait for a click.
 void StopUsingDesktopDisplay();
+
+}  // namespace talvor

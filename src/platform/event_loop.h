@@ -7,6 +7,8 @@
 #include <functional>
 #include <mutex>
 
+namespace talvor {
+
 // One loop's timer and quit: made by the program that runs the loop, shared with the threads
 // that post to it.
 struct EventLoop {
@@ -25,3 +27,5 @@ void KillOneShotTimer(EventLoop* loop);
 // Runs until PostQuit is called; returns the code given to it.
 int RunEventLoop(EventLoop* loop);
 void PostQuit(EventLoop* loop, int exitCode);
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 // True when a file or folder of that name exists (relative names against the working directory).
 bool PathExists(const char* path);
 
@@ -76,3 +78,5 @@ Outcome LockExclusively(int fd);
 Outcome SyncFileData(int fd);
 // Flushes a folder's entries to the disk, so that a file made in it survives a power cut.
 Outcome SyncFolder(const char* path);
+
+}  // namespace talvor

@@ -13,6 +13,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 // Opens the folder that a path names, following a link at its end as command-line tools do
 // with the folders they are given; *fd is -1 on failure.
 Outcome OpenNamedFolder(const char* path, int* fd);
@@ -71,3 +73,5 @@ void DiscardTemporary(TemporaryFile* file);
 // From now on SIGTERM, SIGINT and SIGHUP first remove the temporaries being written, say so on
 // standard error, and then end the process as the signal would have.
 void RemoveTemporariesOnStopSignals();
+
+}  // namespace talvor

@@ -2,6 +2,8 @@
 // Libraries loaded at run time, so that a machine without one still runs to its normal end.
 #pragma once
 
+namespace talvor {
+
 // Loads the shared library of that file name (never unloaded); nullptr when it is missing.
 void* LoadLibrary(const char* fileName);
 // The address of a function the library exports, or nullptr.
@@ -12,3 +14,5 @@ template <typename Call>
 void ResolveFunction(void* library, const char* name, Call* call) {
     *call = reinterpret_cast<Call>(LibraryFunction(library, name));
 }
+
+}  // namespace talvor

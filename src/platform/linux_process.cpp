@@ -12,6 +12,8 @@
 
 #include "platform/process.h"
 
+namespace talvor {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -109,3 +111,5 @@ Outcome RandomBytes(unsigned char* bytes, size_t count) {
     }
     return Succeeded();
 }
+
+}  // namespace talvor

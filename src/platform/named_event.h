@@ -2,6 +2,8 @@
 // The named capture event that another of the user's processes signals.
 #pragma once
 
+namespace talvor {
+
 // A named auto-reset event that the user's other processes can open under the same name.
 struct NamedEvent;
 // Opens (creating if needed, not signalled) the event, readable and writable by the user only.
@@ -23,3 +25,5 @@ bool WaitNamedEvent(NamedEvent* event, int timeoutMs);
 void CloseNamedEvent(NamedEvent* event);
 // Removes the name, so that the next open creates a fresh event (for tests and tools).
 void RemoveNamedEvent(const char* name);
+
+}  // namespace talvor

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+namespace talvor {
+
 const char* FailureText(FailureKind kind) {
     switch (kind) {
         case FailureKind::None:
@@ -123,3 +125,5 @@ Outcome FailedLike(const Outcome& cause, std::string reason) {
     failed.reason = std::move(reason);
     return failed;
 }
+
+}  // namespace talvor

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace talvor {
+
 // This system's own kinds of failure: a closed list, kept apart from the system's errno, each
 // with its text (FailureText), as C libraries keep theirs (giflib's GifErrorString, SQLite's
 // sqlite3_errstr).
@@ -93,3 +95,5 @@ Outcome Failed(FailureKind kind, std::string reason);
 Outcome FailedWithErrno(int error);
 // The same failure as cause, kind and errno, said with another reason (the cause's in context).
 Outcome FailedLike(const Outcome& cause, std::string reason);
+
+}  // namespace talvor

@@ -3,6 +3,8 @@
 
 #include "platform/event_loop.h"
 
+namespace talvor {
+
 using Clock = std::chrono::steady_clock;
 
 void ArmOneShotTimer(EventLoop* loop, int delayMs, std::function<void()> proc) {
@@ -54,3 +56,5 @@ int RunEventLoop(EventLoop* loop) {
         }
     }
 }
+
+}  // namespace talvor

@@ -11,6 +11,8 @@
 #include "platform/files.h"
 #include "platform/posix_open.h"
 
+namespace talvor {
+
 // Folded in here rather than inlined in each caller: the logger's appended file and every file
 // read must be refused alike when they are not regular files.
 Outcome OpenRegularFile(const char* path, int flags, int mode, int* fd) {
@@ -233,3 +235,5 @@ FileIdentity IdentifyFile(const char* path) {
     id.resolved = true;
     return id;
 }
+
+}  // namespace talvor

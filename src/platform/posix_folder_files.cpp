@@ -15,6 +15,8 @@
 #include "platform/posix_open.h"
 #include "platform/process.h"
 
+namespace talvor {
+
 namespace {
 
 static_assert(kWorkingFolder == AT_FDCWD);
@@ -72,24 +74,30 @@ void WriteText(const char* text) {
     }
 }
 
-extern "C" void RemoveTemporariesAndStop(int signalNumber) {
+}  // namespace
+}  // namespace talvor
+
+// A signal handler has C linkage, so it stands outside the namespace.
+extern "C" {
+static void RemoveTemporariesAndStop(int signalNumber) {
     int saved = errno;
     bool removed = false;
-    for (TemporarySlot& slot : temporarySlots) {
-        if (slot.state.load() == kSlotInUse && unlinkat(slot.folderFd, slot.name, 0) == 0) {
+    for (talvor::TemporarySlot& slot : talvor::temporarySlots) {
+        if (slot.state.load() == talvor::kSlotInUse && unlinkat(slot.folderFd, slot.name, 0) == 0) {
             removed = true;
         }
     }
-    WriteText(ProgramName());
-    WriteText(removed ? ": stopped by a signal; the files it was writing were removed\n"
-                      : ": stopped by a signal\n");
+    talvor::WriteText(talvor::ProgramName());
+    talvor::WriteText(removed ? ": stopped by a signal; the files it was writing were removed\n"
+                              : ": stopped by a signal\n");
     errno = saved;
     // The action was reset on entry: the signal, raised again, ends the process as it would
     // have without this handler, so that the caller sees what stopped it.
     raise(signalNumber);
 }
+}
 
-}  // namespace
+namespace talvor {
 
 Outcome OpenNamedFolder(const char* path, int* fd) {
     *fd = -1;
@@ -295,3 +303,5 @@ void RemoveTemporariesOnStopSignals() {
     action.sa_flags = SA_RESETHAND;
     for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) sigaction(signalNumber, &action, nullptr);
 }
+
+}  // namespace talvor

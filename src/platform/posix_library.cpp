@@ -3,6 +3,8 @@
 
 #include "platform/library.h"
 
+namespace talvor {
+
 void* LoadLibrary(const char* fileName) {
     return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
 }
@@ -10,3 +12,5 @@ void* LoadLibrary(const char* fileName) {
 void* LibraryFunction(void* library, const char* name) {
     return dlsym(library, name);
 }
+
+}  // namespace talvor

@@ -7,6 +7,8 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 
+namespace talvor {
+
 namespace {
 
 bool ZoneFileExists(const std::string& zone) {
@@ -73,3 +75,5 @@ int LocalTimeToUtc(int year, int month, int day, int hour, int minute, int secon
     }
     return count;
 }
+
+}  // namespace talvor

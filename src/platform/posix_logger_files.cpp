@@ -8,6 +8,8 @@
 #include "platform/files.h"
 #include "platform/posix_open.h"
 
+namespace talvor {
+
 Outcome OpenForAppending(const char* path, int* fd, bool* created) {
     *fd = -1;
     *created = false;
@@ -57,3 +59,5 @@ Outcome LockExclusively(int fd) {
     } while (rc != 0 && errno == EINTR);
     return rc == 0 ? Succeeded() : FailedWithErrno(errno);
 }
+
+}  // namespace talvor

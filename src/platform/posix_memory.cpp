@@ -8,6 +8,8 @@
 
 #include "platform/process.h"
 
+namespace talvor {
+
 namespace {
 
 constexpr size_t kLargePage = size_t(2) << 20;
@@ -51,3 +53,5 @@ bool PrepareHeapForDrawing() {
     std::free(probe);
     return advised;
 }
+
+}  // namespace talvor

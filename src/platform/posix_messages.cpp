@@ -5,6 +5,8 @@
 
 #include "platform/process.h"
 
+namespace talvor {
+
 namespace {
 
 // The process's standard error, which a test replaces as it would replace descriptor 2: one for
@@ -31,3 +33,5 @@ void SetMessageHandler(MessageHandler newHandler) {
     std::lock_guard<std::mutex> lock(handlerMutex);
     handler = std::move(newHandler);
 }
+
+}  // namespace talvor

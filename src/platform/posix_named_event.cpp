@@ -22,6 +22,8 @@
 #include "platform/files.h"
 #include "platform/named_event.h"
 
+namespace talvor {
+
 // The event is the semaphore that sem_open would make under the name (a file of one sem_t in
 // /dev/shm, so that the user's other processes, sem_open ones included, share it), opened and
 // checked here instead: sem_open maps whatever file is under the name, and a short file planted
@@ -358,3 +360,5 @@ void CloseNamedEvent(NamedEvent* event) {
 void RemoveNamedEvent(const char* name) {
     if (name != nullptr) sem_unlink(name);
 }
+
+}  // namespace talvor

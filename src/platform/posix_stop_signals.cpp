@@ -7,6 +7,8 @@
 
 #include "platform/process.h"
 
+namespace talvor {
+
 namespace {
 
 // The flag the handler sets, and the process's signal state that the reads wait with: a signal's
@@ -15,11 +17,17 @@ volatile sig_atomic_t stopSignalled = 0;
 bool catching = false;
 sigset_t unblockedMask;  // the mask to wait with: the stop signals let through
 
-extern "C" void OnStopSignal(int) {
-    stopSignalled = 1;
+}  // namespace
+}  // namespace talvor
+
+// A signal handler has C linkage, so it stands outside the namespace.
+extern "C" {
+static void OnStopSignal(int) {
+    talvor::stopSignalled = 1;
+}
 }
 
-}  // namespace
+namespace talvor {
 
 void CatchStopSignals() {
     if (catching) return;
@@ -86,3 +94,5 @@ Outcome ReadInput(int fd, void* buffer, size_t count, long* got) {
         return FailedWithErrno(errno);
     }
 }
+
+}  // namespace talvor

@@ -4,6 +4,8 @@
 
 #include "platform/terminal.h"
 
+namespace talvor {
+
 bool StandardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
@@ -17,3 +19,5 @@ int TerminalColumns() {
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
     return 80;
 }
+
+}  // namespace talvor

@@ -5,6 +5,8 @@
 
 #include "platform/clock.h"
 
+namespace talvor {
+
 UtcTime GetUtcTime() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -35,3 +37,5 @@ void SleepMs(int ms) {
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
+
+}  // namespace talvor

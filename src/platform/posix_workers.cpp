@@ -14,6 +14,8 @@
 
 #include "platform/process.h"
 
+namespace talvor {
+
 int UsableProcessorCount() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -154,3 +156,5 @@ bool EndWorkerProcess(WorkerProcess* worker) {
     worker->pid = -1;
     return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+}  // namespace talvor

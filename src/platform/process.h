@@ -11,6 +11,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 // Opens /dev/null on each of the standard descriptors 0..2 that is closed (a service or a shell
 // may start a program so), so that no file the program opens later gets one of their numbers and
 // takes in its messages or output. Call first in main, before anything opens a file.
@@ -88,3 +90,5 @@ bool SendWorkerResult(int resultsFd, const WorkerResult& result);
 bool ReceiveWorkerResults(std::vector<WorkerProcess>* workers, std::vector<WorkerResult>* results);
 // Waits for the worker to end; true when it ended by itself with exit code 0.
 bool EndWorkerProcess(WorkerProcess* worker);
+
+}  // namespace talvor

@@ -14,6 +14,8 @@
 #include "platform/display.h"
 #include "platform/library.h"
 
+namespace talvor {
+
 namespace {
 
 // Without a display: the common width, and a height that holds a whole day of 1440 minutes under
@@ -183,3 +185,5 @@ void ShowMessageDialog(const char* caption, const char* text) {
                               nullptr);
     sdl->Quit();
 }
+
+}  // namespace talvor

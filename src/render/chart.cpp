@@ -20,6 +20,8 @@
 #include "render/render_surface.h"
 #include "render/spot_measurement.h"
 
+namespace talvor {
+
 namespace {
 
 // Where each part of the chart stands, in pixels of the frame, y growing downwards (the level
@@ -357,3 +359,5 @@ void DrawChartOf(const ChartInput& input, RenderSurface* surface) {
     glPopAttrib();
     DrawScaleTicks(g);
 }
+
+}  // namespace talvor

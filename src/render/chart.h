@@ -3,10 +3,12 @@
 #pragma once
 
 #include "config/channel_plan.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
-#include "station/run_state.h"
+
+namespace talvor {
 
 struct RenderSurface;
 
@@ -57,3 +59,5 @@ enum class HalfSun { Upper, Lower };
 // The dotted marker line at row y across a frame screenWidth wide, and the half-sun at its right
 // end.
 void DrawHorizonMarker(int y, HalfSun half, int screenWidth);
+
+}  // namespace talvor

@@ -13,6 +13,8 @@
 
 #include "platform/library.h"
 
+namespace talvor {
+
 namespace {
 
 // EGL is looked up at run time so that a machine without an EGL vendor library still runs to
@@ -309,3 +311,5 @@ void DestroyEglSurface(EglSurface* surface) {
     }
     delete surface;
 }
+
+}  // namespace talvor

@@ -5,6 +5,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 // The driver's calls, its display, the pbuffer and the context of one surface.
 struct EglSurface;
 
@@ -20,3 +22,5 @@ void DestroyEglSurface(EglSurface* surface);
 // Loads the driver and opens its display, so that the next surface finds both ready: most of a
 // surface's cost, which a caller may run on a thread of its own meanwhile.
 void OpenEglDisplayAhead();
+
+}  // namespace talvor

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace talvor {
+
 struct LoadedFace {
     FT_Library library = nullptr;
     FT_Face face = nullptr;
@@ -202,3 +204,5 @@ bool LoadTitleFont(FontFaces* faces) {
     LoadFaces(faces->faces.get());
     return faces->faces->title.face != nullptr;
 }
+
+}  // namespace talvor

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+namespace talvor {
+
 // The stock face and the large heavy title face, as fontconfig finds them and FreeType loads
 // them; each is looked for once, on first need.
 struct LoadedFaces;  // font_lists.cpp
@@ -33,3 +35,5 @@ struct FontLists {
 void BuildFontLists(FontFaces* faces, FontLists* lists);
 // Deletes the lists from the current context; their bases are 0 after.
 void DeleteFontLists(FontLists* lists);
+
+}  // namespace talvor

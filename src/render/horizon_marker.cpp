@@ -6,6 +6,8 @@
 
 #include "render/chart.h"
 
+namespace talvor {
+
 namespace {
 
 constexpr int kSunPoints = 10;
@@ -76,3 +78,5 @@ void DrawHorizonMarker(int y, HalfSun half, int screenWidth) {
 
     glLineWidth(1.0f);
 }
+
+}  // namespace talvor

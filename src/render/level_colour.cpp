@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+namespace talvor {
+
 // Almost black through blue, cyan, green and yellow to red.
 const unsigned char LevelPaletteRed[256] = {
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
@@ -82,3 +84,5 @@ SpotColour LevelSpotColour(int v, int colourMode) {
     }
     return {LevelPaletteRed[v], LevelPaletteGreen[v], LevelPaletteBlue[v]};
 }
+
+}  // namespace talvor

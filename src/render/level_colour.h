@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace talvor {
+
 extern const unsigned char LevelPaletteRed[256];
 extern const unsigned char LevelPaletteGreen[256];
 extern const unsigned char LevelPaletteBlue[256];
@@ -23,3 +25,5 @@ struct SpotColour {
 // Colour of a level spot of scaled level v: (v, v, (255 - v) / 10) in colour mode 0, else the
 // LevelPalette entry.
 SpotColour LevelSpotColour(int v, int colourMode);
+
+}  // namespace talvor

@@ -7,6 +7,8 @@
 
 #include "render/chart.h"
 
+namespace talvor {
+
 namespace {
 
 // Three component values a probe row: 86 rows give all 256.
@@ -201,3 +203,5 @@ std::vector<uint8_t> LevelFieldCoverage(const SpotTable& table, int rows) {
     }
     return covered;
 }
+
+}  // namespace talvor

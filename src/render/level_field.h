@@ -21,6 +21,8 @@
 #include "daylog/day_log.h"
 #include "render/level_colour.h"
 
+namespace talvor {
+
 // A spot's lines run from black this far left of its channel to the colour at it, and back to
 // black as far right.
 constexpr int kSpotHalfWidth = 6;
@@ -121,3 +123,5 @@ void BuildLevelFieldImage(const SpotTable& table, const FieldColours& colours,
 // The pixels of the frame that a field of `rows` rows writes, top row first: 1 where a spot
 // writes, 0 where the picture's other layers show. Every level writes the same pixels.
 std::vector<uint8_t> LevelFieldCoverage(const SpotTable& table, int rows);
+
+}  // namespace talvor

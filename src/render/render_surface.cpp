@@ -11,6 +11,8 @@
 #include "platform/outcome.h"
 #include "render/egl_context.h"
 
+namespace talvor {
+
 Outcome CreateRenderSurfaceOfSize(int width, int height, FontFaces* faces, RenderSurface* surface) {
     DestroyRenderSurface(surface);
     if (width <= 0 || height <= 0) {
@@ -86,3 +88,5 @@ void ShareProcessorsWithOtherDrawers(int drawingProcesses, int processors) {
     // Mesa's software renderer reads its thread count once, when its screen is made.
     if (drawingProcesses >= processors) setenv("LP_NUM_THREADS", "0", 0);
 }
+
+}  // namespace talvor

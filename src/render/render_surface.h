@@ -4,11 +4,13 @@
 
 #include <thread>
 
+#include "config/run_state.h"
 #include "platform/outcome.h"
 #include "render/font_lists.h"
 #include "render/level_field.h"
 #include "render/spot_measurement.h"
-#include "station/run_state.h"
+
+namespace talvor {
 
 struct EglSurface;
 
@@ -54,3 +56,5 @@ void FinishOpeningRenderDisplay(DisplayOpening* opening);
 // threads of its own that would only compete with the other processes. Before the first
 // surface; a setting in the environment stands.
 void ShareProcessorsWithOtherDrawers(int drawingProcesses, int processors);
+
+}  // namespace talvor

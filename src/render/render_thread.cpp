@@ -10,7 +10,9 @@
 
 #include "platform/named_event.h"
 #include "platform/outcome.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 namespace {
 
@@ -109,3 +111,5 @@ bool WaitForRenderDone(RenderThread* thread, int timeoutMs) {
     return thread->doneChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                         [thread] { return thread->done; });
 }
+
+}  // namespace talvor

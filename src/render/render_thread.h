@@ -7,10 +7,12 @@
 #include <functional>
 #include <mutex>
 
+#include "config/run_state.h"
+#include "frame/frame_bitmap.h"
 #include "platform/named_event.h"
 #include "render/render_surface.h"
-#include "station/frame_bitmap.h"
-#include "station/run_state.h"
+
+namespace talvor {
 
 constexpr const char* kCaptureEventName = "/THEMEXXX";
 
@@ -56,3 +58,5 @@ void StartRenderThread(RenderThread* thread, RenderThreadWork work);
 // Waits (a negative timeout without limit) until the render thread has finished with the day log
 // and the frame (or given up); false when timeoutMs passes first.
 bool WaitForRenderDone(RenderThread* thread, int timeoutMs);
+
+}  // namespace talvor

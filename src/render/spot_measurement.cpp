@@ -9,6 +9,8 @@
 #include <array>
 #include <vector>
 
+namespace talvor {
+
 namespace {
 
 // One end of a spot's line: position, then colour, as the vertex arrays take them. The colour is
@@ -123,3 +125,5 @@ const SpotTable& SurfaceSpotTable(MeasuredSpots* spots, const std::vector<Channe
     Measure(&spots->table);
     return spots->table;
 }
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 
 #include "render/level_field.h"
 
+namespace talvor {
+
 // What the spots were measured for: another surface size, projection or set of columns draws
 // them differently.
 struct SpotTableKey {
@@ -35,3 +37,5 @@ struct MeasuredSpots {
 // the frame: call it before the frame is cleared.
 const SpotTable& SurfaceSpotTable(MeasuredSpots* spots, const std::vector<ChannelSpot>& channels,
                                   int width, int height);
+
+}  // namespace talvor

@@ -10,6 +10,8 @@
 #include "site/site_pages.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 using namespace std::chrono;
 
 const char kPeaksHeader[] = "talvor quarter-hour peaks 1";
@@ -160,3 +162,5 @@ std::string MonthPeaksScript(int range, const std::vector<const DayPeaks*>& days
     }
     return out + "];\n";
 }
+
+}  // namespace talvor

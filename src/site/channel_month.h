@@ -28,6 +28,8 @@
 #include "platform/outcome.h"
 #include "site/day_digest.h"
 
+namespace talvor {
+
 constexpr int kPeakRangeKhz = 200;
 constexpr int kPeakRanges = (kBandKhzCount + kPeakRangeKhz - 1) / kPeakRangeKhz;
 
@@ -70,3 +72,5 @@ std::string MonthDataScript(std::chrono::year_month month, const std::vector<con
                             double sensitivity, int colourMode);
 // One range's levels of every day of the month (null where a day has no file).
 std::string MonthPeaksScript(int range, const std::vector<const DayPeaks*>& days);
+
+}  // namespace talvor

@@ -10,10 +10,12 @@
 #include <map>
 #include <memory>
 
+#include "frame/frame_bitmap.h"
 #include "output/png_writer.h"
 #include "render/chart.h"
 #include "site/site_text.h"
-#include "station/frame_bitmap.h"
+
+namespace talvor {
 
 namespace {
 
@@ -180,3 +182,5 @@ Outcome DayChartScript(const DayChartInput& input, std::string* script) {
         "\",\n\"overlay\":\"" + Base85(png.data(), png.size()) + "\"};\n";
     return Succeeded();
 }
+
+}  // namespace talvor

@@ -13,6 +13,8 @@
 #include "platform/outcome.h"
 #include "render/level_field.h"
 
+namespace talvor {
+
 struct FrameBitmap;
 
 // What the chart was drawn from, besides its frame.
@@ -51,3 +53,5 @@ std::vector<unsigned char> ChartOverlayMask(const DayChartInput& input);
 // chart.js: the background, the spots, and the overlay as a PNG (of a palette where it has no
 // more than 255 colours, as a chart's has), each in Base85.
 Outcome DayChartScript(const DayChartInput& input, std::string* script);
+
+}  // namespace talvor

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <sstream>
 
+#include "calendar/calendar.h"
 #include "output/summary.h"
 #include "site/site_text.h"
-#include "station/calendar.h"
+
+namespace talvor {
 
 namespace {
 
@@ -148,3 +150,5 @@ std::string RecordClocks(RecordSpan records) {
     }
     return out;
 }
+
+}  // namespace talvor

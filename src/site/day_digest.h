@@ -13,6 +13,8 @@
 #include "daylog/day_records.h"
 #include "platform/outcome.h"
 
+namespace talvor {
+
 constexpr int kQuarterHours = 96;
 
 struct DayDigest {
@@ -53,3 +55,5 @@ bool DecodeLevels(const EncodedLevels& encoded, int records, std::vector<int32_t
 // log when the text holds none: kRecordClockWidth characters a record.
 constexpr int kRecordClockWidth = 5;
 std::string RecordClocks(RecordSpan records);
+
+}  // namespace talvor

@@ -9,6 +9,8 @@
 #include "site/site_pages.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 namespace {
 
 const char kCarriersHeader[] = "talvor carriers 1";
@@ -134,3 +136,5 @@ std::string LatestHeardHtml(const std::vector<const HeardDay*>& latest,
     }
     return out + "</ul>\n</section>\n";
 }
+
+}  // namespace talvor

@@ -17,6 +17,8 @@
 #include "heard/carriers.h"
 #include "site/station_list.h"
 
+namespace talvor {
+
 std::string CarriersText(const std::vector<Carrier>& carriers, int lastMinute);
 // False for a text that is not such a file, or names a carrier outside the band or the day.
 bool ParseCarriersText(const std::string& text, std::vector<Carrier>* carriers, int* lastMinute);
@@ -45,3 +47,5 @@ std::string HeardScript(const HeardDay& day, const StationList& stations);
 constexpr size_t kListedNew = 20;
 std::string LatestHeardHtml(const std::vector<const HeardDay*>& latest,
                             const StationList& stations);
+
+}  // namespace talvor

@@ -14,6 +14,8 @@
 #include "site/site_pages.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 using namespace std::chrono;
 
 namespace {
@@ -274,3 +276,5 @@ std::string LevelsScript(const EncodedLevels& levels) {
     }
     return out + "]};\n";
 }
+
+}  // namespace talvor

@@ -6,6 +6,8 @@
 #include "render/level_colour.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 using namespace std::chrono;
 
 namespace {
@@ -82,3 +84,5 @@ std::string LevelLegend(double sensitivity, int colourMode) {
     out += Swatch(kNoLogColour, "no day log");
     return out + "</p>\n";
 }
+
+}  // namespace talvor

@@ -8,6 +8,8 @@
 
 #include "site/site_images.h"
 
+namespace talvor {
+
 std::string TwoDigits(unsigned value);
 // "hh:mm" of a minute of the day.
 std::string ClockText(int minute);
@@ -31,3 +33,5 @@ std::string ChartPaletteBase64(int colourMode);
 // The chart's colours of some levels at the station's sensitivity, with the greys of a quarter
 // hour without a record and a day without a log.
 std::string LevelLegend(double sensitivity, int colourMode);
+
+}  // namespace talvor

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include "calendar/calendar.h"
+#include "frame/frame_bitmap.h"
 #include "output/snapshot.h"
 #include "output/summary.h"
 #include "platform/clock.h"
@@ -24,8 +26,8 @@
 #include "site/site_feed.h"
 #include "site/site_images.h"
 #include "site/station_list.h"
-#include "station/calendar.h"
-#include "station/frame_bitmap.h"
+
+namespace talvor {
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
@@ -608,3 +610,5 @@ std::string SiteWebFolder(const std::string& executablePath) {
     }
     return TALVOR_WEB_SOURCE_DIR;
 }
+
+}  // namespace talvor

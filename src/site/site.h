@@ -15,6 +15,8 @@
 #include "site/site_pages.h"
 #include "site/station_list.h"
 
+namespace talvor {
+
 struct FrameBitmap;
 struct SpotTable;
 
@@ -63,3 +65,5 @@ StationList SiteStations(const std::string& stationsCsv);
 // Where the pages' scripts and style are: share/talvor/web beside the installed program's
 // folder, else the source tree's web folder that the program was built from.
 std::string SiteWebFolder(const std::string& executablePath);
+
+}  // namespace talvor

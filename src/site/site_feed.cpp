@@ -6,11 +6,13 @@
 #include <sstream>
 #include <string_view>
 
+#include "calendar/calendar.h"
 #include "platform/process.h"
 #include "site/page_parts.h"
 #include "site/site_pages.h"
 #include "site/site_text.h"
-#include "station/calendar.h"
+
+namespace talvor {
 
 using namespace std::chrono;
 
@@ -250,3 +252,5 @@ std::string FeedXml(const std::vector<const KeptDay*>& days, const StationList& 
     }
     return out + "</feed>\n";
 }
+
+}  // namespace talvor

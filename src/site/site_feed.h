@@ -19,6 +19,8 @@
 #include "site/day_heard.h"
 #include "site/station_list.h"
 
+namespace talvor {
+
 extern const char kSiteSettingsName[];
 constexpr size_t kSiteSettingsMaxBytes = 4096;
 constexpr int kFeedDays = 60;
@@ -47,3 +49,5 @@ std::string SiteUuid(const std::string& id, uint32_t tail);
 // The feed of the days, newest first (at most kFeedDays of them), for a station at location.
 std::string FeedXml(const std::vector<const KeptDay*>& days, const StationList& stations,
                     const std::string& location, const SiteSettings& settings);
+
+}  // namespace talvor

@@ -7,7 +7,9 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folder_files.h"
-#include "station/report.h"
+#include "report/report.h"
+
+namespace talvor {
 
 const char kManifestName[] = "talvor-site.manifest";
 const char kTemporaryMark[] = ".talvor-tmp.";
@@ -494,3 +496,5 @@ void RemoveLeftoverTemporaries(const SiteFolder& site) {
         }
     }
 }
+
+}  // namespace talvor

@@ -23,6 +23,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 // Two runs writing one site at once would each claim files the other is writing: the second
 // waits for the first.
 constexpr int kSiteLockWaitMs = 10 * 60 * 1000;
@@ -104,3 +106,5 @@ void RemoveLeftoverTemporaries(const SiteFolder& site);
 
 // The message for a site that cannot be written, through the program's reporter.
 void ReportSiteProblem(const std::string& text);
+
+}  // namespace talvor

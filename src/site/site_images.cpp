@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/site_images.h"
 
+#include "frame/frame_bitmap.h"
 #include "output/png_writer.h"
 #include "render/level_colour.h"
-#include "station/frame_bitmap.h"
+
+namespace talvor {
 
 namespace {
 
@@ -76,3 +78,5 @@ Outcome PropagationCalendarPng(const std::vector<const DayDigest*>& days,
     }
     return EncodeRgbPng(rgb.data(), kQuarterHours, int(days.size()), png);
 }
+
+}  // namespace talvor

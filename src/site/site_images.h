@@ -8,6 +8,8 @@
 #include "platform/outcome.h"
 #include "site/day_digest.h"
 
+namespace talvor {
+
 struct FrameBitmap;
 
 // The chart shrunk by kThumbnailScale in each direction, each pixel the mean of its block.
@@ -30,3 +32,5 @@ Outcome ActivityStripPng(const DayDigest& digest, std::vector<unsigned char>* pn
 // One row per day of the month (days[d] for day d + 1; nullptr where the day has no log).
 Outcome PropagationCalendarPng(const std::vector<const DayDigest*>& days,
                                std::vector<unsigned char>* png);
+
+}  // namespace talvor

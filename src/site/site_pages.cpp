@@ -12,6 +12,8 @@
 #include "site/site_images.h"
 #include "site/site_text.h"
 
+namespace talvor {
+
 using namespace std::chrono;
 
 namespace {
@@ -246,3 +248,5 @@ std::string DaysScript(const std::vector<sys_days>& days) {
     }
     return out + "];\n";
 }
+
+}  // namespace talvor

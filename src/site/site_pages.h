@@ -12,6 +12,8 @@
 
 #include "site/day_digest.h"
 
+namespace talvor {
+
 // What every page of a site shows alike.
 struct SiteLook {
     std::string location;  // the headline's place name
@@ -94,3 +96,5 @@ std::string DayDataScript(const DayDataInput& input, RecordSpan records,
 // The levels themselves, as a script (levels.js): a page opened from the disk may load scripts
 // but not fetch files, and a page served over HTTP loads it alike.
 std::string LevelsScript(const EncodedLevels& levels);
+
+}  // namespace talvor

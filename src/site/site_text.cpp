@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace talvor {
+
 namespace {
 
 // Length of the UTF-8 sequence that starts at text[at], or 0 when none valid starts there.
@@ -187,3 +189,5 @@ Outcome HuffmanDeflate(const unsigned char* bytes, size_t count, std::vector<uns
     }
     return Succeeded();
 }
+
+}  // namespace talvor

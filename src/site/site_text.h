@@ -8,6 +8,8 @@
 
 #include "platform/outcome.h"
 
+namespace talvor {
+
 // The text as HTML character data or an attribute value: & < > " ' replaced by references. The
 // station's 8-bit text (Latin-1 where it is not UTF-8) comes out as UTF-8.
 std::string EscapeHtml(const std::string& text);
@@ -39,3 +41,5 @@ std::string Base64(const unsigned char* bytes, size_t count);
 // backslash or space. A last group of n < 4 bytes is padded with zero bytes and written as its
 // first n + 1 digits, as Ascii85 does; the reader pads it with the highest digit.
 std::string Base85(const unsigned char* bytes, size_t count);
+
+}  // namespace talvor

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 
+#include "calendar/calendar.h"
 #include "daylog/day_log.h"
 #include "site/site_text.h"
-#include "station/calendar.h"
+
+namespace talvor {
 
 namespace {
 
@@ -186,3 +188,5 @@ std::string StationListScript(const StationList& list, const std::string& source
     }
     return out + "];\n";
 }
+
+}  // namespace talvor

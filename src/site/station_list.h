@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+namespace talvor {
+
 struct ListedStation {
     int khz = 0;
     std::string name;
@@ -56,3 +58,5 @@ std::string StationsText(const std::vector<const ListedStation*>& stations);
 // "name": name, "place": place, "on": on, "off": off}, ...], every text a string literal, headed
 // by a comment with the checksum of the text it was read from (empty: no list).
 std::string StationListScript(const StationList& list, const std::string& sourceText);
+
+}  // namespace talvor

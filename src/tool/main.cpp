@@ -1,8 +1,0 @@
-// SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/process.h"
-#include "tool/render_tool.h"
-
-int main(int argc, char** argv) {
-    KeepStandardDescriptorsTaken();
-    return RunRenderTool(argc, argv);
-}
