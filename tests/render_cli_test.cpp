@@ -3,10 +3,7 @@
 // with its pictures checked against the daily run's own for the same log and settings.
 #include "talvor-render/render_cli.h"
 
-#include <dirent.h>
-#include <gif_lib.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -70,80 +67,6 @@ ParseOutcome Parse(std::vector<std::string> args) {
     outcome.out = out.str();
     outcome.err = reported.text();
     return outcome;
-}
-
-TEST(RenderCliDates, ParseDateAcceptsRealDaysOnly) {
-    struct Case {
-        const char* text;
-        bool ok;
-        int year, month, day, dayOfWeek;
-    };
-    const Case cases[] = {
-        {"2014-03-05", true, 2014, 3, 5, 3},
-        {"2016-02-29", true, 2016, 2, 29, 1},
-        {"2000-02-29", true, 2000, 2, 29, 2},
-        {"1900-01-01", true, 1900, 1, 1, 1},
-        {"9999-12-31", true, 9999, 12, 31, 5},
-        {"2015-02-29", false, 0, 0, 0, 0},
-        {"1900-02-29", false, 0, 0, 0, 0},
-        {"2014-04-31", false, 0, 0, 0, 0},
-        {"2014-13-01", false, 0, 0, 0, 0},
-        {"2014-00-10", false, 0, 0, 0, 0},
-        {"2014-03-00", false, 0, 0, 0, 0},
-        {"1899-12-31", false, 0, 0, 0, 0},
-        {"2014-3-05", false, 0, 0, 0, 0},
-        {"14-03-05", false, 0, 0, 0, 0},
-        {"2014/03/05", false, 0, 0, 0, 0},
-        {"2014-03-05x", false, 0, 0, 0, 0},
-        {" 2014-03-05", false, 0, 0, 0, 0},
-        {"2014-03-+5", false, 0, 0, 0, 0},
-        {"", false, 0, 0, 0, 0},
-        {"yesterday", false, 0, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        UtcTime date;
-        date.year = -7;
-        EXPECT_EQ(ParseDate(c.text, &date), c.ok) << c.text;
-        if (!c.ok) {
-            EXPECT_EQ(date.year, -7) << "a refused date must leave the result alone: " << c.text;
-            continue;
-        }
-        EXPECT_EQ(date.year, c.year) << c.text;
-        EXPECT_EQ(date.month, c.month) << c.text;
-        EXPECT_EQ(date.day, c.day) << c.text;
-        EXPECT_EQ(date.dayOfWeek, c.dayOfWeek) << c.text;
-        EXPECT_EQ(date.hour, 0) << c.text;
-        EXPECT_EQ(FormatDate(date), c.text);
-    }
-}
-
-TEST(RenderCliDates, NextDayCrossesMonthsYearsAndLeapDays) {
-    struct Case {
-        const char* from;
-        const char* next;
-    };
-    const Case cases[] = {
-        {"2014-03-05", "2014-03-06"}, {"2014-01-31", "2014-02-01"}, {"2014-02-28", "2014-03-01"},
-        {"2016-02-28", "2016-02-29"}, {"2016-02-29", "2016-03-01"}, {"2100-02-28", "2100-03-01"},
-        {"2014-04-30", "2014-05-01"}, {"2014-12-31", "2015-01-01"},
-    };
-    for (const Case& c : cases) {
-        UtcTime from, expected;
-        ASSERT_TRUE(ParseDate(c.from, &from));
-        ASSERT_TRUE(ParseDate(c.next, &expected));
-        UtcTime next = NextDay(from);
-        EXPECT_EQ(FormatDate(next), c.next) << c.from;
-        EXPECT_EQ(next.dayOfWeek, expected.dayOfWeek) << c.from;
-        EXPECT_LT(CompareDays(from, next), 0);
-        EXPECT_GT(CompareDays(next, from), 0);
-        EXPECT_EQ(CompareDays(next, expected), 0);
-    }
-    // A leap year has 366 days from 1 January to the next.
-    UtcTime day;
-    ASSERT_TRUE(ParseDate("2016-01-01", &day));
-    int days = 0;
-    for (; day.year == 2016; day = NextDay(day)) ++days;
-    EXPECT_EQ(days, 366);
 }
 
 TEST(ShowConfig, DayLogDatesAreListedAsRuns) {
@@ -430,56 +353,6 @@ TEST(RenderCliParse, HelpAndVersionPrintAndSucceed) {
 
 // ---- Pictures ----------------------------------------------------------------------------------
 
-struct Picture {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;  // top row first
-};
-
-bool ReadGif(const std::string& path, Picture* picture) {
-    int error = 0;
-    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
-    if (gif == nullptr) return false;
-    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1;
-    if (ok) {
-        const SavedImage& image = gif->SavedImages[0];
-        const ColorMapObject* map =
-            image.ImageDesc.ColorMap != nullptr ? image.ImageDesc.ColorMap : gif->SColorMap;
-        ok = map != nullptr && image.ImageDesc.Left == 0 && image.ImageDesc.Top == 0;
-        if (ok) {
-            picture->width = image.ImageDesc.Width;
-            picture->height = image.ImageDesc.Height;
-            size_t count = size_t(picture->width) * size_t(picture->height);
-            picture->rgb.resize(count * 3);
-            for (size_t i = 0; i < count && ok; ++i) {
-                int index = image.RasterBits[i];
-                ok = index < map->ColorCount;
-                if (!ok) break;
-                picture->rgb[i * 3] = map->Colors[index].Red;
-                picture->rgb[i * 3 + 1] = map->Colors[index].Green;
-                picture->rgb[i * 3 + 2] = map->Colors[index].Blue;
-            }
-        }
-    }
-    DGifCloseFile(gif, &error);
-    return ok;
-}
-
-bool ReadPng(const std::string& path, Picture* picture) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-    // The writer promises plain 8-bit RGB, without alpha.
-    bool rgb = image.format == PNG_FORMAT_RGB;
-    image.format = PNG_FORMAT_RGB;
-    picture->width = int(image.width);
-    picture->height = int(image.height);
-    picture->rgb.resize(PNG_IMAGE_SIZE(image));
-    bool ok = png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr) != 0;
-    return ok && rgb;
-}
-
 // A frame as RGB, top row first.
 Picture FromFrame(const FrameBitmap& frame) {
     Picture picture;
@@ -519,58 +392,6 @@ long WhitePixels(const Picture& a, int firstRow, int lastRow) {
         }
     }
     return count;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) return names;
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-TEST(PngWriter, WritesTheFrameTopRowFirstAsRgb) {
-    TempDir dir("png-writer");
-    // 3 x 2, stored bottom row first as blue, green, red, unused.
-    std::vector<unsigned char> bits = {
-        1,  2,  3,  9, 4,  5,  6,  9, 7,  8,  9,  9,  // bottom row
-        10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0   // top row
-    };
-    FrameBitmap frame;
-    frame.width = 3;
-    frame.height = 2;
-    frame.bits = bits.data();
-    ASSERT_TRUE(WritePngFile(frame, (dir / "f.png").c_str()));
-    Picture picture;
-    ASSERT_TRUE(ReadPng(dir / "f.png", &picture));
-    EXPECT_EQ(picture.width, 3);
-    EXPECT_EQ(picture.height, 2);
-    std::vector<unsigned char> expected = {30, 20, 10, 60, 50, 40, 90, 80, 70,
-                                           3,  2,  1,  6,  5,  4,  9,  8,  7};
-    EXPECT_EQ(picture.rgb, expected);
-    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"f.png"});
-}
-
-TEST(PngWriter, LeavesNothingBehindWhenItCannotWrite) {
-    TempDir dir("png-writer");
-    std::vector<unsigned char> bits(4 * 4, 0);
-    FrameBitmap empty;
-    EXPECT_FALSE(WritePngFile(empty, (dir / "empty.png").c_str()));
-    FrameBitmap frame;
-    frame.width = 2;
-    frame.height = 2;
-    frame.bits = bits.data();
-    EXPECT_FALSE(WritePngFile(frame, (dir / "missing/f.png").c_str()));
-    EXPECT_TRUE(FilesIn(dir.path()).empty());
-    // A folder under the name cannot be replaced; the temporary is removed again.
-    MakeDirs(dir / "taken.png/inside");
-    EXPECT_FALSE(WritePngFile(frame, (dir / "taken.png").c_str()));
-    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"taken.png"});
 }
 
 // ---- The command, driven as a user would -------------------------------------------------------

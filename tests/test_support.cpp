@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "test_support.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <gif_lib.h>
 #include <grp.h>
+#include <png.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -13,9 +16,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -222,4 +227,61 @@ CommandResult RunCommand(const std::string& command, const std::string& workingD
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+bool ReadGif(const std::string& path, Picture* picture) {
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
+    if (gif == nullptr) return false;
+    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1;
+    if (ok) {
+        const SavedImage& image = gif->SavedImages[0];
+        const ColorMapObject* map =
+            image.ImageDesc.ColorMap != nullptr ? image.ImageDesc.ColorMap : gif->SColorMap;
+        ok = map != nullptr && image.ImageDesc.Left == 0 && image.ImageDesc.Top == 0;
+        if (ok) {
+            picture->width = image.ImageDesc.Width;
+            picture->height = image.ImageDesc.Height;
+            size_t count = size_t(picture->width) * size_t(picture->height);
+            picture->rgb.resize(count * 3);
+            for (size_t i = 0; i < count && ok; ++i) {
+                int index = image.RasterBits[i];
+                ok = index < map->ColorCount;
+                if (!ok) break;
+                picture->rgb[i * 3] = map->Colors[index].Red;
+                picture->rgb[i * 3 + 1] = map->Colors[index].Green;
+                picture->rgb[i * 3 + 2] = map->Colors[index].Blue;
+            }
+        }
+    }
+    DGifCloseFile(gif, &error);
+    return ok;
+}
+
+bool ReadPng(const std::string& path, Picture* picture) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    // The writer promises plain 8-bit RGB, without alpha.
+    bool rgb = image.format == PNG_FORMAT_RGB;
+    image.format = PNG_FORMAT_RGB;
+    picture->width = int(image.width);
+    picture->height = int(image.height);
+    picture->rgb.resize(PNG_IMAGE_SIZE(image));
+    bool ok = png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr) != 0;
+    return ok && rgb;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -85,3 +85,18 @@ struct CommandResult {
     double seconds = 0;
 };
 CommandResult RunCommand(const std::string& command, const std::string& workingDir = "");
+
+// A picture read back from a file, as 8-bit RGB, top row first.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;  // top row first
+};
+
+// The first image of a GIF file; false when it cannot be read.
+bool ReadGif(const std::string& path, Picture* picture);
+// A PNG file; false when it cannot be read or is not plain 8-bit RGB.
+bool ReadPng(const std::string& path, Picture* picture);
+
+// The names in a folder but "." and "..", sorted; none when it cannot be read.
+std::vector<std::string> FilesIn(const std::string& folder);
