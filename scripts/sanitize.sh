@@ -100,7 +100,7 @@ ubsan=$(count_reports ubsan)
 echo "sanitize: ThreadSanitizer build"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVOR_SANITIZE=thread >/dev/null
 threaded=()
-for t in platform_test app_test render_thread_test render_test e2e_test fault_test; do
+for t in platform_test platform_files_test app_test render_thread_test render_test e2e_test fault_test; do
   [ -f "tests/$t.cpp" ] && threaded+=("$t")
 done
 cmake --build build-tsan -j2 --target talvor talvor-render talvor-log talvor-gen-daylog "${threaded[@]}"

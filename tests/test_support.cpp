@@ -161,6 +161,23 @@ std::vector<unsigned char> BlankRecord() {
     return std::vector<unsigned char>(kDayLogRecordSize, 0);
 }
 
+std::vector<unsigned char> MakeRecords(int count, int32_t (*level)(int, int), const char* date) {
+    std::vector<unsigned char> bytes(size_t(count) * kDayLogRecordSize, 0);
+    for (int k = 0; k < count; ++k) {
+        DayLogRecord* r = bytes.data() + size_t(k) * kDayLogRecordSize;
+        SetMinute(r, k % 60);
+        char text[32];
+        std::snprintf(text, sizeof text, "%s %02d:%02d", date, k / 60, k % 60);
+        SetTimeText(r, text);
+        for (int f = 520; f <= 1700; ++f) SetLevel(r, f, level(k, f));
+    }
+    return bytes;
+}
+
+int32_t Ramp(int k, int f) {
+    return (k * 7 + f * 3) % 256;
+}
+
 XvfbServer::XvfbServer(int width, int height) {
     // Xvfb chooses a free display number itself and reports it once it accepts connections:
     // choosing one here raced with servers that other tests were starting at the same moment

@@ -2,6 +2,7 @@
 // Helpers shared by the tests: temporary folders, files, process state and an X server.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -61,6 +62,12 @@ int SilentDisplayServer(int number);
 
 // One zeroed day log record of 4890 bytes.
 std::vector<unsigned char> BlankRecord();
+
+// count records of a day, one a minute from 00:00, with levels from level(k, kHz).
+std::vector<unsigned char> MakeRecords(int count, int32_t (*level)(int, int),
+                                       const char* date = "2026-12-01");
+// A level that changes with the minute and the kHz, within a byte.
+int32_t Ramp(int k, int f);
 
 // An Xvfb server on a free display number, for as long as the object lives.
 class XvfbServer {
