@@ -19,13 +19,13 @@ enum { kDescriptors = 4096 };
 static volatile char failing[kDescriptors];
 
 static int Matches(const char* path, const char* step) {
-    const char* spec = getenv("TALVOR_TEST_EIO");
+    const char* wanted = getenv("TALVOR_TEST_EIO");
     size_t stepLength = strlen(step);
-    if (path == NULL || spec == NULL || strncmp(spec, step, stepLength) != 0 ||
-        spec[stepLength] != ':') {
+    if (path == NULL || wanted == NULL || strncmp(wanted, step, stepLength) != 0 ||
+        wanted[stepLength] != ':') {
         return 0;
     }
-    const char* suffix = spec + stepLength + 1;
+    const char* suffix = wanted + stepLength + 1;
     size_t suffixLength = strlen(suffix), pathLength = strlen(path);
     return pathLength >= suffixLength && strcmp(path + pathLength - suffixLength, suffix) == 0;
 }
