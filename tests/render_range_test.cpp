@@ -46,6 +46,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The request run in a child without a display and with its day lines thrown away, as a timer
+// runs it, each worker's share drawn by share; the child's exit status.
+int RunHeadlessInChild(const RenderRequest& request, const WorkerShare& share) {
+    return RunInChild(
+        [&] {
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+            if (std::freopen("/dev/null", "w", stdout) == nullptr) return 120;
+            return RunRenderRequestWith(request, share);
+        },
+        240000);
+}
+
 TEST_F(RenderCliRun, SiteDayHoldsThePicturesThatTheRenderDraws) {
     CommandRun gif = Render("--config '" + Config("plain") + "' --date 2014-03-05 -o .");
     ASSERT_EQ(gif.code, 0) << gif.err;
@@ -179,14 +192,7 @@ TEST_F(RenderCliRun, DaysOfAWorkerThatDiedAreDrawnByTheParent) {
         ParseOutcome parsed = Parse({"--config", config, "--from", "2014-03-03", "--to",
                                      "2014-03-05", "--format", "png", "-o", folder, "--jobs", "2"});
         ASSERT_EQ(parsed.code, kGoOn) << parsed.err;
-        int code = RunInChild(
-            [&] {
-                unsetenv("DISPLAY");
-                unsetenv("WAYLAND_DISPLAY");
-                if (std::freopen("/dev/null", "w", stdout) == nullptr) return 120;
-                return RunRenderRequestWith(parsed.request, share);
-            },
-            240000);
+        int code = RunHeadlessInChild(parsed.request, share);
         EXPECT_EQ(code, 0);
         EXPECT_EQ(FilesIn(folder), pictures);
         for (const std::string& picture : pictures) {
@@ -224,14 +230,7 @@ TEST_F(RenderCliRun, ASiteDayOfAWorkerKilledHalfwayIsCompletedByTheParent) {
     ParseOutcome parsed = Parse({"--config", config, "--from", days.front(), "--to", days.back(),
                                  "--site", Out("www"), "--jobs", "2"});
     ASSERT_EQ(parsed.code, kGoOn) << parsed.err;
-    int code = RunInChild(
-        [&] {
-            unsetenv("DISPLAY");
-            unsetenv("WAYLAND_DISPLAY");
-            if (std::freopen("/dev/null", "w", stdout) == nullptr) return 120;
-            return RunRenderRequestWith(parsed.request, share);
-        },
-        240000);
+    int code = RunHeadlessInChild(parsed.request, share);
     EXPECT_EQ(code, 0);
     CommandRun again = Render("--config '" + config + "' --from " + days.front() + " --to " +
                               days.back() + " --site www -j 2");
