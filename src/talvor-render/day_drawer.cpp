@@ -31,8 +31,10 @@ bool DateFromFirstRecord(RecordSpan records, UtcTime* date) {
 // is read and that name is refused.
 bool DrawDay(RenderRun* run, DayJob* job, const OutputPlan& plan, const ReadFiles& reads,
              FrameBitmap** frame) {
-    if (Outcome loaded = LoadDayLogFrom(job->logPath, run->RecordBuffer, &run->recordCount);
-        !loaded) {
+    Outcome loaded =
+        job->read ? *job->read : LoadDayLogFrom(job->logPath, run->RecordBuffer, &run->recordCount);
+    job->read.reset();
+    if (!loaded) {
         Report(loaded.reason);
         return false;
     }

@@ -3,11 +3,13 @@
 // drawn, so that a request that cannot be met leaves every file as it was.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/outcome.h"
 #include "talvor-render/render_cli.h"
 
 namespace talvor {
@@ -16,6 +18,9 @@ struct DayJob {
     UtcTime day;
     bool dayKnown = false;  // false only for a log file outside a dated folder, until it is read
     std::string logPath;
+    // A run of one day reads its log while the driver is still loading: what that reading gave,
+    // the records being in the run's buffer.
+    std::optional<Outcome> read;
 };
 
 // Where the pictures go: one named file, or dated names in a folder.

@@ -132,6 +132,11 @@ int RunRenderRequestWith(const RenderRequest& given, const WorkerShare& share) {
         return kExitFailed;
     }
     if (!LoadTitleFont(&run.fonts)) Report("no heavy sans face found; the headline is left out");
+    // A single day's log is read now, while the driver is still loading, rather than after it.
+    if (jobs.size() == 1) {
+        jobs.front().read =
+            LoadDayLogFrom(jobs.front().logPath, run.RecordBuffer, &run.recordCount);
+    }
     // The surface is made next, with the driver that the opening loaded.
     FinishOpeningRenderDisplay(&opening);
 
