@@ -233,8 +233,11 @@ void DrawTimeLabels(RecordSpan records, int rowsToDraw, const ScreenGeometry& g)
         if (Minute(record) == 0) {
             WriteText(g.labelColumnX, y, TimeText(record), kTimeTextLength);
             // Each glyph holds a texture of the driver's (64 KB) until it is drawn: one
-            // label at a time keeps that to a label's worth instead of a day's 24 MB.
-            glFlush();
+            // label at a time keeps that to a label's worth instead of a day's 24 MB. Waited
+            // for, not only handed over: when the processors are busy (a range's workers, the
+            // picture of the day before being coded) handed-over labels queue up, and a range's
+            // heap grew by some 30 MB of such textures, each faulted in afresh.
+            glFinish();
         }
     }
 }
