@@ -43,14 +43,15 @@ void AppendSpot(int x, int y, SpotColour colour, std::vector<SpotVertex>* vertic
     vertices->push_back({fx + kSpotHalfWidth, fy, 0, 0, 0});
 }
 
-void DrawProbePass(const SpotProbePass& pass, const SpotTable& table) {
-    std::vector<SpotVertex> vertices;
-    for (const SpotProbe& probe : pass.probes) {
+void DrawProbes(const SpotProbePass& part, const SpotTable& table,
+                std::vector<SpotVertex>* buffer) {
+    std::vector<SpotVertex>& vertices = *buffer;
+    vertices.clear();
+    for (const SpotProbe& probe : part.probes) {
         for (size_t c = size_t(probe.parity); c < table.channels.size(); c += 2) {
             AppendSpot(table.channels[c].x, probe.y, probe.colour, &vertices);
         }
     }
-    glClear(GL_COLOR_BUFFER_BIT);
     if (vertices.empty()) return;
     glVertexPointer(2, GL_FLOAT, sizeof(SpotVertex), &vertices.front().x);
     glColorPointer(3, GL_FLOAT, sizeof(SpotVertex), &vertices.front().red);
@@ -83,12 +84,13 @@ void Measure(SpotTable* table) {
     glPixelStorei(GL_PACK_SKIP_ROWS, 0);
     glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
 
-    // Read back a few probes' rows at a time: the drawing is waited for once a pass, and the
-    // rows of a tall pass are never all held at once.
+    // A few probes' lines drawn and read back at a time: the driver's binned lines and the rows
+    // read are never a whole pass's at once. A part's spots reach none of the rows of another.
     constexpr size_t kProbesPerRead = 16;
     std::vector<unsigned char> rows;
+    std::vector<SpotVertex> vertices;
     for (const SpotProbePass& pass : PlanSpotProbes(table->height)) {
-        DrawProbePass(pass, *table);
+        glClear(GL_COLOR_BUFFER_BIT);
         for (size_t i = 0; i < pass.probes.size(); i += kProbesPerRead) {
             SpotProbePass part;
             part.probes.assign(
@@ -96,6 +98,7 @@ void Measure(SpotTable* table) {
                 pass.probes.begin() + std::min(i + kProbesPerRead, pass.probes.size()));
             part.top = part.probes.front().y - kSpotReachY;
             part.bottom = part.probes.back().y + kSpotReachY;
+            DrawProbes(part, *table, &vertices);
             const int count = part.bottom - part.top + 1;
             rows.resize(size_t(table->width) * size_t(count) * 4);
             // Frame rows top..bottom are the surface's rows height - 1 - bottom upwards.
