@@ -318,6 +318,10 @@ ChartInput ChartInputFor(const Settings& settings, const ScreenGeometry& geometr
     return input;
 }
 
+std::vector<ChannelSpot> ChartFieldChannels(const ChartInput& input) {
+    return FieldChannels(UsableRange(input.range), input.geometry->chartXOrigin);
+}
+
 void DrawChartOf(const ChartInput& input, RenderSurface* surface) {
     const ScreenGeometry& g = *input.geometry;
     const Settings& settings = *input.settings;
@@ -328,8 +332,8 @@ void DrawChartOf(const ChartInput& input, RenderSurface* surface) {
     // Measuring the spots draws over the frame: before it is cleared, and only the first time.
     const SpotTable* spots = nullptr;
     if (rowsToDraw > 0 && input.drawLevelFieldInstead == nullptr) {
-        spots = &SurfaceSpotTable(&surface->spots, FieldChannels(range, g.chartXOrigin),
-                                  g.screenWidth, g.screenHeight);
+        spots = &SurfaceSpotTable(&surface->spots, ChartFieldChannels(input), g.screenWidth,
+                                  g.screenHeight);
     }
     glClear(GL_COLOR_BUFFER_BIT);
     glLoadIdentity();

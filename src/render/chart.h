@@ -2,11 +2,14 @@
 // The waterfall chart of one day and its horizon markers.
 #pragma once
 
+#include <vector>
+
 #include "config/channel_plan.h"
 #include "config/run_state.h"
 #include "config/settings.h"
 #include "daylog/day_log.h"
 #include "platform/clock.h"
+#include "render/level_field.h"
 
 namespace talvor {
 
@@ -54,6 +57,9 @@ ChartInput ChartInputFor(const Settings& settings, const ScreenGeometry& geometr
 
 // Draws the whole frame on the surface (its context current, projection set).
 void DrawChartOf(const ChartInput& input, RenderSurface* surface);
+
+// The channels whose spots the chart's level field is put together from.
+std::vector<ChannelSpot> ChartFieldChannels(const ChartInput& input);
 
 enum class HalfSun { Upper, Lower };
 // The dotted marker line at row y across a frame screenWidth wide, and the half-sun at its right
