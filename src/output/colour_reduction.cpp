@@ -27,11 +27,11 @@ namespace {
 constexpr size_t kMaxHistogramColours = size_t{1} << 16;
 constexpr int kMaxMergeShift = 3;
 
-// Rows go from the mapping thread to the caller's in chunks: a handover costs a wake-up of the
-// other thread, and eight rows are worth one. Four chunks let the mapping run ahead of the caller
-// without holding the frame's indices.
+// Rows go from the mapping thread to the caller's in chunks: a handover may cost a wake-up of the
+// other thread, and eight rows are worth one. Eight chunks let the mapping run well ahead of the
+// caller without holding the frame's indices.
 constexpr int kChunkRows = 8;
-constexpr int kChunks = 4;
+constexpr int kChunks = 8;
 
 // Starts work on a thread of its own; false when the system gives no thread, and the caller then
 // does the work itself.
@@ -214,7 +214,11 @@ bool CountFrameColours(const FrameBitmap& frame, GifThreads threads, ColourTable
     ColourTable later;
     later.Reset(table->shift);
     bool laterCounted = false, laterShort = false;
+    // Whoever comes to the later half first counts it: a helper that the system is slow to run
+    // (a busy machine) does not hold up the caller, who has counted the earlier half.
+    std::atomic<bool> laterClaimed{false};
     auto countLater = [&] {
+        if (laterClaimed.exchange(true)) return;
         // An exception must not leave the thread: memory short there is memory short here.
         try {
             laterCounted = CountColours(frame, half, pixels, &later);
@@ -228,9 +232,11 @@ bool CountFrameColours(const FrameBitmap& frame, GifThreads threads, ColourTable
     try {
         counted = CountColours(frame, 0, half, table);
     } catch (const std::bad_alloc&) {
+        laterClaimed.store(true);
         if (helper.joinable()) helper.join();
         throw;
     }
+    countLater();
     if (helper.joinable()) helper.join();
     if (laterShort) throw std::bad_alloc();
     return counted && laterCounted && MergeCounts(later, table);
@@ -317,50 +323,67 @@ void MapAndTakeRows(const FrameBitmap& frame, const ColourTable& table, const Ta
 }
 
 // The same, the rows mapped on a second thread while takeRow has the rows before them, through a
-// ring of kChunks chunks: a chunk is mapped once the caller has given it back, and taken once it
-// is mapped. false, with nothing taken, when no thread could be started.
+// ring of kChunks chunks. Each chunk is mapped by whichever thread claims it first: the mapper
+// while the ring has room, or the caller when it needs a chunk that the mapper has not come to
+// (a mapper that a busy machine does not run holds nothing up). false, with nothing taken, when
+// no thread could be started.
 bool MapAndTakeRowsBeside(const FrameBitmap& frame, const ColourTable& table,
                           const TakeRow& takeRow) {
     const size_t width = size_t(frame.width);
     const int height = frame.height;
     const int chunkCount = (height + kChunkRows - 1) / kChunkRows;
     std::vector<unsigned char> ring(width * kChunkRows * kChunks);
-    auto chunkRows = [&](int chunk) { return std::min(kChunkRows, height - chunk * kChunkRows); };
     auto rowOf = [&](int chunk, int k) {
         return ring.data() + (size_t(chunk % kChunks) * kChunkRows + size_t(k)) * width;
     };
-    std::atomic<int> mapped{0}, taken{0};  // chunks
+    auto mapChunk = [&](int chunk) {
+        int rows = std::min(kChunkRows, height - chunk * kChunkRows);
+        for (int k = 0; k < rows; ++k)
+            MapRow(frame, table, chunk * kChunkRows + k, rowOf(chunk, k));
+    };
+    std::atomic<int> claimed{0};  // chunks claimed for mapping, in order
+    std::atomic<int> taken{0};    // chunks given back by takeRow
+    // By slot of the ring: the number of the chunk mapped into it, plus one.
+    std::vector<std::atomic<int>> ready(kChunks);
+    for (std::atomic<int>& slot : ready) slot.store(0);
     std::atomic<bool> stop{false};
     auto mapChunks = [&] {
-        for (int chunk = 0; chunk < chunkCount; ++chunk) {
-            for (int t = taken.load(std::memory_order_acquire); chunk - t >= kChunks;
-                 t = taken.load(std::memory_order_acquire)) {
-                taken.wait(t, std::memory_order_acquire);
+        for (int chunk = claimed.load(); chunk < chunkCount && !stop.load();
+             chunk = claimed.load()) {
+            // Room first, the claim after: a chunk is never claimed by a thread that then sleeps.
+            if (int t = taken.load(); chunk - t >= kChunks) {
+                taken.wait(t);
+                continue;
             }
-            if (stop.load()) return;
-            for (int k = 0; k < chunkRows(chunk); ++k) {
-                MapRow(frame, table, chunk * kChunkRows + k, rowOf(chunk, k));
-            }
-            mapped.store(chunk + 1, std::memory_order_release);
-            mapped.notify_one();
+            if (!claimed.compare_exchange_strong(chunk, chunk + 1)) continue;
+            mapChunk(chunk);
+            ready[size_t(chunk % kChunks)].store(chunk + 1, std::memory_order_release);
+            ready[size_t(chunk % kChunks)].notify_one();
         }
     };
     std::thread mapper;
     if (!StartThread(&mapper, mapChunks)) return false;
     try {
         for (int chunk = 0; chunk < chunkCount; ++chunk) {
-            for (int m = mapped.load(std::memory_order_acquire); m <= chunk;
-                 m = mapped.load(std::memory_order_acquire)) {
-                mapped.wait(m, std::memory_order_acquire);
+            std::atomic<int>& slot = ready[size_t(chunk % kChunks)];
+            int expected = chunk;
+            if (claimed.compare_exchange_strong(expected, chunk + 1)) {
+                mapChunk(chunk);
+            } else {
+                for (int r = slot.load(std::memory_order_acquire); r != chunk + 1;
+                     r = slot.load(std::memory_order_acquire)) {
+                    slot.wait(r, std::memory_order_acquire);
+                }
             }
-            for (int k = 0; k < chunkRows(chunk); ++k) takeRow(rowOf(chunk, k));
-            taken.store(chunk + 1, std::memory_order_release);
+            int rows = std::min(kChunkRows, height - chunk * kChunkRows);
+            for (int k = 0; k < rows; ++k) takeRow(rowOf(chunk, k));
+            taken.store(chunk + 1);
             taken.notify_one();
         }
     } catch (...) {
         // takeRow gave up: the mapper, perhaps waiting for room, is let go and stops.
         stop.store(true);
-        taken.store(chunkCount, std::memory_order_release);
+        taken.store(chunkCount);
         taken.notify_one();
         mapper.join();
         throw;
