@@ -28,10 +28,10 @@ constexpr size_t kMaxHistogramColours = size_t{1} << 16;
 constexpr int kMaxMergeShift = 3;
 
 // Rows go from the mapping thread to the caller's in chunks: a handover may cost a wake-up of the
-// other thread, and eight rows are worth one. Eight chunks let the mapping run well ahead of the
-// caller without holding the frame's indices.
+// other thread, and eight rows are worth one. Sixteen chunks let the mapping run well ahead of
+// the caller without holding the frame's indices.
 constexpr int kChunkRows = 8;
-constexpr int kChunks = 8;
+constexpr int kChunks = 16;
 
 // Starts work on a thread of its own; false when the system gives no thread, and the caller then
 // does the work itself.
@@ -346,13 +346,17 @@ bool MapAndTakeRowsBeside(const FrameBitmap& frame, const ColourTable& table,
     // By slot of the ring: the number of the chunk mapped into it, plus one.
     std::vector<std::atomic<int>> ready(kChunks);
     for (std::atomic<int>& slot : ready) slot.store(0);
+    std::atomic<int> wakeAt{0};  // the mapper sleeps until taken comes to this
     std::atomic<bool> stop{false};
     auto mapChunks = [&] {
         for (int chunk = claimed.load(); chunk < chunkCount && !stop.load();
              chunk = claimed.load()) {
             // Room first, the claim after: a chunk is never claimed by a thread that then sleeps.
-            if (int t = taken.load(); chunk - t >= kChunks) {
-                taken.wait(t);
+            // A full ring is left until half of it is free, so that the mapper wakes a few times
+            // a frame instead of once a chunk.
+            if (taken.load() <= chunk - kChunks) {
+                wakeAt.store(chunk - kChunks / 2 + 1);
+                if (int t = taken.load(); t < chunk - kChunks / 2 + 1) taken.wait(t);
                 continue;
             }
             if (!claimed.compare_exchange_strong(chunk, chunk + 1)) continue;
@@ -378,7 +382,7 @@ bool MapAndTakeRowsBeside(const FrameBitmap& frame, const ColourTable& table,
             int rows = std::min(kChunkRows, height - chunk * kChunkRows);
             for (int k = 0; k < rows; ++k) takeRow(rowOf(chunk, k));
             taken.store(chunk + 1);
-            taken.notify_one();
+            if (chunk + 1 >= wakeAt.load()) taken.notify_one();
         }
     } catch (...) {
         // takeRow gave up: the mapper, perhaps waiting for room, is let go and stops.
