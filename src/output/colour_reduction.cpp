@@ -4,11 +4,14 @@
 #include "output/colour_reduction.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "frame/frame_bitmap.h"
 #include "output/median_cut.h"
@@ -23,6 +26,26 @@ namespace {
 // slow; at five bits a channel there are at most 32768 and the table always suffices.
 constexpr size_t kMaxHistogramColours = size_t{1} << 16;
 constexpr int kMaxMergeShift = 3;
+
+// Rows go from the mapping thread to the caller's in chunks: a handover may cost a wake-up of the
+// other thread, and eight rows are worth one. Sixteen chunks let the mapping run well ahead of
+// the caller without holding the frame's indices.
+constexpr int kChunkRows = 8;
+constexpr int kChunks = 16;
+
+// Starts work on a thread of its own; false when the system gives no thread, and the caller then
+// does the work itself.
+template <typename Work>
+bool StartThread(std::thread* thread, Work& work) {
+    try {
+        *thread = std::thread(std::ref(work));
+    } catch (const std::system_error&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
 
 struct ColourEntry {
     uint32_t key = 0;
@@ -148,13 +171,14 @@ bool AddRun(ColourTable* table, uint32_t rgb, uint64_t run) {
     return true;
 }
 
-// Counts the frame's colours at the table's merge level; false when there are too many.
-bool CountColours(const FrameBitmap& frame, ColourTable* table) {
-    size_t pixels = size_t(frame.width) * size_t(frame.height);
-    const unsigned char* p = frame.bits;
+// Counts the colours of the frame's pixels [begin, end), in the order they are stored, at the
+// table's merge level; false when there are too many.
+bool CountColours(const FrameBitmap& frame, size_t begin, size_t end, ColourTable* table) {
+    if (begin >= end) return true;
+    const unsigned char* p = frame.bits + begin * 4;
     uint32_t runRgb = PixelRgb(p);
     uint64_t run = 0;
-    for (size_t i = 0; i < pixels; ++i, p += 4) {
+    for (size_t i = begin; i < end; ++i, p += 4) {
         uint32_t rgb = PixelRgb(p);
         if (rgb == runRgb) {
             ++run;
@@ -167,10 +191,61 @@ bool CountColours(const FrameBitmap& frame, ColourTable* table) {
     return AddRun(table, runRgb, run);
 }
 
-void BuildHistogram(const FrameBitmap& frame, ColourTable* table) {
+// Adds the entries of the table that counted the later pixels, in their order: each new key
+// comes after every key of the earlier pixels, where one count of the whole frame puts it.
+bool MergeCounts(const ColourTable& later, ColourTable* table) {
+    for (const ColourEntry& from : later.entries) {
+        int index = table->Find(from.key);
+        if (index < 0) index = table->FindOrAdd(from.key);
+        if (index < 0) return false;
+        ColourEntry& entry = table->entries[size_t(index)];
+        entry.count += from.count;
+        for (int a = 0; a < 3; ++a) entry.sum[a] += from.sum[a];
+    }
+    return true;
+}
+
+// The frame's colours at the table's merge level, the later half of its pixels counted on a
+// second thread when threads allow one; false when there are too many.
+bool CountFrameColours(const FrameBitmap& frame, GifThreads threads, ColourTable* table) {
+    size_t pixels = size_t(frame.width) * size_t(frame.height);
+    size_t half = threads == GifThreads::Two ? pixels / 2 : pixels;
+    if (half == pixels) return CountColours(frame, 0, pixels, table);
+    ColourTable later;
+    later.Reset(table->shift);
+    bool laterCounted = false, laterShort = false;
+    // Whoever comes to the later half first counts it: a helper that the system is slow to run
+    // (a busy machine) does not hold up the caller, who has counted the earlier half.
+    std::atomic<bool> laterClaimed{false};
+    auto countLater = [&] {
+        if (laterClaimed.exchange(true)) return;
+        // An exception must not leave the thread: memory short there is memory short here.
+        try {
+            laterCounted = CountColours(frame, half, pixels, &later);
+        } catch (const std::bad_alloc&) {
+            laterShort = true;
+        }
+    };
+    std::thread helper;
+    if (!StartThread(&helper, countLater)) countLater();
+    bool counted = false;
+    try {
+        counted = CountColours(frame, 0, half, table);
+    } catch (const std::bad_alloc&) {
+        laterClaimed.store(true);
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    countLater();
+    if (helper.joinable()) helper.join();
+    if (laterShort) throw std::bad_alloc();
+    return counted && laterCounted && MergeCounts(later, table);
+}
+
+void BuildHistogram(const FrameBitmap& frame, GifThreads threads, ColourTable* table) {
     for (int shift = 0; shift <= kMaxMergeShift; ++shift) {
         table->Reset(shift);
-        if (CountColours(frame, table)) break;
+        if (CountFrameColours(frame, threads, table)) break;
     }
     if (table->shift != 0) return;
     for (ColourEntry& entry : table->entries) {
@@ -237,23 +312,105 @@ void MapRow(const FrameBitmap& frame, const ColourTable& table, int y, unsigned 
     }
 }
 
+using TakeRow = std::function<void(const unsigned char* row)>;
+
+void MapAndTakeRows(const FrameBitmap& frame, const ColourTable& table, const TakeRow& takeRow) {
+    std::vector<unsigned char> row(size_t(frame.width));
+    for (int y = 0; y < frame.height; ++y) {
+        MapRow(frame, table, y, row.data());
+        takeRow(row.data());
+    }
+}
+
+// The same, the rows mapped on a second thread while takeRow has the rows before them, through a
+// ring of kChunks chunks. Each chunk is mapped by whichever thread claims it first: the mapper
+// while the ring has room, or the caller when it needs a chunk that the mapper has not come to
+// (a mapper that a busy machine does not run holds nothing up). false, with nothing taken, when
+// no thread could be started.
+bool MapAndTakeRowsBeside(const FrameBitmap& frame, const ColourTable& table,
+                          const TakeRow& takeRow) {
+    const size_t width = size_t(frame.width);
+    const int height = frame.height;
+    const int chunkCount = (height + kChunkRows - 1) / kChunkRows;
+    std::vector<unsigned char> ring(width * kChunkRows * kChunks);
+    auto rowOf = [&](int chunk, int k) {
+        return ring.data() + (size_t(chunk % kChunks) * kChunkRows + size_t(k)) * width;
+    };
+    auto mapChunk = [&](int chunk) {
+        int rows = std::min(kChunkRows, height - chunk * kChunkRows);
+        for (int k = 0; k < rows; ++k)
+            MapRow(frame, table, chunk * kChunkRows + k, rowOf(chunk, k));
+    };
+    std::atomic<int> claimed{0};  // chunks claimed for mapping, in order
+    std::atomic<int> taken{0};    // chunks given back by takeRow
+    // By slot of the ring: the number of the chunk mapped into it, plus one.
+    std::vector<std::atomic<int>> ready(kChunks);
+    for (std::atomic<int>& slot : ready) slot.store(0);
+    std::atomic<int> wakeAt{0};  // the mapper sleeps until taken comes to this
+    std::atomic<bool> stop{false};
+    auto mapChunks = [&] {
+        for (int chunk = claimed.load(); chunk < chunkCount && !stop.load();
+             chunk = claimed.load()) {
+            // Room first, the claim after: a chunk is never claimed by a thread that then sleeps.
+            // A full ring is left until half of it is free, so that the mapper wakes a few times
+            // a frame instead of once a chunk.
+            if (taken.load() <= chunk - kChunks) {
+                wakeAt.store(chunk - kChunks / 2 + 1);
+                if (int t = taken.load(); t < chunk - kChunks / 2 + 1) taken.wait(t);
+                continue;
+            }
+            if (!claimed.compare_exchange_strong(chunk, chunk + 1)) continue;
+            mapChunk(chunk);
+            ready[size_t(chunk % kChunks)].store(chunk + 1, std::memory_order_release);
+            ready[size_t(chunk % kChunks)].notify_one();
+        }
+    };
+    std::thread mapper;
+    if (!StartThread(&mapper, mapChunks)) return false;
+    try {
+        for (int chunk = 0; chunk < chunkCount; ++chunk) {
+            std::atomic<int>& slot = ready[size_t(chunk % kChunks)];
+            int expected = chunk;
+            if (claimed.compare_exchange_strong(expected, chunk + 1)) {
+                mapChunk(chunk);
+            } else {
+                for (int r = slot.load(std::memory_order_acquire); r != chunk + 1;
+                     r = slot.load(std::memory_order_acquire)) {
+                    slot.wait(r, std::memory_order_acquire);
+                }
+            }
+            int rows = std::min(kChunkRows, height - chunk * kChunkRows);
+            for (int k = 0; k < rows; ++k) takeRow(rowOf(chunk, k));
+            taken.store(chunk + 1);
+            if (chunk + 1 >= wakeAt.load()) taken.notify_one();
+        }
+    } catch (...) {
+        // takeRow gave up: the mapper, perhaps waiting for room, is let go and stops.
+        stop.store(true);
+        taken.store(chunkCount);
+        taken.notify_one();
+        mapper.join();
+        throw;
+    }
+    mapper.join();
+    return true;
+}
+
 }  // namespace
 
-bool ReduceFrameColoursByRow(const FrameBitmap& frame, IndexedImage* image,
-                             const std::function<void(const unsigned char* row)>& takeRow) {
+bool ReduceFrameColoursByRow(const FrameBitmap& frame, IndexedImage* image, const TakeRow& takeRow,
+                             GifThreads threads) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) return false;
     try {
         ColourTable table;
-        BuildHistogram(frame, &table);
+        BuildHistogram(frame, threads, &table);
         image->width = frame.width;
         image->height = frame.height;
         image->pixels.clear();
         ChoosePalette(&table, image);
         table.AttachPalette();
-        std::vector<unsigned char> row(size_t(frame.width));
-        for (int y = 0; y < frame.height; ++y) {
-            MapRow(frame, table, y, row.data());
-            takeRow(row.data());
+        if (threads == GifThreads::One || !MapAndTakeRowsBeside(frame, table, takeRow)) {
+            MapAndTakeRows(frame, table, takeRow);
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -261,13 +418,16 @@ bool ReduceFrameColoursByRow(const FrameBitmap& frame, IndexedImage* image,
     return true;
 }
 
-bool ReduceFrameColours(const FrameBitmap& frame, IndexedImage* image) {
+bool ReduceFrameColours(const FrameBitmap& frame, IndexedImage* image, GifThreads threads) {
     size_t width = size_t(std::max(frame.width, 0));
     size_t y = 0;
-    bool reduced = ReduceFrameColoursByRow(frame, image, [&](const unsigned char* row) {
-        if (y == 0) image->pixels.resize(width * size_t(frame.height));
-        std::memcpy(image->pixels.data() + width * y++, row, width);
-    });
+    bool reduced = ReduceFrameColoursByRow(
+        frame, image,
+        [&](const unsigned char* row) {
+            if (y == 0) image->pixels.resize(width * size_t(frame.height));
+            std::memcpy(image->pixels.data() + width * y++, row, width);
+        },
+        threads);
     if (!reduced) image->pixels.clear();
     return reduced;
 }

@@ -128,25 +128,29 @@ std::string SnapshotPath(int mode, const std::string& exeFolder, const UtcTime& 
     return exeFolder + name;
 }
 
-Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* bytes) {
+Outcome EncodeFrameGif(const FrameBitmap& frame, std::vector<unsigned char>* bytes,
+                       GifThreads threads) {
     if (frame.bits == nullptr || frame.width <= 0 || frame.height <= 0) {
         return Failed(FailureKind::EmptyFrame);
     }
     if (frame.width > kMaxGifSide || frame.height > kMaxGifSide) {
         return Failed(FailureKind::TooLarge, "the frame is larger than a GIF can hold");
     }
-    // The indices go to the encoder row by row as they are mapped: the frame's indices are never
-    // held whole.
+    // The indices go to the encoder row by row as they are mapped (with two threads, while the
+    // next rows are mapped): the frame's indices are never held whole.
     IndexedImage image;
     std::vector<unsigned char> codes;
     std::optional<LzwEncoder> encoder;
     size_t width = size_t(frame.width);
-    bool reduced = ReduceFrameColoursByRow(frame, &image, [&](const unsigned char* row) {
-        if (!encoder) {
-            encoder.emplace(CodeSize(image.colourCount), &codes, width * size_t(frame.height));
-        }
-        encoder->Add(row, width);
-    });
+    bool reduced = ReduceFrameColoursByRow(
+        frame, &image,
+        [&](const unsigned char* row) {
+            if (!encoder) {
+                encoder.emplace(CodeSize(image.colourCount), &codes, width * size_t(frame.height));
+            }
+            encoder->Add(row, width);
+        },
+        threads);
     // The frame is not empty: the palette search and the codes fail only for want of memory.
     if (!reduced) return Failed(FailureKind::OutOfMemory);
     try {
@@ -172,9 +176,9 @@ Outcome EncodeIndexedGif(const IndexedImage& image, std::vector<unsigned char>* 
     return WriteGifBytes(image, codes, bytes);
 }
 
-Outcome WriteGifFile(const FrameBitmap& frame, const char* path) {
+Outcome WriteGifFile(const FrameBitmap& frame, const char* path, GifThreads threads) {
     std::vector<unsigned char> bytes;
-    Outcome written = EncodeFrameGif(frame, &bytes);
+    Outcome written = EncodeFrameGif(frame, &bytes, threads);
     if (written) written = WriteFileWhole(path, bytes.data(), bytes.size());
     if (!written) ReportCannotWrite(path, written.reason);
     return written;
@@ -223,7 +227,7 @@ Outcome SaveSnapshotTo(const FrameBitmap* frame, const std::string& path) {
         Report(none.reason);
         return none;
     }
-    return WriteGifFile(*frame, path.c_str());
+    return WriteGifFile(*frame, path.c_str(), GifThreads::Two);
 }
 
 }  // namespace talvor

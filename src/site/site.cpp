@@ -349,13 +349,14 @@ Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
 struct DayDownloads {
     std::string logPath;
     const FrameBitmap* frame = nullptr;
+    GifThreads gifThreads = GifThreads::One;
     std::vector<unsigned char> gif;
     std::string logGz;
     Outcome gifMade, logCopied;
 };
 
 void MakeDayDownloads(DayDownloads* downloads) {
-    downloads->gifMade = EncodeFrameGif(*downloads->frame, &downloads->gif);
+    downloads->gifMade = EncodeFrameGif(*downloads->frame, &downloads->gif, downloads->gifThreads);
     std::string log;
     downloads->logCopied = ReadDayLogCopy(downloads->logPath, &log);
     if (downloads->logCopied) downloads->logCopied = Gzip(log, &downloads->logGz);
@@ -367,6 +368,7 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     DayDownloads downloads;
     downloads.logPath = input.logPath;
     downloads.frame = input.frame;
+    downloads.gifThreads = input.gifThreads;
     std::thread encoder;
     try {
         encoder = std::thread(MakeDayDownloads, &downloads);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "output/colour_reduction.h"
 #include "platform/outcome.h"
 #include "site/day_digest.h"
 #include "site/site_folder.h"
@@ -26,6 +27,7 @@ struct SiteDayInput {
     std::string logPath;
     RecordSpan records;
     const FrameBitmap* frame = nullptr;
+    GifThreads gifThreads = GifThreads::One;  // whether its GIF may take a further thread
     const SpotTable* spots = nullptr;
     DayDataInput data;                      // its day, and where the chart put the levels
     const StationList* stations = nullptr;  // named in its list of carriers; nullptr: none

@@ -66,6 +66,9 @@ void DayDrawer::Settle() {
 
 void DayDrawer::Draw(size_t index) {
     DayJob* job = &(*work_.jobs)[index];
+    // A run of one day has a core free once it is drawn; a range's pictures are written beside
+    // the next day's drawing, or by workers that fill the cores already.
+    const GifThreads gifThreads = work_.jobs->size() == 1 ? GifThreads::Two : GifThreads::One;
     FrameBitmap* frame = nullptr;
     if (!DrawDay(work_.run, job, *work_.plan, *work_.reads, &frame)) {
         Settle();
@@ -74,7 +77,8 @@ void DayDrawer::Draw(size_t index) {
     }
     if (work_.site != nullptr) {
         // The site takes the day's records as well as its frame: written before the next load.
-        bool written = frame != nullptr && WriteDrawnDay(work_.site, work_.run, *job, *frame);
+        bool written =
+            frame != nullptr && WriteDrawnDay(work_.site, work_.run, *job, *frame, gifThreads);
         FreeFrameBitmap(frame);
         Settle();
         done_(index, written, false);
@@ -86,7 +90,8 @@ void DayDrawer::Draw(size_t index) {
                            LoadedRecords(work_.run->RecordBuffer, work_.run->recordCount));
     Settle();
     pendingSummaryFailed_ = !summaryWritten;
-    StartWrite(&pending_, frame, work_.plan->format, PicturePath(*work_.plan, job->day), index);
+    StartWrite(&pending_, frame, work_.plan->format, PicturePath(*work_.plan, job->day), index,
+               gifThreads);
 }
 
 bool MakeSurface(RenderRun* run) {

@@ -18,7 +18,8 @@ void WritePicture(PendingPicture* picture) {
     } else if (picture->format == PictureFormat::Png) {
         picture->written = bool(WritePngFile(*picture->frame, picture->path.c_str()));
     } else {
-        picture->written = bool(WriteGifFile(*picture->frame, picture->path.c_str()));
+        picture->written =
+            bool(WriteGifFile(*picture->frame, picture->path.c_str(), picture->gifThreads));
     }
     FreeFrameBitmap(picture->frame);
     picture->frame = nullptr;
@@ -27,10 +28,11 @@ void WritePicture(PendingPicture* picture) {
 }  // namespace
 
 void StartWrite(PendingPicture* picture, FrameBitmap* frame, PictureFormat format,
-                const std::string& path, size_t job) {
+                const std::string& path, size_t job, GifThreads gifThreads) {
     picture->frame = frame;
     picture->job = job;
     picture->format = format;
+    picture->gifThreads = gifThreads;
     picture->path = path;
     picture->written = false;
     picture->active = true;

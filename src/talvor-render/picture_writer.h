@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "frame/frame_bitmap.h"
+#include "output/colour_reduction.h"
 #include "talvor-render/render_cli.h"
 
 namespace talvor {
@@ -15,6 +16,7 @@ struct PendingPicture {
     std::thread writer;
     FrameBitmap* frame = nullptr;
     PictureFormat format = PictureFormat::Gif;
+    GifThreads gifThreads = GifThreads::One;
     std::string path;
     size_t job = 0;  // its index among the days to draw
     bool written = false;
@@ -22,9 +24,9 @@ struct PendingPicture {
 };
 
 // Hands the drawn frame over to the writer thread (or writes it here when no thread can be had);
-// the frame is freed once written.
+// the frame is freed once written. gifThreads: whether a GIF may take a further thread.
 void StartWrite(PendingPicture* picture, FrameBitmap* frame, PictureFormat format,
-                const std::string& path, size_t job);
+                const std::string& path, size_t job, GifThreads gifThreads);
 // Waits for the picture in hand, if any; false when it was not written.
 bool FinishWrite(PendingPicture* picture);
 

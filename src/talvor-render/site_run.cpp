@@ -50,14 +50,15 @@ Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
     return Succeeded();
 }
 
-Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job,
-                      const FrameBitmap& frame) {
+Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job, const FrameBitmap& frame,
+                      GifThreads gifThreads) {
     const ScreenGeometry& screenGeometry = render->screenGeometry;
     const Settings& settings = render->settings;
     SiteDayInput input;
     input.logPath = job.logPath;
     input.records = LoadedRecords(render->RecordBuffer, render->recordCount);
     input.frame = &frame;
+    input.gifThreads = gifThreads;
     // The spots the chart's field was just put together from, as measured on this surface.
     if (RowsToDraw(render->recordCount, screenGeometry.chartHeight) > 0) {
         input.spots = &SurfaceSpotTable(
