@@ -345,18 +345,20 @@ Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
 }
 
 // The day's GIF and the day log's gzip copy, made on a thread of their own beside the rest of
-// the day's files, which take about as long. They stay in memory: every file of the site is
-// made by the writer, in the folder it opened and checked.
+// the day's files, which take about as long; the thumbnail goes with them, as it evens out the
+// two. They stay in memory: every file of the site is made by the writer, in the folder it
+// opened and checked.
 struct DayDownloads {
     std::string logPath;
     const FrameBitmap* frame = nullptr;
-    std::vector<unsigned char> gif;
+    std::vector<unsigned char> gif, thumb;
     std::string logGz;
-    Outcome gifMade, logCopied;
+    Outcome gifMade, thumbMade, logCopied;
 };
 
 void MakeDayDownloads(DayDownloads* downloads) {
     downloads->gifMade = EncodeFrameGif(*downloads->frame, &downloads->gif);
+    downloads->thumbMade = ThumbnailPng(*downloads->frame, &downloads->thumb);
     std::string log;
     downloads->logCopied = ReadDayLogCopy(downloads->logPath, &log);
     if (downloads->logCopied) downloads->logCopied = Gzip(log, &downloads->logGz);
@@ -377,7 +379,7 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
 
     DayDigest digest = DigestDay(input.records);
     EncodedLevels levels;
-    std::vector<unsigned char> thumb, strip;
+    std::vector<unsigned char> strip;
     std::string chart;
     Outcome levelsMade = EncodeLevels(input.records, &levels);
     DayChartInput chartInput;
@@ -388,7 +390,6 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     chartInput.sensitivity = float(input.data.sensitivity);
     chartInput.colourMode = input.data.colourMode;
     Outcome chartMade = DayChartScript(chartInput, &chart);
-    Outcome thumbMade = ThumbnailPng(*input.frame, &thumb);
     Outcome stripMade = ActivityStripPng(digest, &strip);
     // What was heard, with the rules' defaults as talvor-render --heard has them; which of the
     // carriers are new is told once every day of the run is written (FinishSite).
@@ -415,8 +416,8 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
         const char* file;
         Outcome made;
     } const made[] = {
-        {"chart.gif", downloads.gifMade}, {"chart.js", chartMade},  {"levels.js", levelsMade},
-        {"thumb.png", thumbMade},         {"strip.png", stripMade}, {kKeptFile, peaksMade},
+        {"chart.gif", downloads.gifMade},   {"chart.js", chartMade},  {"levels.js", levelsMade},
+        {"thumb.png", downloads.thumbMade}, {"strip.png", stripMade}, {kKeptFile, peaksMade},
     };
     for (const auto& m : made) {
         if (!m.made) {
@@ -434,7 +435,7 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
         if (written) written = PutSiteFile(site, DayFile(day, file), bytes);
     };
     put("chart.gif", downloads.gif);
-    put("thumb.png", thumb);
+    put("thumb.png", downloads.thumb);
     put("strip.png", strip);
     put("VOK.LOG.gz", logGz);
     put("summary.txt", summary);
