@@ -30,9 +30,14 @@ bool SpotsFit(const DayChartInput& input) {
            input.spots->height == input.frame->height;
 }
 
-// An RGB colour as one word, blue in the low byte as the frame stores it.
+// An RGB colour as the word that a frame's pixel holds in memory (blue, green, red, then the
+// byte that is not a colour, left 0), so that the pixels compare a word at a time on any byte
+// order.
 uint32_t FrameWord(const unsigned char* rgb) {
-    return uint32_t(rgb[2]) | uint32_t(rgb[1]) << 8 | uint32_t(rgb[0]) << 16;
+    const unsigned char bytes[4] = {rgb[2], rgb[1], rgb[0], 0};
+    uint32_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
 }
 
 }  // namespace
@@ -96,6 +101,8 @@ std::vector<unsigned char> ChartOverlayMask(const DayChartInput& input) {
     }
     std::vector<unsigned char> mask(width * height, 0);
     const uint32_t groundWord = FrameWord(ground);
+    const unsigned char white[3] = {255, 255, 255};
+    const uint32_t colourBytes = FrameWord(white);
     std::vector<uint32_t> under(width);
     // The field's pixels of a band of frame rows at a time: built for each row on its own, the
     // records that reach several rows were put together again for each, three times the work.
@@ -127,10 +134,10 @@ std::vector<unsigned char> ChartOverlayMask(const DayChartInput& input) {
             // The frame is stored bottom row first, blue first.
             const unsigned char* in = frame.bits + (height - 1 - y) * width * 4;
             unsigned char* out = mask.data() + y * width;
-            for (size_t x = 0; x < width; ++x, in += 4) {
-                const uint32_t pixel =
-                    uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16;
-                out[x] = pixel != under[x];
+            for (size_t x = 0; x < width; ++x) {
+                uint32_t pixel;
+                std::memcpy(&pixel, in + x * 4, sizeof pixel);
+                out[x] = (pixel & colourBytes) != under[x];
             }
         }
     }
