@@ -4,7 +4,9 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -349,44 +351,33 @@ Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
     return read;
 }
 
-// The day's GIF and the day log's gzip copy, made on a thread of their own beside the rest of
-// the day's files, which take about as long; the thumbnail goes with them, as it evens out the
-// two. They stay in memory: every file of the site is made by the writer, in the folder it
-// opened and checked.
-struct DayDownloads {
-    std::string logPath;
-    const FrameBitmap* frame = nullptr;
-    std::vector<unsigned char> gif, thumb;
-    std::string logGz;
-    Outcome gifMade, thumbMade, logCopied;
-};
-
-void MakeDayDownloads(DayDownloads* downloads) {
-    downloads->gifMade = EncodeFrameGif(*downloads->frame, &downloads->gif);
-    downloads->thumbMade = ThumbnailPng(*downloads->frame, &downloads->thumb);
-    std::string log;
-    downloads->logCopied = ReadDayLogCopy(downloads->logPath, &log);
-    if (downloads->logCopied) downloads->logCopied = Gzip(log, &downloads->logGz);
+// Runs every task, this thread and one more each taking the next as it ends its last: the day's
+// pieces take from 3 to 35 ms each, and whichever of them a change makes faster or slower, the
+// two threads end within a piece of each other. Without a second thread, this one runs them all.
+void RunInTurn(const std::vector<std::function<void()>>& tasks) {
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < tasks.size(); i = next++) tasks[i]();
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(work);
+    } catch (const std::system_error&) {
+    }
+    work();
+    if (helper.joinable()) helper.join();
 }
 
 Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
     sys_days day = input.data.day;
     std::string folder = site->path + "/" + DayFolderName(day) + "/";
-    DayDownloads downloads;
-    downloads.logPath = input.logPath;
-    downloads.frame = input.frame;
-    std::thread encoder;
-    try {
-        encoder = std::thread(MakeDayDownloads, &downloads);
-    } catch (const std::system_error&) {
-        MakeDayDownloads(&downloads);
-    }
-
-    DayDigest digest = DigestDay(input.records);
+    // What needs only the frame, the records or the log, made on two threads. It stays in
+    // memory: every file of the site is made by the writer, in the folder it opened and checked.
+    std::vector<unsigned char> gif, thumb;
+    std::string chart, logGz, peaks;
     EncodedLevels levels;
-    std::vector<unsigned char> strip;
-    std::string chart;
-    Outcome levelsMade = EncodeLevels(input.records, &levels);
+    HeardDay heard{day, {}};
+    Outcome gifMade, thumbMade, chartMade, levelsMade, logCopied, peaksMade;
     DayChartInput chartInput;
     chartInput.frame = input.frame;
     chartInput.spots = input.spots;
@@ -394,11 +385,26 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     chartInput.rows = input.data.drawnRows;
     chartInput.sensitivity = float(input.data.sensitivity);
     chartInput.colourMode = input.data.colourMode;
-    Outcome chartMade = DayChartScript(chartInput, &chart);
+    // The longest first, so that the last to start are short.
+    RunInTurn({
+        [&] { gifMade = EncodeFrameGif(*input.frame, &gif); },
+        [&] {
+            std::string log;
+            logCopied = ReadDayLogCopy(input.logPath, &log);
+            if (logCopied) logCopied = Gzip(log, &logGz);
+        },
+        [&] { chartMade = DayChartScript(chartInput, &chart); },
+        [&] { levelsMade = EncodeLevels(input.records, &levels); },
+        // With the rules' defaults as talvor-render --heard has them; which of the carriers are
+        // new is told once every day of the run is written (FinishSite).
+        [&] { heard.carriers = FindCarriers(input.records, CarrierRules{}); },
+        [&] { thumbMade = ThumbnailPng(*input.frame, &thumb); },
+        [&] { peaksMade = PeaksText(QuarterPeaksOf(input.records), &peaks); },
+    });
+
+    DayDigest digest = DigestDay(input.records);
+    std::vector<unsigned char> strip;
     Outcome stripMade = ActivityStripPng(digest, &strip);
-    // What was heard, with the rules' defaults as talvor-render --heard has them; which of the
-    // carriers are new is told once every day of the run is written (FinishSite).
-    HeardDay heard{day, FindCarriers(input.records, CarrierRules{})};
     std::string carriers = CarriersText(heard.carriers, LastLoggedMinute(input.records));
     // Marked against the days the site has now: in a range drawn by workers a day of the week
     // before may still be on its way, and the list is put right once every day is written.
@@ -407,13 +413,9 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     static const StationList kNoStations;
     std::string heardScript =
         HeardScript(heard, input.stations != nullptr ? *input.stations : kNoStations);
-    std::string peaks;
-    Outcome peaksMade = PeaksText(QuarterPeaksOf(input.records), &peaks);
-    if (encoder.joinable()) encoder.join();
-    if (!downloads.logCopied) {
-        Outcome copied =
-            FailedLike(downloads.logCopied, "cannot copy day log " + input.logPath + " into " +
-                                                folder + ": " + downloads.logCopied.reason);
+    if (!logCopied) {
+        Outcome copied = FailedLike(logCopied, "cannot copy day log " + input.logPath + " into " +
+                                                   folder + ": " + logCopied.reason);
         ReportSiteProblem(copied.reason);
         return copied;
     }
@@ -421,8 +423,8 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
         const char* file;
         Outcome made;
     } const made[] = {
-        {"chart.gif", downloads.gifMade},   {"chart.js", chartMade},  {"levels.js", levelsMade},
-        {"thumb.png", downloads.thumbMade}, {"strip.png", stripMade}, {kKeptFile, peaksMade},
+        {"chart.gif", gifMade},   {"chart.js", chartMade},  {"levels.js", levelsMade},
+        {"thumb.png", thumbMade}, {"strip.png", stripMade}, {kKeptFile, peaksMade},
     };
     for (const auto& m : made) {
         if (!m.made) {
@@ -433,14 +435,13 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
         }
     }
     std::string summary = SummaryFileText(input.records);
-    const std::string& logGz = downloads.logGz;
     // In order, up to the first that fails: its reason is the day's.
     Outcome written;
     auto put = [&](const char* file, const auto& bytes) {
         if (written) written = PutSiteFile(site, DayFile(day, file), bytes);
     };
-    put("chart.gif", downloads.gif);
-    put("thumb.png", downloads.thumb);
+    put("chart.gif", gif);
+    put("thumb.png", thumb);
     put("strip.png", strip);
     put("VOK.LOG.gz", logGz);
     put("summary.txt", summary);
@@ -452,7 +453,7 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     put("data.js", DayDataScript(input.data, input.records, levels));
     if (!written) return written;
     std::vector<DayDownload> links = {
-        {"chart.gif", DayGifName(day), "the day's picture", downloads.gif.size()},
+        {"chart.gif", DayGifName(day), "the day's picture", gif.size()},
         {"", DayPngName(day), "the same picture, lossless, as your browser makes it from the chart",
          0},
         {"VOK.LOG.gz", DayLogGzName(day), "the day log, gzip-compressed", logGz.size()},
