@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -354,18 +355,33 @@ Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
 // Runs every task, this thread and one more each taking the next as it ends its last: the day's
 // pieces take from 3 to 35 ms each, and whichever of them a change makes faster or slower, the
 // two threads end within a piece of each other. Without a second thread, this one runs them all.
+// What a task on the other thread throws (out of memory) is thrown here, as if run here.
 void RunInTurn(const std::vector<std::function<void()>>& tasks) {
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i = next++; i < tasks.size(); i = next++) tasks[i]();
     };
+    std::exception_ptr thrown;
     std::thread helper;
     try {
-        helper = std::thread(work);
+        helper = std::thread([&] {
+            try {
+                work();
+            } catch (...) {
+                thrown = std::current_exception();
+            }
+        });
     } catch (const std::system_error&) {
     }
-    work();
+    std::exception_ptr ownThrown;
+    try {
+        work();
+    } catch (...) {
+        ownThrown = std::current_exception();
+    }
     if (helper.joinable()) helper.join();
+    if (ownThrown) std::rethrow_exception(ownThrown);
+    if (thrown) std::rethrow_exception(thrown);
 }
 
 Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
