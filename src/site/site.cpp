@@ -16,6 +16,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "calendar/calendar.h"
 #include "frame/frame_bitmap.h"
@@ -384,16 +385,67 @@ void RunInTurn(const std::vector<std::function<void()>>& tasks) {
     if (thrown) std::rethrow_exception(thrown);
 }
 
+namespace {
+
+// The work of SiteDayEarly, in pieces, the longest first.
+std::vector<std::function<void()>> RecordTasks(const std::string& logPath, RecordSpan records,
+                                               SiteDayEarly::Made* made) {
+    return {
+        [=] {
+            std::string log;
+            made->logCopied = ReadDayLogCopy(logPath, &log);
+            if (made->logCopied) made->logCopied = Gzip(log, &made->logGz);
+        },
+        [=] { made->levelsMade = EncodeLevels(records, &made->levels); },
+        // With the rules' defaults as talvor-render --heard has them; which of the carriers are
+        // new is told once every day of the run is written (FinishSite).
+        [=] { made->carriers = FindCarriers(records, CarrierRules{}); },
+        [=] { made->peaksMade = PeaksText(QuarterPeaksOf(records), &made->peaks); },
+    };
+}
+
+}  // namespace
+
+void BeginSiteDay(const std::string& logPath, RecordSpan records, SiteDayEarly* early) {
+    if (early->thread.joinable()) early->thread.join();
+    early->begun = false;
+    early->thrown = nullptr;
+    early->made = {};
+    try {
+        early->thread = std::thread([early, tasks = RecordTasks(logPath, records, &early->made)] {
+            try {
+                for (const std::function<void()>& task : tasks) task();
+            } catch (...) {
+                early->thrown = std::current_exception();
+            }
+        });
+        early->begun = true;
+    } catch (const std::system_error&) {
+    }
+}
+
+bool SiteDayEarly::Finish() {
+    if (thread.joinable()) thread.join();
+    if (thrown) {
+        begun = false;
+        std::rethrow_exception(std::exchange(thrown, nullptr));
+    }
+    return begun;
+}
+
+SiteDayEarly::~SiteDayEarly() {
+    if (thread.joinable()) thread.join();
+}
+
 Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
     sys_days day = input.data.day;
     std::string folder = site->path + "/" + DayFolderName(day) + "/";
-    // What needs only the frame, the records or the log, made on two threads. It stays in
-    // memory: every file of the site is made by the writer, in the folder it opened and checked.
+    // What needs only the frame, the records or the log, made on two threads, but for what was
+    // begun while the day was drawn. It stays in memory: every file of the site is made by the
+    // writer, in the folder it opened and checked.
     std::vector<unsigned char> gif, thumb;
-    std::string chart, logGz, peaks;
-    EncodedLevels levels;
-    HeardDay heard{day, {}};
-    Outcome gifMade, thumbMade, chartMade, levelsMade, logCopied, peaksMade;
+    std::string chart;
+    Outcome gifMade, thumbMade, chartMade;
     DayChartInput chartInput;
     chartInput.frame = input.frame;
     chartInput.spots = input.spots;
@@ -401,22 +453,27 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     chartInput.rows = input.data.drawnRows;
     chartInput.sensitivity = float(input.data.sensitivity);
     chartInput.colourMode = input.data.colourMode;
-    // The longest first, so that the last to start are short.
-    RunInTurn({
+    SiteDayEarly::Made own;
+    SiteDayEarly::Made* fromRecords = &own;
+    const bool begun = input.early != nullptr && input.early->begun;
+    std::vector<std::function<void()>> tasks = {
         [&] { gifMade = EncodeFrameGif(*input.frame, &gif); },
-        [&] {
-            std::string log;
-            logCopied = ReadDayLogCopy(input.logPath, &log);
-            if (logCopied) logCopied = Gzip(log, &logGz);
-        },
         [&] { chartMade = DayChartScript(chartInput, &chart); },
-        [&] { levelsMade = EncodeLevels(input.records, &levels); },
-        // With the rules' defaults as talvor-render --heard has them; which of the carriers are
-        // new is told once every day of the run is written (FinishSite).
-        [&] { heard.carriers = FindCarriers(input.records, CarrierRules{}); },
         [&] { thumbMade = ThumbnailPng(*input.frame, &thumb); },
-        [&] { peaksMade = PeaksText(QuarterPeaksOf(input.records), &peaks); },
-    });
+    };
+    if (!begun) {
+        // Among the others, the longest first, so that the last to start are short.
+        std::vector<std::function<void()>> more = RecordTasks(input.logPath, input.records, &own);
+        tasks = {tasks[0], more[0], tasks[1], more[1], more[2], tasks[2], more[3]};
+    }
+    RunInTurn(tasks);
+    if (begun) {
+        input.early->Finish();
+        fromRecords = &input.early->made;
+    }
+    HeardDay heard{day, std::move(fromRecords->carriers)};
+    const Outcome& logCopied = fromRecords->logCopied;
+    const std::string& logGz = fromRecords->logGz;
 
     DayDigest digest = DigestDay(input.records);
     std::vector<unsigned char> strip;
@@ -439,8 +496,8 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
         const char* file;
         Outcome made;
     } const made[] = {
-        {"chart.gif", gifMade},   {"chart.js", chartMade},  {"levels.js", levelsMade},
-        {"thumb.png", thumbMade}, {"strip.png", stripMade}, {kKeptFile, peaksMade},
+        {"chart.gif", gifMade},   {"chart.js", chartMade},  {"levels.js", fromRecords->levelsMade},
+        {"thumb.png", thumbMade}, {"strip.png", stripMade}, {kKeptFile, fromRecords->peaksMade},
     };
     for (const auto& m : made) {
         if (!m.made) {
@@ -462,11 +519,11 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     put("VOK.LOG.gz", logGz);
     put("summary.txt", summary);
     put("day.txt", DigestText(digest));
-    put(kKeptFile, carriers + peaks);
+    put(kKeptFile, carriers + fromRecords->peaks);
     put("heard.js", heardScript);
-    put("levels.js", LevelsScript(levels));
+    put("levels.js", LevelsScript(fromRecords->levels));
     put("chart.js", chart);
-    put("data.js", DayDataScript(input.data, input.records, levels));
+    put("data.js", DayDataScript(input.data, input.records, fromRecords->levels));
     if (!written) return written;
     std::vector<DayDownload> links = {
         {"chart.gif", DayGifName(day), "the day's picture", gif.size()},

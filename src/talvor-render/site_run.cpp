@@ -50,8 +50,8 @@ Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
     return Succeeded();
 }
 
-Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job,
-                      const FrameBitmap& frame) {
+Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job, const FrameBitmap& frame,
+                      SiteDayEarly* early) {
     const ScreenGeometry& screenGeometry = render->screenGeometry;
     const Settings& settings = render->settings;
     SiteDayInput input;
@@ -75,6 +75,7 @@ Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job,
     input.data.colourMode = settings.colourMode;
     input.data.channelSpacing = settings.channelSpacing;
     input.stations = &run->stations;
+    input.early = early;
     return WriteSiteDay(&run->folder, input, run->look);
 }
 
