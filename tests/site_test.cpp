@@ -111,6 +111,42 @@ TEST(SiteFolder, AnUnchangedFileIsNotWrittenAgain) {
     EXPECT_EQ(before.st_ino, after.st_ino);  // a rewrite renames a new file into place
 }
 
+// A file read through its first marker and no further: the marker at a page's edge, none at
+// all (the whole file, within the limit), and past the limit.
+TEST(SiteFolder, ReadsAFileThroughItsFirstMarkerOnly) {
+    TempDir dir("site");
+    SiteFolder site;
+    ASSERT_TRUE(OpenSiteFolder(dir.path(), &site));
+    const std::string marker = "\n--\n";
+    const std::string page(4094, 'c');  // the marker then straddles the first 4 KB read
+    struct Case {
+        const char* what;
+        std::string file;
+        size_t limit;
+        bool read;
+        std::string wanted;
+    } cases[] = {
+        {"a marker", "ab" + marker + "rest" + marker, 100, true, "ab" + marker},
+        {"a marker across a page's edge", page + marker + std::string(9000, 'r'), 8192, true,
+         page + marker},
+        {"no marker: the whole file", "abc\n-", 100, true, "abc\n-"},
+        {"no marker past the limit", std::string(5000, 'x'), 4999, false, ""},
+        {"the marker past the limit", std::string(5000, 'x') + marker, 4999, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(PutSiteFile(&site, "kept.txt", c.file));
+        std::string bytes;
+        Outcome read = ReadSiteFileThrough(site, "kept.txt", marker, c.limit, &bytes);
+        EXPECT_EQ(bool(read), c.read) << read.reason;
+        if (c.read) {
+            EXPECT_EQ(bytes, c.wanted);
+        }
+    }
+    std::string bytes;
+    EXPECT_FALSE(ReadSiteFileThrough(site, "gone.txt", marker, 100, &bytes));
+}
+
 TEST(SiteFolder, RefusesWhatCannotHoldASite) {
     TempDir dir("site");
     WriteFileBytes(dir / "file", "x");

@@ -116,9 +116,14 @@ std::vector<sys_days> DaysWithPages(const SiteFolder& site) {
     return {days.begin(), days.end()};
 }
 
+// The line that parts the kept file's carriers from its peaks, with the line end before it.
+std::string PeaksHeaderLine() {
+    return std::string(1, '\n') + kPeaksHeader + '\n';
+}
+
 // The kept file's carriers and peaks; false when it holds no peaks.
 bool SplitKeptText(const std::string& text, std::string* carriers, std::string* peaks) {
-    std::string header = std::string(1, '\n') + kPeaksHeader + '\n';
+    const std::string header = PeaksHeaderLine();
     size_t at = text.find(header);
     if (at == std::string::npos) return false;
     *carriers = text.substr(0, at + 1);
@@ -281,7 +286,9 @@ struct KeptCarriers {
         if (!SiteFileExists(*site, name)) return nullptr;
         KeptDay loaded;
         loaded.heard.day = day;
-        if (!ReadSiteFile(*site, name, kKeptMaxBytes, &text) ||
+        // Its carriers only: the peaks after them, some 40 KB, are the month's, and the index,
+        // the feed and the lists read the carriers of some 70 days on every update.
+        if (!ReadSiteFileThrough(*site, name, PeaksHeaderLine(), kKeptMaxBytes, &text) ||
             !SplitKeptText(text, &carriers, &peaks) ||
             !ParseCarriersText(carriers, &loaded.heard.carriers, &loaded.lastMinute)) {
             ReportSiteProblem(site->path + "/" + name +
