@@ -68,9 +68,9 @@ std::string DayFile(sys_days day, const char* file) {
 // The day log as a gzip file, as a listener's tools unpack it. A day log is some 7 MB, and a
 // year's site packs 365 of them: libdeflate packs it in less than half of zlib's time. Its
 // fastest level takes 25 ms on a generated day where level 2 took 42 ms, the largest single cost
-// of a day's site, for 8 % more bytes (1.82 MB against 1.68) and 4 % on a logged one: a day's
-// folder stays within 3.5 MiB. Level 3 takes as long as 2 for 3 % fewer, the levels above twice
-// the time and more.
+// of a day's site, for 8 to 11 % more bytes (1.78 MB against 1.60 on the benchmark's day) and
+// 4 % on a logged one: a day's folder stays within 3.5 MiB. Level 3 takes as long as 2 for 3 %
+// fewer, the levels above twice the time and more.
 constexpr int kDayLogGzipLevel = 1;
 
 Outcome Gzip(const std::string& bytes, std::string* out) {
