@@ -99,6 +99,44 @@ TEST(ChannelMonth, QuarterPeaksAreTheHighestLevelOfEachQuarterHourAsTheChartDraw
     }
 }
 
+// The kept peaks are read by hand, split where a string stream splits (any of the C locale's
+// white space) and each range checked as base64, whose '=' may only pad its last two places.
+TEST(ChannelMonth, KeptPeaksTextSplitsAtWhiteSpaceAndRefusesWhatIsNotBase64) {
+    std::vector<unsigned char> bytes = RecordsAt({0, 15, 30}, {{15, 700, 90}});
+    std::string text;
+    ASSERT_TRUE(PeaksText(QuarterPeaksOf({bytes.data(), 3}), &text));
+    DayPeaks kept;
+    ASSERT_TRUE(ParsePeaksText(text, &kept));
+    const std::string stream = kept.ranges[1];
+    const size_t at = text.find(stream);
+    ASSERT_NE(at, std::string::npos);
+    auto withStream = [&](const std::string& replaced) {
+        return std::string(text).replace(at, stream.size(), replaced);
+    };
+    auto withSpace = [&](const std::string& space) {
+        return std::string(text).replace(at - 1, 1, space);
+    };
+    struct Case {
+        const char* what;
+        std::string text;
+        bool read;
+    } cases[] = {
+        {"tabs, returns and several spaces", withSpace("\t\r\n \v\f"), true},
+        {"no space before a stream", withSpace(""), false},
+        {"a padded end", withStream(stream.substr(0, stream.size() - 4) + "AA=="), true},
+        {"'=' before the last two places", withStream("A=AA" + stream.substr(4)), false},
+        {"a letter outside base64", withStream("A-AA" + stream.substr(4)), false},
+        {"a length not a multiple of 4", withStream(stream + "A"), false},
+        {"a space after the header", std::string(text).insert(text.find('\n'), " "), false},
+        {"the header alone", std::string(kPeaksHeader) + "\n", false},
+        {"white space at the end", text + " \n\t", true},
+    };
+    for (const Case& c : cases) {
+        DayPeaks read;
+        EXPECT_EQ(ParsePeaksText(c.text, &read), c.read) << c.what;
+    }
+}
+
 TEST(DayHeard, CarriersFileComesBackAndRefusesWhatIsNotOne) {
     std::vector<Carrier> carriers = {MakeCarrier(531, 0, 9, 60, false),
                                      MakeCarrier(1080, 130, 339, 187, false),

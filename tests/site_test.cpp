@@ -111,6 +111,42 @@ TEST(SiteFolder, AnUnchangedFileIsNotWrittenAgain) {
     EXPECT_EQ(before.st_ino, after.st_ino);  // a rewrite renames a new file into place
 }
 
+// A file read through its first marker and no further: the marker at a page's edge, none at
+// all (the whole file, within the limit), and past the limit.
+TEST(SiteFolder, ReadsAFileThroughItsFirstMarkerOnly) {
+    TempDir dir("site");
+    SiteFolder site;
+    ASSERT_TRUE(OpenSiteFolder(dir.path(), &site));
+    const std::string marker = "\n--\n";
+    const std::string page(4094, 'c');  // the marker then straddles the first 4 KB read
+    struct Case {
+        const char* what;
+        std::string file;
+        size_t limit;
+        bool read;
+        std::string wanted;
+    } cases[] = {
+        {"a marker", "ab" + marker + "rest" + marker, 100, true, "ab" + marker},
+        {"a marker across a page's edge", page + marker + std::string(9000, 'r'), 8192, true,
+         page + marker},
+        {"no marker: the whole file", "abc\n-", 100, true, "abc\n-"},
+        {"no marker past the limit", std::string(5000, 'x'), 4999, false, ""},
+        {"the marker past the limit", std::string(5000, 'x') + marker, 4999, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(PutSiteFile(&site, "kept.txt", c.file));
+        std::string bytes;
+        Outcome read = ReadSiteFileThrough(site, "kept.txt", marker, c.limit, &bytes);
+        EXPECT_EQ(bool(read), c.read) << read.reason;
+        if (c.read) {
+            EXPECT_EQ(bytes, c.wanted);
+        }
+    }
+    std::string bytes;
+    EXPECT_FALSE(ReadSiteFileThrough(site, "gone.txt", marker, 100, &bytes));
+}
+
 TEST(SiteFolder, RefusesWhatCannotHoldASite) {
     TempDir dir("site");
     WriteFileBytes(dir / "file", "x");
@@ -157,6 +193,7 @@ struct RunOptions {
     std::function<void(SiteStep, const std::string&)> betweenSteps;
     std::string logPath;  // every day's log copied from here in place of its own
     std::function<std::vector<unsigned char>(sys_days)> records;  // a day's, in place of a ramp
+    bool early = false;  // the work on each day's log and records begun first, as while drawing
 };
 
 // Writes the days (their logs made in logs/) into the site as one run of the program would: the
@@ -186,6 +223,11 @@ bool WriteDays(const std::string& root, const std::string& siteDir,
         input.frame = &frame.frame;
         input.data = {d, 240, 200, -260, count, 1.0, 1};
         input.stations = &stations;
+        SiteDayEarly early;
+        if (options.early) {
+            BeginSiteDay(input.logPath, input.records, &early);
+            input.early = &early;
+        }
         all = WriteSiteDay(&site, input, look) && all;
     }
     return FinishSite(&site, days, look, TALVOR_SOURCE_DIR "/web", root + "/STATIONS.CSV") && all;
@@ -500,6 +542,43 @@ TEST(Site, ARerunOfTheSameDaysLeavesEveryFileAsItWas) {
     std::map<std::string, ino_t> after = inodes();
     ASSERT_EQ(after.size(), before.size());
     for (const auto& [name, inode] : before) EXPECT_EQ(after[name], inode) << name;
+}
+
+// The work begun on a day's log and records while it is drawn gives the day the same files, and
+// the same reason when its log cannot be copied, as the work done once its frame is there.
+TEST(Site, WorkBegunWhileDrawingGivesTheSameDays) {
+    struct Case {
+        const char* what;
+        bool logThere;
+    } cases[] = {{"the logs there", true}, {"a log gone", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir("site");
+        std::map<std::string, std::string> files[2];
+        std::string said[2];
+        bool wrote[2];
+        for (int early = 0; early < 2; ++early) {
+            fs::remove_all(dir / "www");
+            RunOptions options;
+            options.early = early == 1;
+            if (!c.logThere) options.logPath = dir / "gone/VOK.LOG";
+            ReportedLines reported;
+            wrote[early] =
+                WriteDays(dir.path(), dir / "www",
+                          {sys_days{2026y / 12 / 1}, sys_days{2026y / 12 / 2}}, 1, options);
+            said[early] = reported.text();
+            files[early] = SiteFiles(dir / "www");
+            // The feed's ids come from a number the site draws afresh.
+            for (const char* name : {kSiteSettingsName, "feed.xml"}) files[early].erase(name);
+        }
+        EXPECT_EQ(wrote[1], c.logThere);
+        EXPECT_EQ(wrote[0], wrote[1]);
+        EXPECT_EQ(said[0], said[1]);
+        EXPECT_EQ(said[1].find("cannot copy day log") != std::string::npos, !c.logThere) << said[1];
+        EXPECT_TRUE(files[0] == files[1])
+            << files[0].size() << " files against " << files[1].size();
+        EXPECT_EQ(files[1].count("2026-12-02/levels.js"), size_t(c.logThere));
+    }
 }
 
 TEST(Site, HugeFilesAreReadNoFurtherThanTheirFormatGoes) {

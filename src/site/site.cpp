@@ -4,14 +4,19 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "calendar/calendar.h"
 #include "frame/frame_bitmap.h"
@@ -61,21 +66,26 @@ std::string DayFile(sys_days day, const char* file) {
 }
 
 // The day log as a gzip file, as a listener's tools unpack it. A day log is some 7 MB, and a
-// year's site packs 365 of them: libdeflate packs it in less than half of zlib's time. Its level
-// 2 takes half as long again as its fastest and leaves 9 % fewer bytes on a generated day (1.66
-// MB of 1.81), 4 % on a logged one, the largest file of a day's folder; level 3 takes as long or
-// longer for 3 % fewer, the levels above twice the time and more.
-constexpr int kDayLogGzipLevel = 2;
+// year's site packs 365 of them: libdeflate packs it in less than half of zlib's time. Its
+// fastest level takes 25 ms on a generated day where level 2 took 42 ms, the largest single cost
+// of a day's site, for 8 to 11 % more bytes (1.78 MB against 1.60 on the benchmark's day) and
+// 4 % on a logged one: a day's folder stays within 3.5 MiB. Level 3 takes as long as 2 for 3 %
+// fewer, the levels above twice the time and more.
+constexpr int kDayLogGzipLevel = 1;
 
 Outcome Gzip(const std::string& bytes, std::string* out) {
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
         libdeflate_alloc_compressor(kDayLogGzipLevel), libdeflate_free_compressor);
     // libdeflate's one reason for no compressor at a valid level.
     if (compressor == nullptr) return Failed(FailureKind::OutOfMemory, "libdeflate: out of memory");
-    out->resize(libdeflate_gzip_compress_bound(compressor.get(), bytes.size()));
-    size_t size = libdeflate_gzip_compress(compressor.get(), bytes.data(), bytes.size(),
-                                           out->data(), out->size());
-    out->resize(size);
+    // The bound is the whole log and more, a quarter of which is used: left unset, the rest
+    // of it is never touched (a string's resize cleared all 7 MB of it, page by page).
+    const size_t bound = libdeflate_gzip_compress_bound(compressor.get(), bytes.size());
+    std::unique_ptr<char[]> packed(new (std::nothrow) char[bound]);
+    if (packed == nullptr) return Failed(FailureKind::OutOfMemory);
+    size_t size =
+        libdeflate_gzip_compress(compressor.get(), bytes.data(), bytes.size(), packed.get(), bound);
+    out->assign(packed.get(), size);
     if (size == 0) {
         return Failed(FailureKind::Compressor, "libdeflate: the packed log did not fit its bound");
     }
@@ -106,9 +116,14 @@ std::vector<sys_days> DaysWithPages(const SiteFolder& site) {
     return {days.begin(), days.end()};
 }
 
+// The line that parts the kept file's carriers from its peaks, with the line end before it.
+std::string PeaksHeaderLine() {
+    return std::string(1, '\n') + kPeaksHeader + '\n';
+}
+
 // The kept file's carriers and peaks; false when it holds no peaks.
 bool SplitKeptText(const std::string& text, std::string* carriers, std::string* peaks) {
-    std::string header = std::string(1, '\n') + kPeaksHeader + '\n';
+    const std::string header = PeaksHeaderLine();
     size_t at = text.find(header);
     if (at == std::string::npos) return false;
     *carriers = text.substr(0, at + 1);
@@ -271,7 +286,9 @@ struct KeptCarriers {
         if (!SiteFileExists(*site, name)) return nullptr;
         KeptDay loaded;
         loaded.heard.day = day;
-        if (!ReadSiteFile(*site, name, kKeptMaxBytes, &text) ||
+        // Its carriers only: the peaks after them, some 40 KB, are the month's, and the index,
+        // the feed and the lists read the carriers of some 70 days on every update.
+        if (!ReadSiteFileThrough(*site, name, PeaksHeaderLine(), kKeptMaxBytes, &text) ||
             !SplitKeptText(text, &carriers, &peaks) ||
             !ParseCarriersText(carriers, &loaded.heard.carriers, &loaded.lastMinute)) {
             ReportSiteProblem(site->path + "/" + name +
@@ -343,44 +360,99 @@ Outcome ReadDayLogCopy(const std::string& path, std::string* bytes) {
     return read;
 }
 
-// The day's GIF and the day log's gzip copy, made on a thread of their own beside the rest of
-// the day's files, which take about as long. They stay in memory: every file of the site is
-// made by the writer, in the folder it opened and checked.
-struct DayDownloads {
-    std::string logPath;
-    const FrameBitmap* frame = nullptr;
-    GifThreads gifThreads = GifThreads::One;
-    std::vector<unsigned char> gif;
-    std::string logGz;
-    Outcome gifMade, logCopied;
-};
+// Runs every task, this thread and one more each taking the next as it ends its last: the day's
+// pieces take from 3 to 35 ms each, and whichever of them a change makes faster or slower, the
+// two threads end within a piece of each other. Without a second thread, this one runs them all.
+// What a task on the other thread throws (out of memory) is thrown here, as if run here.
+void RunInTurn(const std::vector<std::function<void()>>& tasks) {
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < tasks.size(); i = next++) tasks[i]();
+    };
+    std::exception_ptr thrown;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                work();
+            } catch (...) {
+                thrown = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+    }
+    std::exception_ptr ownThrown;
+    try {
+        work();
+    } catch (...) {
+        ownThrown = std::current_exception();
+    }
+    if (helper.joinable()) helper.join();
+    if (ownThrown) std::rethrow_exception(ownThrown);
+    if (thrown) std::rethrow_exception(thrown);
+}
 
-void MakeDayDownloads(DayDownloads* downloads) {
-    downloads->gifMade = EncodeFrameGif(*downloads->frame, &downloads->gif, downloads->gifThreads);
-    std::string log;
-    downloads->logCopied = ReadDayLogCopy(downloads->logPath, &log);
-    if (downloads->logCopied) downloads->logCopied = Gzip(log, &downloads->logGz);
+namespace {
+
+// The work of SiteDayEarly, in pieces, the longest first.
+std::vector<std::function<void()>> RecordTasks(const std::string& logPath, RecordSpan records,
+                                               SiteDayEarly::Made* made) {
+    return {
+        [=] {
+            std::string log;
+            made->logCopied = ReadDayLogCopy(logPath, &log);
+            if (made->logCopied) made->logCopied = Gzip(log, &made->logGz);
+        },
+        [=] { made->levelsMade = EncodeLevels(records, &made->levels); },
+        // With the rules' defaults as talvor-render --heard has them; which of the carriers are
+        // new is told once every day of the run is written (FinishSite).
+        [=] { made->carriers = FindCarriers(records, CarrierRules{}); },
+        [=] { made->peaksMade = PeaksText(QuarterPeaksOf(records), &made->peaks); },
+    };
+}
+
+}  // namespace
+
+void BeginSiteDay(const std::string& logPath, RecordSpan records, SiteDayEarly* early) {
+    if (early->thread.joinable()) early->thread.join();
+    early->begun = false;
+    early->thrown = nullptr;
+    early->made = {};
+    try {
+        early->thread = std::thread([early, tasks = RecordTasks(logPath, records, &early->made)] {
+            try {
+                for (const std::function<void()>& task : tasks) task();
+            } catch (...) {
+                early->thrown = std::current_exception();
+            }
+        });
+        early->begun = true;
+    } catch (const std::system_error&) {
+    }
+}
+
+bool SiteDayEarly::Finish() {
+    if (thread.joinable()) thread.join();
+    if (thrown) {
+        begun = false;
+        std::rethrow_exception(std::exchange(thrown, nullptr));
+    }
+    return begun;
+}
+
+SiteDayEarly::~SiteDayEarly() {
+    if (thread.joinable()) thread.join();
 }
 
 Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook& look) {
     sys_days day = input.data.day;
     std::string folder = site->path + "/" + DayFolderName(day) + "/";
-    DayDownloads downloads;
-    downloads.logPath = input.logPath;
-    downloads.frame = input.frame;
-    downloads.gifThreads = input.gifThreads;
-    std::thread encoder;
-    try {
-        encoder = std::thread(MakeDayDownloads, &downloads);
-    } catch (const std::system_error&) {
-        MakeDayDownloads(&downloads);
-    }
-
-    DayDigest digest = DigestDay(input.records);
-    EncodedLevels levels;
-    std::vector<unsigned char> thumb, strip;
+    // What needs only the frame, the records or the log, made on two threads, but for what was
+    // begun while the day was drawn. It stays in memory: every file of the site is made by the
+    // writer, in the folder it opened and checked.
+    std::vector<unsigned char> gif, thumb;
     std::string chart;
-    Outcome levelsMade = EncodeLevels(input.records, &levels);
+    Outcome gifMade, thumbMade, chartMade;
     DayChartInput chartInput;
     chartInput.frame = input.frame;
     chartInput.spots = input.spots;
@@ -388,12 +460,31 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     chartInput.rows = input.data.drawnRows;
     chartInput.sensitivity = float(input.data.sensitivity);
     chartInput.colourMode = input.data.colourMode;
-    Outcome chartMade = DayChartScript(chartInput, &chart);
-    Outcome thumbMade = ThumbnailPng(*input.frame, &thumb);
+    SiteDayEarly::Made own;
+    SiteDayEarly::Made* fromRecords = &own;
+    const bool begun = input.early != nullptr && input.early->begun;
+    std::vector<std::function<void()>> tasks = {
+        [&] { gifMade = EncodeFrameGif(*input.frame, &gif); },
+        [&] { chartMade = DayChartScript(chartInput, &chart); },
+        [&] { thumbMade = ThumbnailPng(*input.frame, &thumb); },
+    };
+    if (!begun) {
+        // Among the others, the longest first, so that the last to start are short.
+        std::vector<std::function<void()>> more = RecordTasks(input.logPath, input.records, &own);
+        tasks = {tasks[0], more[0], tasks[1], more[1], more[2], tasks[2], more[3]};
+    }
+    RunInTurn(tasks);
+    if (begun) {
+        input.early->Finish();
+        fromRecords = &input.early->made;
+    }
+    HeardDay heard{day, std::move(fromRecords->carriers)};
+    const Outcome& logCopied = fromRecords->logCopied;
+    const std::string& logGz = fromRecords->logGz;
+
+    DayDigest digest = DigestDay(input.records);
+    std::vector<unsigned char> strip;
     Outcome stripMade = ActivityStripPng(digest, &strip);
-    // What was heard, with the rules' defaults as talvor-render --heard has them; which of the
-    // carriers are new is told once every day of the run is written (FinishSite).
-    HeardDay heard{day, FindCarriers(input.records, CarrierRules{})};
     std::string carriers = CarriersText(heard.carriers, LastLoggedMinute(input.records));
     // Marked against the days the site has now: in a range drawn by workers a day of the week
     // before may still be on its way, and the list is put right once every day is written.
@@ -402,13 +493,9 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
     static const StationList kNoStations;
     std::string heardScript =
         HeardScript(heard, input.stations != nullptr ? *input.stations : kNoStations);
-    std::string peaks;
-    Outcome peaksMade = PeaksText(QuarterPeaksOf(input.records), &peaks);
-    if (encoder.joinable()) encoder.join();
-    if (!downloads.logCopied) {
-        Outcome copied =
-            FailedLike(downloads.logCopied, "cannot copy day log " + input.logPath + " into " +
-                                                folder + ": " + downloads.logCopied.reason);
+    if (!logCopied) {
+        Outcome copied = FailedLike(logCopied, "cannot copy day log " + input.logPath + " into " +
+                                                   folder + ": " + logCopied.reason);
         ReportSiteProblem(copied.reason);
         return copied;
     }
@@ -416,8 +503,8 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
         const char* file;
         Outcome made;
     } const made[] = {
-        {"chart.gif", downloads.gifMade}, {"chart.js", chartMade},  {"levels.js", levelsMade},
-        {"thumb.png", thumbMade},         {"strip.png", stripMade}, {kKeptFile, peaksMade},
+        {"chart.gif", gifMade},   {"chart.js", chartMade},  {"levels.js", fromRecords->levelsMade},
+        {"thumb.png", thumbMade}, {"strip.png", stripMade}, {kKeptFile, fromRecords->peaksMade},
     };
     for (const auto& m : made) {
         if (!m.made) {
@@ -428,26 +515,25 @@ Outcome WriteSiteDay(SiteFolder* site, const SiteDayInput& input, const SiteLook
         }
     }
     std::string summary = SummaryFileText(input.records);
-    const std::string& logGz = downloads.logGz;
     // In order, up to the first that fails: its reason is the day's.
     Outcome written;
     auto put = [&](const char* file, const auto& bytes) {
         if (written) written = PutSiteFile(site, DayFile(day, file), bytes);
     };
-    put("chart.gif", downloads.gif);
+    put("chart.gif", gif);
     put("thumb.png", thumb);
     put("strip.png", strip);
     put("VOK.LOG.gz", logGz);
     put("summary.txt", summary);
     put("day.txt", DigestText(digest));
-    put(kKeptFile, carriers + peaks);
+    put(kKeptFile, carriers + fromRecords->peaks);
     put("heard.js", heardScript);
-    put("levels.js", LevelsScript(levels));
+    put("levels.js", LevelsScript(fromRecords->levels));
     put("chart.js", chart);
-    put("data.js", DayDataScript(input.data, input.records, levels));
+    put("data.js", DayDataScript(input.data, input.records, fromRecords->levels));
     if (!written) return written;
     std::vector<DayDownload> links = {
-        {"chart.gif", DayGifName(day), "the day's picture", downloads.gif.size()},
+        {"chart.gif", DayGifName(day), "the day's picture", gif.size()},
         {"", DayPngName(day), "the same picture, lossless, as your browser makes it from the chart",
          0},
         {"VOK.LOG.gz", DayLogGzName(day), "the day log, gzip-compressed", logGz.size()},

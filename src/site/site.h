@@ -6,10 +6,12 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "output/colour_reduction.h"
+#include "heard/carriers.h"
 #include "platform/outcome.h"
 #include "site/day_digest.h"
 #include "site/site_folder.h"
@@ -21,16 +23,43 @@ namespace talvor {
 struct FrameBitmap;
 struct SpotTable;
 
+// What a day's site makes of its log and records alone (the log's gzip copy, the levels, the
+// carriers, the quarter-hour peaks), begun on a thread of its own as soon as the log is loaded,
+// while the day is drawn on the processor's other core: drawing leaves it idle for about as long
+// as this takes. WriteSiteDay takes the results; an object that goes out of scope unused waits
+// for its thread. The records must stay as they are until then.
+struct SiteDayEarly {
+    SiteDayEarly() = default;
+    SiteDayEarly(const SiteDayEarly&) = delete;
+    SiteDayEarly& operator=(const SiteDayEarly&) = delete;
+    ~SiteDayEarly();
+    // Waits for the thread; true when the results are there (false: not begun, or no thread).
+    bool Finish();
+
+    struct Made {
+        std::string logGz, peaks;
+        EncodedLevels levels;
+        std::vector<Carrier> carriers;
+        Outcome logCopied, levelsMade, peaksMade;
+    } made;
+    std::thread thread;
+    bool begun = false;
+    std::exception_ptr thrown;  // what its thread threw (out of memory), thrown by Finish
+};
+// Begins the work of *early for the log at logPath and its loaded records; without a thread of
+// its own, nothing is begun and WriteSiteDay does it all.
+void BeginSiteDay(const std::string& logPath, RecordSpan records, SiteDayEarly* early);
+
 // One drawn day: its log (still loaded), its frame and the spots its level field was put
 // together from (nullptr when it has no field).
 struct SiteDayInput {
     std::string logPath;
     RecordSpan records;
     const FrameBitmap* frame = nullptr;
-    GifThreads gifThreads = GifThreads::One;  // whether its GIF may take a further thread
     const SpotTable* spots = nullptr;
     DayDataInput data;                      // its day, and where the chart put the levels
     const StationList* stations = nullptr;  // named in its list of carriers; nullptr: none
+    SiteDayEarly* early = nullptr;          // begun for these records; nullptr: none
 };
 
 // Asked before anything is drawn: true when every file that these days, their months and the

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "site/site_folder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 
@@ -453,6 +454,43 @@ Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t lim
         return Failed(FailureKind::TooLarge, "larger than " + std::to_string(limit) + " bytes");
     }
     return read;
+}
+
+Outcome ReadSiteFileThrough(const SiteFolder& site, const std::string& name,
+                            const std::string& marker, size_t limit, std::string* bytes) {
+    bytes->clear();
+    if (!IsSiteName(name)) return Failed(FailureKind::NotASiteName);
+    HeldDescriptor folder;
+    std::string leaf;
+    bool missing = false;
+    if (Outcome opened = OpenFolderOf(site, name, false, &folder, &leaf, &missing); !opened) {
+        return opened;
+    }
+    if (missing) return FailedWithErrno(ENOENT);
+    HeldDescriptor file;
+    if (Outcome opened = OpenFileIn(FolderFd(site, folder), leaf.c_str(), &file.fd); !opened) {
+        return opened;
+    }
+    // A page at a time; the marker is looked for from where it may begin in what is new.
+    constexpr size_t kChunk = 4096;
+    for (;;) {
+        const size_t had = bytes->size();
+        const size_t wanted = std::min(kChunk, limit + 1 - had);
+        bytes->resize(had + wanted);
+        size_t got = 0;
+        Outcome read = ReadFully(file.fd, bytes->data() + had, wanted, &got);
+        bytes->resize(had + got);
+        if (!read) return read;
+        const size_t from = had >= marker.size() ? had - marker.size() + 1 : 0;
+        if (const size_t at = bytes->find(marker, from); at != std::string::npos) {
+            bytes->resize(at + marker.size());
+            return Succeeded();
+        }
+        if (bytes->size() > limit) {
+            return Failed(FailureKind::TooLarge, "larger than " + std::to_string(limit) + " bytes");
+        }
+        if (got < wanted) return Succeeded();
+    }
 }
 
 Outcome SiteFileExists(const SiteFolder& site, const std::string& name) {

@@ -95,6 +95,11 @@ Outcome SaveManifest(SiteFolder* site);
 // A file of the site, up to limit bytes; fails when it is missing, not a file or longer.
 Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t limit,
                      std::string* bytes);
+// Reads the site's file up to the end of the first marker in it, and no further: a file whose
+// later part is another reader's (a day's kept peaks after its carriers) is read only as far as
+// this one needs. Without the marker, the whole file, and too large past limit bytes.
+Outcome ReadSiteFileThrough(const SiteFolder& site, const std::string& name,
+                            const std::string& marker, size_t limit, std::string* bytes);
 // Whether a regular file stands under the relative name: succeeds when one does, else says why
 // not (ENOENT when nothing stands there, NotRegularFile for something else, or why it cannot be
 // looked at).

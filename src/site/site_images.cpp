@@ -41,11 +41,19 @@ Outcome ThumbnailPng(const FrameBitmap& frame, std::vector<unsigned char>* png) 
             int y = ty * kThumbnailScale + dy;
             const unsigned char* row =
                 frame.bits + size_t(frame.height - 1 - y) * size_t(frame.width) * 4;
-            for (int x = 0; x < width * kThumbnailScale; ++x) {
-                unsigned* sum = &sums[size_t(x / kThumbnailScale) * 3];
-                sum[0] += row[x * 4 + 2];
-                sum[1] += row[x * 4 + 1];
-                sum[2] += row[x * 4];
+            // A block's pixels summed in registers, a block at a time.
+            for (int tx = 0; tx < width; ++tx) {
+                const unsigned char* pixel = row + size_t(tx) * kThumbnailScale * 4;
+                unsigned red = 0, green = 0, blue = 0;
+                for (int dx = 0; dx < kThumbnailScale; ++dx, pixel += 4) {
+                    red += pixel[2];
+                    green += pixel[1];
+                    blue += pixel[0];
+                }
+                unsigned* sum = &sums[size_t(tx) * 3];
+                sum[0] += red;
+                sum[1] += green;
+                sum[2] += blue;
             }
         }
         constexpr unsigned kBlock = kThumbnailScale * kThumbnailScale;

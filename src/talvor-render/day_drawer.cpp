@@ -30,7 +30,7 @@ bool DateFromFirstRecord(RecordSpan records, UtcTime* date) {
 // picture would replace a good one), or when a day known only from its log is named once the log
 // is read and that name is refused.
 bool DrawDay(RenderRun* run, DayJob* job, const OutputPlan& plan, const ReadFiles& reads,
-             FrameBitmap** frame) {
+             FrameBitmap** frame, SiteDayEarly* early) {
     Outcome loaded =
         job->read ? *job->read : LoadDayLogFrom(job->logPath, run->RecordBuffer, &run->recordCount);
     job->read.reset();
@@ -45,6 +45,8 @@ bool DrawDay(RenderRun* run, DayJob* job, const OutputPlan& plan, const ReadFile
         if (!job->dayKnown) job->day = now;
         if (!OutputAccepted(PicturePath(plan, job->day), reads)) return false;
     }
+    // The site's work on the log and records alone goes on beside the drawing.
+    if (early != nullptr) BeginSiteDay(job->logPath, records, early);
     // Today's picture shows the time of drawing, as the daily run's does; any other day is
     // drawn as it stood at its end.
     UtcTime footerClock = FooterClock(job->day, now);
@@ -70,7 +72,9 @@ void DayDrawer::Draw(size_t index) {
     // the next day's drawing, or by workers that fill the cores already.
     const GifThreads gifThreads = work_.jobs->size() == 1 ? GifThreads::Two : GifThreads::One;
     FrameBitmap* frame = nullptr;
-    if (!DrawDay(work_.run, job, *work_.plan, *work_.reads, &frame)) {
+    SiteDayEarly early;
+    if (!DrawDay(work_.run, job, *work_.plan, *work_.reads, &frame,
+                 work_.site != nullptr ? &early : nullptr)) {
         Settle();
         done_(index, false, false);
         return;
@@ -78,7 +82,7 @@ void DayDrawer::Draw(size_t index) {
     if (work_.site != nullptr) {
         // The site takes the day's records as well as its frame: written before the next load.
         bool written =
-            frame != nullptr && WriteDrawnDay(work_.site, work_.run, *job, *frame, gifThreads);
+            frame != nullptr && WriteDrawnDay(work_.site, work_.run, *job, *frame, &early);
         FreeFrameBitmap(frame);
         Settle();
         done_(index, written, false);

@@ -51,20 +51,18 @@ Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
 }
 
 Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job, const FrameBitmap& frame,
-                      GifThreads gifThreads) {
+                      SiteDayEarly* early) {
     const ScreenGeometry& screenGeometry = render->screenGeometry;
     const Settings& settings = render->settings;
     SiteDayInput input;
     input.logPath = job.logPath;
     input.records = LoadedRecords(render->RecordBuffer, render->recordCount);
     input.frame = &frame;
-    input.gifThreads = gifThreads;
     // The spots the chart's field was just put together from, as measured on this surface.
     if (RowsToDraw(render->recordCount, screenGeometry.chartHeight) > 0) {
         input.spots = &SurfaceSpotTable(
             &render->surface.spots,
-            FieldChannels(ChartInputFor(settings, screenGeometry, input.records).range,
-                          screenGeometry.chartXOrigin),
+            ChartFieldChannels(ChartInputFor(settings, screenGeometry, input.records)),
             screenGeometry.screenWidth, screenGeometry.screenHeight);
     }
     input.data.day = DayOf(job.day);
@@ -76,6 +74,7 @@ Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job, const 
     input.data.colourMode = settings.colourMode;
     input.data.channelSpacing = settings.channelSpacing;
     input.stations = &run->stations;
+    input.early = early;
     return WriteSiteDay(&run->folder, input, run->look);
 }
 

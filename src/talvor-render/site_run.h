@@ -27,10 +27,10 @@ struct SiteRun {
 Outcome StartSiteRun(const RenderRequest& request, const RenderRun& render,
                      const std::vector<DayJob>& jobs, SiteRun* run);
 
-// Writes a drawn day from the loaded day log and its frame, its GIF on gifThreads; why not, said
-// through the reporter too.
+// Writes a drawn day from the loaded day log and its frame, and what early began on them while
+// the day was drawn (nullptr: nothing); why not, said through the reporter too.
 Outcome WriteDrawnDay(SiteRun* run, RenderRun* render, const DayJob& job, const FrameBitmap& frame,
-                      GifThreads gifThreads);
+                      SiteDayEarly* early = nullptr);
 
 // The months of the days written (by this process or its workers), the index and the manifest.
 Outcome FinishSiteRun(SiteRun* run, const std::vector<std::string>& writtenDays);
