@@ -9,7 +9,6 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "render/render_surface.h"
-#include "render/spots_aside.h"
 #include "report/report.h"
 
 namespace talvor {
@@ -169,11 +168,7 @@ bool DrawDays(const RenderRequest& request, const DrawingPlan& work, int workerC
         DrawInWorkers(request, work, workerCount, share, report);
         return true;
     }
-    // One process: the spots are measured beside the making of the surface and its fonts.
-    SpotsAside spots;
-    spots.Start(ChartInputFor(work.run->settings, work.run->screenGeometry, RecordSpan{}));
     if (!MakeSurface(work.run)) return false;
-    spots.HandTo(&work.run->surface);
     DayDrawer drawer(work, [&](size_t job, bool written, bool summaryFailed) {
         const DayJob& drawn = (*work.jobs)[job];
         ReportPicture(report, FormatDate(drawn.day), PicturePath(*work.plan, drawn.day), written);
