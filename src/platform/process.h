@@ -54,10 +54,9 @@ void CatchStopSignals();
 Outcome ReadInput(int fd, void* buffer, size_t count, long* got);
 bool StopSignalled();
 
-// Sets the allocator up for a process that draws days: one heap, grown once by what a day
-// needs and kept, in large pages where the system has them. Call before any thread starts.
-// False when the large pages could not be asked for (everything still works, more slowly).
-bool PrepareHeapForDrawing();
+// Sets the allocator up for a process that draws days: one heap for every thread, whose freed
+// blocks are kept for the next day rather than handed back. Call before any thread starts.
+void PrepareHeapForDrawing();
 
 // Fills bytes with the system's random numbers, fit for a name nobody can guess in advance.
 Outcome RandomBytes(unsigned char* bytes, size_t count);
