@@ -4,7 +4,7 @@
 #   build-asan: AddressSanitizer + UndefinedBehaviorSanitizer (+ LeakSanitizer at every exit),
 #               every unit, end-to-end and fault test;
 #   build-tsan: ThreadSanitizer, the tests that run threads (platform, app, render, end-to-end,
-#               fault, the GIF on two threads);
+#               fault, the GIF on two threads, the site's day work on two threads);
 #   valgrind:   one whole run of a plain build, definite leaks are errors.
 # Every sanitizer report goes to a file of its own (log_path), also from the program runs that
 # the tests start, and any report fails the script, whatever the tests said.
@@ -101,7 +101,7 @@ echo "sanitize: ThreadSanitizer build"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVOR_SANITIZE=thread >/dev/null
 threaded=()
 for t in platform_test platform_files_test app_test render_thread_test render_test e2e_test fault_test \
-  gif_threads_test; do
+  gif_threads_test site_test site_heard_test; do
   [ -f "tests/$t.cpp" ] && threaded+=("$t")
 done
 cmake --build build-tsan -j2 --target talvor talvor-render talvor-log talvor-gen-daylog "${threaded[@]}"
