@@ -436,8 +436,10 @@ Outcome SaveManifest(SiteFolder* site) {
     return saved;
 }
 
-Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t limit,
-                     std::string* bytes) {
+namespace {
+
+// A file of the site opened for reading, through the site's own folders.
+Outcome OpenSiteFile(const SiteFolder& site, const std::string& name, HeldDescriptor* file) {
     if (!IsSiteName(name)) return Failed(FailureKind::NotASiteName);
     HeldDescriptor folder;
     std::string leaf;
@@ -446,9 +448,16 @@ Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t lim
         return opened;
     }
     if (missing) return FailedWithErrno(ENOENT);
+    return OpenFileIn(FolderFd(site, folder), leaf.c_str(), &file->fd);
+}
+
+}  // namespace
+
+Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t limit,
+                     std::string* bytes) {
     HeldDescriptor file;
     bool longer = false;
-    Outcome read = OpenFileIn(FolderFd(site, folder), leaf.c_str(), &file.fd);
+    Outcome read = OpenSiteFile(site, name, &file);
     if (read) read = ReadPrefix(file.fd, limit, bytes, &longer);
     if (read && longer) {
         return Failed(FailureKind::TooLarge, "larger than " + std::to_string(limit) + " bytes");
@@ -459,18 +468,8 @@ Outcome ReadSiteFile(const SiteFolder& site, const std::string& name, size_t lim
 Outcome ReadSiteFileThrough(const SiteFolder& site, const std::string& name,
                             const std::string& marker, size_t limit, std::string* bytes) {
     bytes->clear();
-    if (!IsSiteName(name)) return Failed(FailureKind::NotASiteName);
-    HeldDescriptor folder;
-    std::string leaf;
-    bool missing = false;
-    if (Outcome opened = OpenFolderOf(site, name, false, &folder, &leaf, &missing); !opened) {
-        return opened;
-    }
-    if (missing) return FailedWithErrno(ENOENT);
     HeldDescriptor file;
-    if (Outcome opened = OpenFileIn(FolderFd(site, folder), leaf.c_str(), &file.fd); !opened) {
-        return opened;
-    }
+    if (Outcome opened = OpenSiteFile(site, name, &file); !opened) return opened;
     // A page at a time; the marker is looked for from where it may begin in what is new.
     constexpr size_t kChunk = 4096;
     for (;;) {

@@ -68,9 +68,6 @@ void DayDrawer::Settle() {
 
 void DayDrawer::Draw(size_t index) {
     DayJob* job = &(*work_.jobs)[index];
-    // A run of one day has a core free once it is drawn; a range's pictures are written beside
-    // the next day's drawing, or by workers that fill the cores already.
-    const GifThreads gifThreads = work_.jobs->size() == 1 ? GifThreads::Two : GifThreads::One;
     FrameBitmap* frame = nullptr;
     SiteDayEarly early;
     if (!DrawDay(work_.run, job, *work_.plan, *work_.reads, &frame,
@@ -94,6 +91,9 @@ void DayDrawer::Draw(size_t index) {
                            LoadedRecords(work_.run->RecordBuffer, work_.run->recordCount));
     Settle();
     pendingSummaryFailed_ = !summaryWritten;
+    // A run of one day has a core free once it is drawn; a range's pictures are written beside
+    // the next day's drawing, or by workers that fill the cores already.
+    const GifThreads gifThreads = work_.jobs->size() == 1 ? GifThreads::Two : GifThreads::One;
     StartWrite(&pending_, frame, work_.plan->format, PicturePath(*work_.plan, job->day), index,
                gifThreads);
 }
